@@ -1,0 +1,5 @@
+#include "FFLoadHooks.h"
+namespace tovamo {
+void CodecLockInstall() {}  // placeholder until the codec lock lands
+void CodecLockUninstall() {}
+}

@@ -1,0 +1,4 @@
+#include "FFLoadHooks.h"
+namespace tovamo {
+void RegisterUnicodeProtocol() {}  // placeholder until the file protocol lands
+}
