@@ -2,10 +2,6 @@
 
 #include "FFLoad.h"
 
-
-
-
-
 namespace ff {
 
 #define TOVAMO_DEFINE_ENTRY(name) decltype(&::name) name = nullptr;
@@ -25,10 +21,10 @@ namespace {
 
 #define TOVAMO_REQUIRED_ROW(name) {#name, reinterpret_cast<void**>(&ff::name), true},
 #define TOVAMO_OPTIONAL_ROW(name) {#name, reinterpret_cast<void**>(&ff::name), false},
-#define TOVAMO_TABLE(fn, LIST)                                                  \
-  TBindTable fn() {                                                             \
+#define TOVAMO_TABLE(fn, LIST)                                                         \
+  TBindTable fn() {                                                                    \
     static const TBindEntry rows[] = {LIST(TOVAMO_REQUIRED_ROW, TOVAMO_OPTIONAL_ROW)}; \
-    return {rows, sizeof(rows) / sizeof(rows[0])};                              \
+    return {rows, sizeof(rows) / sizeof(rows[0])};                                     \
   }
 
 TOVAMO_TABLE(AVUtilTable, TOVAMO_AVUTIL_ENTRIES)
@@ -51,6 +47,8 @@ const TLibraryItem kLibraries[kLibraryCount] = {
 
 }  // namespace
 
-const TLibraryItem& LibraryItem(TLibrary lib) { return kLibraries[lib]; }
+const TLibraryItem& LibraryItem(TLibrary lib) {
+  return kLibraries[lib];
+}
 
 }  // namespace tovamo

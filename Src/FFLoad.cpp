@@ -57,7 +57,10 @@ std::string TFFLoader::LibFileName(TLibrary lib) {
 void* TFFLoader::LoadModule(const std::string& dir, const std::string& name) {
   // RTLD_GLOBAL so that a library loaded from `dir` satisfies its siblings' dependencies by
   // soname; the search path cannot be changed for a running process as on other systems.
-  const int flags = RTLD_NOW | RTLD_GLOBAL;
+  // RTLD_NODELETE keeps the code mapped after unloading: the libraries keep process-wide
+  // state (tables, thread-local destructors) that must not vanish under a running thread,
+  // so unloading releases the binding and the handle, not the mapping.
+  const int flags = RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE;
   if (!dir.empty() && IsRegularFile(dir + name)) return dlopen((dir + name).c_str(), flags);
   return dlopen(name.c_str(), flags);
 }
@@ -183,14 +186,29 @@ std::string TFFLoader::LibVersionText(TLibrary lib) const {
   if (!LibLoaded(lib)) return {};
   unsigned v = 0;
   switch (lib) {
-    case libAVUtil: v = ff::avutil_version(); break;
-    case libSwResample: v = ff::swresample_version(); break;
-    case libSwScale: v = ff::swscale_version(); break;
-    case libAVCodec: v = ff::avcodec_version(); break;
-    case libAVFormat: v = ff::avformat_version(); break;
-    case libAVFilter: v = ff::avfilter_version(); break;
-    case libAVDevice: v = ff::avdevice_version(); break;
-    default: return {};
+    case libAVUtil:
+      v = ff::avutil_version();
+      break;
+    case libSwResample:
+      v = ff::swresample_version();
+      break;
+    case libSwScale:
+      v = ff::swscale_version();
+      break;
+    case libAVCodec:
+      v = ff::avcodec_version();
+      break;
+    case libAVFormat:
+      v = ff::avformat_version();
+      break;
+    case libAVFilter:
+      v = ff::avfilter_version();
+      break;
+    case libAVDevice:
+      v = ff::avdevice_version();
+      break;
+    default:
+      return {};
   }
   return std::to_string(v >> 16) + "." + std::to_string((v >> 8) & 0xFF) + "." +
          std::to_string(v & 0xFF);

@@ -22,7 +22,9 @@ enum TLibrary : int {
 };
 
 using TLibrarySet = std::uint8_t;  // bit i = library i
-constexpr TLibrarySet LibBit(TLibrary lib) { return TLibrarySet(1u << lib); }
+constexpr TLibrarySet LibBit(TLibrary lib) {
+  return TLibrarySet(1u << lib);
+}
 constexpr TLibrarySet kAllLibraries = (1u << kLibraryCount) - 1;
 // What the encoder component loads: everything but avdevice.
 constexpr TLibrarySet kEncoderLibraries = kAllLibraries & ~LibBit(libAVDevice);

@@ -4,9 +4,9 @@
 
 namespace tovamo {
 
-void HookLog();              // FFLog: route av_log into the log bridge
-void CodecLockInstall();     // FFCodecLock: (re)create the codec mutex
-void CodecLockUninstall();   // FFCodecLock: destroy it when avcodec is unloaded
+void HookLog();                  // FFLog: route av_log into the log bridge
+void CodecLockInstall();         // FFCodecLock: (re)create the codec mutex
+void CodecLockUninstall();       // FFCodecLock: destroy it when avcodec is unloaded
 void RegisterUnicodeProtocol();  // UnicodeProtocol: ready the "unicode:utf8:" file I/O
 
 }  // namespace tovamo

@@ -12,7 +12,8 @@ namespace {
 using test::TTempDir;
 
 TEST(FFLoader, LibFileNamesFollowTheSonameScheme) {
-  EXPECT_EQ(TFFLoader::LibFileName(libAVUtil), "libavutil.so." + std::to_string(LIBAVUTIL_VERSION_MAJOR));
+  EXPECT_EQ(TFFLoader::LibFileName(libAVUtil),
+            "libavutil.so." + std::to_string(LIBAVUTIL_VERSION_MAJOR));
   EXPECT_EQ(TFFLoader::LibFileName(libAVCodec), "libavcodec.so.59");
   EXPECT_EQ(TFFLoader::LibFileName(libSwResample), "libswresample.so.4");
 }
@@ -79,7 +80,8 @@ TEST(FFLoader, LibraryLackingAnEntryPointIsNotLoaded) {
   TFFLoader loader;
   loader.LibraryPath = dir.Path().string() + "/";
   EXPECT_FALSE(loader.LoadLibs(kAllLibraries));
-  EXPECT_EQ(loader.LastErrorText().rfind("Load function avutil_version@" + name + " error: ", 0), 0u)
+  EXPECT_EQ(loader.LastErrorText().rfind("Load function avutil_version@" + name + " error: ", 0),
+            0u)
       << loader.LastErrorText();
   EXPECT_NE(loader.LastErrorText().find("undefined symbol"), std::string::npos);
   // All or none: nothing of the set stays loaded or bound.

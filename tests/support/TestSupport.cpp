@@ -28,9 +28,13 @@ void LoadSystemLibraries() {
   ASSERT_TRUE(loader.LoadLibs(kAllLibraries)) << loader.LastErrorText();
 }
 
-std::string FixtureDir() { return TOVAMO_FIXTURE_DIR; }
+std::string FixtureDir() {
+  return TOVAMO_FIXTURE_DIR;
+}
 
-std::string Fixture(const std::string& name) { return FixtureDir() + "/" + name; }
+std::string Fixture(const std::string& name) {
+  return FixtureDir() + "/" + name;
+}
 
 void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);

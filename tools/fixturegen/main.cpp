@@ -1,1 +1,126 @@
-int main() { return 0; }
+// fixturegen <output-folder>: writes the short synthetic media files the tests use.
+//
+// Every picture is a luma gradient drifting a little each frame with a bright vertical bar
+// sweeping from left to right over the clip; every tone is a 0.3 full-scale sine, 440 Hz on
+// the first channel, 110 Hz higher on each further one, 60 Hz on an LFE channel. Unless
+// noted, files are 2 s long with 4:3 pictures at 25 frames/s and 44.1 kHz stereo sound.
+// The output is deterministic (bit-exact flags, one encoder thread) and always rewritten.
+//
+//   sample.avi          AVI, MPEG-4 Part 2 160x120 + MP3 (MP2 without LAME)
+//   sample.mpg          MPEG-1 program stream, MPEG-1 video 160x120 + MP2
+//   sample.mpeg         the same at 320x240
+//   sample.dat          VCD-style MPEG-1 program stream, 176x144 + MP2
+//   sample.asf          ASF, MS MPEG-4 v3 + WMA v2
+//   sample.wmv          ASF, WMV 8 (wmv2) + WMA v2
+//   sample.mov          QuickTime, MPEG-4 Part 2 + AAC
+//   sample.qt           QuickTime, H.264 (MPEG-4 Part 2 without x264) + 16-bit PCM
+//   sample.flv          FLV, Sorenson H.263 + MP3 (Flash ADPCM without LAME)
+//   sample.mp4          MP4, H.264 (MPEG-4 Part 2 without x264) + AAC
+//   sample.3gp          3GP, H.263 176x144 + AAC at 8 kHz mono
+//   sample.rm           RealMedia, RealVideo 1 176x144 + AC-3
+//   sample.rmvb         RealMedia, RealVideo 2 176x144 + AC-3
+//   sample.swf          Flash, Sorenson H.263 + MP3 (libavformat reports no duration for SWF)
+//   sample_16x9.mp4     MP4, H.264 320x180 (16:9) + AAC
+//   odd_size.avi        AVI, 175x131 picture (odd width and height) + MP2
+//   ntsc_29_97.mpg      MPEG-1 176x120 at 30000/1001 frames/s + MP2
+//   rate_15.avi         AVI, MPEG-4 Part 2 at 15 frames/s + MP2
+//   long_5s.mpg         MPEG-1 + MP2, 5 s (long enough to pause and stop mid-way)
+//   audio_48k_6ch.mp4   MP4, H.264 + AC-3 5.1 at 48 kHz
+//   audio_only.wav      WAV, 16-bit PCM, no video
+//   audio_only.mp2      MPEG audio layer II elementary stream, no video
+//   audio_8k_mono.wav   WAV, 16-bit PCM at 8 kHz mono, no video
+//   video_only.avi      AVI, MPEG-4 Part 2, no audio
+//
+// Adding a fixture is one row of the table below.
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <vector>
+
+#include "FixtureWriter.h"
+
+namespace {
+
+using fixturegen::TAudioSpec;
+using fixturegen::TFixtureSpec;
+using fixturegen::TVideoSpec;
+using V = TVideoSpec;
+using A = TAudioSpec;
+constexpr auto kNone = std::nullopt;
+
+// H.264 comes from x264, which Debian's libavcodec has; MPEG-4 Part 2 stands in elsewhere.
+constexpr const char* kH264 = "libx264,mpeg4";
+
+const std::vector<TFixtureSpec>& FixtureTable() {
+  static const std::vector<TFixtureSpec> table = {
+      // file               muxer   video                              audio
+      {"sample.avi", "avi", V{"mpeg4", 160, 120}, A{"libmp3lame,mp2"}},
+      {"sample.mpg", "mpeg", V{"mpeg1video", 160, 120}, A{"mp2"}},
+      {"sample.mpeg", "mpeg", V{"mpeg1video", 320, 240}, A{"mp2"}},
+      {"sample.dat", "vcd", V{"mpeg1video", 176, 144}, A{"mp2"}},
+      {"sample.asf", "asf", V{"msmpeg4", 160, 120}, A{"wmav2"}},
+      {"sample.wmv", "asf", V{"wmv2", 160, 120}, A{"wmav2"}},
+      {"sample.mov", "mov", V{"mpeg4", 160, 120}, A{"aac"}},
+      {"sample.qt", "mov", V{kH264, 160, 120}, A{"pcm_s16le"}},
+      {"sample.flv", "flv", V{"flv", 160, 120}, A{"libmp3lame,adpcm_swf"}},
+      {"sample.mp4", "mp4", V{kH264, 160, 120}, A{"aac"}},
+      {"sample.3gp", "3gp", V{"h263", 176, 144}, A{"aac", 8000, 1}},
+      {"sample.rm", "rm", V{"rv10", 176, 144}, A{"ac3"}},
+      {"sample.rmvb", "rm", V{"rv20", 176, 144}, A{"ac3"}},
+      {"sample.swf", "swf", V{"flv", 160, 120}, A{"libmp3lame"}},
+      {"sample_16x9.mp4", "mp4", V{kH264, 320, 180}, A{"aac"}},
+      {"odd_size.avi", "avi", V{"mpeg4", 175, 131}, A{"mp2"}},
+      {"ntsc_29_97.mpg", "mpeg", V{"mpeg1video", 176, 120, 30000, 1001}, A{"mp2"}},
+      {"rate_15.avi", "avi", V{"mpeg4", 160, 120, 15}, A{"mp2"}},
+      {"long_5s.mpg", "mpeg", V{"mpeg1video", 160, 120}, A{"mp2"}, 5.0},
+      {"audio_48k_6ch.mp4", "mp4", V{kH264, 160, 120}, A{"ac3", 48000, 6}},
+      {"audio_only.wav", "wav", kNone, A{"pcm_s16le"}},
+      {"audio_only.mp2", "mp2", kNone, A{"mp2"}},
+      {"audio_8k_mono.wav", "wav", kNone, A{"pcm_s16le", 8000, 1}},
+      {"video_only.avi", "avi", V{"mpeg4", 160, 120}, kNone},
+  };
+  return table;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: fixturegen <output-folder>\n");
+    return 2;
+  }
+  const std::string folder = argv[1];
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (ec) {
+    std::fprintf(stderr, "fixturegen: cannot create folder %s: %s\n", folder.c_str(),
+                 ec.message().c_str());
+    return 1;
+  }
+  // The encoders' banners and statistics would bury the one line per file.
+  av_log_set_level(AV_LOG_ERROR);
+
+  const auto start = std::chrono::steady_clock::now();
+  for (const TFixtureSpec& spec : FixtureTable()) {
+    try {
+      std::printf("%s\n", fixturegen::WriteFixture(folder, spec).c_str());
+      std::fflush(stdout);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "fixturegen: error: %s\n", e.what());
+      return 1;
+    }
+  }
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - start)
+                      .count();
+  std::printf("%zu files written to %s in %lld ms\n", FixtureTable().size(), folder.c_str(),
+              static_cast<long long>(ms));
+  return 0;
+}

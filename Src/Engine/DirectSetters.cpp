@@ -1,0 +1,58 @@
+// Setters the encoder component calls with values it already holds as numbers, instead of
+// going through option texts.
+#include "Engine/FFmpeg.h"
+#include "FFBindings.h"
+#include "FormatConverter.h"
+
+namespace tovamo {
+
+void TCustomFFmpeg::SetMetadata(const std::string& key, const std::string& value) {
+  if (ff::av_dict_set(&Metadata, key.c_str(), value.c_str(), 0) < 0)
+    throw FFmpegException("Could not set metadata " + key);
+}
+
+void TCustomFFmpeg::SetRecordingTime(std::int64_t microseconds) {
+  if (microseconds == AV_NOPTS_VALUE) return;
+  RecordingTime = microseconds;
+  RequestedDuration = microseconds;
+}
+
+void TCustomFFmpeg::SetInputStartTime(std::int64_t microseconds) {
+  if (microseconds == AV_NOPTS_VALUE) return;
+  StartTime = microseconds;
+}
+
+void TCustomFFmpeg::SetInputProgramId(int id) {
+  if (id >= 0) ProgramId = id;
+}
+
+void TCustomFFmpeg::SetAudioVolume(int volume) {
+  if (volume >= 0) AudioVolume = volume;
+}
+
+void TCustomFFmpeg::SetAudioSyncMethod(int method) {
+  AudioSyncMethod = method;
+}
+
+void TCustomFFmpeg::SetVideoSyncMethod(int method) {
+  VideoSyncMethod = method;
+}
+
+void TCustomFFmpeg::SetMuxMaxDelay(double seconds) {
+  if (seconds > 0) MuxMaxDelay = float(seconds);
+}
+
+void TCustomFFmpeg::SetMuxPreload(double seconds) {
+  if (seconds > 0) MuxPreload = float(seconds);
+}
+
+void TCustomFFmpeg::SetConverterPixelFormat(int bits) {
+  // A scratch converter checks the depth first, so that a bad one changes neither
+  // converter and is refused even while none exists yet (libraries not loaded).
+  TFormatConverter().SetBitsPerPixel(bits);
+  if (HookConverter) HookConverter->SetBitsPerPixel(bits);
+  std::lock_guard<std::mutex> guard(PreviewLock());
+  if (PreviewConverter) PreviewConverter->SetBitsPerPixel(bits);
+}
+
+}  // namespace tovamo

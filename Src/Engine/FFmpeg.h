@@ -1,0 +1,495 @@
+// The transcoding engine: one TCustomFFmpeg object is one conversion job. Every setting a
+// command-line transcoder keeps in globals is a member here, so any number of jobs live
+// side by side in one process. The class spans several source files split by concern:
+//   FFmpegEngine.cpp      construction, defaults, clean-up, run lifecycle, pause and stop
+//   FFmpegThreads.cpp     TConvertThread, TDoTerminateThread, TFFmpegList, TEvent
+//   FFmpegOptions.cpp     ParseOption and the option table, ParseOptions
+//   GenericOptions.cpp    the library's option system: SetGenericOption, ApplyGenericOptions
+//   Presets.cpp           ApplyPreset and the built-in presets
+//   ParameterParsers.cpp  option handlers that parse a structured value
+//   Targets.cpp           the vcd, svcd, dvd, dv and dv50 targets
+//   DirectSetters.cpp     setters the encoder component calls instead of option texts
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Exceptions.h"
+#include "FFHeaders.h"
+#include "FFLog.h"
+
+namespace tovamo {
+
+class TCustomFFmpeg;
+class TFFmpeg;
+class TFormatConverter;
+struct TProgressInfo;
+struct THookInfo;
+struct TOutputStream;  // an output stream record of the transcode set-up
+struct TInputStream;   // an input stream record of the transcode set-up
+class TFFDecoder;
+struct TInputOptions;
+struct TOutputOptions;
+class TFFEncoder;
+
+// A manual-reset event: Set wakes every waiter and stays set until Reset.
+class TEvent {
+ public:
+  explicit TEvent(bool initiallySet) : Set_(initiallySet) {}
+  void Set();
+  void Reset();
+  bool IsSet() const;
+  void Wait();
+  bool WaitFor(int milliseconds);  // true when set
+
+ private:
+  mutable std::mutex Lock_;
+  std::condition_variable Cond_;
+  bool Set_;
+};
+
+// The end-of-job record the owner receives (TaskIndex -1: all tasks of a batch ended).
+struct TTerminateInfo {
+  int TaskIndex = -1;
+  bool Finished = false;
+  bool Exception = false;
+  std::string ExceptionMsg;
+};
+
+enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
+
+// Runs one engine's Execute. Created not yet running; Resume starts it. It deletes itself
+// when the run ends (after the engine's DoneEvent is set), so callers must not keep it.
+class TConvertThread {
+ public:
+  TConvertThread(TCustomFFmpeg* engine, TThreadPriority priority);
+  void Resume();  // starts the thread the first time; later calls do nothing
+  bool Started() const { return Started_; }
+
+ private:
+  friend class TCustomFFmpeg;
+  void Run();
+  TCustomFFmpeg* Engine_;
+  TThreadPriority Priority_;
+  std::atomic<bool> Started_{false};
+};
+
+// Delivers the end notice of a job that never ran, from a thread of its own. Starts at
+// once and deletes itself when done.
+class TDoTerminateThread {
+ public:
+  static void Start(TCustomFFmpeg* engine);
+};
+
+using TNotifyEvent = std::function<void(TCustomFFmpeg* sender)>;
+using TProgressEvent = std::function<void(TCustomFFmpeg* sender, TProgressInfo* info)>;
+using THookEvent = std::function<void(TCustomFFmpeg* sender, THookInfo* info)>;
+using TAudioHookEvent =
+    std::function<void(TCustomFFmpeg* sender, std::int64_t pts, void* samples, int size,
+                       int sampleRate, int channels, int sampleFormat)>;
+using TPreviewBitmapEvent =
+    std::function<void(TCustomFFmpeg* sender, void* bitmap, std::int64_t pts, bool& update)>;
+using TBeforeFindStreamInfoEvent =
+    std::function<void(TCustomFFmpeg* sender, AVFormatContext* context)>;
+
+// Stream map: input file and stream, and the stream that drives its timing.
+struct TStreamMap {
+  int FileIndex = 0;
+  int StreamIndex = 0;
+  int SyncFileIndex = 0;
+  int SyncStreamIndex = 0;
+};
+
+// One side of a metadata map: file, type ('g' global, 's' stream, 'c' chapter,
+// 'p' program) and index.
+struct TMetadataMapSide {
+  int File = 0;
+  char Type = 'g';
+  int Index = 0;
+};
+struct TMetadataMap {
+  TMetadataMapSide Out;
+  TMetadataMapSide In;
+};
+
+struct TChapterMap {
+  int InFile = 0;
+  int OutFile = 0;
+};
+
+using TQuantMatrix = std::array<std::uint16_t, 64>;
+
+// Media type order of the per-type tables: video, audio, data, subtitle, attachment.
+constexpr int kMediaTypeCount = 5;
+
+// The library's option system state of one engine: the accepted generic options and the
+// default contexts they were set on.
+struct TOptionContexts {
+  std::vector<std::string> OptionNames;
+  std::vector<std::string> OptionValues;  // only for options that a private class knows
+  AVCodecContext* CodecDefaults[kMediaTypeCount] = {};
+  AVFormatContext* FormatDefaults = nullptr;
+  SwsContext* ScalerDefaults = nullptr;
+  bool Allocated() const { return FormatDefaults != nullptr; }
+};
+
+class TCustomFFmpeg {
+ public:
+  static constexpr int kMaxStreams = 20;  // highest stream index + 1 of "itsscale"
+
+  explicit TCustomFFmpeg(int maxFiles);
+  virtual ~TCustomFFmpeg();
+  TCustomFFmpeg(const TCustomFFmpeg&) = delete;
+  TCustomFFmpeg& operator=(const TCustomFFmpeg&) = delete;
+
+  // ---- Run lifecycle ----------------------------------------------------------------
+  // Returns the new thread (not yet running: call Resume) or nullptr when the job ran on
+  // the calling thread, was refused, or failed its checks.
+  TConvertThread* Start(bool useThread, TThreadPriority priority = tpNormal);
+  void StopRunning(bool wait);
+  void Stop(bool wait);
+  // Cooperative pause: the worker waits at its loop's safe points until Resume or Stop.
+  void Pause();
+  void Resume();
+  bool Paused() const;
+  void SetPreviewFlags(std::uint8_t flags);
+
+  // Interrupt checks registered per thread with the interrupt registry; arg is the engine.
+  static bool IOTimeoutCheck(void* self, void* arg);
+  static bool StopCheck(void* self, void* arg);
+
+  // Execute's body: runs on the worker (or the caller with useThread false).
+  void Execute();
+  void DoTerminate();
+  void CloseFiles();
+
+  // ---- Options ----------------------------------------------------------------------
+  // One option by name (lower case, no dash). Raises FFmpegException, or EConvertError for
+  // a value that is no number.
+  void ParseOption(const std::string& name, const std::string& value);
+  bool SetGenericOption(const std::string& name, const std::string& value);
+  bool SetGenericOptionInt(const std::string& name, std::int64_t value);
+  // Copies the accepted generic options into a fresh codec or format context.
+  void ApplyGenericOptions(void* context, void* defaultsContext, int flags, const AVCodec* codec);
+  void AllocOptionContexts(int scalerFlags);
+  void FreeOptionContexts();
+  // kind "apre", "vpre", "spre" or "fpre" (only the first letter counts).
+  void ApplyPreset(const std::string& kind, const std::string& presetName);
+
+  // ---- Direct setters for the encoder component ---------------------------------------
+  void SetMetadata(const std::string& key, const std::string& value);
+  void SetTarget(const std::string& target, const std::string& norm,
+                 const std::string& defaultNorm);
+  void SetRecordingTime(std::int64_t microseconds);
+  void SetInputStartTime(std::int64_t microseconds);
+  void SetInputProgramId(int id);
+  void SetAudioVolume(int volume);
+  void SetAudioSyncMethod(int method);
+  void SetVideoSyncMethod(int method);
+  void SetMuxMaxDelay(double seconds);
+  void SetMuxPreload(double seconds);
+  void SetConverterPixelFormat(int bits);
+
+  // Adds a stream of the option's kind to the last output ("newvideo", ...).
+  void NewStream(const std::string& kind);
+
+  // ---- Option handlers (name is the option as given, value its text) ----------------
+  void OptLogLevel(const std::string& name, const std::string& value);
+  void OptTimeLimit(const std::string& name, const std::string& value);
+  void OptMap(const std::string& name, const std::string& value);
+  void OptMapMetaData(const std::string& name, const std::string& value);
+  void OptMapChapters(const std::string& name, const std::string& value);
+  void OptTime(const std::string& name, const std::string& value);  // t, ss, itsoffset, timestamp
+  void OptInputTsScale(const std::string& name, const std::string& value);
+  void OptMetadata(const std::string& name, const std::string& value);
+  void OptTarget(const std::string& name, const std::string& value);
+  void OptThreads(const std::string& name, const std::string& value);
+  void OptBitrate(const std::string& name, const std::string& value);  // b, vb, ab
+  void OptFrameRate(const std::string& name, const std::string& value);
+  void OptFrameSize(const std::string& name, const std::string& value);
+  void OptFrameAspectRatio(const std::string& name, const std::string& value);
+  void OptFramePixFmt(const std::string& name, const std::string& value);
+  void OptSampleFmt(const std::string& name, const std::string& value);
+  void OptQscale(const std::string& name, const std::string& value);
+  void OptRcOverride(const std::string& name, const std::string& value);
+  void OptCodec(const std::string& name, const std::string& value);  // vcodec, acodec, scodec
+  void OptPass(const std::string& name, const std::string& value);
+  void OptVstats(const std::string& name, const std::string& value);
+  void OptVstatsFile(const std::string& name, const std::string& value);
+  void OptVideoHook(const std::string& name, const std::string& value);
+  void OptVideoFilters(const std::string& name, const std::string& value);  // vfilters, vf
+  void OptMatrix(const std::string& name, const std::string& value);        // intra_, inter_matrix
+  void OptCodecTag(const std::string& name, const std::string& value);      // vtag, atag, stag
+  void OptNewStream(const std::string& name, const std::string& value);
+  void OptStreamId(const std::string& name, const std::string& value);
+  void OptAudioRate(const std::string& name, const std::string& value);
+  void OptAudioChannels(const std::string& name, const std::string& value);
+  void OptVideoStandard(const std::string& name, const std::string& value);
+  void OptBitstreamFilter(const std::string& name, const std::string& value);  // vbsf, ...
+  void OptPreset(const std::string& name, const std::string& value);           // apre, vpre, ...
+
+  // Logs through the log bridge with the engine as sender.
+  void Log(TLogLevel level, const std::string& text);
+  void LogFmt(TLogLevel level, const char* fmt, ...) __attribute__((format(printf, 3, 4)));
+
+  // ---- 1. Limits --------------------------------------------------------------------
+  const int MaxFiles;
+
+  // ---- 2. Input tables ----------------------------------------------------------------
+  std::vector<AVFormatContext*> InputFiles;        // MaxFiles slots
+  std::vector<std::int64_t> InputTsOffsets;        // MaxFiles slots
+  std::vector<std::vector<double>> InputTsScales;  // MaxFiles slots, by stream
+  std::vector<const AVCodec*> InputCodecs;         // one per input stream
+  int InputFileCount = 0;
+
+  // ---- 3. Output tables ---------------------------------------------------------------
+  std::vector<AVFormatContext*> OutputFiles;  // MaxFiles slots
+  std::vector<const AVCodec*> OutputCodecs;   // one per output stream
+  int OutputFileCount = 0;
+  std::vector<std::vector<TOutputStream*>> OutputStreamTables;  // MaxFiles slots
+
+  // ---- 4. Mapping tables --------------------------------------------------------------
+  std::vector<TStreamMap> StreamMaps;
+  std::vector<TMetadataMap> MetadataMaps;
+  bool MetadataGlobalAutocopy = true;
+  bool MetadataStreamsAutocopy = true;
+  bool MetadataChaptersAutocopy = true;
+  std::vector<TChapterMap> ChapterMaps;
+  std::vector<int> StreamIdMap;  // indexed by output stream; its size is the count
+
+  // ---- 5. Option settings (defaults as InitDefaults leaves them) ---------------------
+  std::string ForcedFormat;
+  std::int64_t RecordingTime = INT64_MAX;  // unlimited
+  std::int64_t LimitFileSize = 0;
+  std::int64_t StartTime = 0;
+  std::int64_t InputTsOffset = 0;
+  std::int64_t RecordingTimestamp = 0;  // seconds
+  AVDictionary* Metadata = nullptr;     // for the next output
+  int MaxFrames[kMediaTypeCount] = {INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX};
+  bool PacketDump = false;
+  bool HexDump = false;
+  bool RateEmulation = false;
+  bool LoopInput = false;
+  int LoopOutput = -1;
+  int Verbose = 1;
+  int ThreadCount = 1;
+  int VideoSyncMethod = -1;
+  int AudioSyncMethod = 0;
+  float AudioDriftThreshold = 0.1f;
+  int VideoGlobalHeader = 0;
+  bool CopyTs = false;
+  bool CopyTb = false;
+  bool Shortest = false;
+  float DtsDeltaThreshold = 10.0f;
+  int ProgramId = 0;
+  bool ExitOnError = false;
+  int CopyInitialNonKeyframes = 0;
+  AVRational FrameRate = {25, 0};
+  int FrameWidth = 0;
+  int FrameHeight = 0;
+  float FrameAspectRatio = 0;
+  int FramePixFmt = -1;  // AVPixelFormat, -1 none
+  bool IntraOnly = false;
+  bool VideoDisable = false;
+  int VideoDiscard = 0;
+  float VideoQscale = 0;
+  std::string RcOverride;
+  std::string VideoCodecName;
+  int VideoStreamCopy = 0;
+  int MeThreshold = 0;
+  bool SameQuality = false;
+  int Pass = 0;
+  std::string PassLogFilePrefix;
+  bool Deinterlace = false;
+  bool Psnr = false;
+  std::string VstatsFileName;
+  std::string VideoFilters;
+  std::optional<TQuantMatrix> IntraMatrix;
+  std::optional<TQuantMatrix> InterMatrix;
+  int TopFieldFirst = -1;
+  int IntraDcPrecision = 8;
+  std::uint32_t VideoCodecTag = 0;
+  std::string VideoLanguage;
+  bool QpHistogram = false;
+  bool ForceFps = false;
+  std::string ForcedKeyFrames;
+  float AudioQscale = -99999;
+  int AudioSampleRate = 44100;
+  int AudioChannels = 2;
+  bool AudioDisable = false;
+  std::string AudioCodecName;
+  int AudioStreamCopy = 0;
+  std::uint32_t AudioCodecTag = 0;
+  int AudioVolume = 256;
+  std::string AudioLanguage;
+  int AudioSampleFmt = -1;  // AVSampleFormat, -1 none
+  bool SubtitleDisable = false;
+  std::string SubtitleCodecName;
+  int SubtitleStreamCopy = 0;
+  std::string SubtitleLanguage;
+  std::uint32_t SubtitleCodecTag = 0;
+  int VideoChannel = 0;
+  std::string VideoStandard;
+  bool InputSync = false;
+  float MuxMaxDelay = 0.7f;
+  float MuxPreload = 0.5f;
+  std::uint64_t ChannelLayout = 0;
+  int ScalerFlags = SWS_BICUBIC;
+  // Bitstream filter chains, in the order added; not yet initialised (that needs the
+  // stream's parameters). Moved into the output stream record when a stream is created.
+  std::vector<AVBSFContext*> VideoBitstreamFilters;
+  std::vector<AVBSFContext*> AudioBitstreamFilters;
+  std::vector<AVBSFContext*> SubtitleBitstreamFilters;
+
+  // ---- 6. Generic option contexts -----------------------------------------------------
+  TOptionContexts OptionContexts;
+
+  // ---- 7. Filter members --------------------------------------------------------------
+  bool VideoFiltersGiven = false;  // a chain was given when the current output was added
+  AVFilterGraph* FilterGraph = nullptr;
+
+  // ---- 8. Work buffers ----------------------------------------------------------------
+  int BitBufferSize = 262144;
+  std::FILE* VstatsFile = nullptr;
+  bool UsingFrameHooks = false;
+
+  // ---- 9. Hook and preview members ---------------------------------------------------
+  std::unique_ptr<TFormatConverter> HookConverter;
+  std::unique_ptr<TFormatConverter> PreviewConverter;
+  std::int64_t LastPreviewTime = 0;
+  std::uint8_t PreviewFlags = 0;  // bit 0 internal preview, bit 1 preview bitmap event
+  bool PreviewFlagsChanged = false;
+
+  // ---- 10. Open-codec lists (guarded by CodecListLock()) ------------------------------
+  std::vector<TOutputStream*> OpenEncoders;
+  std::vector<TInputStream*> OpenDecoders;
+
+  // ---- 11. Run state ------------------------------------------------------------------
+  std::atomic<TConvertThread*> Thread{nullptr};
+  TEvent DoneEvent{true};
+  TEvent TerminateEvent{true};
+  bool JoinMode = false;
+  std::atomic<bool> Running{false};
+  std::atomic<bool> StopRequested{false};
+  std::atomic<bool> Finished{false};
+  std::atomic<bool> Terminated{false};
+  int IOTimeout = 10000;  // milliseconds; 0 or less: no time-out
+  std::atomic<std::int64_t> IOStartTime{INT64_MAX};
+  bool ErrorFlag = false;
+  std::string ErrorMessage;
+  std::int64_t RequestedDuration = -1;
+  std::string LastError;
+  bool StrictOptions = true;
+  std::int64_t ProgressInterval = 500000;
+  std::int64_t PreviewInterval = 100000;
+
+  // ---- 12. Event slots ----------------------------------------------------------------
+  TNotifyEvent OnTerminate;
+  TProgressEvent OnProgress;
+  TPreviewBitmapEvent OnPreviewBitmap;
+  THookEvent OnVideoInputHook;
+  THookEvent OnVideoOutputHook;
+  TAudioHookEvent OnAudioHook;
+  TBeforeFindStreamInfoEvent OnBeforeFindStreamInfo;
+
+ protected:
+  void InitDefaults();
+  // The worker's safe point: returns at once unless paused; while paused waits until
+  // Resume or a stop request.
+  void PausePoint();
+  // The transcode of the output files from the inputs (run step 2).
+  void Transcode();
+  // False once the owner is being destroyed: the event slots must not be called any more.
+  bool EventsAttached() const { return !EventsDetached_; }
+
+ private:
+  friend class TConvertThread;
+  friend class TDoTerminateThread;
+  friend class TGuardedIO;
+  friend class TFFmpeg;
+
+  // Waits for an event; on the main thread in 20 ms slices that serve the main thread's
+  // queue, so that a run handing a call to the main thread cannot deadlock the wait.
+  static void WaitServing(TEvent& event);
+  // Sleeps up to `micros` on the worker, returning early on a stop or pause request.
+  void WaitSlice(std::int64_t micros);
+  // Holds the worker back until the packet time `micros` (from the start of the run,
+  // paused time excluded) is due.
+  void WaitForRealTime(std::int64_t runStart, std::int64_t micros);
+  // Logs a time-out or cancel noted by IOTimeoutCheck on a thread other than the main
+  // thread (checks run under the interrupt registry's lock, where logging could block).
+  void FlushIOTimeoutNote();
+  // Records an error of a run step (logged at llQuiet; the last one wins).
+  void RecordError(const std::string& message);
+  void ForgetThread(TConvertThread* thread);
+
+  mutable std::mutex PauseLock_;
+  std::condition_variable PauseCond_;
+  bool PauseRequested_ = false;
+  std::int64_t PausedMicros_ = 0;  // worker only: time spent waiting in PausePoint
+
+  // Guards Thread against the worker deleting its thread object, and the claims of Start
+  // and Stop. Never held while an event slot runs or while waiting.
+  mutable std::recursive_mutex StateLock_;
+  std::atomic<bool> TerminateClaimed_{false};  // a TDoTerminateThread was started
+  std::atomic<bool> EventsDetached_{false};
+  std::atomic<int> IOTimeoutNote_{0};  // 0 none, 1 canceled, 2 timeout (not yet logged)
+};
+
+// The process-wide locks of the engine module.
+std::mutex& CodecListLock();  // guards every engine's open-codec lists
+std::mutex& PreviewLock();    // guards PreviewFlags and the preview converter
+
+// The process-wide text of the last rejected generic option.
+std::string LastOptionError();
+void SetLastOptionError(const std::string& text);
+
+// The message of the generic option that was last rejected on the calling thread. An
+// engine's options are applied from one thread, so this is the error of that engine's own
+// failed call even while other engines reject options on other threads (the process-wide
+// LastOptionError() may already hold theirs).
+std::string ThreadLastOptionError();
+void SetThreadLastOptionError(const std::string& text);
+
+// The engine the encoder component uses: per-slot decoder objects and option records,
+// the option-text parser and the owner back-reference.
+class TFFmpeg : public TCustomFFmpeg {
+ public:
+  explicit TFFmpeg(int maxFiles);
+  ~TFFmpeg() override;
+
+  // Turns an option text into ParseOption calls; codec lines only with withCodecs.
+  void ParseOptions(const std::string& text, bool withCodecs);
+
+  TFFEncoder* Encoder = nullptr;  // the owner, not owned
+};
+
+// The owner's ordered list of engines; owns them.
+class TFFmpegList {
+ public:
+  ~TFFmpegList();
+  int Add(TCustomFFmpeg* engine);  // takes ownership, returns the index
+  void Clear();                    // frees every engine
+  TCustomFFmpeg* Items(int index) const;
+  int IndexOf(const TCustomFFmpeg* engine) const;
+  int Count() const;
+  void PauseAll();
+  void ResumeAll();
+  void StopAll(bool wait);
+  void SetPreview(bool enable);
+  void SetPreviewBitmap(bool enable);
+
+ private:
+  std::vector<std::unique_ptr<TCustomFFmpeg>> Items_;
+};
+
+}  // namespace tovamo

@@ -1,0 +1,619 @@
+// The engine object: construction and defaults, the run (Start, Execute, DoTerminate), the
+// job's clean-up, stop and pause, and the interrupt checks that cancel blocking I/O.
+#include <algorithm>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "Engine/FFmpeg.h"
+#include "Engine/GuardedIO.h"
+#include "FFBindings.h"
+#include "FFInterrupt.h"
+#include "FFLoad.h"
+#include "FFUtils.h"
+#include "FormatConverter.h"
+#include "MainThread.h"
+#include "UnicodeProtocol.h"
+
+namespace tovamo {
+namespace {
+
+constexpr const char* kModule = "FFmpeg";
+constexpr std::int64_t kNoIO = INT64_MAX;  // IOStartTime while no blocking call runs
+
+bool LibrariesLoaded() {
+  return FFLoader().LibsLoaded(kEncoderLibraries);
+}
+
+std::int64_t MonotonicMicros() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// The local file behind an output's URL, or an empty path for other protocols.
+std::filesystem::path LocalFile(const char* url) {
+  if (!url || !*url) return {};
+  std::string name = FromFFmpegName(url);
+  if (name.rfind("file:", 0) == 0) name.erase(0, 5);
+  return std::filesystem::path(name);
+}
+
+// Deletes a regular file that holds no bytes: an output that received nothing.
+void DeleteIfEmpty(const std::filesystem::path& path) {
+  if (path.empty()) return;
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return;
+  if (std::filesystem::file_size(path, ec) == 0 && !ec) std::filesystem::remove(path, ec);
+}
+
+// Registers StopCheck for the calling thread for as long as it lives.
+class TStopCheckRegistration {
+ public:
+  explicit TStopCheckRegistration(TCustomFFmpeg* engine)
+      : Engine_(engine), ThreadId_(CurrentThreadId()) {
+    InterruptCB()->AddCheck(ThreadId_, Engine_, Check());
+  }
+  ~TStopCheckRegistration() { InterruptCB()->RemoveCheck(ThreadId_, Engine_, Check()); }
+  TStopCheckRegistration(const TStopCheckRegistration&) = delete;
+  TStopCheckRegistration& operator=(const TStopCheckRegistration&) = delete;
+
+ private:
+  TInterruptCheck Check() const { return {&TCustomFFmpeg::StopCheck, Engine_}; }
+  TCustomFFmpeg* Engine_;
+  std::uint32_t ThreadId_;
+};
+
+struct TPacketDeleter {
+  void operator()(AVPacket* packet) const { ff::av_packet_free(&packet); }
+};
+
+}  // namespace
+
+// ---- Module locks ---------------------------------------------------------------------
+
+std::mutex& CodecListLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+std::mutex& PreviewLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+// ---- Construction -----------------------------------------------------------------------
+
+TCustomFFmpeg::TCustomFFmpeg(int maxFiles) : MaxFiles(maxFiles) {
+  Assert(maxFiles >= 1 && maxFiles <= 512, "MaxFiles must be between 1 and 512", kModule);
+  InputFiles.assign(MaxFiles, nullptr);
+  InputTsOffsets.assign(MaxFiles, 0);
+  InputTsScales.assign(MaxFiles, {});
+  OutputFiles.assign(MaxFiles, nullptr);
+  OutputStreamTables.assign(MaxFiles, {});
+  HookConverter = std::make_unique<TFormatConverter>();
+  PreviewConverter = std::make_unique<TFormatConverter>();
+  StrictOptions = true;
+  ProgressInterval = 500000;
+  PreviewInterval = 100000;
+  IOTimeout = 10000;
+  InitDefaults();
+}
+
+// InitDefaults runs once, from the constructor, where the member initialisers have just
+// given every option setting its default; what it adds is the part that needs the
+// libraries (the option contexts) and a clean run state.
+void TCustomFFmpeg::InitDefaults() {
+  if (!LibrariesLoaded()) return;
+  std::fill(InputFiles.begin(), InputFiles.end(), nullptr);
+  std::fill(InputTsOffsets.begin(), InputTsOffsets.end(), 0);
+  for (auto& scales : InputTsScales) scales.clear();
+  std::fill(OutputFiles.begin(), OutputFiles.end(), nullptr);
+  for (auto& table : OutputStreamTables) table.clear();
+  InputFileCount = 0;
+  OutputFileCount = 0;
+  InputCodecs.clear();
+  OutputCodecs.clear();
+  StreamMaps.clear();
+  MetadataMaps.clear();
+  ChapterMaps.clear();
+  StreamIdMap.clear();
+  MetadataGlobalAutocopy = true;
+  MetadataStreamsAutocopy = true;
+  MetadataChaptersAutocopy = true;
+  BitBufferSize = 262144;
+  AllocOptionContexts(ScalerFlags);
+  Thread = nullptr;
+  OpenEncoders.clear();
+  OpenDecoders.clear();
+  LastPreviewTime = 0;
+  PreviewFlags = 0;
+  PreviewFlagsChanged = false;
+  JoinMode = false;
+  Running = false;
+  StopRequested = false;
+  Finished = false;
+  Terminated = false;
+  ErrorFlag = false;
+  RequestedDuration = -1;
+}
+
+TCustomFFmpeg::~TCustomFFmpeg() {
+  if (Running) StopRunning(true);
+  // A worker still on its way out of the run, or a pending termination notice, uses this
+  // object until it signals its event.
+  WaitServing(DoneEvent);
+  WaitServing(TerminateEvent);
+  try {
+    CloseFiles();
+  } catch (const std::exception& e) {
+    Log(llError, e.what());
+  }
+}
+
+// ---- Run ----------------------------------------------------------------------------------
+
+TConvertThread* TCustomFFmpeg::Start(bool useThread, TThreadPriority priority) {
+  const char* refusal = nullptr;
+  TConvertThread* thread = nullptr;
+  {
+    std::lock_guard lock(StateLock_);
+    if (Running || Terminated || TerminateClaimed_) return nullptr;
+    if (OutputFileCount <= 0)
+      refusal = "At least one output file must be specified";
+    else if (InputFileCount <= 0)
+      refusal = "At least one input file must be specified";
+    if (refusal) {
+      TerminateClaimed_ = true;  // this call delivers the end notice
+    } else {
+      Running = true;
+      StopRequested = false;
+      Finished = false;
+      Terminated = false;
+      if (useThread) {
+        thread = new TConvertThread(this, priority);
+        // Before anyone can see the thread: a Stop(true) that follows must find it reset.
+        DoneEvent.Reset();
+        Thread = thread;
+      }
+    }
+  }
+  if (refusal) {
+    CloseFiles();
+    Log(llQuiet, refusal);
+    ErrorFlag = true;
+    ErrorMessage = refusal;
+    DoTerminate();
+    return nullptr;
+  }
+  if (!useThread) Execute();
+  return thread;
+}
+
+void TCustomFFmpeg::RecordError(const std::string& message) {
+  Log(llQuiet, message);
+  ErrorFlag = true;
+  ErrorMessage = message;
+}
+
+void TCustomFFmpeg::Execute() {
+  // Every step runs even when an earlier one failed, so the clean-up and the end notice
+  // always happen; the last failure is the one reported.
+  auto guarded = [this](auto&& step) {
+    try {
+      step();
+    } catch (const std::exception& e) {
+      RecordError(e.what());
+    } catch (...) {
+      RecordError("Unknown error");
+    }
+  };
+  guarded([this] { Finished = false; });
+  guarded([this] { Transcode(); });
+  guarded([this] {
+    std::lock_guard lock(CodecListLock());
+    OpenEncoders.clear();
+  });
+  guarded([this] {
+    std::lock_guard lock(CodecListLock());
+    OpenDecoders.clear();
+  });
+  guarded([this] { CloseFiles(); });
+  guarded([this] { DoTerminate(); });
+}
+
+void TCustomFFmpeg::DoTerminate() {
+  // Terminated before Running drops, so that a Stop on another thread that sees the run
+  // over never mistakes the engine for one that has not run.
+  Terminated = true;
+  Running = false;
+  {
+    std::lock_guard lock(StateLock_);
+    Thread = nullptr;
+  }
+  if (!EventsDetached_ && OnTerminate) OnTerminate(this);
+}
+
+void TCustomFFmpeg::ForgetThread(TConvertThread* thread) {
+  std::lock_guard lock(StateLock_);
+  if (Thread == thread) Thread = nullptr;
+}
+
+void TCustomFFmpeg::Transcode() {
+  // On the main thread nobody but the run itself could ask for a stop while a library call
+  // blocks; elsewhere the stop request also cancels blocking reads.
+  std::unique_ptr<TStopCheckRegistration> stopCheck;
+  if (!IsMainThread()) stopCheck = std::make_unique<TStopCheckRegistration>(this);
+
+  std::unique_ptr<AVPacket, TPacketDeleter> packet(ff::av_packet_alloc());
+  if (!packet) throw FFmpegException("av_packet_alloc failed");
+
+  const int files = std::clamp(InputFileCount, 0, MaxFiles);
+  std::vector<bool> atEnd(files, false);
+  for (int i = 0; i < files; ++i) atEnd[i] = InputFiles[i] == nullptr;
+  PausedMicros_ = 0;
+  const std::int64_t runStart = MonotonicMicros();
+
+  bool more = true;
+  while (more && !StopRequested) {
+    more = false;
+    for (int i = 0; i < files && !StopRequested; ++i) {
+      if (atEnd[i]) continue;
+      more = true;
+      PausePoint();
+      if (StopRequested) break;
+      AVFormatContext* input = InputFiles[i];
+      const int ret = ff::av_read_frame(input, packet.get());
+      if (ret == AVERROR(EAGAIN)) {
+        WaitSlice(10000);
+        continue;
+      }
+      if (ret == AVERROR_EOF) {
+        atEnd[i] = true;
+        continue;
+      }
+      if (ret < 0) {
+        if (StopRequested) break;  // the stop check cut the read short
+        throw FFmpegException(ErrorText(input->url ? input->url : "", ret));
+      }
+      std::int64_t due = AV_NOPTS_VALUE;
+      if (RateEmulation && packet->stream_index >= 0 &&
+          unsigned(packet->stream_index) < input->nb_streams) {
+        const std::int64_t ts = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+        if (ts != AV_NOPTS_VALUE) {
+          due =
+              ff::av_rescale_q(ts, input->streams[packet->stream_index]->time_base, AV_TIME_BASE_Q);
+          if (input->start_time != AV_NOPTS_VALUE) due -= input->start_time;
+        }
+      }
+      ff::av_packet_unref(packet.get());
+      if (due != AV_NOPTS_VALUE) WaitForRealTime(runStart, due);
+    }
+  }
+  Finished = !StopRequested;
+}
+
+void TCustomFFmpeg::WaitForRealTime(std::int64_t runStart, std::int64_t micros) {
+  for (;;) {
+    PausePoint();
+    if (StopRequested) return;
+    const std::int64_t elapsed = MonotonicMicros() - runStart - PausedMicros_;
+    const std::int64_t ahead = micros - elapsed;
+    if (ahead <= 1000) return;
+    WaitSlice(std::min<std::int64_t>(ahead, 10000));
+  }
+}
+
+void TCustomFFmpeg::WaitSlice(std::int64_t micros) {
+  std::unique_lock lock(PauseLock_);
+  PauseCond_.wait_for(lock, std::chrono::microseconds(micros),
+                      [this] { return StopRequested || PauseRequested_; });
+}
+
+// ---- Clean-up -----------------------------------------------------------------------------
+
+void TCustomFFmpeg::CloseFiles() {
+  const bool libraries = LibrariesLoaded();
+  if (libraries) {
+    // Outputs. A joined output sits in several slots: each context is closed once.
+    std::vector<AVFormatContext*> closed;
+    for (int i = 0; i < MaxFiles; ++i) {
+      AVFormatContext* output = OutputFiles[i];
+      OutputFiles[i] = nullptr;
+      if (!output || std::find(closed.begin(), closed.end(), output) != closed.end()) continue;
+      closed.push_back(output);
+      const bool writesFile = !(output->oformat && (output->oformat->flags & AVFMT_NOFILE));
+      std::filesystem::path file;
+      if (writesFile) {
+        file = LocalFile(output->url);
+        if (output->url && IsUnicodeName(output->url))
+          CloseUnicodeIO(&output->pb);
+        else if (output->pb)
+          ff::avio_closep(&output->pb);
+      }
+      ff::avformat_free_context(output);
+      if (writesFile) DeleteIfEmpty(file);
+    }
+  }
+  for (auto& table : OutputStreamTables) table.clear();
+  OutputFileCount = 0;
+
+  if (libraries) {
+    for (int i = 0; i < MaxFiles; ++i) {
+      AVFormatContext* input = InputFiles[i];
+      if (!input) continue;
+      // avformat_close_input leaves a pb of our own alone.
+      AVIOContext* custom = nullptr;
+      if ((input->flags & AVFMT_FLAG_CUSTOM_IO) && input->url && IsUnicodeName(input->url))
+        custom = input->pb;
+      ff::avformat_close_input(&InputFiles[i]);
+      if (custom) CloseUnicodeIO(&custom);
+    }
+  }
+  for (auto& scales : InputTsScales) scales.clear();
+  InputFileCount = 0;
+
+  IntraMatrix.reset();
+  InterMatrix.reset();
+  if (VstatsFile) {
+    std::fclose(VstatsFile);
+    VstatsFile = nullptr;
+  }
+  VstatsFileName.clear();
+  StreamIdMap.clear();
+  InputCodecs.clear();
+  OutputCodecs.clear();
+  StreamMaps.clear();
+  MetadataMaps.clear();
+  ChapterMaps.clear();
+  VideoCodecName.clear();
+  AudioCodecName.clear();
+  SubtitleCodecName.clear();
+  VideoStandard.clear();
+  RcOverride.clear();
+  if (libraries) {
+    FreeOptionContexts();
+    ff::avfilter_graph_free(&FilterGraph);
+    ff::av_dict_free(&Metadata);
+    for (auto* chain :
+         {&VideoBitstreamFilters, &AudioBitstreamFilters, &SubtitleBitstreamFilters}) {
+      for (AVBSFContext*& filter : *chain) ff::av_bsf_free(&filter);
+      chain->clear();
+    }
+  }
+}
+
+// ---- Stop and pause -----------------------------------------------------------------------
+
+void TCustomFFmpeg::WaitServing(TEvent& event) {
+  if (!IsMainThread()) {
+    event.Wait();
+    return;
+  }
+  while (!event.WaitFor(20)) ProcessPendingMainThreadWork();
+}
+
+void TCustomFFmpeg::StopRunning(bool wait) {
+  StopRequested = true;
+  {
+    // A stop also ends a pause. Notified under the lock: a waiter checks the flags under it.
+    std::lock_guard lock(PauseLock_);
+    PauseRequested_ = false;
+    PauseCond_.notify_all();
+  }
+  TConvertThread* unstartable = nullptr;
+  bool hasThread;
+  {
+    std::lock_guard lock(StateLock_);
+    TConvertThread* thread = Thread;
+    hasThread = thread != nullptr;
+    if (thread && !thread->Started()) {
+      try {
+        thread->Resume();
+      } catch (const std::exception&) {
+        unstartable = thread;
+        unstartable->Started_ = true;  // nobody else may start it now
+      }
+    }
+  }
+  if (unstartable) {
+    // No thread could be made for the run: end it here, with the stop already requested.
+    RecordError("Cannot start the conversion thread");
+    unstartable->Priority_ = tpNormal;  // the caller's thread keeps its own priority
+    unstartable->Run();
+    return;
+  }
+  if (!hasThread) IOStartTime = 0;  // cancels a blocking call in progress (IOTimeoutCheck)
+  // The thread may have let go of Thread already while it still delivers its end notice:
+  // DoneEvent, reset from Start until the worker's very end, is what tells.
+  if (wait) WaitServing(DoneEvent);
+}
+
+void TCustomFFmpeg::Stop(bool wait) {
+  bool running;
+  bool deliver = false;
+  {
+    // Decided under the lock that Start claims the run with, so that a Start racing with
+    // this either is stopped or finds the end notice already claimed.
+    std::lock_guard lock(StateLock_);
+    running = Running;
+    if (!running && !Terminated && !TerminateClaimed_) {
+      TerminateClaimed_ = true;
+      deliver = true;
+      TerminateEvent.Reset();  // before the thread exists, so the wait below cannot miss it
+    }
+  }
+  if (running) {
+    StopRunning(wait);
+    return;
+  }
+  if (deliver) TDoTerminateThread::Start(this);
+  if (wait) {
+    WaitServing(DoneEvent);  // a run that is just handing in its end notice
+    WaitServing(TerminateEvent);
+  }
+}
+
+void TCustomFFmpeg::Pause() {
+  {
+    std::lock_guard lock(StateLock_);
+    if (!Thread) return;
+  }
+  std::lock_guard lock(PauseLock_);
+  if (!StopRequested) PauseRequested_ = true;
+}
+
+void TCustomFFmpeg::Resume() {
+  {
+    std::lock_guard lock(PauseLock_);
+    PauseRequested_ = false;
+    PauseCond_.notify_all();
+  }
+  std::lock_guard lock(StateLock_);
+  TConvertThread* thread = Thread;
+  if (thread && !thread->Started()) thread->Resume();
+}
+
+bool TCustomFFmpeg::Paused() const {
+  std::lock_guard lock(PauseLock_);
+  return PauseRequested_;
+}
+
+void TCustomFFmpeg::PausePoint() {
+  std::unique_lock lock(PauseLock_);
+  if (!PauseRequested_ || StopRequested) return;
+  const std::int64_t from = MonotonicMicros();
+  PauseCond_.wait(lock, [this] { return !PauseRequested_ || StopRequested; });
+  PausedMicros_ += MonotonicMicros() - from;
+}
+
+void TCustomFFmpeg::SetPreviewFlags(std::uint8_t flags) {
+  std::lock_guard lock(PreviewLock());
+  PreviewFlags = flags;
+  PreviewFlagsChanged = true;
+}
+
+// ---- Interrupt checks ---------------------------------------------------------------------
+
+bool TCustomFFmpeg::IOTimeoutCheck(void* self, void* arg) {
+  auto* engine = static_cast<TCustomFFmpeg*>(self);
+  if (!engine || arg != self || engine->IOTimeout <= 0) return false;
+  const std::int64_t start = engine->IOStartTime;
+  const std::int64_t now = ff::av_gettime();
+  if (!(now - start > std::int64_t(engine->IOTimeout) * 1000)) return false;
+  const int note = start == 0 ? 1 : 2;
+  if (IsMainThread()) {
+    engine->Log(llInfo, note == 1 ? "connecting/reading/writing canceled"
+                                  : "connecting/reading/writing timeout");
+  } else {
+    // The registry's lock is held here, and a log line may wait for the main thread, which
+    // may be waiting for that lock: the line is written when the guard ends.
+    int expected = 0;
+    engine->IOTimeoutNote_.compare_exchange_strong(expected, note);
+  }
+  return true;
+}
+
+bool TCustomFFmpeg::StopCheck(void* self, void* arg) {
+  auto* engine = static_cast<TCustomFFmpeg*>(self);
+  return engine && arg == self && engine->StopRequested;
+}
+
+void TCustomFFmpeg::FlushIOTimeoutNote() {
+  switch (IOTimeoutNote_.exchange(0)) {
+    case 1:
+      Log(llInfo, "connecting/reading/writing canceled");
+      break;
+    case 2:
+      Log(llInfo, "connecting/reading/writing timeout");
+      break;
+    default:
+      break;
+  }
+}
+
+TGuardedIO::TGuardedIO(TCustomFFmpeg* engine) : Engine_(engine), ThreadId_(CurrentThreadId()) {
+  Engine_->FlushIOTimeoutNote();
+  Engine_->IOStartTime = kNoIO;
+  InterruptCB()->AddCheck(ThreadId_, Engine_, {&TCustomFFmpeg::IOTimeoutCheck, Engine_});
+  Arm();
+}
+
+TGuardedIO::~TGuardedIO() {
+  End();
+}
+
+void TGuardedIO::Arm() {
+  Engine_->IOStartTime = ff::av_gettime();
+  // StopRunning writes StopRequested before it cancels through IOStartTime: either this
+  // sees the request, or the cancel lands after the start time was stored.
+  if (Engine_->StopRequested) Engine_->IOStartTime = 0;
+}
+
+void TGuardedIO::Restart() {
+  if (!Active_) return;
+  Engine_->FlushIOTimeoutNote();
+  Arm();
+}
+
+void TGuardedIO::End() {
+  if (!Active_) return;
+  Active_ = false;
+  Engine_->IOStartTime = kNoIO;
+  InterruptCB()->RemoveCheck(ThreadId_, Engine_, {&TCustomFFmpeg::IOTimeoutCheck, Engine_});
+  Engine_->FlushIOTimeoutNote();
+}
+
+// ---- Log ----------------------------------------------------------------------------------
+
+void TCustomFFmpeg::Log(TLogLevel level, const std::string& text) {
+  DefaultLogger()->Log(this, level, text);
+}
+
+void TCustomFFmpeg::LogFmt(TLogLevel level, const char* fmt, ...) {
+  char stack[1024];
+  va_list args;
+  va_start(args, fmt);
+  va_list again;
+  va_copy(again, args);
+  const int length = std::vsnprintf(stack, sizeof stack, fmt, args);
+  va_end(args);
+  if (length < 0) {
+    va_end(again);
+    return;
+  }
+  if (std::size_t(length) < sizeof stack) {
+    va_end(again);
+    Log(level, std::string(stack, std::size_t(length)));
+    return;
+  }
+  std::string text(std::size_t(length) + 1, '\0');
+  std::vsnprintf(text.data(), text.size(), fmt, again);
+  va_end(again);
+  text.resize(std::size_t(length));
+  Log(level, text);
+}
+
+// ---- TFFmpeg ------------------------------------------------------------------------------
+
+TFFmpeg::TFFmpeg(int maxFiles) : TCustomFFmpeg(maxFiles) {}
+
+TFFmpeg::~TFFmpeg() {
+  // The owner is going away: a run that is stopped by the base destructor must not call
+  // back into it. The slots themselves are only cleared once no run can read them.
+  EventsDetached_ = true;
+  if (Running) StopRunning(true);
+  WaitServing(DoneEvent);
+  WaitServing(TerminateEvent);
+  OnTerminate = nullptr;
+  OnProgress = nullptr;
+  OnPreviewBitmap = nullptr;
+  OnVideoInputHook = nullptr;
+  OnVideoOutputHook = nullptr;
+  OnAudioHook = nullptr;
+  OnBeforeFindStreamInfo = nullptr;
+}
+
+}  // namespace tovamo

@@ -1,0 +1,157 @@
+// ParseOption over the option table, the option-text parser and the handlers of the
+// vocabulary that need no structured parsing.
+#include <cfloat>
+#include <cmath>
+#include <string_view>
+
+#include "Engine/FFmpeg.h"
+#include "Engine/OptionNumbers.h"
+#include "Engine/OptionTable.h"
+
+namespace tovamo {
+namespace {
+
+float StrToSingle(const std::string& text) {
+  const double v = StrToFloat(text);
+  // A value beyond single precision would silently become infinity.
+  if (std::fabs(v) > double(FLT_MAX))
+    throw EConvertError("'" + text + "' is not a valid floating point value");
+  return float(v);
+}
+
+// Lines the owner applies per output stream itself.
+bool SkippedInOptionText(std::string_view name) {
+  static constexpr std::string_view kSkipped[] = {"newvideo", "newaudio", "newsubtitle", "apre",
+                                                  "vpre",     "spre",     "vfilters",    "vf"};
+  for (std::string_view s : kSkipped)
+    if (name == s) return true;
+  return false;
+}
+
+bool CodecLine(std::string_view name) {
+  return name == "acodec" || name == "vcodec" || name == "scodec" || name == "s";
+}
+
+}  // namespace
+
+void TCustomFFmpeg::ParseOption(const std::string& name, const std::string& value) {
+  const TOptionRow* row = FindOptionRow(name);
+  if (!row) {
+    if (TrimText(name).empty()) {
+      // The generic setter leaves the last error alone for a blank name; raising that
+      // text would report some earlier option's failure.
+      if (StrictOptions) throw FFmpegException("Unrecognized option \"" + name + "\"");
+      return;
+    }
+    if (!SetGenericOption(name, value) && StrictOptions)
+      throw FFmpegException(ThreadLastOptionError());
+    return;
+  }
+  switch (row->Kind) {
+    case TOptionKind::NoOp:
+      Log(llInfo, "Do nothing: option - " + name);
+      break;
+    case TOptionKind::Flag:
+      this->*(row->Flag) = value != "0";
+      break;
+    case TOptionKind::Integer:
+      if (row->FrameLimit >= 0)
+        MaxFrames[row->FrameLimit] = StrToInt(value);
+      else
+        this->*(row->Integer) = StrToInt(value);
+      break;
+    case TOptionKind::Int64:
+      this->*(row->Int64) = StrToInt64(value);
+      break;
+    case TOptionKind::Float:
+      this->*(row->Float) = StrToSingle(value);
+      break;
+    case TOptionKind::Text:
+      if (!(row->KeepWhenEmpty && value.empty())) this->*(row->Text) = value;
+      break;
+    case TOptionKind::Handler:
+      (this->*(row->Handler))(name, value);
+      break;
+    case TOptionKind::Removed:
+      throw FFmpegException(row->Message);
+  }
+}
+
+void TFFmpeg::ParseOptions(const std::string& text, bool withCodecs) {
+  const std::string normalized = NormalizeLineBreaks(TrimText(text));
+  std::string rest;
+  rest.reserve(normalized.size());
+  static constexpr std::string_view kLiteralBreak = "<CRLF>";
+  for (std::size_t i = 0; i < normalized.size();) {
+    if (normalized.compare(i, kLiteralBreak.size(), kLiteralBreak) == 0) {
+      rest += '\n';
+      i += kLiteralBreak.size();
+    } else {
+      rest += normalized[i++];
+    }
+  }
+
+  std::size_t start = 0;
+  while (start < rest.size()) {
+    std::size_t end = rest.find('\n', start);
+    if (end == std::string::npos) end = rest.size();
+    const std::string line = rest.substr(start, end - start);
+    start = end + 1;
+    // Empty lines (two separators in a row, a trailing separator) carry no option.
+    if (TrimText(line).empty()) continue;
+
+    const std::size_t eq = line.find('=');
+    const std::string name = LowerCaseAscii(line.substr(0, eq));
+    const std::string value = eq == std::string::npos ? std::string() : line.substr(eq + 1);
+    if (SkippedInOptionText(name)) continue;
+    if (CodecLine(name) && !withCodecs) continue;
+    ParseOption(name, value);
+  }
+}
+
+// ---- Handlers ---------------------------------------------------------------------------
+
+void TCustomFFmpeg::OptLogLevel(const std::string&, const std::string& value) {
+  DefaultLogger()->SetLogLevelByName(value);
+}
+
+void TCustomFFmpeg::OptTimeLimit(const std::string&, const std::string&) {
+  Log(llWarning, "Warning: -timelimit not implemented");
+}
+
+void TCustomFFmpeg::OptVideoFilters(const std::string&, const std::string& value) {
+  if (!value.empty()) VideoFilters = value;
+}
+
+void TCustomFFmpeg::OptNewStream(const std::string& name, const std::string&) {
+  NewStream(name);
+}
+
+void TCustomFFmpeg::NewStream(const std::string&) {
+  if (OutputFileCount <= 0) throw FFmpegException("At least one output file must be specified");
+  throw FFmpegException("Adding streams to an output is not available yet");
+}
+
+void TCustomFFmpeg::OptRcOverride(const std::string&, const std::string& value) {
+  RcOverride = value;
+}
+
+void TCustomFFmpeg::OptAudioRate(const std::string&, const std::string& value) {
+  const int rate = StrToInt(value);
+  if (rate > 0) AudioSampleRate = rate;
+}
+
+void TCustomFFmpeg::OptAudioChannels(const std::string&, const std::string& value) {
+  const int channels = StrToInt(value);
+  if (channels > 0) AudioChannels = channels;
+}
+
+void TCustomFFmpeg::OptVideoStandard(const std::string&, const std::string& value) {
+  VideoStandard = value;
+}
+
+void TCustomFFmpeg::OptPreset(const std::string& name, const std::string& value) {
+  ApplyPreset(name, value);
+}
+
+}  // namespace tovamo

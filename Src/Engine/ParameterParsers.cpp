@@ -1,0 +1,267 @@
+// Option handlers that parse a structured value: picture and sample settings, bit rates,
+// codecs and tags, quantiser settings, statistics files, frame hooks and bitstream filters.
+// The map, stream id and timestamp-scale handlers are in MapParsers.cpp, the time handlers
+// in TimeParsers.cpp. Every handler checks its whole value before it changes a setting, so
+// a rejected value leaves the engine as it was.
+#include <cctype>
+#include <ctime>
+
+#include "Engine/FFmpeg.h"
+#include "Engine/OptionNumbers.h"
+#include "FFBindings.h"
+#include "ProgramDir.h"
+
+namespace tovamo {
+namespace {
+
+constexpr const char* kModule = "FFmpeg";
+
+std::string TrimRight(const char* text) {
+  std::string s(text);
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
+  return s;
+}
+
+std::string Trim(const std::string& text) {
+  std::size_t b = 0, e = text.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
+  return text.substr(b, e - b);
+}
+
+// Integer part of "a:b" for the aspect ratio: a text that is no number counts as 0.
+int IntOrZero(const std::string& text) {
+  int v = 0;
+  return TryStrToInt(text, v) ? v : 0;
+}
+
+}  // namespace
+
+void TCustomFFmpeg::OptFrameRate(const std::string&, const std::string& value) {
+  if (value.empty()) return;
+  AVRational rate{0, 0};
+  if (ff::av_parse_video_rate(&rate, value.c_str()) < 0)
+    throw FFmpegException("Incorrect frame rate");
+  FrameRate = rate;
+}
+
+void TCustomFFmpeg::OptFrameSize(const std::string&, const std::string& value) {
+  if (value.empty()) return;
+  int width = 0, height = 0;
+  if (ff::av_parse_video_size(&width, &height, value.c_str()) < 0)
+    throw FFmpegException("Incorrect frame size");
+  FrameWidth = width;
+  FrameHeight = height;
+}
+
+void TCustomFFmpeg::OptFrameAspectRatio(const std::string&, const std::string& value) {
+  if (value.empty()) return;
+  double ratio = 0;
+  const std::size_t colon = value.find(':');
+  if (colon != std::string::npos) {
+    const int x = IntOrZero(value.substr(0, colon));
+    const int y = IntOrZero(value.substr(colon + 1));
+    if (y > 0) ratio = double(x) / double(y);
+  } else if (!TryStrToFloat(value, ratio)) {
+    ratio = 0;
+  }
+  if (ratio == 0) throw FFmpegException("Incorrect aspect ratio specification.");
+  FrameAspectRatio = float(ratio);
+}
+
+void TCustomFFmpeg::OptFramePixFmt(const std::string&, const std::string& value) {
+  if (value == "list") {
+    char line[128];
+    // The header line comes first: the library writes it for "no format".
+    ff::av_get_pix_fmt_string(line, sizeof line, AV_PIX_FMT_NONE);
+    Log(llInfo, TrimRight(line));
+    for (const AVPixFmtDescriptor* desc = ff::av_pix_fmt_desc_next(nullptr); desc;
+         desc = ff::av_pix_fmt_desc_next(desc)) {
+      ff::av_get_pix_fmt_string(line, sizeof line, ff::av_pix_fmt_desc_get_id(desc));
+      Log(llInfo, TrimRight(line));
+    }
+    return;
+  }
+  const AVPixelFormat format = ff::av_get_pix_fmt(value.c_str());
+  if (format == AV_PIX_FMT_NONE) throw FFmpegException("Unknown pixel format requested: " + value);
+  FramePixFmt = format;
+}
+
+void TCustomFFmpeg::OptSampleFmt(const std::string&, const std::string& value) {
+  if (value == "list") {
+    char line[128];
+    // Index -1 gives the header line.
+    for (int i = -1; i < AV_SAMPLE_FMT_NB; ++i) {
+      ff::av_get_sample_fmt_string(line, sizeof line, AVSampleFormat(i));
+      Log(llInfo, TrimRight(line));
+    }
+    return;
+  }
+  const AVSampleFormat format = ff::av_get_sample_fmt(value.c_str());
+  if (format == AV_SAMPLE_FMT_NONE)
+    throw FFmpegException("Invalid sample format \"" + value + "\"");
+  AudioSampleFmt = format;
+}
+
+void TCustomFFmpeg::OptBitrate(const std::string& name, const std::string& value) {
+  if (!SetGenericOption(name, value)) {
+    if (StrictOptions) throw FFmpegException(ThreadLastOptionError());
+    return;
+  }
+  const int type = !name.empty() && name[0] == 'a' ? AVMEDIA_TYPE_AUDIO : AVMEDIA_TYPE_VIDEO;
+  AVCodecContext* defaults = OptionContexts.CodecDefaults[type];
+  std::int64_t bitRate = 0;
+  if (defaults && ff::av_opt_get_int(defaults, "b", 0, &bitRate) >= 0 && bitRate < 1000)
+    Log(llWarning,
+        "WARNING: The bitrate parameter is set too low. It takes bits/s as argument, not kbits/s");
+}
+
+void TCustomFFmpeg::OptQscale(const std::string&, const std::string& value) {
+  const double q = StrToFloat(value);
+  if (!(q > 0 && q <= 255)) throw FFmpegException("qscale must be > 0.0 and <= 255");
+  VideoQscale = float(q);
+}
+
+void TCustomFFmpeg::OptThreads(const std::string&, const std::string& value) {
+  ThreadCount = StrToInt(value);
+  if (Verbose >= 0)
+    Log(llVerbose,
+        "Warning: if the ffmpeg libraries were not compiled with thread support, it would be "
+        "using thread emulation.");
+}
+
+void TCustomFFmpeg::OptPass(const std::string&, const std::string& value) {
+  const int pass = StrToInt(value);
+  if (pass != 1 && pass != 2) throw FFmpegException("pass number can be only 1 or 2");
+  Pass = pass;
+}
+
+void TCustomFFmpeg::OptCodec(const std::string& name, const std::string& value) {
+  if (value.empty()) return;
+  std::string* codecName;
+  int* streamCopy;
+  switch (name.empty() ? 's' : name[0]) {
+    case 'v':
+      codecName = &VideoCodecName;
+      streamCopy = &VideoStreamCopy;
+      break;
+    case 'a':
+      codecName = &AudioCodecName;
+      streamCopy = &AudioStreamCopy;
+      break;
+    default:
+      codecName = &SubtitleCodecName;
+      streamCopy = &SubtitleStreamCopy;
+      break;
+  }
+  codecName->clear();
+  if (value == "copy")
+    *streamCopy = 1;
+  else
+    *codecName = value;
+}
+
+void TCustomFFmpeg::OptCodecTag(const std::string& name, const std::string& value) {
+  if (value.empty()) return;
+  std::uint32_t* tag;
+  if (name == "vtag")
+    tag = &VideoCodecTag;
+  else if (name == "atag")
+    tag = &AudioCodecTag;
+  else if (name == "stag")
+    tag = &SubtitleCodecTag;
+  else
+    throw FFmpegException("Invalid tag parmeter " + name);
+  std::int64_t number = 0;
+  if (TryStrToInt64(value, number)) {
+    *tag = std::uint32_t(std::uint64_t(number) & 0xFFFFFFFFu);
+    return;
+  }
+  Assert(value.size() == 4, "tag parameter must be 4 chars or int value", kModule);
+  const auto byte = [&](int i) { return std::uint32_t(static_cast<unsigned char>(value[i])); };
+  *tag = byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
+}
+
+// The coefficients are read into a fresh matrix that replaces the setting only when all 64
+// were read: a half-filled matrix (zero coefficients) would make the encoder divide by zero.
+// A coefficient must be a plain decimal number from 1 to 65535 (what the 16-bit matrix can
+// hold); anything else is a syntax error at that coefficient.
+void TCustomFFmpeg::OptMatrix(const std::string& name, const std::string& value) {
+  TQuantMatrix matrix{};
+  const auto syntaxError = [&](int i) {
+    return FFmpegException("Syntax error in matrix \"" + value + "\" at coeff " +
+                           std::to_string(i));
+  };
+  std::size_t pos = 0;
+  for (int i = 0; i < 64; ++i) {
+    while (pos < value.size() && (value[pos] == ' ' || value[pos] == '\t')) ++pos;
+    std::uint32_t coeff = 0;
+    std::size_t digits = 0;
+    while (pos < value.size() && value[pos] >= '0' && value[pos] <= '9') {
+      coeff = coeff * 10 + std::uint32_t(value[pos] - '0');
+      if (coeff > 65535) throw syntaxError(i);
+      ++pos;
+      ++digits;
+    }
+    if (digits == 0 || coeff == 0) throw syntaxError(i);
+    matrix[i] = std::uint16_t(coeff);
+    if (i == 63) break;
+    pos = value.find(',', pos);
+    if (pos == std::string::npos) throw syntaxError(i);
+    ++pos;
+  }
+  if (name == "inter_matrix")
+    InterMatrix = matrix;
+  else
+    IntraMatrix = matrix;
+}
+
+void TCustomFFmpeg::OptVstats(const std::string&, const std::string& value) {
+  VstatsFileName.clear();
+  if (value == "0") return;
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char clock[16];
+  std::snprintf(clock, sizeof clock, "%02d%02d%02d", local.tm_hour, local.tm_min, local.tm_sec);
+  VstatsFileName = ProgramDir() + "/vstats_" + clock + ".log";
+}
+
+void TCustomFFmpeg::OptVstatsFile(const std::string&, const std::string& value) {
+  VstatsFileName = value;
+}
+
+void TCustomFFmpeg::OptVideoHook(const std::string&, const std::string& value) {
+  Log(llError, "Video hooks are not supported in this build");
+  throw FFmpegException("Failed to add video hook function: " + value);
+}
+
+void TCustomFFmpeg::OptBitstreamFilter(const std::string& name, const std::string& value) {
+  if (value.empty() || value[0] == '=') return;
+  // Filter arguments after "=" are not used; only the name counts.
+  const std::string filterName = Trim(value.substr(0, value.find('=')));
+  const AVBitStreamFilter* filter = ff::av_bsf_get_by_name(filterName.c_str());
+  AVBSFContext* context = nullptr;
+  if (!filter) throw FFmpegException("Unknown bitstream filter " + Trim(value));
+  if (ff::av_bsf_alloc(filter, &context) < 0 || !context)
+    throw FFmpegException("Could not allocate bitstream filter " + Trim(value));
+  std::vector<AVBSFContext*>& chain = name.empty()     ? SubtitleBitstreamFilters
+                                      : name[0] == 'v' ? VideoBitstreamFilters
+                                      : name[0] == 'a' ? AudioBitstreamFilters
+                                                       : SubtitleBitstreamFilters;
+  try {
+    chain.push_back(context);
+  } catch (...) {
+    ff::av_bsf_free(&context);
+    throw;
+  }
+}
+
+void TCustomFFmpeg::OptMetadata(const std::string&, const std::string& value) {
+  const std::size_t eq = value.find('=');
+  if (eq == std::string::npos) throw FFmpegException("Missing =");
+  if (eq == 0) throw FFmpegException("wrong parameter of metadata");
+  SetMetadata(value.substr(0, eq), value.substr(eq + 1));
+}
+
+}  // namespace tovamo

@@ -1,0 +1,158 @@
+// The target presets vcd, svcd, dvd, dv and dv50: each sets a whole group of options for
+// a norm (PAL, NTSC or FILM) that is given or detected from the frame rate and the inputs.
+#include <cctype>
+#include <cmath>
+
+#include "Engine/FFmpeg.h"
+#include "FFBindings.h"
+
+namespace tovamo {
+namespace {
+
+enum class TNorm { Unknown, Pal, Ntsc, Film };
+
+// A rate in thousandths of a frame per second, rounded: 25000, 29970 and 23976 name the
+// norms.
+TNorm NormOfRate(AVRational rate) {
+  if (rate.num == 0 || rate.den == 0) return TNorm::Unknown;
+  const double milli = std::round(double(rate.num) * 1000.0 / double(rate.den));
+  if (milli == 25000) return TNorm::Pal;
+  if (milli == 29970 || milli == 23976) return TNorm::Ntsc;
+  return TNorm::Unknown;
+}
+
+std::string Trim(const std::string& text) {
+  std::size_t b = 0, e = text.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
+  return text.substr(b, e - b);
+}
+
+}  // namespace
+
+void TCustomFFmpeg::OptTarget(const std::string&, const std::string& value) {
+  const std::string text = Trim(value);
+  static const char* const kPrefixes[] = {"pal", "ntsc", "film"};
+  for (const char* norm : kPrefixes) {
+    const std::string prefix = std::string(norm) + "-";
+    if (text.compare(0, prefix.size(), prefix) == 0) {
+      SetTarget(text.substr(prefix.size()), norm, "ntsc");
+      return;
+    }
+  }
+  SetTarget(text, "auto", "ntsc");
+}
+
+void TCustomFFmpeg::SetTarget(const std::string& target, const std::string& norm,
+                              const std::string& defaultNorm) {
+  TNorm n = TNorm::Unknown;
+  if (norm == "pal") {
+    n = TNorm::Pal;
+  } else if (norm == "ntsc") {
+    n = TNorm::Ntsc;
+  } else if (norm == "film") {
+    n = TNorm::Film;
+  } else {
+    if (FrameRate.den == 0) throw FFmpegException("frame_rate is invalid.");
+    n = NormOfRate(FrameRate);
+    // Then the inputs' video streams decide, the first that names a norm. The decoder's
+    // time base that once told the rate is no longer kept per stream; the stream's frame
+    // rate as the library guesses it (r_frame_rate, else avg_frame_rate) says the same and
+    // is not fooled by codecs that count two ticks per frame.
+    for (int j = 0; n == TNorm::Unknown && j < InputFileCount && j < int(InputFiles.size()); ++j) {
+      AVFormatContext* input = InputFiles[j];
+      if (!input) continue;
+      for (unsigned i = 0; n == TNorm::Unknown && i < input->nb_streams; ++i) {
+        AVStream* stream = input->streams[i];
+        if (!stream->codecpar || stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
+        n = NormOfRate(ff::av_guess_frame_rate(input, stream, nullptr));
+      }
+    }
+    if (n == TNorm::Unknown)
+      n = defaultNorm == "film" ? TNorm::Film : defaultNorm == "ntsc" ? TNorm::Ntsc : TNorm::Pal;
+    if (Verbose > 0) LogFmt(llVerbose, "Assuming %s for target.", n == TNorm::Pal ? "PAL" : "NTSC");
+  }
+
+  const bool pal = n == TNorm::Pal;
+  const char* const rate = pal ? "25" : n == TNorm::Ntsc ? "30000/1001" : "24000/1001";
+  const char* const gop = pal ? "15" : "18";
+  // Generic settings follow the rule of option texts: a rejected one fails the target
+  // while options are strict and is dropped otherwise.
+  const auto generic = [this](const char* name, const char* value) {
+    if (!SetGenericOption(name, value) && StrictOptions)
+      throw FFmpegException(ThreadLastOptionError());
+  };
+  const auto aspect = [this](float ratio, const char* text) {
+    if (FrameAspectRatio != 0) return;
+    FrameAspectRatio = ratio;
+    LogFmt(llInfo, "Assuming %s for aspect ratio", text);
+  };
+
+  if (target == "vcd") {
+    ParseOption("vcodec", "mpeg1video");
+    ParseOption("acodec", "mp2");
+    ParseOption("f", "vcd");
+    ParseOption("s", pal ? "352x288" : "352x240");
+    ParseOption("r", rate);
+    generic("g", gop);
+    generic("b", "1150000");
+    generic("maxrate", "1150000");
+    generic("minrate", "1150000");
+    generic("bufsize", "327680");  // 40 KiB, in bits
+    generic("ab", "224000");
+    AudioSampleRate = 44100;
+    AudioChannels = 2;
+    generic("packetsize", "2324");
+    generic("muxrate", "1411200");  // 75 sectors of 2352 bytes per second
+    // The leading delay of a VCD stream; the specification allows at most 0.44 s.
+    MuxPreload = 0.44f;
+    aspect(4.0f / 3.0f, "4:3");
+  } else if (target == "svcd") {
+    ParseOption("vcodec", "mpeg2video");
+    ParseOption("acodec", "mp2");
+    ParseOption("f", "svcd");
+    ParseOption("s", pal ? "480x576" : "480x480");
+    ParseOption("r", rate);
+    generic("g", gop);
+    generic("b", "2040000");
+    generic("maxrate", "2516000");
+    generic("minrate", "0");
+    generic("bufsize", "1835008");  // 224 KiB, in bits
+    // Space for the SVCD scan offsets: once the "scan_offset" value of "flags", today a
+    // private option of the MPEG-2 encoder.
+    generic("scan_offset", "1");
+    generic("ab", "224000");
+    AudioSampleRate = 44100;
+    generic("packetsize", "2324");
+    if (AudioChannels == 1) AudioChannels = 2;
+    aspect(4.0f / 3.0f, "4:3");
+  } else if (target == "dvd") {
+    ParseOption("vcodec", "mpeg2video");
+    ParseOption("acodec", "ac3");
+    ParseOption("f", "dvd");
+    ParseOption("s", pal ? "720x576" : "720x480");
+    ParseOption("r", rate);
+    generic("g", gop);
+    generic("b", "6000000");
+    generic("maxrate", "9000000");
+    generic("minrate", "0");
+    generic("bufsize", "1835008");
+    generic("packetsize", "2048");
+    generic("muxrate", "10080000");  // 10.08 Mbit/s, the DVD's maximum
+    generic("ab", "448000");
+    AudioSampleRate = 48000;
+    if (AudioChannels == 1) AudioChannels = 2;
+    aspect(16.0f / 9.0f, "16:9");
+  } else if (target == "dv" || target == "dv50") {
+    ParseOption("f", "dv");
+    ParseOption("s", pal ? "720x576" : "720x480");
+    ParseOption("pix_fmt", target == "dv50" ? "yuv422p" : pal ? "yuv420p" : "yuv411p");
+    ParseOption("r", rate);
+    AudioSampleRate = 48000;
+    AudioChannels = 2;
+  } else {
+    throw FFmpegException("Unknown target type");
+  }
+}
+
+}  // namespace tovamo

@@ -1,0 +1,75 @@
+// The log bridge: FFmpeg's av_log output and the program's own messages become one event,
+// TFFLogger::OnLog, with a thread id, a level and one line of text.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace tovamo {
+
+enum TLogLevel : int { llQuiet, llPanic, llFatal, llError, llWarning, llInfo, llVerbose, llDebug };
+
+// FFmpeg level of a program level: (ordinal - 1) * 8.
+int FFmpegLogLevel(TLogLevel level);
+// Program level of an FFmpeg level.
+TLogLevel LogLevelFromFFmpeg(int ffLevel);
+
+// Sender, thread id (the kernel's thread id), level, one line without line break.
+using TLogEvent = std::function<void(void* sender, std::uint32_t threadId, TLogLevel level,
+                                     const std::string& msg)>;
+
+class TFFLogger {
+ public:
+  // Becomes the global logger; asserts ("Allow creating only one instance of TFFLogger.")
+  // when another one that was not auto-created still exists.
+  TFFLogger();
+  ~TFFLogger();
+  TFFLogger(const TFFLogger&) = delete;
+  TFFLogger& operator=(const TFFLogger&) = delete;
+
+  TLogLevel LogLevel() const;
+  void SetLogLevel(TLogLevel level);  // stores it and applies it to FFmpeg when it changes
+  // "quiet", "panic", ..., "debug" in any letter case, or a decimal FFmpeg level; a bad
+  // number raises EConvertError.
+  void SetLogLevelByName(const std::string& name);
+  void ApplyLevel();  // pushes the threshold to av_log_set_level when it is bound
+
+  // Deliver OnLog on the main thread (RunInMainThread) instead of the calling thread.
+  bool TriggerEventInMainThread = true;
+
+  void SetOnLog(TLogEvent handler);  // thread-safe; empty clears it
+  bool HasOnLog() const;
+
+  // Delivered when OnLog is set and level <= LogLevel, or level is llVerbose and
+  // LogLevel is not llQuiet.
+  void Log(void* sender, TLogLevel level, const std::string& text);
+  void LogFmt(void* sender, TLogLevel level, const char* fmt, ...)
+      __attribute__((format(printf, 4, 5)));
+
+  bool AutoCreated() const { return AutoCreated_; }
+
+ private:
+  // The handler lives apart from the logger so that a line already on its way to the main
+  // thread can still read it (or find it cleared) after the logger itself is gone.
+  struct TSink;
+  struct TAutoCreate {};
+  explicit TFFLogger(TAutoCreate);
+  friend TFFLogger* DefaultLogger();
+  friend struct TLogBridge;
+
+  std::atomic<TLogLevel> LogLevel_;
+  bool AutoCreated_ = false;
+  std::shared_ptr<TSink> Sink_;
+};
+
+// The global logger; one is created (auto-created, no owner) when none exists.
+TFFLogger* DefaultLogger();
+
+// The calling thread's kernel thread id, as log events carry it.
+std::uint32_t CurrentThreadId();
+
+}  // namespace tovamo

@@ -1,0 +1,451 @@
+#include "FixtureWriter.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/error.h>
+#include <libavutil/mathematics.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+namespace fixturegen {
+namespace {
+
+std::string ErrorText(int err) {
+  char text[AV_ERROR_MAX_STRING_SIZE] = {};
+  av_strerror(err, text, sizeof text);
+  return text;
+}
+
+[[noreturn]] void Fail(const std::string& what, int err = 0) {
+  throw std::runtime_error(err < 0 ? what + ": " + ErrorText(err) : what);
+}
+
+struct TCodecContextFree {
+  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
+};
+struct TFrameFree {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+struct TPacketFree {
+  void operator()(AVPacket* p) const { av_packet_free(&p); }
+};
+struct TSwsFree {
+  void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+struct TOutputFree {
+  void operator()(AVFormatContext* oc) const {
+    if (!(oc->oformat->flags & AVFMT_NOFILE)) avio_closep(&oc->pb);
+    avformat_free_context(oc);
+  }
+};
+
+using TCodecContext = std::unique_ptr<AVCodecContext, TCodecContextFree>;
+using TFrame = std::unique_ptr<AVFrame, TFrameFree>;
+using TPacket = std::unique_ptr<AVPacket, TPacketFree>;
+using TSws = std::unique_ptr<SwsContext, TSwsFree>;
+using TOutput = std::unique_ptr<AVFormatContext, TOutputFree>;
+
+TFrame NewFrame() {
+  TFrame frame(av_frame_alloc());
+  if (!frame) Fail("out of memory");
+  return frame;
+}
+
+// The first encoder of a comma-separated list that this libavcodec has, so that a row can
+// name a preferred external encoder (libx264) and a built-in fallback.
+const AVCodec* FindEncoder(const std::string& names, AVMediaType type) {
+  std::istringstream list(names);
+  std::string name;
+  while (std::getline(list, name, ',')) {
+    const AVCodec* codec = avcodec_find_encoder_by_name(name.c_str());
+    if (codec && codec->type == type) return codec;
+  }
+  Fail("none of the encoders \"" + names + "\" is available");
+}
+
+// One sample value in [-1, 1] stored at (channel, index) of an audio frame in any of the
+// plain integer or float sample formats, packed or planar.
+void PutSample(AVFrame* frame, int channel, int index, double value) {
+  const auto format = static_cast<AVSampleFormat>(frame->format);
+  const bool planar = av_sample_fmt_is_planar(format);
+  uint8_t* base = frame->extended_data[planar ? channel : 0];
+  const int at = planar ? index : index * frame->ch_layout.nb_channels + channel;
+  switch (av_get_packed_sample_fmt(format)) {
+    case AV_SAMPLE_FMT_U8:
+      base[at] = static_cast<uint8_t>(std::lrint(value * 127.0) + 128);
+      break;
+    case AV_SAMPLE_FMT_S16:
+      reinterpret_cast<int16_t*>(base)[at] = static_cast<int16_t>(std::lrint(value * 32767.0));
+      break;
+    case AV_SAMPLE_FMT_S32:
+      reinterpret_cast<int32_t*>(base)[at] = static_cast<int32_t>(std::lrint(value * 2147483647.0));
+      break;
+    case AV_SAMPLE_FMT_S64:
+      reinterpret_cast<int64_t*>(base)[at] = std::llround(value * 9.2233720368547e18);
+      break;
+    case AV_SAMPLE_FMT_FLT:
+      reinterpret_cast<float*>(base)[at] = static_cast<float>(value);
+      break;
+    case AV_SAMPLE_FMT_DBL:
+      reinterpret_cast<double*>(base)[at] = value;
+      break;
+    default:
+      Fail(std::string("unsupported sample format ") + av_get_sample_fmt_name(format));
+  }
+}
+
+// The test picture in YUV 4:2:0: a luma gradient that drifts every frame and a bright
+// vertical bar sweeping from the left edge to the right edge over the whole clip, so that
+// every frame differs from the previous one and motion is visible in a preview.
+void DrawPicture(AVFrame* frame, int index, int frameCount) {
+  const int w = frame->width;
+  const int h = frame->height;
+  const int barWidth = std::max(4, w / 10);
+  const int barX = frameCount > 1 ? index * (w - barWidth) / (frameCount - 1) : 0;
+  for (int y = 0; y < h; ++y) {
+    uint8_t* row = frame->data[0] + static_cast<ptrdiff_t>(y) * frame->linesize[0];
+    for (int x = 0; x < w; ++x) {
+      const bool bar = x >= barX && x < barX + barWidth;
+      row[x] = bar ? 235 : static_cast<uint8_t>(16 + (x + y + index * 3) % 180);
+    }
+  }
+  const int cw = (w + 1) / 2;
+  const int ch = (h + 1) / 2;
+  for (int y = 0; y < ch; ++y) {
+    uint8_t* u = frame->data[1] + static_cast<ptrdiff_t>(y) * frame->linesize[1];
+    uint8_t* v = frame->data[2] + static_cast<ptrdiff_t>(y) * frame->linesize[2];
+    for (int x = 0; x < cw; ++x) {
+      u[x] = static_cast<uint8_t>(96 + (x * 2 + index) % 64);
+      v[x] = static_cast<uint8_t>(96 + (y * 2 + index * 2) % 64);
+    }
+  }
+}
+
+// 440 Hz on the first channel, 110 Hz higher on each further one, so that a swapped or
+// dropped channel shows; the LFE channel gets 60 Hz, which encoders keep below their
+// low-pass (AC-3 cuts the LFE channel at 120 Hz).
+double TonePitch(const AVChannelLayout& layout, int channel) {
+  if (av_channel_layout_channel_from_index(&layout, channel) == AV_CHAN_LOW_FREQUENCY) return 60.0;
+  return 440.0 + 110.0 * channel;
+}
+
+struct TOutputStream {
+  AVStream* Stream = nullptr;
+  TCodecContext Codec;
+  TFrame Frame;      // what the encoder gets
+  int64_t Next = 0;  // pts of the next frame, in the encoder's time base
+  int64_t End = 0;   // first pts not to produce
+  bool Done = false;
+  // Video only: the picture is drawn in YUV 4:2:0 and converted when the encoder wants
+  // another pixel format.
+  TFrame Source;
+  TSws Scaler;
+  int FrameCount = 0;
+};
+
+class TWriter {
+ public:
+  TWriter(const TFixtureSpec& spec, const std::string& path) : Spec_(spec), Path_(path) {}
+
+  std::string Run() {
+    AVFormatContext* oc = nullptr;
+    int ret = avformat_alloc_output_context2(&oc, nullptr, Spec_.Muxer.c_str(), Path_.c_str());
+    if (ret < 0 || !oc)
+      Fail("muxer \"" + Spec_.Muxer + "\"", ret < 0 ? ret : AVERROR_MUXER_NOT_FOUND);
+    Out_.reset(oc);
+    // No creation time, encoder version or random ids: the same table writes the same bytes.
+    Out_->flags |= AVFMT_FLAG_BITEXACT;
+
+    if (Spec_.Video) OpenVideo(*Spec_.Video);
+    if (Spec_.Audio) OpenAudio(*Spec_.Audio);
+    if (!Spec_.Video && !Spec_.Audio) Fail("no stream to write");
+
+    if (!(Out_->oformat->flags & AVFMT_NOFILE)) {
+      ret = avio_open(&Out_->pb, Path_.c_str(), AVIO_FLAG_WRITE);
+      if (ret < 0) Fail("cannot create " + Path_, ret);
+    }
+    ret = avformat_write_header(Out_.get(), nullptr);
+    if (ret < 0) Fail("writing the header", ret);
+
+    Packet_.reset(av_packet_alloc());
+    if (!Packet_) Fail("out of memory");
+    Video_.Done = !Spec_.Video;
+    Audio_.Done = !Spec_.Audio;
+    while (!Video_.Done || !Audio_.Done) {
+      const bool videoFirst =
+          !Video_.Done && (Audio_.Done || av_compare_ts(Video_.Next, Video_.Codec->time_base,
+                                                        Audio_.Next, Audio_.Codec->time_base) <= 0);
+      if (videoFirst)
+        StepVideo();
+      else
+        StepAudio();
+    }
+
+    ret = av_write_trailer(Out_.get());
+    if (ret < 0) Fail("writing the trailer", ret);
+    if (!(Out_->oformat->flags & AVFMT_NOFILE)) {
+      ret = avio_closep(&Out_->pb);
+      if (ret < 0) Fail("closing " + Path_, ret);
+    }
+    return Summary();
+  }
+
+ private:
+  void ConfigureCommon(AVCodecContext* c) {
+    c->thread_count = 1;  // threaded encoders may split work differently from run to run
+    c->flags |= AV_CODEC_FLAG_BITEXACT;
+    if (Out_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  }
+
+  AVStream* AddStream(TOutputStream& s) {
+    AVStream* st = avformat_new_stream(Out_.get(), nullptr);
+    if (!st) Fail("out of memory");
+    int ret = avcodec_parameters_from_context(st->codecpar, s.Codec.get());
+    if (ret < 0) Fail("stream parameters", ret);
+    st->time_base = s.Codec->time_base;
+    // The encoder's buffer model (CPB properties) goes on the stream: the MPEG program
+    // stream muxers size their packet schedule from it.
+    for (int i = 0; i < s.Codec->nb_coded_side_data; ++i) {
+      const AVPacketSideData& sd = s.Codec->coded_side_data[i];
+      uint8_t* data = av_stream_new_side_data(st, sd.type, sd.size);
+      if (!data) Fail("out of memory");
+      std::memcpy(data, sd.data, sd.size);
+    }
+    return st;
+  }
+
+  void OpenVideo(const TVideoSpec& v) {
+    const AVCodec* codec = FindEncoder(v.Encoders, AVMEDIA_TYPE_VIDEO);
+    Video_.Codec.reset(avcodec_alloc_context3(codec));
+    AVCodecContext* c = Video_.Codec.get();
+    if (!c) Fail("out of memory");
+    c->width = v.Width;
+    c->height = v.Height;
+    c->framerate = AVRational{v.RateNum, v.RateDen};
+    c->time_base = AVRational{v.RateDen, v.RateNum};
+    c->pix_fmt = codec->pix_fmts ? codec->pix_fmts[0] : AV_PIX_FMT_YUV420P;
+    c->sample_aspect_ratio = AVRational{1, 1};
+    c->gop_size = 12;
+    c->bit_rate = 400000;
+    ConfigureCommon(c);
+    int ret = avcodec_open2(c, codec, nullptr);
+    if (ret < 0)
+      Fail(std::string("video encoder ") + codec->name + " (" + std::to_string(v.Width) + "x" +
+               std::to_string(v.Height) + ")",
+           ret);
+    Video_.Stream = AddStream(Video_);
+    Video_.Stream->avg_frame_rate = c->framerate;
+    Video_.End = std::llround(Spec_.Seconds * v.RateNum / v.RateDen);
+    Video_.FrameCount = static_cast<int>(Video_.End);
+
+    Video_.Frame = NewFrame();
+    Video_.Frame->format = c->pix_fmt;
+    Video_.Frame->width = c->width;
+    Video_.Frame->height = c->height;
+    ret = av_frame_get_buffer(Video_.Frame.get(), 0);
+    if (ret < 0) Fail("video frame", ret);
+    if (c->pix_fmt != AV_PIX_FMT_YUV420P) {
+      Video_.Source = NewFrame();
+      Video_.Source->format = AV_PIX_FMT_YUV420P;
+      Video_.Source->width = c->width;
+      Video_.Source->height = c->height;
+      ret = av_frame_get_buffer(Video_.Source.get(), 0);
+      if (ret < 0) Fail("video frame", ret);
+      Video_.Scaler.reset(
+          sws_getContext(c->width, c->height, AV_PIX_FMT_YUV420P, c->width, c->height, c->pix_fmt,
+                         SWS_BICUBIC | SWS_BITEXACT | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
+      if (!Video_.Scaler)
+        Fail(std::string("no conversion to pixel format ") + av_get_pix_fmt_name(c->pix_fmt));
+    }
+  }
+
+  void OpenAudio(const TAudioSpec& a) {
+    const AVCodec* codec = FindEncoder(a.Encoders, AVMEDIA_TYPE_AUDIO);
+    const std::string name = codec->name;
+    Audio_.Codec.reset(avcodec_alloc_context3(codec));
+    AVCodecContext* c = Audio_.Codec.get();
+    if (!c) Fail("out of memory");
+    c->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
+    if (codec->supported_samplerates) {
+      const int* rate = codec->supported_samplerates;
+      while (*rate && *rate != a.SampleRate) ++rate;
+      if (!*rate)
+        Fail("audio encoder " + name + " does not take " + std::to_string(a.SampleRate) + " Hz");
+    }
+    c->sample_rate = a.SampleRate;
+    c->time_base = AVRational{1, a.SampleRate};
+    int ret = 0;
+    if (codec->ch_layouts) {
+      const AVChannelLayout* layout = codec->ch_layouts;
+      while (layout->nb_channels && layout->nb_channels != a.Channels) ++layout;
+      if (!layout->nb_channels)
+        Fail("audio encoder " + name + " does not take " + std::to_string(a.Channels) +
+             " channels");
+      ret = av_channel_layout_copy(&c->ch_layout, layout);
+    } else {
+      av_channel_layout_default(&c->ch_layout, a.Channels);
+    }
+    if (ret < 0) Fail("channel layout", ret);
+    // 64 kbit/s per channel is a rate every lossy encoder here accepts at 44.1 and 48 kHz;
+    // narrow-band audio gets less (AAC caps the rate by the sample rate).
+    c->bit_rate = static_cast<int64_t>(std::min(64000, a.SampleRate * 4)) * a.Channels;
+    ConfigureCommon(c);
+    ret = avcodec_open2(c, codec, nullptr);
+    if (ret < 0)
+      Fail("audio encoder " + name + " (" + std::to_string(a.SampleRate) + " Hz, " +
+               std::to_string(a.Channels) + " ch)",
+           ret);
+    Audio_.Stream = AddStream(Audio_);
+
+    // PCM-like encoders report no frame size: any size does, so take a common one.
+    const bool anySize =
+        (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) || c->frame_size <= 0;
+    const int frameSize = anySize ? 1024 : c->frame_size;
+    const int64_t wanted = std::llround(Spec_.Seconds * a.SampleRate);
+    Audio_.End = (wanted + frameSize - 1) / frameSize * frameSize;
+
+    Audio_.Frame = NewFrame();
+    Audio_.Frame->format = c->sample_fmt;
+    Audio_.Frame->sample_rate = c->sample_rate;
+    Audio_.Frame->nb_samples = frameSize;
+    ret = av_channel_layout_copy(&Audio_.Frame->ch_layout, &c->ch_layout);
+    if (ret < 0) Fail("channel layout", ret);
+    ret = av_frame_get_buffer(Audio_.Frame.get(), 0);
+    if (ret < 0) Fail("audio frame", ret);
+  }
+
+  void StepVideo() {
+    TOutputStream& s = Video_;
+    if (s.Next >= s.End) {
+      Send(s, nullptr);
+      s.Done = true;
+      return;
+    }
+    AVFrame* frame = s.Frame.get();
+    int ret = av_frame_make_writable(frame);
+    if (ret < 0) Fail("video frame", ret);
+    if (s.Scaler) {
+      ret = av_frame_make_writable(s.Source.get());
+      if (ret < 0) Fail("video frame", ret);
+      DrawPicture(s.Source.get(), static_cast<int>(s.Next), s.FrameCount);
+      sws_scale(s.Scaler.get(), s.Source->data, s.Source->linesize, 0, frame->height, frame->data,
+                frame->linesize);
+    } else {
+      DrawPicture(frame, static_cast<int>(s.Next), s.FrameCount);
+    }
+    frame->pts = s.Next++;
+    Send(s, frame);
+  }
+
+  void StepAudio() {
+    TOutputStream& s = Audio_;
+    if (s.Next >= s.End) {
+      Send(s, nullptr);
+      s.Done = true;
+      return;
+    }
+    AVFrame* frame = s.Frame.get();
+    int ret = av_frame_make_writable(frame);
+    if (ret < 0) Fail("audio frame", ret);
+    const double rate = s.Codec->sample_rate;
+    const int channels = frame->ch_layout.nb_channels;
+    for (int ch = 0; ch < channels; ++ch) {
+      const double pitch = TonePitch(frame->ch_layout, ch);
+      for (int i = 0; i < frame->nb_samples; ++i) {
+        const double t = static_cast<double>(s.Next + i) / rate;
+        PutSample(frame, ch, i, 0.3 * std::sin(2.0 * M_PI * pitch * t));
+      }
+    }
+    frame->pts = s.Next;
+    s.Next += frame->nb_samples;
+    Send(s, frame);
+  }
+
+  // Feeds one frame (null: end of stream) and writes every packet the encoder gives back.
+  void Send(TOutputStream& s, const AVFrame* frame) {
+    int ret = avcodec_send_frame(s.Codec.get(), frame);
+    if (ret < 0) Fail(std::string("encoding with ") + s.Codec->codec->name, ret);
+    for (;;) {
+      ret = avcodec_receive_packet(s.Codec.get(), Packet_.get());
+      if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return;
+      if (ret < 0) Fail(std::string("encoding with ") + s.Codec->codec->name, ret);
+      av_packet_rescale_ts(Packet_.get(), s.Codec->time_base, s.Stream->time_base);
+      Packet_->stream_index = s.Stream->index;
+      ret = av_interleaved_write_frame(Out_.get(), Packet_.get());
+      if (ret < 0) Fail("writing a packet", ret);
+    }
+  }
+
+  std::string Summary() const {
+    std::ostringstream out;
+    out << Spec_.FileName << ": " << Spec_.Muxer;
+    if (Spec_.Video) {
+      const AVCodecContext* c = Video_.Codec.get();
+      out << ", video " << c->codec->name << " " << c->width << "x" << c->height << " @ "
+          << c->framerate.num;
+      if (c->framerate.den != 1) out << "/" << c->framerate.den;
+      out << " fps";
+    } else {
+      out << ", no video";
+    }
+    if (Spec_.Audio) {
+      const AVCodecContext* c = Audio_.Codec.get();
+      out << ", audio " << c->codec->name << " " << c->sample_rate << " Hz "
+          << c->ch_layout.nb_channels << " ch";
+    } else {
+      out << ", no audio";
+    }
+    out << ", " << Spec_.Seconds << " s";
+    return out.str();
+  }
+
+  const TFixtureSpec& Spec_;
+  const std::string Path_;
+  TOutput Out_;
+  TOutputStream Video_;
+  TOutputStream Audio_;
+  TPacket Packet_;
+};
+
+}  // namespace
+
+std::string WriteFixture(const std::string& folder, const TFixtureSpec& spec) {
+  namespace fs = std::filesystem;
+  const fs::path target = fs::path(folder) / spec.FileName;
+  // Written under a temporary name and renamed when complete, so a test never sees half a
+  // file, and a failed run leaves no truncated fixture that looks valid.
+  const fs::path partial = fs::path(folder) / (spec.FileName + ".part");
+  std::string summary;
+  try {
+    TWriter writer(spec, partial.string());
+    summary = writer.Run();
+  } catch (const std::exception& e) {
+    std::error_code ec;
+    fs::remove(partial, ec);
+    throw std::runtime_error(spec.FileName + ": " + e.what());
+  }
+  std::error_code ec;
+  fs::rename(partial, target, ec);
+  if (ec) {
+    const std::string reason = ec.message();
+    fs::remove(partial, ec);
+    throw std::runtime_error(spec.FileName + ": cannot rename into place: " + reason);
+  }
+  return summary + ", " + std::to_string(fs::file_size(target)) + " bytes";
+}
+
+}  // namespace fixturegen
