@@ -248,7 +248,7 @@ TEST(FormatConverter, RefusesWhatItCannotConvert) {
   }
   // Formats the scaler does not know, or cannot read.
   for (AVPixelFormat bad :
-       {AV_PIX_FMT_NONE, AV_PIX_FMT_NB, AVPixelFormat(100000), AV_PIX_FMT_VAAPI}) {
+       {AV_PIX_FMT_NONE, AV_PIX_FMT_NB, AVPixelFormat(int(AV_PIX_FMT_NB) + 1), AV_PIX_FMT_VAAPI}) {
     EXPECT_FALSE(converter.ToRGB(yuv.Data, yuv.LineSize, bad, true, 8, 8)) << bad;
     EXPECT_EQ(converter.LastError(), "Cannot initialize the toRGB conversion context");
     EXPECT_EQ(converter.Current(), nullptr);
@@ -258,7 +258,7 @@ TEST(FormatConverter, RefusesWhatItCannotConvert) {
   // A failure after a good conversion forgets the good one.
   ASSERT_TRUE(converter.ToRGB(yuv.Data, yuv.LineSize, AV_PIX_FMT_YUV420P, false, 8, 8));
   TYuvPicture out(8, 8);
-  for (AVPixelFormat bad : {AV_PIX_FMT_NONE, AVPixelFormat(100000), AV_PIX_FMT_VAAPI}) {
+  for (AVPixelFormat bad : {AV_PIX_FMT_NONE, AVPixelFormat(int(AV_PIX_FMT_NB) + 1), AV_PIX_FMT_VAAPI}) {
     EXPECT_FALSE(converter.FromRGB(out.Data, out.LineSize, bad, 8, 8)) << bad;
     EXPECT_EQ(converter.LastError(), "Cannot initialize the fromRGB conversion context");
   }
