@@ -2,8 +2,8 @@
 // will (the "lib" folder beside the program first, then the system) and reports them.
 #include <cstdio>
 
-#include "FFLoad.h"
-#include "ProgramDir.h"
+#include "Services/FFLoad.h"
+#include "Services/ProgramDir.h"
 
 int main() {
   using namespace tovamo;

@@ -7,9 +7,9 @@
 #include <functional>
 #include <string>
 
-#include "FFLoad.h"
-#include "FFLog.h"
-#include "FormatConverter.h"
+#include "Services/FFLoad.h"
+#include "Services/FFLog.h"
+#include "Services/FormatConverter.h"
 
 namespace {
 

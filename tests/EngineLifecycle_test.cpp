@@ -28,16 +28,21 @@
 
 #include "Engine/FFmpeg.h"
 #include "Engine/GuardedIO.h"
-#include "FFBindings.h"
-#include "FFInterrupt.h"
-#include "FFLoad.h"
-#include "FFLog.h"
-#include "FFUtils.h"
-#include "MainThread.h"
+#include "Services/FFBindings.h"
+#include "Services/FFInterrupt.h"
+#include "Services/FFLoad.h"
+#include "Services/FFLog.h"
+#include "Services/FFUtils.h"
+#include "Services/MainThread.h"
 #include "support/TestSupport.h"
+#include "support/Watchdog.h"
+#include "support/LogCapture.h"
 
 namespace tovamo {
 namespace {
+
+using test::TLogCapture;
+using test::TWatchdog;
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
@@ -45,35 +50,6 @@ namespace fs = std::filesystem;
 
 const char* const kNoOutput = "At least one output file must be specified";
 const char* const kNoInput = "At least one input file must be specified";
-
-// Ends the test program when a wait that must not hang does: a deadlocked thread cannot be
-// rescued from inside the process.
-class TWatchdog {
- public:
-  TWatchdog(std::chrono::milliseconds limit, std::string what)
-      : What_(std::move(what)), Thread_([this, limit] {
-          std::unique_lock lock(Lock_);
-          if (!Cond_.wait_for(lock, limit, [this] { return Done_; })) {
-            std::fprintf(stderr, "hang: %s\n", What_.c_str());
-            std::_Exit(3);
-          }
-        }) {}
-  ~TWatchdog() {
-    {
-      std::lock_guard lock(Lock_);
-      Done_ = true;
-    }
-    Cond_.notify_all();
-    Thread_.join();
-  }
-
- private:
-  std::string What_;
-  std::mutex Lock_;
-  std::condition_variable Cond_;
-  bool Done_ = false;
-  std::thread Thread_;
-};
 
 // Records the end notices of one engine and the engine's state as the notice saw it.
 struct TTerminateProbe {
@@ -115,38 +91,6 @@ struct TTerminateProbe {
     std::lock_guard lock(Lock);
     return Count;
   }
-};
-
-// Collects the log bridge's lines, delivered on the logging thread unless asked otherwise.
-class TLogCapture {
- public:
-  explicit TLogCapture(bool onMainThread = false) {
-    DefaultLogger()->TriggerEventInMainThread = onMainThread;
-    DefaultLogger()->SetOnLog(
-        [this](void* sender, std::uint32_t, TLogLevel level, const std::string& msg) {
-          std::lock_guard lock(Lock_);
-          Lines_.push_back({sender, level, msg, std::this_thread::get_id()});
-        });
-  }
-  ~TLogCapture() { DefaultLogger()->SetOnLog(nullptr); }
-
-  struct TLine {
-    void* Sender;
-    TLogLevel Level;
-    std::string Text;
-    std::thread::id Thread;
-  };
-  std::vector<TLine> Find(const std::string& text) {
-    std::lock_guard lock(Lock_);
-    std::vector<TLine> found;
-    for (const TLine& line : Lines_)
-      if (line.Text == text) found.push_back(line);
-    return found;
-  }
-
- private:
-  std::mutex Lock_;
-  std::vector<TLine> Lines_;
 };
 
 void AddInput(TCustomFFmpeg& engine, const std::string& file) {
@@ -599,7 +543,7 @@ TEST_F(EngineLifecycle, StopRunningOnTheMainThreadServesWhatTheRunHandsToIt) {
     engine.Start(true)->Resume();
     std::this_thread::sleep_for(100ms);
     {
-      TWatchdog watchdog(10s, c.Name);
+      TWatchdog watchdog(c.Name);
       engine.StopRunning(true);
     }
     EXPECT_EQ(probe.Get(), 1);
@@ -640,7 +584,7 @@ TEST_F(EngineLifecycle, DestroyingARunningEngineStopsItAndOnlyTheBaseStillReport
     }
     const auto t0 = Clock::now();
     {
-      TWatchdog watchdog(10s, "destroying a running engine");
+      TWatchdog watchdog("destroying a running engine");
       engine.reset();
     }
     EXPECT_LT(Since(t0), 1000ms);

@@ -1,4 +1,4 @@
-#include "FFCodecLock.h"
+#include "Services/FFCodecLock.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "FFLoad.h"
-#include "FFLog.h"
+#include "Services/FFLoad.h"
+#include "Services/FFLog.h"
 
 namespace tovamo {
 namespace {

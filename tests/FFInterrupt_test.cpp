@@ -1,4 +1,4 @@
-#include "FFInterrupt.h"
+#include "Services/FFInterrupt.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -18,9 +18,9 @@
 #include <thread>
 #include <vector>
 
-#include "FFBindings.h"
-#include "FFLog.h"
-#include "UnicodeProtocol.h"
+#include "Services/FFBindings.h"
+#include "Services/FFLog.h"
+#include "Services/UnicodeProtocol.h"
 #include "support/TestSupport.h"
 
 namespace tovamo {

@@ -2,8 +2,8 @@
 
 #include <filesystem>
 
-#include "Exceptions.h"
-#include "FFLoad.h"
+#include "Services/Exceptions.h"
+#include "Services/FFLoad.h"
 #include "support/TestSupport.h"
 
 namespace tovamo {

@@ -16,48 +16,21 @@
 #include <thread>
 #include <vector>
 
-#include "Exceptions.h"
-#include "FFBindings.h"
-#include "FFLoadHooks.h"
-#include "FFLog.h"
-#include "MainThread.h"
+#include "Services/Exceptions.h"
+#include "Services/FFBindings.h"
+#include "Services/FFLoadHooks.h"
+#include "Services/FFLog.h"
+#include "Services/MainThread.h"
 #include "support/TestSupport.h"
+#include "support/Watchdog.h"
 
 namespace tovamo {
 namespace {
 
+using test::TWatchdog;
+
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-
-// Ends the process with a message when a test body has not finished in time, so that a
-// deadlock fails the test instead of hanging it.
-class TWatchdog {
- public:
-  explicit TWatchdog(const char* what, std::chrono::seconds limit = std::chrono::seconds(10))
-      : Thread_([this, what, limit] {
-          std::unique_lock lock(Lock_);
-          if (!Done_.wait_for(lock, limit, [this] { return Finished_; })) {
-            std::fprintf(stderr, "FAILED: %s did not finish within %lld s (deadlock)\n", what,
-                         static_cast<long long>(limit.count()));
-            std::fflush(stderr);
-            std::_Exit(1);
-          }
-        }) {}
-  ~TWatchdog() {
-    {
-      std::lock_guard lock(Lock_);
-      Finished_ = true;
-    }
-    Done_.notify_all();
-    Thread_.join();
-  }
-
- private:
-  std::mutex Lock_;
-  std::condition_variable Done_;
-  bool Finished_ = false;
-  std::thread Thread_;
-};
 
 struct TEvent {
   void* Sender;

@@ -1,12 +1,12 @@
-#include "FFUtils.h"
+#include "Services/FFUtils.h"
 
 #include <gtest/gtest.h>
 
 #include <limits>
 #include <string>
 
-#include "FFBindings.h"
-#include "FFLoad.h"
+#include "Services/FFBindings.h"
+#include "Services/FFLoad.h"
 #include "support/TestSupport.h"
 
 namespace tovamo {

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "FFLoad.h"
+#include "Services/FFLoad.h"
 #include "support/TestSupport.h"
 
 namespace tovamo {

@@ -1,12 +1,12 @@
-#include "FormatConverter.h"
+#include "Services/FormatConverter.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <vector>
 
-#include "Exceptions.h"
-#include "FFBindings.h"
+#include "Services/Exceptions.h"
+#include "Services/FFBindings.h"
 #include "support/TestSupport.h"
 
 namespace tovamo {
@@ -258,7 +258,8 @@ TEST(FormatConverter, RefusesWhatItCannotConvert) {
   // A failure after a good conversion forgets the good one.
   ASSERT_TRUE(converter.ToRGB(yuv.Data, yuv.LineSize, AV_PIX_FMT_YUV420P, false, 8, 8));
   TYuvPicture out(8, 8);
-  for (AVPixelFormat bad : {AV_PIX_FMT_NONE, AVPixelFormat(int(AV_PIX_FMT_NB) + 1), AV_PIX_FMT_VAAPI}) {
+  for (AVPixelFormat bad :
+       {AV_PIX_FMT_NONE, AVPixelFormat(int(AV_PIX_FMT_NB) + 1), AV_PIX_FMT_VAAPI}) {
     EXPECT_FALSE(converter.FromRGB(out.Data, out.LineSize, bad, 8, 8)) << bad;
     EXPECT_EQ(converter.LastError(), "Cannot initialize the fromRGB conversion context");
   }

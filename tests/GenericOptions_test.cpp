@@ -10,40 +10,20 @@
 #include <vector>
 
 #include "Engine/FFmpeg.h"
-#include "Exceptions.h"
-#include "FFBindings.h"
-#include "FFLoad.h"
-#include "FFLog.h"
+#include "Services/Exceptions.h"
+#include "Services/FFBindings.h"
+#include "Services/FFLoad.h"
+#include "Services/FFLog.h"
 #include "support/TestSupport.h"
+#include "support/LogCapture.h"
 
 namespace tovamo {
 namespace {
 
+using test::TLogCapture;
+
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-
-class TLogCapture {
- public:
-  TLogCapture() {
-    DefaultLogger()->TriggerEventInMainThread = false;
-    DefaultLogger()->SetOnLog(
-        [this](void*, std::uint32_t, TLogLevel level, const std::string& msg) {
-          std::lock_guard lock(Lock_);
-          Lines_.push_back({level, msg});
-        });
-  }
-  ~TLogCapture() { DefaultLogger()->SetOnLog(nullptr); }
-  bool Has(TLogLevel level, const std::string& text) const {
-    std::lock_guard lock(Lock_);
-    for (const auto& [l, t] : Lines_)
-      if (l == level && t.find(text) != std::string::npos) return true;
-    return false;
-  }
-
- private:
-  mutable std::mutex Lock_;
-  std::vector<std::pair<TLogLevel, std::string>> Lines_;
-};
 
 std::int64_t GetInt(void* obj, const char* name) {
   std::int64_t v = -12345;
@@ -150,7 +130,7 @@ TEST_F(GenericOptionTest, InvalidValue) {
   SetLastOptionError("");
   EXPECT_FALSE(Engine->SetGenericOption("qmin", "many"));
   EXPECT_EQ(LastOptionError(), "Invalid value \"many\" for option \"qmin\"");
-  EXPECT_TRUE(log.Has(llError, "Invalid value \"many\" for option \"qmin\""));
+  EXPECT_TRUE(log.HasPart(llError, "Invalid value \"many\" for option \"qmin\""));
   EXPECT_TRUE(Engine->OptionContexts.OptionNames.empty());
   // The same through the prefix rule names the option as given.
   EXPECT_FALSE(Engine->SetGenericOption("vqmin", "many"));
@@ -161,7 +141,7 @@ TEST_F(GenericOptionTest, UnrecognizedOption) {
   TLogCapture log;
   EXPECT_FALSE(Engine->SetGenericOption("nosuch", "1"));
   EXPECT_EQ(LastOptionError(), "Unrecognized option \"nosuch\"");
-  EXPECT_TRUE(log.Has(llError, "Unrecognized option \"nosuch\""));
+  EXPECT_TRUE(log.HasPart(llError, "Unrecognized option \"nosuch\""));
   EXPECT_TRUE(Engine->OptionContexts.OptionNames.empty());
   // Percent signs in a name are text, not format directives.
   EXPECT_FALSE(Engine->SetGenericOption("%s%n%s", "1"));
@@ -265,7 +245,7 @@ TEST_F(GenericOptionTest, PrivateValueTheCodecRefuses) {
   } catch (const FFmpegException& e) {
     EXPECT_STREQ(e.what(), "Invalid value \"perhaps\" for option \"intra_vlc\"");
   }
-  EXPECT_TRUE(log.Has(llError, "Invalid value \"perhaps\" for option \"intra_vlc\""));
+  EXPECT_TRUE(log.HasPart(llError, "Invalid value \"perhaps\" for option \"intra_vlc\""));
   Engine->StrictOptions = false;
   EXPECT_NO_THROW(Engine->ApplyGenericOptions(ctx.Ctx, Defaults(AVMEDIA_TYPE_VIDEO), 17, mpeg2));
 }

@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "Exceptions.h"
+#include "Services/Exceptions.h"
 
 namespace tovamo {
 namespace {

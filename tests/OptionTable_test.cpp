@@ -15,53 +15,20 @@
 #include <vector>
 
 #include "Engine/FFmpeg.h"
-#include "Exceptions.h"
-#include "FFBindings.h"
-#include "FFLog.h"
+#include "Services/Exceptions.h"
+#include "Services/FFBindings.h"
+#include "Services/FFLog.h"
 #include "support/TestSupport.h"
+#include "support/LogCapture.h"
 
 namespace tovamo {
 namespace {
 
+using test::TLogCapture;
+using test::TLogLine;
+
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
-
-struct TLogLine {
-  TLogLevel Level;
-  std::string Text;
-};
-
-// Captures the log bridge's lines synchronously.
-class TLogCapture {
- public:
-  TLogCapture() {
-    DefaultLogger()->TriggerEventInMainThread = false;
-    DefaultLogger()->SetLogLevel(llDebug);
-    DefaultLogger()->SetOnLog(
-        [this](void*, std::uint32_t, TLogLevel level, const std::string& msg) {
-          std::lock_guard lock(Lock_);
-          Lines_.push_back({level, msg});
-        });
-  }
-  ~TLogCapture() { DefaultLogger()->SetOnLog(nullptr); }
-  std::vector<TLogLine> Lines() const {
-    std::lock_guard lock(Lock_);
-    return Lines_;
-  }
-  void Clear() {
-    std::lock_guard lock(Lock_);
-    Lines_.clear();
-  }
-  bool Has(TLogLevel level, const std::string& text) const {
-    for (const TLogLine& l : Lines())
-      if (l.Level == level && l.Text == text) return true;
-    return false;
-  }
-
- private:
-  mutable std::mutex Lock_;
-  std::vector<TLogLine> Lines_;
-};
 
 std::string Render(bool v) {
   return v ? "true" : "false";

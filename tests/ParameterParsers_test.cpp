@@ -10,48 +10,18 @@
 #include <vector>
 
 #include "Engine/FFmpeg.h"
-#include "Exceptions.h"
-#include "FFBindings.h"
-#include "FFLog.h"
-#include "FormatConverter.h"
-#include "ProgramDir.h"
+#include "Services/Exceptions.h"
+#include "Services/FFBindings.h"
+#include "Services/FFLog.h"
+#include "Services/FormatConverter.h"
+#include "Services/ProgramDir.h"
 #include "support/TestSupport.h"
+#include "support/LogCapture.h"
 
 namespace tovamo {
 namespace {
 
-// Collects the log bridge's lines for the lifetime of the object.
-class TLogCapture {
- public:
-  struct TLine {
-    TLogLevel Level;
-    std::string Text;
-  };
-  TLogCapture() {
-    DefaultLogger()->TriggerEventInMainThread = false;
-    DefaultLogger()->SetLogLevel(llDebug);
-    DefaultLogger()->SetOnLog(
-        [this](void*, std::uint32_t, TLogLevel level, const std::string& msg) {
-          std::lock_guard<std::mutex> guard(Lock_);
-          Lines_.push_back({level, msg});
-        });
-  }
-  ~TLogCapture() { DefaultLogger()->SetOnLog({}); }
-  std::vector<TLine> Lines() const {
-    std::lock_guard<std::mutex> guard(Lock_);
-    return Lines_;
-  }
-  int Count(TLogLevel level, const std::string& text) const {
-    int n = 0;
-    for (const TLine& line : Lines())
-      if (line.Level == level && line.Text == text) ++n;
-    return n;
-  }
-
- private:
-  mutable std::mutex Lock_;
-  std::vector<TLine> Lines_;
-};
+using test::TLogCapture;
 
 // The libraries are loaded before the engine is built: it makes its option contexts with them.
 struct TLoadedLibraries {

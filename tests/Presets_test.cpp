@@ -12,41 +12,20 @@
 #include <vector>
 
 #include "Engine/FFmpeg.h"
-#include "Exceptions.h"
-#include "FFBindings.h"
-#include "FFLog.h"
+#include "Services/Exceptions.h"
+#include "Services/FFBindings.h"
+#include "Services/FFLog.h"
 #include "support/TestSupport.h"
+#include "support/LogCapture.h"
 
 namespace tovamo {
 namespace {
 
+using test::TLogCapture;
+
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
-
-class TLogCapture {
- public:
-  TLogCapture() {
-    DefaultLogger()->TriggerEventInMainThread = false;
-    DefaultLogger()->SetLogLevel(llDebug);
-    DefaultLogger()->SetOnLog([this](void*, std::uint32_t, TLogLevel, const std::string& msg) {
-      std::lock_guard lock(Lock_);
-      Lines_.push_back(msg);
-    });
-  }
-  ~TLogCapture() { DefaultLogger()->SetOnLog(nullptr); }
-  std::vector<std::string> Matching(const std::string& part) const {
-    std::lock_guard lock(Lock_);
-    std::vector<std::string> out;
-    for (const std::string& l : Lines_)
-      if (l.find(part) != std::string::npos) out.push_back(l);
-    return out;
-  }
-
- private:
-  mutable std::mutex Lock_;
-  std::vector<std::string> Lines_;
-};
 
 const char* const kPresetNames[] = {"libx264-baseline",
                                     "libx264-default",
@@ -229,9 +208,9 @@ TEST_F(PresetTest, BuiltinByNameIsTranslated) {
     EXPECT_EQ(rec.at("weightb"), "0");
     EXPECT_EQ(rec.at("8x8dct"), "0");
     EXPECT_EQ(rec.at("weightp"), "0");
-    EXPECT_TRUE(log.Matching("skipped").empty());
+    EXPECT_TRUE(log.Containing("skipped").empty());
   } else {
-    EXPECT_EQ(log.Matching("Preset libx264-ipod320: option").size(), 4u);
+    EXPECT_EQ(log.Containing("Preset libx264-ipod320: option").size(), 4u);
   }
   EXPECT_EQ(rec.count("flags2"), 0u);
   EXPECT_EQ(rec.count("wpredp"), 0u);
@@ -382,7 +361,7 @@ TEST_F(PresetTest, EveryBuiltinPresetOpensX264) {
     TLogCapture log;
     TFFmpeg engine(1);
     ASSERT_NO_THROW(engine.ApplyPreset("vpre", name)) << name;
-    EXPECT_TRUE(log.Matching("skipped").empty()) << name;
+    EXPECT_TRUE(log.Containing("skipped").empty()) << name;
 
     AVCodecContext* ctx = ff::avcodec_alloc_context3(x264);
     ctx->width = 64;

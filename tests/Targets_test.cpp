@@ -7,40 +7,16 @@
 #include <vector>
 
 #include "Engine/FFmpeg.h"
-#include "Exceptions.h"
-#include "FFBindings.h"
-#include "FFLog.h"
+#include "Services/Exceptions.h"
+#include "Services/FFBindings.h"
+#include "Services/FFLog.h"
 #include "support/TestSupport.h"
+#include "support/LogCapture.h"
 
 namespace tovamo {
 namespace {
 
-// Collects the log bridge's lines for the lifetime of the object.
-class TLogCapture {
- public:
-  TLogCapture() {
-    DefaultLogger()->TriggerEventInMainThread = false;
-    DefaultLogger()->SetLogLevel(llDebug);
-    DefaultLogger()->SetOnLog(
-        [this](void*, std::uint32_t, TLogLevel level, const std::string& msg) {
-          std::lock_guard<std::mutex> guard(Lock_);
-          Lines_.push_back({level, msg});
-        });
-  }
-  ~TLogCapture() { DefaultLogger()->SetOnLog({}); }
-  // The lines of one level that start with prefix.
-  std::vector<std::string> Lines(TLogLevel level, const std::string& prefix) const {
-    std::lock_guard<std::mutex> guard(Lock_);
-    std::vector<std::string> out;
-    for (const auto& [l, text] : Lines_)
-      if (l == level && text.compare(0, prefix.size(), prefix) == 0) out.push_back(text);
-    return out;
-  }
-
- private:
-  mutable std::mutex Lock_;
-  std::vector<std::pair<TLogLevel, std::string>> Lines_;
-};
+using test::TLogCapture;
 
 template <typename F>
 std::string RaisedMessage(F&& fn) {
@@ -79,7 +55,7 @@ class Targets : public ::testing::Test {
     TLogCapture log;
     EXPECT_EQ(RaisedMessage([&] { Engine.SetTarget("none", "auto", defaultNorm); }),
               "Unknown target type");
-    return log.Lines(llVerbose, "Assuming");
+    return log.StartingWith(llVerbose, "Assuming");
   }
   using TLines = std::vector<std::string>;
   const TLines Pal{"Assuming PAL for target."};
@@ -97,7 +73,7 @@ TEST_F(Targets, AutoNormWithoutFrameRateRaisesBeforeAnything) {
         << value;
   }
   EXPECT_EQ(RaisedMessage([&] { Engine.SetTarget("svcd", "", "pal"); }), "frame_rate is invalid.");
-  EXPECT_TRUE(log.Lines(llVerbose, "Assuming").empty());
+  EXPECT_TRUE(log.StartingWith(llVerbose, "Assuming").empty());
   EXPECT_EQ(Engine.VideoCodecName, "");
   EXPECT_EQ(Engine.ForcedFormat, "");
 }
@@ -108,7 +84,7 @@ TEST_F(Targets, GivenNormNeedsNoFrameRateAndUnknownTargetStillRaises) {
     EXPECT_EQ(RaisedMessage([&] { Engine.OptTarget("target", value); }), "Unknown target type")
         << value;
   }
-  EXPECT_TRUE(log.Lines(llVerbose, "Assuming").empty());
+  EXPECT_TRUE(log.StartingWith(llVerbose, "Assuming").empty());
 }
 
 TEST_F(Targets, FrameRateDecidesTheNorm) {
@@ -224,14 +200,14 @@ TEST_F(Targets, EachTargetSetsItsWholeGroup) {
     EXPECT_EQ(engine.AudioChannels, 2);
     EXPECT_EQ(engine.MuxPreload, g.Preload);
     EXPECT_EQ(engine.FrameAspectRatio, g.Aspect);
-    const std::vector<std::string> assumed = log.Lines(llInfo, "Assuming");
+    const std::vector<std::string> assumed = log.StartingWith(llInfo, "Assuming");
     if (g.Aspect == 0)
       EXPECT_TRUE(assumed.empty());
     else
       EXPECT_EQ(assumed,
                 std::vector<std::string>{g.Aspect == k43 ? "Assuming 4:3 for aspect ratio"
                                                          : "Assuming 16:9 for aspect ratio"});
-    EXPECT_TRUE(log.Lines(llVerbose, "Assuming").empty());  // the norm was given
+    EXPECT_TRUE(log.StartingWith(llVerbose, "Assuming").empty());  // the norm was given
   }
 }
 
@@ -240,7 +216,7 @@ TEST_F(Targets, AutoNormAppliesTheDetectedNormsSettings) {
   Engine.FrameRate = {15, 1};
   AddInput("sample.mpg");
   Engine.OptTarget("target", "dvd");
-  EXPECT_EQ(log.Lines(llVerbose, "Assuming"), Pal);
+  EXPECT_EQ(log.StartingWith(llVerbose, "Assuming"), Pal);
   EXPECT_EQ(Engine.FrameWidth, 720);
   EXPECT_EQ(Engine.FrameHeight, 576);
   EXPECT_EQ(Engine.FrameRate.num, 25);
@@ -254,7 +230,7 @@ TEST_F(Targets, GivenAspectAndMultichannelAudioAreKept) {
   Engine.OptTarget("target", "pal-dvd");
   EXPECT_EQ(Engine.FrameAspectRatio, 2.35f);
   EXPECT_EQ(Engine.AudioChannels, 6);  // DVD audio may have more than two channels
-  EXPECT_TRUE(log.Lines(llInfo, "Assuming").empty());
+  EXPECT_TRUE(log.StartingWith(llInfo, "Assuming").empty());
   Engine.OptTarget("target", "pal-svcd");
   EXPECT_EQ(Engine.AudioChannels, 6);
   Engine.OptTarget("target", "pal-vcd");

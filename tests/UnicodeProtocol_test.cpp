@@ -1,4 +1,4 @@
-#include "UnicodeProtocol.h"
+#include "Services/UnicodeProtocol.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "FFBindings.h"
+#include "Services/FFBindings.h"
 #include "support/TestSupport.h"
 
 namespace tovamo {

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "FFBindings.h"
+#include "Services/FFBindings.h"
 
 namespace tovamo {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "FFHeaders.h"
+#include "Services/FFHeaders.h"
 
 namespace tovamo {
 

@@ -1,8 +1,8 @@
 // Setters the encoder component calls with values it already holds as numbers, instead of
 // going through option texts.
 #include "Engine/FFmpeg.h"
-#include "FFBindings.h"
-#include "FormatConverter.h"
+#include "Services/FFBindings.h"
+#include "Services/FormatConverter.h"
 
 namespace tovamo {
 

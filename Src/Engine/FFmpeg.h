@@ -23,9 +23,9 @@
 #include <thread>
 #include <vector>
 
-#include "Exceptions.h"
-#include "FFHeaders.h"
-#include "FFLog.h"
+#include "Services/Exceptions.h"
+#include "Services/FFHeaders.h"
+#include "Services/FFLog.h"
 
 namespace tovamo {
 

@@ -10,13 +10,13 @@
 
 #include "Engine/FFmpeg.h"
 #include "Engine/GuardedIO.h"
-#include "FFBindings.h"
-#include "FFInterrupt.h"
-#include "FFLoad.h"
-#include "FFUtils.h"
-#include "FormatConverter.h"
-#include "MainThread.h"
-#include "UnicodeProtocol.h"
+#include "Services/FFBindings.h"
+#include "Services/FFInterrupt.h"
+#include "Services/FFLoad.h"
+#include "Services/FFUtils.h"
+#include "Services/FormatConverter.h"
+#include "Services/MainThread.h"
+#include "Services/UnicodeProtocol.h"
 
 namespace tovamo {
 namespace {
@@ -182,9 +182,7 @@ TConvertThread* TCustomFFmpeg::Start(bool useThread, TThreadPriority priority) {
   }
   if (refusal) {
     CloseFiles();
-    Log(llQuiet, refusal);
-    ErrorFlag = true;
-    ErrorMessage = refusal;
+    RecordError(refusal);
     DoTerminate();
     return nullptr;
   }
@@ -573,27 +571,10 @@ void TCustomFFmpeg::Log(TLogLevel level, const std::string& text) {
 }
 
 void TCustomFFmpeg::LogFmt(TLogLevel level, const char* fmt, ...) {
-  char stack[1024];
   va_list args;
   va_start(args, fmt);
-  va_list again;
-  va_copy(again, args);
-  const int length = std::vsnprintf(stack, sizeof stack, fmt, args);
+  DefaultLogger()->LogFmtV(this, level, fmt, args);
   va_end(args);
-  if (length < 0) {
-    va_end(again);
-    return;
-  }
-  if (std::size_t(length) < sizeof stack) {
-    va_end(again);
-    Log(level, std::string(stack, std::size_t(length)));
-    return;
-  }
-  std::string text(std::size_t(length) + 1, '\0');
-  std::vsnprintf(text.data(), text.size(), fmt, again);
-  va_end(again);
-  text.resize(std::size_t(length));
-  Log(level, text);
 }
 
 // ---- TFFmpeg ------------------------------------------------------------------------------

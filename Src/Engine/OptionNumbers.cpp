@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "Exceptions.h"
+#include "Services/Exceptions.h"
 
 namespace tovamo {
 namespace {

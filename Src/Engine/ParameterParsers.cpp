@@ -8,8 +8,8 @@
 
 #include "Engine/FFmpeg.h"
 #include "Engine/OptionNumbers.h"
-#include "FFBindings.h"
-#include "ProgramDir.h"
+#include "Services/FFBindings.h"
+#include "Services/ProgramDir.h"
 
 namespace tovamo {
 namespace {

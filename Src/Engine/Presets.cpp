@@ -6,7 +6,7 @@
 #include "Engine/BuiltinPresets.h"
 #include "Engine/FFmpeg.h"
 #include "Engine/OptionTable.h"
-#include "FFBindings.h"
+#include "Services/FFBindings.h"
 
 namespace tovamo {
 namespace {

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "Engine/FFmpeg.h"
-#include "FFBindings.h"
+#include "Services/FFBindings.h"
 
 namespace tovamo {
 namespace {

@@ -1,6 +1,6 @@
 // The time options: durations for "t", "ss" and "itsoffset", a date for "timestamp".
 #include "Engine/FFmpeg.h"
-#include "FFBindings.h"
+#include "Services/FFBindings.h"
 
 namespace tovamo {
 namespace {

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <random>
 
-#include "FFLoad.h"
+#include "Services/FFLoad.h"
 
 namespace tovamo::test {
 

@@ -1,4 +1,4 @@
-#include "MainThread.h"
+#include "Services/MainThread.h"
 
 #include <sys/types.h>
 #include <unistd.h>

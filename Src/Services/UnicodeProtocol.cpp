@@ -1,4 +1,4 @@
-#include "UnicodeProtocol.h"
+#include "Services/UnicodeProtocol.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -10,8 +10,8 @@
 #include <new>
 #include <string_view>
 
-#include "FFBindings.h"
-#include "FFLoadHooks.h"
+#include "Services/FFBindings.h"
+#include "Services/FFLoadHooks.h"
 
 namespace tovamo {
 namespace {

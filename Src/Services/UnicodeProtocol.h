@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <string>
 
-#include "FFHeaders.h"
+#include "Services/FFHeaders.h"
 
 namespace tovamo {
 

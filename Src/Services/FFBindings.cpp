@@ -1,6 +1,6 @@
-#include "FFBindings.h"
+#include "Services/FFBindings.h"
 
-#include "FFLoad.h"
+#include "Services/FFLoad.h"
 
 namespace ff {
 

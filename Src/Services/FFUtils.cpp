@@ -1,4 +1,4 @@
-#include "FFUtils.h"
+#include "Services/FFUtils.h"
 
 #include <sys/stat.h>
 
@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <limits>
 
-#include "FFBindings.h"
+#include "Services/FFBindings.h"
 
 namespace tovamo {
 

@@ -1,4 +1,4 @@
-#include "ProgramDir.h"
+#include "Services/ProgramDir.h"
 
 #include <unistd.h>
 

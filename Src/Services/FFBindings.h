@@ -7,7 +7,7 @@
 
 #include <cstddef>
 
-#include "FFHeaders.h"
+#include "Services/FFHeaders.h"
 
 #define TOVAMO_AVUTIL_ENTRIES(F, O)                                                                \
   F(avutil_version)                                                                                \

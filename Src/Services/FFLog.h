@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdarg>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -49,6 +50,7 @@ class TFFLogger {
   void Log(void* sender, TLogLevel level, const std::string& text);
   void LogFmt(void* sender, TLogLevel level, const char* fmt, ...)
       __attribute__((format(printf, 4, 5)));
+  void LogFmtV(void* sender, TLogLevel level, const char* fmt, va_list args);
 
   bool AutoCreated() const { return AutoCreated_; }
 

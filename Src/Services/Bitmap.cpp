@@ -1,4 +1,4 @@
-#include "Bitmap.h"
+#include "Services/Bitmap.h"
 
 #include <limits>
 #include <stdexcept>

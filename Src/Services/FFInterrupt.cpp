@@ -1,8 +1,8 @@
-#include "FFInterrupt.h"
+#include "Services/FFInterrupt.h"
 
 #include <algorithm>
 
-#include "FFLog.h"
+#include "Services/FFLog.h"
 
 namespace tovamo {
 

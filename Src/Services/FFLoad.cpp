@@ -1,4 +1,4 @@
-#include "FFLoad.h"
+#include "Services/FFLoad.h"
 
 #include <dlfcn.h>
 #include <link.h>
@@ -6,8 +6,8 @@
 
 #include <cstdio>
 
-#include "Exceptions.h"
-#include "FFLoadHooks.h"
+#include "Services/Exceptions.h"
+#include "Services/FFLoadHooks.h"
 
 namespace tovamo {
 namespace {

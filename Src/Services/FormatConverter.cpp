@@ -1,4 +1,4 @@
-#include "FormatConverter.h"
+#include "Services/FormatConverter.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,8 +7,8 @@
 #include <limits>
 #include <mutex>
 
-#include "Exceptions.h"
-#include "FFBindings.h"
+#include "Services/Exceptions.h"
+#include "Services/FFBindings.h"
 
 namespace tovamo {
 namespace {

@@ -1,4 +1,4 @@
-#include "FFCodecLock.h"
+#include "Services/FFCodecLock.h"
 
 #include <cerrno>
 #include <chrono>
@@ -10,9 +10,9 @@
 #include <system_error>
 #include <thread>
 
-#include "FFLoad.h"
-#include "FFLoadHooks.h"
-#include "FFLog.h"
+#include "Services/FFLoad.h"
+#include "Services/FFLoadHooks.h"
+#include "Services/FFLog.h"
 
 namespace tovamo {
 namespace {

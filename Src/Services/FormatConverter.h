@@ -6,8 +6,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "Bitmap.h"
-#include "FFHeaders.h"
+#include "Services/Bitmap.h"
+#include "Services/FFHeaders.h"
 
 namespace tovamo {
 

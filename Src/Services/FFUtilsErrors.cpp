@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string_view>
 
-#include "FFBindings.h"
-#include "FFUtils.h"
+#include "Services/FFBindings.h"
+#include "Services/FFUtils.h"
 
 namespace tovamo {
 namespace {

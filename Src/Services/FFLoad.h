@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "FFBindings.h"
+#include "Services/FFBindings.h"
 
 namespace tovamo {
 

@@ -7,7 +7,7 @@
 #include <mutex>
 #include <vector>
 
-#include "FFHeaders.h"
+#include "Services/FFHeaders.h"
 
 namespace tovamo {
 

@@ -1,4 +1,4 @@
-#include "FFLog.h"
+#include "Services/FFLog.h"
 
 #include <unistd.h>
 
@@ -11,10 +11,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "Exceptions.h"
-#include "FFBindings.h"
-#include "FFLoadHooks.h"
-#include "MainThread.h"
+#include "Services/Exceptions.h"
+#include "Services/FFBindings.h"
+#include "Services/FFLoadHooks.h"
+#include "Services/MainThread.h"
 
 namespace tovamo {
 
@@ -349,15 +349,19 @@ void TFFLogger::Log(void* sender, TLogLevel level, const std::string& text) {
 }
 
 void TFFLogger::LogFmt(void* sender, TLogLevel level, const char* fmt, ...) {
+  va_list args;
+  va_start(args, fmt);
+  LogFmtV(sender, level, fmt, args);
+  va_end(args);
+}
+
+void TFFLogger::LogFmtV(void* sender, TLogLevel level, const char* fmt, va_list args) {
   const TLogLevel threshold = LogLevel_.load();
   if (!(level <= threshold || (level == llVerbose && threshold != llQuiet))) return;
   if (!HasOnLog()) return;
   char stack[kStackFormatSize];
   std::string heap;
-  va_list args;
-  va_start(args, fmt);
   const std::string_view text = FormatV(stack, heap, fmt, args);
-  va_end(args);
   Log(sender, level, std::string(text));
 }
 
