@@ -192,23 +192,27 @@ TEST(FormatConverter, Bgr24PictureUsedInPlaceOnlyWhenLaidOutLikeTheBitmap) {
 
 TEST(FormatConverter, YuvPictureToEveryDepth) {
   test::LoadSystemLibraries();
-  // 10 x 8: the rows of the 8, 15/16 and 24-bit bitmaps are padded, the picture's are not.
-  TYuvPicture yuv(10, 8);
-  yuv.Fill(0, 4, 81, 90, 240);   // red on top
-  yuv.Fill(4, 8, 41, 240, 110);  // blue below
-  for (const auto& depth : kDepths) {
-    SCOPED_TRACE(depth.Bits);
-    TFormatConverter converter;
-    converter.SetBitsPerPixel(depth.Bits);
-    ASSERT_TRUE(converter.ToRGB(yuv.Data, yuv.LineSize, AV_PIX_FMT_YUV420P, true, 8, 10))
-        << converter.LastError();
-    const TBitmap& bitmap = converter.Bitmap();
-    ASSERT_EQ(bitmap.BitsPerPixel(), depth.BitsPerPixel);
-    for (int x : {0, 9}) {
-      ExpectColour(PixelAt(bitmap, bitmap.ScanLine(0), x), kRed, "top row");
-      ExpectColour(PixelAt(bitmap, bitmap.ScanLine(7), x), kBlue, "bottom row");
-      // The bottom row is the first one in memory.
-      ExpectColour(PixelAt(bitmap, bitmap.Bits(), x), kBlue, "first stored row");
+  // Width 10: the rows of the 8, 15/16 and 24-bit bitmaps are padded, the picture's are
+  // not, and the scaler's fast path (groups of 8 pixels) cannot be used. Widths 16 and 24
+  // take the fast path.
+  for (int width : {10, 16, 24}) {
+    TYuvPicture yuv(width, 8);
+    yuv.Fill(0, 4, 81, 90, 240);   // red on top
+    yuv.Fill(4, 8, 41, 240, 110);  // blue below
+    for (const auto& depth : kDepths) {
+      SCOPED_TRACE(testing::Message() << width << " pixels wide, " << depth.Bits << " bits");
+      TFormatConverter converter;
+      converter.SetBitsPerPixel(depth.Bits);
+      ASSERT_TRUE(converter.ToRGB(yuv.Data, yuv.LineSize, AV_PIX_FMT_YUV420P, true, 8, width))
+          << converter.LastError();
+      const TBitmap& bitmap = converter.Bitmap();
+      ASSERT_EQ(bitmap.BitsPerPixel(), depth.BitsPerPixel);
+      for (int x : {0, width - 1}) {
+        ExpectColour(PixelAt(bitmap, bitmap.ScanLine(0), x), kRed, "top row");
+        ExpectColour(PixelAt(bitmap, bitmap.ScanLine(7), x), kBlue, "bottom row");
+        // The bottom row is the first one in memory.
+        ExpectColour(PixelAt(bitmap, bitmap.Bits(), x), kBlue, "first stored row");
+      }
     }
   }
 }

@@ -28,9 +28,12 @@ constexpr TFormatRow kFormats[] = {
     {TPixelFormat::pf32bit, 32, AV_PIX_FMT_BGRA},
 };
 
-// Bicubic. Accurate rounding also keeps the scaler off its fast YUV to RGB path, which
-// converts rows in groups of 8 pixels and leaves the last pixels of other widths unset.
-constexpr int kScaleFlags = SWS_BICUBIC | SWS_ACCURATE_RND;
+// Bicubic. The scaler's fast YUV to RGB path converts rows in groups of 8 pixels and
+// leaves the last pixels of other widths unset; accurate rounding keeps such widths off it
+// (at many times the cost, so only where it is needed).
+int ScaleFlags(int width) {
+  return SWS_BICUBIC | (width % 8 != 0 ? SWS_ACCURATE_RND : 0);
+}
 
 // Layout of the converter's own picture (see ToRGB).
 constexpr int kWidthAlign = 16;
@@ -160,7 +163,7 @@ bool TFormatConverter::ToRGB(uint8_t* const src[4], const int srcLineSize[4],
     if (ff::sws_isSupportedInput(srcPixFmt) <= 0)
       return Fail("Cannot initialize the toRGB conversion context");
     ToRGBContext_ = ff::sws_getCachedContext(ToRGBContext_, width, height, srcPixFmt, width, height,
-                                             PixFmt_, kScaleFlags, nullptr, nullptr, nullptr);
+                                             PixFmt_, ScaleFlags(width), nullptr, nullptr, nullptr);
     if (!ToRGBContext_) return Fail("Cannot initialize the toRGB conversion context");
     if (ff::sws_scale(ToRGBContext_, src, srcLineSize, 0, height, Picture_.Data,
                       Picture_.LineSize) <= 0)
@@ -228,7 +231,7 @@ bool TFormatConverter::FromRGB(uint8_t* const dst[4], const int dstLineSize[4],
   }
   FromRGBContext_ =
       ff::sws_getCachedContext(FromRGBContext_, CurrentWidth_, CurrentHeight_, PixFmt_, width,
-                               height, dstPixFmt, kScaleFlags, nullptr, nullptr, nullptr);
+                               height, dstPixFmt, ScaleFlags(width), nullptr, nullptr, nullptr);
   if (!FromRGBContext_) {
     LastError_ = "Cannot initialize the fromRGB conversion context";
     return false;
