@@ -102,6 +102,20 @@ TEST(FFLoader, FileThatIsNotALibraryGivesTheLoadError) {
   EXPECT_FALSE(loader.LibLoaded(libAVUtil));
 }
 
+TEST(FFLoader, LibraryWhoseDependencyIsMissingGivesTheLoadError) {
+  TTempDir dir;
+  const std::string name = TFFLoader::LibFileName(libAVUtil);
+  std::filesystem::copy_file(TOVAMO_FAKE_DEPENDENT_LIBRARY, dir.File(name));
+  TFFLoader loader;
+  loader.LibraryPath = dir.Path().string();
+  EXPECT_FALSE(loader.LoadLibs(kAllLibraries));
+  EXPECT_EQ(loader.LastErrorText().rfind("Load library " + dir.File(name) + " error: ", 0), 0u)
+      << loader.LastErrorText();
+  EXPECT_NE(loader.LastErrorText().find("libfake_dependency.so"), std::string::npos)
+      << loader.LastErrorText();
+  for (int i = 0; i < kLibraryCount; ++i) EXPECT_FALSE(loader.LibLoaded(TLibrary(i)));
+}
+
 TEST(FFLoader, LaterLibraryFailureUnloadsTheWholeSet) {
   // avutil and friends load from the system; avformat is a broken file in our folder.
   TTempDir dir;
