@@ -34,16 +34,7 @@ class ParameterParsers : public ::testing::Test {
   TFFmpeg Engine{8};
 };
 
-// Runs fn and returns the message of the FFmpegException it raised ("" when none).
-template <typename F>
-std::string RaisedMessage(F&& fn) {
-  try {
-    fn();
-  } catch (const FFmpegException& e) {
-    return e.what();
-  }
-  return "";
-}
+using test::RaisedMessage;
 
 // ---- Picture settings -------------------------------------------------------------------
 

@@ -18,15 +18,7 @@ namespace {
 
 using test::TLogCapture;
 
-template <typename F>
-std::string RaisedMessage(F&& fn) {
-  try {
-    fn();
-  } catch (const FFmpegException& e) {
-    return e.what();
-  }
-  return "";
-}
+using test::RaisedMessage;
 
 // The libraries are loaded before the engine is built: it makes its option contexts with them.
 struct TLoadedLibraries {

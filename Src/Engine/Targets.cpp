@@ -104,7 +104,7 @@ void TCustomFFmpeg::SetTarget(const std::string& target, const std::string& norm
     AudioChannels = 2;
     generic("packetsize", "2324");
     generic("muxrate", "1411200");  // 75 sectors of 2352 bytes per second
-    // The leading delay of a VCD stream; the specification allows at most 0.44 s.
+    // The leading delay of a VCD stream; the VCD standard allows at most 0.44 s.
     MuxPreload = 0.44f;
     aspect(4.0f / 3.0f, "4:3");
   } else if (target == "svcd") {

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <string>
 
+#include "Services/Exceptions.h"
+
 namespace tovamo::test {
 
 // A fresh folder under the system temp dir, removed with its contents on destruction.
@@ -29,5 +31,16 @@ std::string Fixture(const std::string& name);
 
 // Writes text to a file (creating or truncating it).
 void WriteFile(const std::string& path, const std::string& text);
+
+// Runs fn and returns the message of the FFmpegException it raised ("" when none).
+template <typename F>
+std::string RaisedMessage(F&& fn) {
+  try {
+    fn();
+  } catch (const FFmpegException& e) {
+    return e.what();
+  }
+  return "";
+}
 
 }  // namespace tovamo::test
