@@ -328,18 +328,26 @@ class TWriter {
     if (ret < 0) Fail("audio frame", ret);
   }
 
-  void StepVideo() {
-    TOutputStream& s = Video_;
+  // The stream's frame, writable, for its next step; null (after flushing the encoder)
+  // when the stream has written all it should.
+  AVFrame* BeginStep(TOutputStream& s, const char* what) {
     if (s.Next >= s.End) {
       Send(s, nullptr);
       s.Done = true;
-      return;
+      return nullptr;
     }
     AVFrame* frame = s.Frame.get();
-    int ret = av_frame_make_writable(frame);
-    if (ret < 0) Fail("video frame", ret);
+    const int ret = av_frame_make_writable(frame);
+    if (ret < 0) Fail(what, ret);
+    return frame;
+  }
+
+  void StepVideo() {
+    TOutputStream& s = Video_;
+    AVFrame* frame = BeginStep(s, "video frame");
+    if (!frame) return;
     if (s.Scaler) {
-      ret = av_frame_make_writable(s.Source.get());
+      const int ret = av_frame_make_writable(s.Source.get());
       if (ret < 0) Fail("video frame", ret);
       DrawPicture(s.Source.get(), static_cast<int>(s.Next), s.FrameCount);
       sws_scale(s.Scaler.get(), s.Source->data, s.Source->linesize, 0, frame->height, frame->data,
@@ -353,14 +361,8 @@ class TWriter {
 
   void StepAudio() {
     TOutputStream& s = Audio_;
-    if (s.Next >= s.End) {
-      Send(s, nullptr);
-      s.Done = true;
-      return;
-    }
-    AVFrame* frame = s.Frame.get();
-    int ret = av_frame_make_writable(frame);
-    if (ret < 0) Fail("audio frame", ret);
+    AVFrame* frame = BeginStep(s, "audio frame");
+    if (!frame) return;
     const double rate = s.Codec->sample_rate;
     const int channels = frame->ch_layout.nb_channels;
     for (int ch = 0; ch < channels; ++ch) {
