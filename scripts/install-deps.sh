@@ -10,6 +10,10 @@ packages=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libavfilter-dev libavdevice-dev
   libsqlite3-dev
+  # Windows, and the preview player with what its tests need to give it a real window.
+  qt6-base-dev mplayer xvfb xauth
+  # A comma-decimal locale, for the tests that prove option numbers ignore the locale.
+  locales
 )
 
 missing=()
@@ -23,4 +27,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# Generated once; the option parser tests run a pass under it when it is there.
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+  sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  $sudo sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
+  $sudo locale-gen >/dev/null
 fi
