@@ -4,6 +4,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
 #include <libavutil/error.h>
 #include <libavutil/mathematics.h>
 #include <libavutil/opt.h>
@@ -14,12 +15,14 @@ extern "C" {
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
+#include <vector>
 
 namespace fixturegen {
 namespace {
@@ -135,26 +138,39 @@ void DrawPicture(AVFrame* frame, int index, int frameCount) {
   }
 }
 
-// 440 Hz on the first channel, 110 Hz higher on each further one, so that a swapped or
-// dropped channel shows; the LFE channel gets 60 Hz, which encoders keep below their
-// low-pass (AC-3 cuts the LFE channel at 120 Hz).
-double TonePitch(const AVChannelLayout& layout, int channel) {
+// The stream's base pitch on the first channel, 110 Hz higher on each further one, so that
+// a swapped or dropped channel shows; the LFE channel gets 60 Hz, which encoders keep below
+// their low-pass (AC-3 cuts the LFE channel at 120 Hz).
+double TonePitch(const AVChannelLayout& layout, int channel, double base) {
   if (av_channel_layout_channel_from_index(&layout, channel) == AV_CHAN_LOW_FREQUENCY) return 60.0;
-  return 440.0 + 110.0 * channel;
+  return base + 110.0 * channel;
 }
 
 struct TOutputStream {
+  AVMediaType Type = AVMEDIA_TYPE_UNKNOWN;
   AVStream* Stream = nullptr;
-  TCodecContext Codec;
-  TFrame Frame;      // what the encoder gets
-  int64_t Next = 0;  // pts of the next frame, in the encoder's time base
-  int64_t End = 0;   // first pts not to produce
+  TCodecContext Codec;    // none for subtitles: a SubRip packet is the cue's text
+  AVRational Base{1, 1};  // unit of Next and End: the encoder's time base
+  int64_t Next = 0;       // timestamp of the next frame or cue
+  int64_t End = 0;        // first timestamp not to produce
+  double StartSeconds = 0;
+  int64_t Offset = 0;  // StartSeconds in the stream's time base, added to every packet
   bool Done = false;
-  // Video only: the picture is drawn in YUV 4:2:0 and converted when the encoder wants
-  // another pixel format.
+  TFrame Frame;  // what the encoder gets
+  // Video: the picture is drawn in YUV 4:2:0 and converted when the encoder wants another
+  // pixel format.
+  const TVideoSpec* VideoSpec = nullptr;
   TFrame Source;
   TSws Scaler;
-  int FrameCount = 0;
+  size_t Step = 0;  // index into FrameSteps
+  // Audio
+  double Pitch = 440;
+  // Subtitles: index of the next cue
+  size_t Cue = 0;
+
+  // When the next frame or cue is due, in seconds. One exact division, so that equal
+  // times in different units compare equal and the streams interleave the same each run.
+  double Time() const { return static_cast<double>(Next * Base.num) / Base.den + StartSeconds; }
 };
 
 class TWriter {
@@ -171,28 +187,39 @@ class TWriter {
     Out_->flags |= AVFMT_FLAG_BITEXACT;
 
     if (Spec_.Video) OpenVideo(*Spec_.Video);
-    if (Spec_.Audio) OpenAudio(*Spec_.Audio);
-    if (!Spec_.Video && !Spec_.Audio) Fail("no stream to write");
+    for (const TAudioSpec& a : Spec_.Audio) OpenAudio(a);
+    if (!Spec_.Subtitles.empty()) OpenSubtitles();
+    if (Streams_.empty()) Fail("no stream to write");
 
     if (!(Out_->oformat->flags & AVFMT_NOFILE)) {
       ret = avio_open(&Out_->pb, Path_.c_str(), AVIO_FLAG_WRITE);
       if (ret < 0) Fail("cannot create " + Path_, ret);
     }
-    ret = avformat_write_header(Out_.get(), nullptr);
-    if (ret < 0) Fail("writing the header", ret);
+    WriteHeader();
+    // The muxer may have changed the streams' time bases.
+    for (auto& s : Streams_)
+      s->Offset = av_rescale_q(std::llround(s->StartSeconds * AV_TIME_BASE), AV_TIME_BASE_Q,
+                               s->Stream->time_base);
 
     Packet_.reset(av_packet_alloc());
     if (!Packet_) Fail("out of memory");
-    Video_.Done = !Spec_.Video;
-    Audio_.Done = !Spec_.Audio;
-    while (!Video_.Done || !Audio_.Done) {
-      const bool videoFirst =
-          !Video_.Done && (Audio_.Done || av_compare_ts(Video_.Next, Video_.Codec->time_base,
-                                                        Audio_.Next, Audio_.Codec->time_base) <= 0);
-      if (videoFirst)
-        StepVideo();
-      else
-        StepAudio();
+    // The stream whose next frame is due first goes next; on a tie the one added first.
+    for (;;) {
+      TOutputStream* next = nullptr;
+      for (auto& s : Streams_)
+        if (!s->Done && (!next || s->Time() < next->Time())) next = s.get();
+      if (!next) break;
+      switch (next->Type) {
+        case AVMEDIA_TYPE_VIDEO:
+          StepVideo(*next);
+          break;
+        case AVMEDIA_TYPE_AUDIO:
+          StepAudio(*next);
+          break;
+        default:
+          StepSubtitle(*next);
+          break;
+      }
     }
 
     ret = av_write_trailer(Out_.get());
@@ -205,10 +232,28 @@ class TWriter {
   }
 
  private:
+  void WriteHeader() {
+    AVDictionary* options = nullptr;
+    int ret = av_dict_parse_string(&options, Spec_.MuxerOptions.c_str(), "=", ":", 0);
+    if (ret >= 0) ret = avformat_write_header(Out_.get(), &options);
+    // What is left in the dictionary is what neither the context nor the muxer knew.
+    const AVDictionaryEntry* unknown = av_dict_get(options, "", nullptr, AV_DICT_IGNORE_SUFFIX);
+    const std::string unknownKey = unknown ? unknown->key : "";
+    av_dict_free(&options);
+    if (ret < 0) Fail("writing the header", ret);
+    if (!unknownKey.empty()) Fail("muxer " + Spec_.Muxer + " has no option " + unknownKey);
+  }
+
   void ConfigureCommon(AVCodecContext* c) {
     c->thread_count = 1;  // threaded encoders may split work differently from run to run
     c->flags |= AV_CODEC_FLAG_BITEXACT;
     if (Out_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  }
+
+  TOutputStream& NewOutputStream(AVMediaType type) {
+    Streams_.push_back(std::make_unique<TOutputStream>());
+    Streams_.back()->Type = type;
+    return *Streams_.back();
   }
 
   AVStream* AddStream(TOutputStream& s) {
@@ -217,6 +262,7 @@ class TWriter {
     int ret = avcodec_parameters_from_context(st->codecpar, s.Codec.get());
     if (ret < 0) Fail("stream parameters", ret);
     st->time_base = s.Codec->time_base;
+    s.Base = s.Codec->time_base;
     // The encoder's buffer model (CPB properties) goes on the stream: the MPEG program
     // stream muxers size their packet schedule from it.
     for (int i = 0; i < s.Codec->nb_coded_side_data; ++i) {
@@ -229,9 +275,10 @@ class TWriter {
   }
 
   void OpenVideo(const TVideoSpec& v) {
+    TOutputStream& s = NewOutputStream(AVMEDIA_TYPE_VIDEO);
     const AVCodec* codec = FindEncoder(v.Encoders, AVMEDIA_TYPE_VIDEO);
-    Video_.Codec.reset(avcodec_alloc_context3(codec));
-    AVCodecContext* c = Video_.Codec.get();
+    s.Codec.reset(avcodec_alloc_context3(codec));
+    AVCodecContext* c = s.Codec.get();
     if (!c) Fail("out of memory");
     c->width = v.Width;
     c->height = v.Height;
@@ -240,44 +287,55 @@ class TWriter {
     c->pix_fmt = codec->pix_fmts ? codec->pix_fmts[0] : AV_PIX_FMT_YUV420P;
     c->sample_aspect_ratio = AVRational{1, 1};
     c->gop_size = 12;
+    if (v.MaxBFrames > 0) c->max_b_frames = v.MaxBFrames;  // else the encoder's own default
     c->bit_rate = 400000;
+    if (v.Interlaced) {
+      c->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+      c->field_order = AV_FIELD_TT;
+    }
     ConfigureCommon(c);
     int ret = avcodec_open2(c, codec, nullptr);
     if (ret < 0)
       Fail(std::string("video encoder ") + codec->name + " (" + std::to_string(v.Width) + "x" +
                std::to_string(v.Height) + ")",
            ret);
-    Video_.Stream = AddStream(Video_);
-    Video_.Stream->avg_frame_rate = c->framerate;
-    Video_.End = std::llround(Spec_.Seconds * v.RateNum / v.RateDen);
-    Video_.FrameCount = static_cast<int>(Video_.End);
+    s.Stream = AddStream(s);
+    // A variable rate has no average to announce (Matroska would store it as the duration
+    // of every frame).
+    const bool steady =
+        std::all_of(v.FrameSteps.begin(), v.FrameSteps.end(), [](int n) { return n == 1; });
+    if (steady) s.Stream->avg_frame_rate = c->framerate;
+    s.VideoSpec = &v;
+    s.StartSeconds = v.StartSeconds;
+    s.End = std::llround(Spec_.Seconds * v.RateNum / v.RateDen);
 
-    Video_.Frame = NewFrame();
-    Video_.Frame->format = c->pix_fmt;
-    Video_.Frame->width = c->width;
-    Video_.Frame->height = c->height;
-    ret = av_frame_get_buffer(Video_.Frame.get(), 0);
+    s.Frame = NewFrame();
+    s.Frame->format = c->pix_fmt;
+    s.Frame->width = c->width;
+    s.Frame->height = c->height;
+    ret = av_frame_get_buffer(s.Frame.get(), 0);
     if (ret < 0) Fail("video frame", ret);
     if (c->pix_fmt != AV_PIX_FMT_YUV420P) {
-      Video_.Source = NewFrame();
-      Video_.Source->format = AV_PIX_FMT_YUV420P;
-      Video_.Source->width = c->width;
-      Video_.Source->height = c->height;
-      ret = av_frame_get_buffer(Video_.Source.get(), 0);
+      s.Source = NewFrame();
+      s.Source->format = AV_PIX_FMT_YUV420P;
+      s.Source->width = c->width;
+      s.Source->height = c->height;
+      ret = av_frame_get_buffer(s.Source.get(), 0);
       if (ret < 0) Fail("video frame", ret);
-      Video_.Scaler.reset(
-          sws_getContext(c->width, c->height, AV_PIX_FMT_YUV420P, c->width, c->height, c->pix_fmt,
-                         SWS_BICUBIC | SWS_BITEXACT | SWS_ACCURATE_RND, nullptr, nullptr, nullptr));
-      if (!Video_.Scaler)
+      s.Scaler.reset(sws_getContext(c->width, c->height, AV_PIX_FMT_YUV420P, c->width, c->height,
+                                    c->pix_fmt, SWS_BICUBIC | SWS_BITEXACT | SWS_ACCURATE_RND,
+                                    nullptr, nullptr, nullptr));
+      if (!s.Scaler)
         Fail(std::string("no conversion to pixel format ") + av_get_pix_fmt_name(c->pix_fmt));
     }
   }
 
   void OpenAudio(const TAudioSpec& a) {
+    TOutputStream& s = NewOutputStream(AVMEDIA_TYPE_AUDIO);
     const AVCodec* codec = FindEncoder(a.Encoders, AVMEDIA_TYPE_AUDIO);
     const std::string name = codec->name;
-    Audio_.Codec.reset(avcodec_alloc_context3(codec));
-    AVCodecContext* c = Audio_.Codec.get();
+    s.Codec.reset(avcodec_alloc_context3(codec));
+    AVCodecContext* c = s.Codec.get();
     if (!c) Fail("out of memory");
     c->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
     if (codec->supported_samplerates) {
@@ -309,23 +367,36 @@ class TWriter {
       Fail("audio encoder " + name + " (" + std::to_string(a.SampleRate) + " Hz, " +
                std::to_string(a.Channels) + " ch)",
            ret);
-    Audio_.Stream = AddStream(Audio_);
+    s.Stream = AddStream(s);
+    s.Pitch = a.Pitch;
 
     // PCM-like encoders report no frame size: any size does, so take a common one.
     const bool anySize =
         (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) || c->frame_size <= 0;
     const int frameSize = anySize ? 1024 : c->frame_size;
     const int64_t wanted = std::llround(Spec_.Seconds * a.SampleRate);
-    Audio_.End = (wanted + frameSize - 1) / frameSize * frameSize;
+    s.End = (wanted + frameSize - 1) / frameSize * frameSize;
 
-    Audio_.Frame = NewFrame();
-    Audio_.Frame->format = c->sample_fmt;
-    Audio_.Frame->sample_rate = c->sample_rate;
-    Audio_.Frame->nb_samples = frameSize;
-    ret = av_channel_layout_copy(&Audio_.Frame->ch_layout, &c->ch_layout);
+    s.Frame = NewFrame();
+    s.Frame->format = c->sample_fmt;
+    s.Frame->sample_rate = c->sample_rate;
+    s.Frame->nb_samples = frameSize;
+    ret = av_channel_layout_copy(&s.Frame->ch_layout, &c->ch_layout);
     if (ret < 0) Fail("channel layout", ret);
-    ret = av_frame_get_buffer(Audio_.Frame.get(), 0);
+    ret = av_frame_get_buffer(s.Frame.get(), 0);
     if (ret < 0) Fail("audio frame", ret);
+  }
+
+  // SubRip needs no encoder: each packet is the cue's text, timed in milliseconds.
+  void OpenSubtitles() {
+    TOutputStream& s = NewOutputStream(AVMEDIA_TYPE_SUBTITLE);
+    s.Stream = avformat_new_stream(Out_.get(), nullptr);
+    if (!s.Stream) Fail("out of memory");
+    s.Stream->codecpar->codec_type = AVMEDIA_TYPE_SUBTITLE;
+    s.Stream->codecpar->codec_id = AV_CODEC_ID_SUBRIP;
+    s.Base = AVRational{1, 1000};
+    s.Stream->time_base = s.Base;
+    s.Next = std::llround(Spec_.Subtitles.front().Start * 1000);
   }
 
   // The stream's frame, writable, for its next step; null (after flushing the encoder)
@@ -342,31 +413,35 @@ class TWriter {
     return frame;
   }
 
-  void StepVideo() {
-    TOutputStream& s = Video_;
+  void StepVideo(TOutputStream& s) {
     AVFrame* frame = BeginStep(s, "video frame");
     if (!frame) return;
+    const int index = static_cast<int>(s.Next);
+    const int frameCount = static_cast<int>(s.End);
     if (s.Scaler) {
       const int ret = av_frame_make_writable(s.Source.get());
       if (ret < 0) Fail("video frame", ret);
-      DrawPicture(s.Source.get(), static_cast<int>(s.Next), s.FrameCount);
+      DrawPicture(s.Source.get(), index, frameCount);
       sws_scale(s.Scaler.get(), s.Source->data, s.Source->linesize, 0, frame->height, frame->data,
                 frame->linesize);
     } else {
-      DrawPicture(frame, static_cast<int>(s.Next), s.FrameCount);
+      DrawPicture(frame, index, frameCount);
     }
-    frame->pts = s.Next++;
+    frame->interlaced_frame = s.VideoSpec->Interlaced;
+    frame->top_field_first = s.VideoSpec->Interlaced;
+    frame->pts = s.Next;
+    const std::vector<int>& steps = s.VideoSpec->FrameSteps;
+    s.Next += steps.empty() ? 1 : steps[s.Step++ % steps.size()];
     Send(s, frame);
   }
 
-  void StepAudio() {
-    TOutputStream& s = Audio_;
+  void StepAudio(TOutputStream& s) {
     AVFrame* frame = BeginStep(s, "audio frame");
     if (!frame) return;
     const double rate = s.Codec->sample_rate;
     const int channels = frame->ch_layout.nb_channels;
     for (int ch = 0; ch < channels; ++ch) {
-      const double pitch = TonePitch(frame->ch_layout, ch);
+      const double pitch = TonePitch(frame->ch_layout, ch, s.Pitch);
       for (int i = 0; i < frame->nb_samples; ++i) {
         const double t = static_cast<double>(s.Next + i) / rate;
         PutSample(frame, ch, i, 0.3 * std::sin(2.0 * M_PI * pitch * t));
@@ -377,6 +452,22 @@ class TWriter {
     Send(s, frame);
   }
 
+  void StepSubtitle(TOutputStream& s) {
+    const TCue& cue = Spec_.Subtitles[s.Cue];
+    AVPacket* pkt = Packet_.get();
+    int ret = av_new_packet(pkt, static_cast<int>(cue.Text.size()));
+    if (ret < 0) Fail("subtitle packet", ret);
+    std::memcpy(pkt->data, cue.Text.data(), cue.Text.size());
+    pkt->pts = pkt->dts = s.Next;
+    pkt->duration = std::llround(cue.End * 1000) - s.Next;
+    pkt->flags |= AV_PKT_FLAG_KEY;
+    Write(s, pkt);
+    if (++s.Cue < Spec_.Subtitles.size())
+      s.Next = std::llround(Spec_.Subtitles[s.Cue].Start * 1000);
+    else
+      s.Done = true;
+  }
+
   // Feeds one frame (null: end of stream) and writes every packet the encoder gives back.
   void Send(TOutputStream& s, const AVFrame* frame) {
     int ret = avcodec_send_frame(s.Codec.get(), frame);
@@ -385,43 +476,62 @@ class TWriter {
       ret = avcodec_receive_packet(s.Codec.get(), Packet_.get());
       if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) return;
       if (ret < 0) Fail(std::string("encoding with ") + s.Codec->codec->name, ret);
-      av_packet_rescale_ts(Packet_.get(), s.Codec->time_base, s.Stream->time_base);
-      Packet_->stream_index = s.Stream->index;
-      ret = av_interleaved_write_frame(Out_.get(), Packet_.get());
-      if (ret < 0) Fail("writing a packet", ret);
+      Write(s, Packet_.get());
     }
+  }
+
+  // Writes a packet timed in the stream's Base.
+  void Write(TOutputStream& s, AVPacket* pkt) {
+    av_packet_rescale_ts(pkt, s.Base, s.Stream->time_base);
+    if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += s.Offset;
+    if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += s.Offset;
+    pkt->stream_index = s.Stream->index;
+    const int ret = av_interleaved_write_frame(Out_.get(), pkt);
+    if (ret < 0) Fail("writing a packet", ret);
   }
 
   std::string Summary() const {
     std::ostringstream out;
     out << Spec_.FileName << ": " << Spec_.Muxer;
-    if (Spec_.Video) {
-      const AVCodecContext* c = Video_.Codec.get();
+    if (!Spec_.Video) out << ", no video";
+    for (const auto& s : Streams_) {
+      if (s->Type != AVMEDIA_TYPE_VIDEO) continue;
+      const AVCodecContext* c = s->Codec.get();
       out << ", video " << c->codec->name << " " << c->width << "x" << c->height << " @ "
           << c->framerate.num;
       if (c->framerate.den != 1) out << "/" << c->framerate.den;
       out << " fps";
-    } else {
-      out << ", no video";
+      if (!s->VideoSpec->FrameSteps.empty()) out << " (variable)";
+      if (s->VideoSpec->MaxBFrames > 0) out << " with B-frames";
+      if (s->VideoSpec->Interlaced) out << " interlaced";
+      if (s->StartSeconds != 0) out << " from " << s->StartSeconds << " s";
     }
-    if (Spec_.Audio) {
-      const AVCodecContext* c = Audio_.Codec.get();
+    if (Spec_.Audio.empty()) out << ", no audio";
+    for (const auto& s : Streams_) {
+      if (s->Type != AVMEDIA_TYPE_AUDIO) continue;
+      const AVCodecContext* c = s->Codec.get();
       out << ", audio " << c->codec->name << " " << c->sample_rate << " Hz "
           << c->ch_layout.nb_channels << " ch";
-    } else {
-      out << ", no audio";
     }
+    if (!Spec_.Subtitles.empty()) out << ", " << Spec_.Subtitles.size() << " SubRip cues";
     out << ", " << Spec_.Seconds << " s";
+    if (!Spec_.MuxerOptions.empty()) out << ", " << Spec_.MuxerOptions;
     return out.str();
   }
 
   const TFixtureSpec& Spec_;
   const std::string Path_;
   TOutput Out_;
-  TOutputStream Video_;
-  TOutputStream Audio_;
+  std::vector<std::unique_ptr<TOutputStream>> Streams_;  // video, audio, subtitles
   TPacket Packet_;
 };
+
+// A file that is no media at all starts empty; its damage gives it content.
+void WriteEmpty(const std::string& path, const TFixtureSpec& spec) {
+  if (spec.Video || !spec.Audio.empty() || !spec.Subtitles.empty()) Fail("streams need a muxer");
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (!file || std::fclose(file) != 0) Fail("cannot create " + path);
+}
 
 }  // namespace
 
@@ -433,8 +543,15 @@ std::string WriteFixture(const std::string& folder, const TFixtureSpec& spec) {
   const fs::path partial = fs::path(folder) / (spec.FileName + ".part");
   std::string summary;
   try {
-    TWriter writer(spec, partial.string());
-    summary = writer.Run();
+    if (spec.Muxer.empty()) {
+      WriteEmpty(partial.string(), spec);
+      summary = spec.FileName + ": no media";
+    } else {
+      TWriter writer(spec, partial.string());
+      summary = writer.Run();
+    }
+    ApplyDamage(partial.string(), spec.Damage);
+    if (spec.Damage != TDamage::None) summary += std::string(", then ") + DamageText(spec.Damage);
   } catch (const std::exception& e) {
     std::error_code ec;
     fs::remove(partial, ec);

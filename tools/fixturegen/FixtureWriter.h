@@ -1,10 +1,15 @@
 // Writes one short synthetic media file from a plain description: a muxer, an optional
-// video stream (a moving bar over a drifting gradient) and an optional audio stream (a
-// sine tone, 440 Hz on the first channel, a different pitch on each further channel).
+// video stream (a moving bar over a drifting gradient), any number of audio streams (a
+// sine tone, 440 Hz on the first channel unless set, a different pitch on each further
+// channel) and optional text subtitles; then, for the tests of bad input, optionally
+// damages the bytes written.
 #pragma once
 
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "Damage.h"
 
 namespace fixturegen {
 
@@ -14,20 +19,39 @@ struct TVideoSpec {
   int Height = 120;
   int RateNum = 25;  // frames per second = RateNum / RateDen
   int RateDen = 1;
+  int MaxBFrames = 0;       // up to this many B-frames between reference pictures
+  bool Interlaced = false;  // coded as interlaced (field DCT and motion), top field first
+  // Timestamp steps in frame periods, taken in turn: {1, 2} alternates one and two periods
+  // (a variable frame rate). Empty: one period per picture.
+  std::vector<int> FrameSteps = {};
+  double StartSeconds = 0;  // timestamp of the first picture
 };
 
 struct TAudioSpec {
   std::string Encoders;  // comma-separated, as for video
   int SampleRate = 44100;
   int Channels = 2;
+  double Pitch = 440;  // of the first channel; each further one 110 Hz higher
+};
+
+// A text subtitle cue, written as a SubRip stream.
+struct TCue {
+  double Start;  // seconds
+  double End;
+  std::string Text;
 };
 
 struct TFixtureSpec {
   std::string FileName;
-  std::string Muxer;  // libavformat short name ("avi", "mpeg", "mov", ...)
-  std::optional<TVideoSpec> Video;
-  std::optional<TAudioSpec> Audio;
+  std::string Muxer = {};  // libavformat short name ("avi", "mpeg", "mov", ...); empty: no media
+  std::optional<TVideoSpec> Video = {};
+  std::vector<TAudioSpec> Audio = {};
   double Seconds = 2.0;
+  std::vector<TCue> Subtitles = {};
+  // "key=value:key=value", for the output context and the muxer (avformat_write_header)
+  std::string MuxerOptions = {};
+  // Done to the bytes once written. With no muxer it starts from an empty file.
+  TDamage Damage = TDamage::None;
 };
 
 // Writes folder/spec.FileName, replacing any file of that name, and returns a one-line

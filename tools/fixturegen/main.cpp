@@ -31,7 +31,30 @@
 //   audio_8k_mono.wav   WAV, 16-bit PCM at 8 kHz mono, no video
 //   video_only.avi      AVI, MPEG-4 Part 2, no audio
 //
-// Adding a fixture is one row of the table below.
+// Valid but awkward, for the packet loops of a transcoder:
+//   bframes.avi         AVI, MPEG-4 Part 2 with B-frames + MP2: AVI stores no presentation
+//                       times, so the reader gives some video packets no pts
+//   far_start.ts        MPEG-TS, MPEG-2 video + MP2, timestamps starting near 10000 s
+//   audio_first.mkv     Matroska, MPEG-4 Part 2 + MP2, the video starting 0.5 s after the sound
+//   vfr.mkv             Matroska, MPEG-4 Part 2 whose frames last 40 and 80 ms in turn + MP2
+//   no_duration.mkv     Matroska written as a live stream (no duration stored), MPEG-4 Part 2
+//                       + FLAC: neither stream has a bit rate to estimate the length from
+//   interlaced.mpg      MPEG-2 program stream, MPEG-2 video 352x288 coded interlaced, top
+//                       field first + MP2
+//   two_audio.mkv       Matroska, MPEG-4 Part 2 + MP2 stereo (440 Hz) + MP2 mono (880 Hz)
+//   subtitle.mkv        Matroska, MPEG-4 Part 2 + MP2 + three SubRip cues
+//   lying_ext.avi       an MPEG-1 program stream (MPEG-1 video + MP2) named .avi
+//   truncated.mpg       MPEG-1 program stream, 4 s, cut off after 60 % of its bytes
+//
+// Bad input, for the error paths:
+//   empty.avi           zero bytes
+//   random.avi          64 KiB of pseudo-random bytes (fixed seed)
+//   text.avi            a few lines of prose
+//   noise_middle.mpg    MPEG-1 program stream, 4 s, its middle third overwritten with noise
+//   damaged_index.mp4   MP4 (MPEG-4 Part 2 + AAC) whose 'trak' boxes are renamed 'free': it
+//                       opens with no streams
+//
+// Adding a fixture is one row of the table below; byte-level damage is in Damage.cpp.
 
 extern "C" {
 #include <libavutil/log.h>
@@ -49,6 +72,7 @@ extern "C" {
 namespace {
 
 using fixturegen::TAudioSpec;
+using fixturegen::TDamage;
 using fixturegen::TFixtureSpec;
 using fixturegen::TVideoSpec;
 using V = TVideoSpec;
@@ -61,30 +85,88 @@ constexpr const char* kH264 = "libx264,mpeg4";
 const std::vector<TFixtureSpec>& FixtureTable() {
   static const std::vector<TFixtureSpec> table = {
       // file               muxer   video                              audio
-      {"sample.avi", "avi", V{"mpeg4", 160, 120}, A{"libmp3lame,mp2"}},
-      {"sample.mpg", "mpeg", V{"mpeg1video", 160, 120}, A{"mp2"}},
-      {"sample.mpeg", "mpeg", V{"mpeg1video", 320, 240}, A{"mp2"}},
-      {"sample.dat", "vcd", V{"mpeg1video", 176, 144}, A{"mp2"}},
-      {"sample.asf", "asf", V{"msmpeg4", 160, 120}, A{"wmav2"}},
-      {"sample.wmv", "asf", V{"wmv2", 160, 120}, A{"wmav2"}},
-      {"sample.mov", "mov", V{"mpeg4", 160, 120}, A{"aac"}},
-      {"sample.qt", "mov", V{kH264, 160, 120}, A{"pcm_s16le"}},
-      {"sample.flv", "flv", V{"flv", 160, 120}, A{"libmp3lame,adpcm_swf"}},
-      {"sample.mp4", "mp4", V{kH264, 160, 120}, A{"aac"}},
-      {"sample.3gp", "3gp", V{"h263", 176, 144}, A{"aac", 8000, 1}},
-      {"sample.rm", "rm", V{"rv10", 176, 144}, A{"ac3"}},
-      {"sample.rmvb", "rm", V{"rv20", 176, 144}, A{"ac3"}},
-      {"sample.swf", "swf", V{"flv", 160, 120}, A{"libmp3lame"}},
-      {"sample_16x9.mp4", "mp4", V{kH264, 320, 180}, A{"aac"}},
-      {"odd_size.avi", "avi", V{"mpeg4", 175, 131}, A{"mp2"}},
-      {"ntsc_29_97.mpg", "mpeg", V{"mpeg1video", 176, 120, 30000, 1001}, A{"mp2"}},
-      {"rate_15.avi", "avi", V{"mpeg4", 160, 120, 15}, A{"mp2"}},
-      {"long_5s.mpg", "mpeg", V{"mpeg1video", 160, 120}, A{"mp2"}, 5.0},
-      {"audio_48k_6ch.mp4", "mp4", V{kH264, 160, 120}, A{"ac3", 48000, 6}},
-      {"audio_only.wav", "wav", kNone, A{"pcm_s16le"}},
-      {"audio_only.mp2", "mp2", kNone, A{"mp2"}},
-      {"audio_8k_mono.wav", "wav", kNone, A{"pcm_s16le", 8000, 1}},
-      {"video_only.avi", "avi", V{"mpeg4", 160, 120}, kNone},
+      {"sample.avi", "avi", V{"mpeg4", 160, 120}, {A{"libmp3lame,mp2"}}},
+      {"sample.mpg", "mpeg", V{"mpeg1video", 160, 120}, {A{"mp2"}}},
+      {"sample.mpeg", "mpeg", V{"mpeg1video", 320, 240}, {A{"mp2"}}},
+      {"sample.dat", "vcd", V{"mpeg1video", 176, 144}, {A{"mp2"}}},
+      {"sample.asf", "asf", V{"msmpeg4", 160, 120}, {A{"wmav2"}}},
+      {"sample.wmv", "asf", V{"wmv2", 160, 120}, {A{"wmav2"}}},
+      {"sample.mov", "mov", V{"mpeg4", 160, 120}, {A{"aac"}}},
+      {"sample.qt", "mov", V{kH264, 160, 120}, {A{"pcm_s16le"}}},
+      {"sample.flv", "flv", V{"flv", 160, 120}, {A{"libmp3lame,adpcm_swf"}}},
+      {"sample.mp4", "mp4", V{kH264, 160, 120}, {A{"aac"}}},
+      {"sample.3gp", "3gp", V{"h263", 176, 144}, {A{"aac", 8000, 1}}},
+      {"sample.rm", "rm", V{"rv10", 176, 144}, {A{"ac3"}}},
+      {"sample.rmvb", "rm", V{"rv20", 176, 144}, {A{"ac3"}}},
+      {"sample.swf", "swf", V{"flv", 160, 120}, {A{"libmp3lame"}}},
+      {"sample_16x9.mp4", "mp4", V{kH264, 320, 180}, {A{"aac"}}},
+      {"odd_size.avi", "avi", V{"mpeg4", 175, 131}, {A{"mp2"}}},
+      {"ntsc_29_97.mpg", "mpeg", V{"mpeg1video", 176, 120, 30000, 1001}, {A{"mp2"}}},
+      {"rate_15.avi", "avi", V{"mpeg4", 160, 120, 15}, {A{"mp2"}}},
+      {"long_5s.mpg", "mpeg", V{"mpeg1video", 160, 120}, {A{"mp2"}}, 5.0},
+      {"audio_48k_6ch.mp4", "mp4", V{kH264, 160, 120}, {A{"ac3", 48000, 6}}},
+      {"audio_only.wav", "wav", kNone, {A{"pcm_s16le"}}},
+      {"audio_only.mp2", "mp2", kNone, {A{"mp2"}}},
+      {"audio_8k_mono.wav", "wav", kNone, {A{"pcm_s16le", 8000, 1}}},
+      {"video_only.avi", "avi", V{"mpeg4", 160, 120}, {}},
+
+      // Valid files that trip a packet loop written for the easy case. Rows that need
+      // more than the common columns name every field.
+      {.FileName = "bframes.avi",
+       .Muxer = "avi",
+       .Video = V{.Encoders = "mpeg4", .MaxBFrames = 2},
+       .Audio = {A{"mp2"}}},
+      {.FileName = "far_start.ts",
+       .Muxer = "mpegts",
+       .Video = V{"mpeg2video"},
+       .Audio = {A{"mp2"}},
+       .MuxerOptions = "output_ts_offset=10000"},
+      {.FileName = "audio_first.mkv",
+       .Muxer = "matroska",
+       .Video = V{.Encoders = "mpeg4", .StartSeconds = 0.5},
+       .Audio = {A{"mp2"}}},
+      {.FileName = "vfr.mkv",
+       .Muxer = "matroska",
+       .Video = V{.Encoders = "mpeg4", .FrameSteps = {1, 2}},
+       .Audio = {A{"mp2"}}},
+      {.FileName = "no_duration.mkv",
+       .Muxer = "matroska",
+       .Video = V{"mpeg4"},
+       .Audio = {A{"flac"}},
+       .MuxerOptions = "live=1"},
+      {.FileName = "interlaced.mpg",
+       .Muxer = "vob",
+       .Video = V{.Encoders = "mpeg2video", .Width = 352, .Height = 288, .Interlaced = true},
+       .Audio = {A{"mp2"}}},
+      {"two_audio.mkv", "matroska", V{"mpeg4"}, {A{"mp2"}, A{"mp2", 44100, 1, 880}}},
+      {.FileName = "subtitle.mkv",
+       .Muxer = "matroska",
+       .Video = V{"mpeg4"},
+       .Audio = {A{"mp2"}},
+       .Subtitles = {{0.2, 0.8, "First cue"}, {0.9, 1.4, "Second cue"}, {1.5, 1.9, "Last cue"}}},
+      {"lying_ext.avi", "mpeg", V{"mpeg1video"}, {A{"mp2"}}},
+      {.FileName = "truncated.mpg",
+       .Muxer = "mpeg",
+       .Video = V{"mpeg1video"},
+       .Audio = {A{"mp2"}},
+       .Seconds = 4.0,
+       .Damage = TDamage::CutAt60Percent},
+
+      // Bad input: the reader must refuse these cleanly, or read what is left.
+      {"empty.avi", ""},
+      {.FileName = "random.avi", .Damage = TDamage::RandomBytes},
+      {.FileName = "text.avi", .Damage = TDamage::PlainText},
+      {.FileName = "noise_middle.mpg",
+       .Muxer = "mpeg",
+       .Video = V{"mpeg1video"},
+       .Audio = {A{"mp2"}},
+       .Seconds = 4.0,
+       .Damage = TDamage::NoiseInMiddleThird},
+      {.FileName = "damaged_index.mp4",
+       .Muxer = "mp4",
+       .Video = V{"mpeg4"},
+       .Audio = {A{"aac"}},
+       .Damage = TDamage::TracksHidden},
   };
   return table;
 }
