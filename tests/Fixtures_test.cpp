@@ -1,6 +1,7 @@
 // The generated test media, read back through the program's own library bindings: every
 // file opens, has the streams, sizes, rates and duration the other suites rely on, its
-// pictures move and its tone is audible on every channel.
+// pictures move and its tone is audible on every channel. The awkward files have the one
+// property each is there for, and the bad input has the shape the error tests expect.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,6 +9,10 @@
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -35,8 +40,9 @@ void PrintTo(const TExpectedMedia& m, std::ostream* os) {
 }
 
 // H.264 rows also accept MPEG-4 Part 2, what the generator falls back to without x264.
-// libavformat's SWF reader gives no duration (the file is 2 s long): the one fixture of a
-// file whose length is unknown until it has been read.
+// libavformat gives no duration for SWF, nor for the live Matroska file (both are 2 s
+// long). audio_first.mkv lasts 2.5 s: its pictures start 0.5 s after the sound. The rate
+// guessed for vfr.mkv is its fastest one (frames of 40 ms).
 const TExpectedMedia kMedia[] = {
     // file                video codec         w    h    fps         audio codec     Hz   ch  s
     {"sample.avi", "mpeg4", 160, 120, 25, "mp3|mp2", 44100, 2, 2},
@@ -63,6 +69,15 @@ const TExpectedMedia kMedia[] = {
     {"audio_only.mp2", nullptr, 0, 0, 0, "mp2", 44100, 2, 2},
     {"audio_8k_mono.wav", nullptr, 0, 0, 0, "pcm_s16le", 8000, 1, 2},
     {"video_only.avi", "mpeg4", 160, 120, 25, nullptr, 0, 0, 2},
+    {"bframes.avi", "mpeg4", 160, 120, 25, "mp2", 44100, 2, 2},
+    {"far_start.ts", "mpeg2video", 160, 120, 25, "mp2", 44100, 2, 2},
+    {"audio_first.mkv", "mpeg4", 160, 120, 25, "mp2", 44100, 2, 2.5},
+    {"vfr.mkv", "mpeg4", 160, 120, 25, "mp2", 44100, 2, 2},
+    {"no_duration.mkv", "mpeg4", 160, 120, 25, "flac", 44100, 2, 0},
+    {"interlaced.mpg", "mpeg2video", 352, 288, 25, "mp2", 44100, 2, 2},
+    {"two_audio.mkv", "mpeg4", 160, 120, 25, "mp2", 44100, 2, 2},
+    {"subtitle.mkv", "mpeg4", 160, 120, 25, "mp2", 44100, 2, 2},
+    {"lying_ext.avi", "mpeg1video", 160, 120, 25, "mp2", 44100, 2, 2},
 };
 
 bool NameIn(const std::string& name, const char* accepted) {
@@ -144,14 +159,16 @@ class TDecoder {
   bool IsOpen() const { return Codec_ != nullptr; }
   int Index() const { return Index_; }
 
-  // Feeds a packet (null: end of stream) and hands every frame that comes out to onFrame.
+  // Feeds a packet (null: end of stream), hands every frame that comes out to onFrame and
+  // returns what the decoder said of the packet (negative: it was refused).
   template <typename F>
-  void Feed(const AVPacket* pkt, F&& onFrame) {
-    ASSERT_GE(ff::avcodec_send_packet(Codec_, pkt), 0);
+  int Feed(const AVPacket* pkt, F&& onFrame) {
+    const int sent = ff::avcodec_send_packet(Codec_, pkt);
     while (ff::avcodec_receive_frame(Codec_, Frame_) >= 0) {
       onFrame(Frame_);
       ff::av_frame_unref(Frame_);
     }
+    return sent;
   }
 
  private:
@@ -249,10 +266,11 @@ TEST_P(FixtureMedia, HasTheExpectedStreamsAndContent) {
   AVPacket* pkt = ff::av_packet_alloc();
   ASSERT_NE(pkt, nullptr);
   while (!enough() && ff::av_read_frame(Input_, pkt) >= 0) {
-    if (videoDecoder.IsOpen() && pkt->stream_index == videoDecoder.Index())
-      videoDecoder.Feed(pkt, onPicture);
-    else if (audioDecoder.IsOpen() && pkt->stream_index == audioDecoder.Index())
-      audioDecoder.Feed(pkt, onSound);
+    if (videoDecoder.IsOpen() && pkt->stream_index == videoDecoder.Index()) {
+      EXPECT_GE(videoDecoder.Feed(pkt, onPicture), 0);
+    } else if (audioDecoder.IsOpen() && pkt->stream_index == audioDecoder.Index()) {
+      EXPECT_GE(audioDecoder.Feed(pkt, onSound), 0);
+    }
     ff::av_packet_unref(pkt);
   }
   ff::av_packet_free(&pkt);
@@ -276,14 +294,340 @@ TEST_P(FixtureMedia, HasTheExpectedStreamsAndContent) {
   }
 }
 
-std::string CaseName(const ::testing::TestParamInfo<TExpectedMedia>& info) {
+// Every table here has a FileName column; the case is named after it.
+template <typename TRow>
+std::string CaseName(const ::testing::TestParamInfo<TRow>& info) {
   std::string name = info.param.FileName;
   for (char& c : name)
     if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
   return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Generated, FixtureMedia, ::testing::ValuesIn(kMedia), CaseName);
+INSTANTIATE_TEST_SUITE_P(Generated, FixtureMedia, ::testing::ValuesIn(kMedia),
+                         CaseName<TExpectedMedia>);
+
+// ---- Awkward and damaged files: everything a reader sees, from the first packet to the end
+
+struct TStreamSeen {
+  AVMediaType Type = AVMEDIA_TYPE_UNKNOWN;
+  std::string Codec;
+  int Channels = 0;
+  AVFieldOrder FieldOrder = AV_FIELD_UNKNOWN;
+  int Packets = 0;
+  int PacketsWithoutPts = 0;
+  int PacketsWithoutTime = 0;      // neither pts nor dts
+  std::vector<double> Times;       // pts (else dts) of each packet that has one, in seconds
+  std::vector<std::string> Texts;  // subtitles: each packet's text
+  // What the decoder made of it (video and audio).
+  int Refused = 0;  // packets the decoder refused
+  int Frames = 0;
+  int InterlacedFrames = 0;
+  int TopFieldFirstFrames = 0;
+  int SampleRate = 0;
+  int64_t Samples = 0;
+  int64_t RisingCrossings = 0;  // of the first channel
+  double LastLevel = 0;
+
+  double FirstTime() const {
+    return Times.empty() ? NAN : *std::min_element(Times.begin(), Times.end());
+  }
+  double LastTime() const {
+    return Times.empty() ? NAN : *std::max_element(Times.begin(), Times.end());
+  }
+  // The tone's pitch on the first channel, in Hz, from its zero crossings.
+  double Pitch() const {
+    return Samples ? static_cast<double>(RisingCrossings) * SampleRate / Samples : 0;
+  }
+};
+
+struct TFileSeen {
+  uintmax_t Size = 0;
+  std::string Format;
+  int64_t Duration = AV_NOPTS_VALUE;
+  int64_t StartTime = AV_NOPTS_VALUE;
+  std::vector<TStreamSeen> Streams;
+  int ReadEnd = 0;  // what the last av_read_frame returned
+
+  std::vector<const TStreamSeen*> OfType(AVMediaType type) const {
+    std::vector<const TStreamSeen*> found;
+    for (const TStreamSeen& s : Streams)
+      if (s.Type == type) found.push_back(&s);
+    return found;
+  }
+};
+
+void CountFrame(TStreamSeen& s, const AVFrame* f) {
+  ++s.Frames;
+  if (s.Type == AVMEDIA_TYPE_VIDEO) {
+    s.InterlacedFrames += f->interlaced_frame != 0;
+    s.TopFieldFirstFrames += f->top_field_first != 0;
+    return;
+  }
+  // A crossing counts once the wave has gone from below -0.05 to above 0.05, so coding
+  // noise around zero adds none.
+  for (int i = 0; i < f->nb_samples; ++i) {
+    const double v = SampleAt(f, 0, i);
+    if (v > 0.05 && s.LastLevel < 0) ++s.RisingCrossings;
+    if (v > 0.05 || v < -0.05) s.LastLevel = v;
+  }
+  s.Samples += f->nb_samples;
+}
+
+// Opens the file (it must open), reads every packet and decodes every video and audio
+// stream to the end.
+void ReadWhole(const std::string& path, TFileSeen& seen) {
+  ASSERT_TRUE(std::filesystem::is_regular_file(path))
+      << path << " is missing: the generate_test_media fixture has not run";
+  seen.Size = std::filesystem::file_size(path);
+  AVFormatContext* in = nullptr;
+  ASSERT_EQ(ff::avformat_open_input(&in, path.c_str(), nullptr, nullptr), 0);
+  std::unique_ptr<AVFormatContext*, void (*)(AVFormatContext**)> closer(
+      &in, [](AVFormatContext** p) { ff::avformat_close_input(p); });
+  ASSERT_GE(ff::avformat_find_stream_info(in, nullptr), 0);
+  seen.Format = in->iformat->name;
+  seen.Duration = in->duration;
+  seen.StartTime = in->start_time;
+
+  std::vector<std::unique_ptr<TDecoder>> decoders(in->nb_streams);
+  for (unsigned i = 0; i < in->nb_streams; ++i) {
+    const AVCodecParameters* par = in->streams[i]->codecpar;
+    TStreamSeen& s = seen.Streams.emplace_back();
+    s.Type = par->codec_type;
+    s.Codec = ff::avcodec_get_name(par->codec_id);
+    s.Channels = par->ch_layout.nb_channels;
+    s.FieldOrder = static_cast<AVFieldOrder>(par->field_order);
+    s.SampleRate = par->sample_rate;
+    if (s.Type == AVMEDIA_TYPE_VIDEO || s.Type == AVMEDIA_TYPE_AUDIO) {
+      decoders[i] = std::make_unique<TDecoder>();
+      ASSERT_NO_FATAL_FAILURE(decoders[i]->Open(in->streams[i]));
+    }
+  }
+
+  AVPacket* pkt = ff::av_packet_alloc();
+  ASSERT_NE(pkt, nullptr);
+  while ((seen.ReadEnd = ff::av_read_frame(in, pkt)) >= 0) {
+    TStreamSeen& s = seen.Streams.at(pkt->stream_index);
+    const int64_t time = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+    ++s.Packets;
+    s.PacketsWithoutPts += pkt->pts == AV_NOPTS_VALUE;
+    if (time == AV_NOPTS_VALUE)
+      ++s.PacketsWithoutTime;
+    else
+      s.Times.push_back(time * av_q2d(in->streams[pkt->stream_index]->time_base));
+    if (s.Type == AVMEDIA_TYPE_SUBTITLE)
+      s.Texts.emplace_back(reinterpret_cast<const char*>(pkt->data), pkt->size);
+    if (TDecoder* d = decoders[pkt->stream_index].get())
+      s.Refused += d->Feed(pkt, [&s](const AVFrame* f) { CountFrame(s, f); }) < 0;
+    ff::av_packet_unref(pkt);
+  }
+  ff::av_packet_free(&pkt);
+  for (unsigned i = 0; i < in->nb_streams; ++i)
+    if (decoders[i]) {
+      TStreamSeen& s = seen.Streams[i];
+      decoders[i]->Feed(nullptr, [&s](const AVFrame* f) { CountFrame(s, f); });
+    }
+}
+
+// How many of the values lie within 1 ms of `near`.
+int CountNear(const std::vector<double>& values, double near) {
+  return static_cast<int>(std::count_if(values.begin(), values.end(),
+                                        [near](double v) { return std::fabs(v - near) < 0.001; }));
+}
+
+struct TFileProperty {
+  const char* FileName;
+  void (*Check)(const TFileSeen& seen);
+};
+
+void PrintTo(const TFileProperty& p, std::ostream* os) {
+  *os << p.FileName;
+}
+
+// Written in the generator's table: 2 s at 25 frames/s (4 s for the damaged program
+// streams), 44.1 kHz sound, the tone at 440 Hz.
+const TFileProperty kProperties[] = {
+    {"bframes.avi",
+     [](const TFileSeen& seen) {
+       // AVI stores no presentation times: with B-frames the reader cannot give every
+       // packet one, only its decoding time.
+       const auto video = seen.OfType(AVMEDIA_TYPE_VIDEO);
+       ASSERT_EQ(video.size(), 1u);
+       EXPECT_GT(video[0]->PacketsWithoutPts, 0);
+       EXPECT_EQ(video[0]->PacketsWithoutTime, 0);
+       EXPECT_EQ(video[0]->Frames, 50);
+     }},
+    {"far_start.ts",
+     [](const TFileSeen& seen) {
+       ASSERT_NE(seen.StartTime, AV_NOPTS_VALUE);
+       EXPECT_NEAR(static_cast<double>(seen.StartTime) / AV_TIME_BASE, 10000, 5);
+       ASSERT_EQ(seen.Streams.size(), 2u);
+       for (const TStreamSeen& s : seen.Streams) {
+         EXPECT_NEAR(s.FirstTime(), 10000, 5) << s.Codec;
+         EXPECT_NEAR(s.LastTime() - s.FirstTime(), 2, 0.1) << s.Codec;
+       }
+     }},
+    {"audio_first.mkv",
+     [](const TFileSeen& seen) {
+       const auto video = seen.OfType(AVMEDIA_TYPE_VIDEO);
+       const auto audio = seen.OfType(AVMEDIA_TYPE_AUDIO);
+       ASSERT_EQ(video.size(), 1u);
+       ASSERT_EQ(audio.size(), 1u);
+       EXPECT_NEAR(audio[0]->FirstTime(), 0, 0.02);
+       EXPECT_NEAR(video[0]->FirstTime() - audio[0]->FirstTime(), 0.5, 0.02);
+     }},
+    {"vfr.mkv",
+     [](const TFileSeen& seen) {
+       const auto video = seen.OfType(AVMEDIA_TYPE_VIDEO);
+       ASSERT_EQ(video.size(), 1u);
+       std::vector<double> times = video[0]->Times;
+       std::sort(times.begin(), times.end());
+       std::vector<double> durations;
+       for (size_t i = 1; i < times.size(); ++i) durations.push_back(times[i] - times[i - 1]);
+       // Frames of one and two periods of 25 frames/s in turn, and nothing else.
+       EXPECT_GE(CountNear(durations, 0.04), 15);
+       EXPECT_GE(CountNear(durations, 0.08), 15);
+       EXPECT_EQ(CountNear(durations, 0.04) + CountNear(durations, 0.08),
+                 static_cast<int>(durations.size()));
+     }},
+    {"no_duration.mkv",
+     [](const TFileSeen& seen) {
+       EXPECT_EQ(seen.Duration, AV_NOPTS_VALUE);
+       // All of it is there all the same.
+       for (const TStreamSeen& s : seen.Streams)
+         EXPECT_NEAR(s.LastTime() - s.FirstTime(), 2, 0.1) << s.Codec;
+     }},
+    {"interlaced.mpg",
+     [](const TFileSeen& seen) {
+       const auto video = seen.OfType(AVMEDIA_TYPE_VIDEO);
+       ASSERT_EQ(video.size(), 1u);
+       EXPECT_EQ(video[0]->FieldOrder, AV_FIELD_TT);
+       EXPECT_EQ(video[0]->Frames, 50);
+       EXPECT_EQ(video[0]->InterlacedFrames, video[0]->Frames);
+       EXPECT_EQ(video[0]->TopFieldFirstFrames, video[0]->Frames);
+     }},
+    {"two_audio.mkv",
+     [](const TFileSeen& seen) {
+       const auto audio = seen.OfType(AVMEDIA_TYPE_AUDIO);
+       ASSERT_EQ(audio.size(), 2u);
+       EXPECT_EQ(audio[0]->Channels, 2);
+       EXPECT_EQ(audio[1]->Channels, 1);
+       EXPECT_NEAR(audio[0]->Pitch(), 440, 10);
+       EXPECT_NEAR(audio[1]->Pitch(), 880, 20);
+     }},
+    {"subtitle.mkv",
+     [](const TFileSeen& seen) {
+       const auto subtitles = seen.OfType(AVMEDIA_TYPE_SUBTITLE);
+       ASSERT_EQ(subtitles.size(), 1u);
+       const TStreamSeen& s = *subtitles[0];
+       EXPECT_EQ(s.Codec, "subrip");
+       // Text, which an MPEG program stream cannot carry (it takes DVD bitmaps only).
+       const AVCodecDescriptor* desc = ff::avcodec_descriptor_get(AV_CODEC_ID_SUBRIP);
+       ASSERT_NE(desc, nullptr);
+       EXPECT_TRUE(desc->props & AV_CODEC_PROP_TEXT_SUB);
+       EXPECT_EQ(s.Texts, (std::vector<std::string>{"First cue", "Second cue", "Last cue"}));
+       ASSERT_EQ(s.Times.size(), 3u);
+       EXPECT_NEAR(s.Times[0], 0.2, 0.02);
+       EXPECT_NEAR(s.Times[2], 1.5, 0.02);
+     }},
+    {"lying_ext.avi", [](const TFileSeen& seen) { EXPECT_EQ(seen.Format, "mpeg"); }},
+    {"truncated.mpg",
+     [](const TFileSeen& seen) {
+       // It ends inside one of the 2 KiB packs of the program stream, yet what is left
+       // decodes, and the reading simply ends early.
+       EXPECT_EQ(seen.Format, "mpeg");
+       EXPECT_NE(seen.Size % 2048, 0u) << seen.Size << " bytes";
+       EXPECT_EQ(seen.ReadEnd, AVERROR_EOF);
+       const auto video = seen.OfType(AVMEDIA_TYPE_VIDEO);
+       ASSERT_EQ(video.size(), 1u);
+       EXPECT_GT(video[0]->Frames, 25);
+       EXPECT_LT(video[0]->Frames, 90);
+       EXPECT_EQ(video[0]->Refused, 0);
+       const double span = video[0]->LastTime() - video[0]->FirstTime();
+       EXPECT_GT(span, 1.0);
+       EXPECT_LT(span, 3.0) << "the file was written 4 s long and cut at 60 %";
+     }},
+    {"noise_middle.mpg",
+     [](const TFileSeen& seen) {
+       // Still a program stream with both of its streams; the noise costs packets in the
+       // middle while the end is intact.
+       EXPECT_EQ(seen.Format, "mpeg");
+       EXPECT_EQ(seen.ReadEnd, AVERROR_EOF);
+       const auto video = seen.OfType(AVMEDIA_TYPE_VIDEO);
+       ASSERT_EQ(video.size(), 1u);
+       ASSERT_EQ(seen.OfType(AVMEDIA_TYPE_AUDIO).size(), 1u);
+       EXPECT_LT(video[0]->Packets, 90) << "100 pictures were written";
+       EXPECT_GT(video[0]->LastTime() - video[0]->FirstTime(), 3.5);
+     }},
+    {"damaged_index.mp4",
+     [](const TFileSeen& seen) {
+       // The MP4 reader accepts the file, but without 'trak' boxes it knows of no stream.
+       EXPECT_EQ(seen.Format.rfind("mov,mp4", 0), 0u) << seen.Format;
+       EXPECT_TRUE(seen.Streams.empty());
+       EXPECT_EQ(seen.ReadEnd, AVERROR_EOF);
+     }},
+};
+
+class FixtureProperty : public ::testing::TestWithParam<TFileProperty> {
+ protected:
+  void SetUp() override { ASSERT_NO_FATAL_FAILURE(test::LoadSystemLibraries()); }
+};
+
+TEST_P(FixtureProperty, Holds) {
+  TFileSeen seen;
+  ASSERT_NO_FATAL_FAILURE(ReadWhole(test::Fixture(GetParam().FileName), seen));
+  GetParam().Check(seen);
+}
+
+INSTANTIATE_TEST_SUITE_P(Generated, FixtureProperty, ::testing::ValuesIn(kProperties),
+                         CaseName<TFileProperty>);
+
+// ---- Bad input that no reader may accept
+
+struct TRefusedFile {
+  const char* FileName;
+  bool (*HasShape)(const std::string& bytes);
+};
+
+void PrintTo(const TRefusedFile& r, std::ostream* os) {
+  *os << r.FileName;
+}
+
+const TRefusedFile kRefused[] = {
+    {"empty.avi", [](const std::string& bytes) { return bytes.empty(); }},
+    {"random.avi",
+     [](const std::string& bytes) {
+       // 64 KiB of noise uses every byte value.
+       return bytes.size() == 64 * 1024 && std::set<char>(bytes.begin(), bytes.end()).size() == 256;
+     }},
+    {"text.avi",
+     [](const std::string& bytes) {
+       return bytes.size() > 100 && std::all_of(bytes.begin(), bytes.end(), [](char c) {
+                return c == '\n' || std::isprint(static_cast<unsigned char>(c));
+              });
+     }},
+};
+
+class RefusedFixture : public ::testing::TestWithParam<TRefusedFile> {
+ protected:
+  void SetUp() override { ASSERT_NO_FATAL_FAILURE(test::LoadSystemLibraries()); }
+};
+
+TEST_P(RefusedFixture, HasItsShapeAndDoesNotOpen) {
+  const std::string path = test::Fixture(GetParam().FileName);
+  ASSERT_TRUE(std::filesystem::is_regular_file(path))
+      << path << " is missing: the generate_test_media fixture has not run";
+  std::ifstream file(path, std::ios::binary);
+  const std::string bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  EXPECT_TRUE(GetParam().HasShape(bytes)) << bytes.size() << " bytes";
+
+  AVFormatContext* in = nullptr;
+  EXPECT_LT(ff::avformat_open_input(&in, path.c_str(), nullptr, nullptr), 0)
+      << "probed as " << (in ? in->iformat->name : "?");
+  if (in) ff::avformat_close_input(&in);
+}
+
+INSTANTIATE_TEST_SUITE_P(Generated, RefusedFixture, ::testing::ValuesIn(kRefused),
+                         CaseName<TRefusedFile>);
 
 }  // namespace
 }  // namespace tovamo

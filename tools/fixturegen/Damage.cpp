@@ -30,6 +30,7 @@ class TNoise {
 
 constexpr uint64_t kSeed = 0x7ABE5EEDull;
 constexpr size_t kRandomSize = 64 * 1024;
+constexpr size_t kBlock = 2048;
 
 constexpr const char kProse[] =
     "These are the notes of a holiday by the sea, typed up on the evening we came home.\n"
@@ -80,6 +81,12 @@ void ForEachBox(const TBytes& bytes, size_t begin, size_t end, F&& onBox) {
   }
 }
 
+// About 60 % of the size, in the middle of a 2 KiB block: MPEG program stream packs are
+// 2 KiB long, so the file ends inside one, as a download that stopped would.
+size_t CutPoint(size_t size) {
+  return size * 6 / 10 / kBlock * kBlock + kBlock / 2;
+}
+
 // The index of an MP4 is its 'moov' box; each stream is described by one 'trak' in it.
 // Renamed 'free' (padding every reader skips), the streams vanish while every byte of
 // the media data stays where it was.
@@ -124,7 +131,7 @@ void ApplyDamage(const std::string& path, TDamage damage) {
     case TDamage::None:
       return;
     case TDamage::CutAt60Percent:
-      bytes.resize(bytes.size() * 6 / 10);
+      bytes.resize(CutPoint(bytes.size()));
       break;
     case TDamage::NoiseInMiddleThird:
       for (size_t i = bytes.size() / 3; i < bytes.size() * 2 / 3; ++i) bytes[i] = noise.Next();

@@ -9,7 +9,7 @@ namespace fixturegen {
 
 enum class TDamage {
   None,
-  CutAt60Percent,      // the last 40 % of the bytes are gone
+  CutAt60Percent,      // the last 40 % or so of the bytes are gone, the cut inside a 2 KiB block
   NoiseInMiddleThird,  // the middle third of the bytes overwritten with pseudo-random ones
   TracksHidden,        // MP4/QuickTime: every 'trak' box in 'moov' renamed 'free'
   RandomBytes,         // the whole content replaced by 64 KiB of pseudo-random bytes
