@@ -9,6 +9,11 @@
 //   ParameterParsers.cpp  option handlers that parse a structured value
 //   Targets.cpp           the vcd, svcd, dvd, dv and dv50 targets
 //   DirectSetters.cpp     setters the encoder component calls instead of option texts
+//   InputFiles.cpp        OpenInputFile, FindCodec, CheckInputStreams
+//   OutputFiles.cpp       AddOutputFile, the new-stream operations, JoinSetup
+//   TranscodeSetup.cpp    the run's tables, stream choice, codec opening and clean-up
+//   OutputHeaders.cpp     metadata and chapter maps, output headers, the stream mapping
+//   PacketLoop.cpp        the packet loop, decoding, stream copy, writing, end of job
 #pragma once
 
 #include <array>
@@ -34,8 +39,9 @@ class TFFmpeg;
 class TFormatConverter;
 struct TProgressInfo;
 struct THookInfo;
-struct TOutputStream;  // an output stream record of the transcode set-up
-struct TInputStream;   // an input stream record of the transcode set-up
+struct TOutputStream;  // an output stream record (StreamRecords.h)
+struct TInputStream;   // an input stream record (StreamRecords.h)
+struct TTranscodeRun;  // the tables of one run (TranscodeRun.h)
 class TFFDecoder;
 struct TInputOptions;
 struct TOutputOptions;
@@ -202,6 +208,27 @@ class TCustomFFmpeg {
   // Adds a stream of the option's kind to the last output ("newvideo", ...).
   void NewStream(const std::string& kind);
 
+  // ---- Inputs and outputs -----------------------------------------------------------
+  // Opens the next input. False: LastError says why and the tables are as before.
+  bool OpenInputFile(const std::string& fileName);
+  // Looks a codec up by name; on failure LastError says why. An empty name gives id 0.
+  bool FindCodec(const std::string& name, AVMediaType type, bool encoder, int strictness,
+                 AVCodecID& id);
+  struct TInputStreamKinds {
+    bool HasVideo = false;
+    bool HasAudio = false;
+    bool HasSubtitle = false;
+  };
+  TInputStreamKinds CheckInputStreams(bool firstOnly);
+  // Adds an output; returns the new OutputFileCount, or -1 with LastError.
+  int AddOutputFile(const std::string& fileName, bool join);
+  void NewVideoStream(AVFormatContext* output, int outputIndex);
+  void NewAudioStream(AVFormatContext* output, int outputIndex);
+  void NewSubtitleStream(AVFormatContext* output, int outputIndex);
+  // Writes every input, one after another, into the single output (after AddOutputFile
+  // with join true and more than one input).
+  void JoinSetup();
+
   // ---- Option handlers (name is the option as given, value its text) ----------------
   void OptLogLevel(const std::string& name, const std::string& value);
   void OptTimeLimit(const std::string& name, const std::string& value);
@@ -248,14 +275,21 @@ class TCustomFFmpeg {
   std::vector<AVFormatContext*> InputFiles;        // MaxFiles slots
   std::vector<std::int64_t> InputTsOffsets;        // MaxFiles slots
   std::vector<std::vector<double>> InputTsScales;  // MaxFiles slots, by stream
-  std::vector<const AVCodec*> InputCodecs;         // one per input stream
+  std::vector<std::string> InputFileNames;         // MaxFiles slots, the names as given
+  // MaxFiles slots: the slot's I/O context is the program's own (OpenUnicodeIO), which the
+  // library leaves open, so the engine closes it.
+  std::vector<bool> InputCustomIO;
+  // Every stream of every open input, in file order and within a file in stream order.
+  std::vector<std::unique_ptr<TInputStream>> InputStreams;
   int InputFileCount = 0;
 
   // ---- 3. Output tables ---------------------------------------------------------------
   std::vector<AVFormatContext*> OutputFiles;  // MaxFiles slots
-  std::vector<const AVCodec*> OutputCodecs;   // one per output stream
+  std::vector<std::string> OutputFileNames;   // MaxFiles slots, the names as given
+  std::vector<bool> OutputCustomIO;           // MaxFiles slots, as InputCustomIO
   int OutputFileCount = 0;
-  std::vector<std::vector<TOutputStream*>> OutputStreamTables;  // MaxFiles slots
+  // MaxFiles slots: the stream records of each output, in stream order.
+  std::vector<std::vector<std::unique_ptr<TOutputStream>>> OutputStreamTables;
 
   // ---- 4. Mapping tables --------------------------------------------------------------
   std::vector<TStreamMap> StreamMaps;
@@ -370,8 +404,12 @@ class TCustomFFmpeg {
   bool PreviewFlagsChanged = false;
 
   // ---- 10. Open-codec lists (guarded by CodecListLock()) ------------------------------
+  // They point into the stream records; whoever cleans up closes exactly these codecs.
   std::vector<TOutputStream*> OpenEncoders;
   std::vector<TInputStream*> OpenDecoders;
+  std::int64_t ExtraSize = 0;    // bytes of the encoders' global headers
+  std::int64_t VideoSize = 0;    // bytes of video written
+  std::int64_t AudioSize = 0;    // bytes of audio written
 
   // ---- 11. Run state ------------------------------------------------------------------
   std::atomic<TConvertThread*> Thread{nullptr};
@@ -406,8 +444,11 @@ class TCustomFFmpeg {
   // The worker's safe point: returns at once unless paused; while paused waits until
   // Resume or a stop request.
   void PausePoint();
-  // The transcode of the output files from the inputs (run step 2).
+  // The transcode of the output files from the inputs (run step 2): set-up, packet loop,
+  // end of job and clean-up.
   void Transcode();
+  // The progress report; `last` for the final one, fileIndex the input just read or -1.
+  virtual void Report(bool last, int fileIndex);
   // False once the owner is being destroyed: the event slots must not be called any more.
   bool EventsAttached() const { return !EventsDetached_; }
 
@@ -431,6 +472,55 @@ class TCustomFFmpeg {
   // Records an error of a run step (logged at llQuiet; the last one wins).
   void RecordError(const std::string& message);
   void ForgetThread(TConvertThread* thread);
+
+  // ---- Inputs and outputs (InputFiles.cpp, OutputFiles.cpp) ----
+  struct TForcedDecoders {
+    const AVCodec* Video = nullptr;
+    const AVCodec* Audio = nullptr;
+    const AVCodec* Subtitle = nullptr;
+  };
+  void MakeInputStreamRecords(int fileIndex, const TForcedDecoders& forced);
+  void ResetInputOpenSettings();
+  void StartNewStream(AVFormatContext* output, int outputIndex, AVMediaType type,
+                      TOutputStream*& record);
+  void FinishStreamLanguage(AVStream* stream, std::string& language);
+  void DiscardOutput(int slot, AVFormatContext*& context, bool registered);
+  // Closes an output's file; a negative result is the close's error.
+  int CloseOutputIO(int slot, AVFormatContext* context);
+
+  // ---- The run (TranscodeSetup.cpp, OutputHeaders.cpp, PacketLoop.cpp) ----
+  void SetupTranscode(TTranscodeRun& run);
+  void CleanupTranscode(TTranscodeRun& run);
+  void ChooseSources(TTranscodeRun& run);
+  void PrepareStreamCopy(TTranscodeRun& run, TOutputStream& ost, TInputStream& ist);
+  void PrepareEncoding(TTranscodeRun& run, TOutputStream& ost, TInputStream& ist);
+  void InitBitstreamFilters(TOutputStream& ost);
+  void OpenAllEncoders(TTranscodeRun& run);
+  void OpenAllDecoders(TTranscodeRun& run);
+  void CloseCodecs();
+  void ApplyMetadataMaps(TTranscodeRun& run);
+  void CopyChapterMaps(TTranscodeRun& run);
+  void CopyChapters(int inputIndex, int outputIndex);
+  void WriteHeaders(TTranscodeRun& run);
+  void PrintStreamMapping(TTranscodeRun& run);
+  void RunPacketLoop(TTranscodeRun& run);
+  int ChooseInputFile(TTranscodeRun& run);
+  void SwitchJoinedInput(TTranscodeRun& run, int file);
+  int ProcessPacket(TTranscodeRun& run, TInputStream& ist, const AVPacket* packet);
+  void CopyPacket(TTranscodeRun& run, TOutputStream& ost, TInputStream& ist,
+                  const AVPacket& packet);
+  void WritePacket(TTranscodeRun& run, TOutputStream& ost, AVPacket* packet);
+  void FilterPacket(TTranscodeRun& run, TOutputStream& ost, std::size_t filter, AVPacket* packet);
+  void MuxPacket(TTranscodeRun& run, TOutputStream& ost, AVPacket* packet);
+  void EndOfJob(TTranscodeRun& run);
+  void DispatchDecoded(TTranscodeRun& run, TInputStream& ist, AVFrame* frame,
+                       AVSubtitle* subtitle, std::int64_t packetPts);
+  // The encoding paths (Encoding.cpp): one decoded frame to one encoded output stream.
+  void EncodeVideoFrame(TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* frame);
+  void EncodeAudioFrame(TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* frame);
+  void EncodeSubtitle(TTranscodeRun& run, TOutputStream& ost, TInputStream& ist,
+                      AVSubtitle* subtitle, std::int64_t packetPts);
+  void FlushEncoder(TTranscodeRun& run, TOutputStream& ost);
 
   mutable std::mutex PauseLock_;
   std::condition_variable PauseCond_;

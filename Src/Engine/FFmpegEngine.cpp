@@ -10,6 +10,7 @@
 
 #include "Engine/FFmpeg.h"
 #include "Engine/GuardedIO.h"
+#include "Engine/StreamRecords.h"
 #include "Services/FFBindings.h"
 #include "Services/FFInterrupt.h"
 #include "Services/FFLoad.h"
@@ -28,11 +29,6 @@ bool LibrariesLoaded() {
   return FFLoader().LibsLoaded(kEncoderLibraries);
 }
 
-std::int64_t MonotonicMicros() {
-  using namespace std::chrono;
-  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
 // The local file behind an output's URL, or an empty path for other protocols.
 std::filesystem::path LocalFile(const char* url) {
   if (!url || !*url) return {};
@@ -48,27 +44,6 @@ void DeleteIfEmpty(const std::filesystem::path& path) {
   if (!std::filesystem::is_regular_file(path, ec)) return;
   if (std::filesystem::file_size(path, ec) == 0 && !ec) std::filesystem::remove(path, ec);
 }
-
-// Registers StopCheck for the calling thread for as long as it lives.
-class TStopCheckRegistration {
- public:
-  explicit TStopCheckRegistration(TCustomFFmpeg* engine)
-      : Engine_(engine), ThreadId_(CurrentThreadId()) {
-    InterruptCB()->AddCheck(ThreadId_, Engine_, Check());
-  }
-  ~TStopCheckRegistration() { InterruptCB()->RemoveCheck(ThreadId_, Engine_, Check()); }
-  TStopCheckRegistration(const TStopCheckRegistration&) = delete;
-  TStopCheckRegistration& operator=(const TStopCheckRegistration&) = delete;
-
- private:
-  TInterruptCheck Check() const { return {&TCustomFFmpeg::StopCheck, Engine_}; }
-  TCustomFFmpeg* Engine_;
-  std::uint32_t ThreadId_;
-};
-
-struct TPacketDeleter {
-  void operator()(AVPacket* packet) const { ff::av_packet_free(&packet); }
-};
 
 }  // namespace
 
@@ -92,7 +67,11 @@ TCustomFFmpeg::TCustomFFmpeg(int maxFiles) : MaxFiles(maxFiles) {
   InputTsOffsets.assign(MaxFiles, 0);
   InputTsScales.assign(MaxFiles, {});
   OutputFiles.assign(MaxFiles, nullptr);
-  OutputStreamTables.assign(MaxFiles, {});
+  OutputStreamTables.resize(MaxFiles);
+  InputFileNames.assign(MaxFiles, {});
+  InputCustomIO.assign(MaxFiles, false);
+  OutputFileNames.assign(MaxFiles, {});
+  OutputCustomIO.assign(MaxFiles, false);
   HookConverter = std::make_unique<TFormatConverter>();
   PreviewConverter = std::make_unique<TFormatConverter>();
   StrictOptions = true;
@@ -114,8 +93,7 @@ void TCustomFFmpeg::InitDefaults() {
   for (auto& table : OutputStreamTables) table.clear();
   InputFileCount = 0;
   OutputFileCount = 0;
-  InputCodecs.clear();
-  OutputCodecs.clear();
+  InputStreams.clear();
   StreamMaps.clear();
   MetadataMaps.clear();
   ChapterMaps.clear();
@@ -210,14 +188,8 @@ void TCustomFFmpeg::Execute() {
   };
   guarded([this] { Finished = false; });
   guarded([this] { Transcode(); });
-  guarded([this] {
-    std::lock_guard lock(CodecListLock());
-    OpenEncoders.clear();
-  });
-  guarded([this] {
-    std::lock_guard lock(CodecListLock());
-    OpenDecoders.clear();
-  });
+  // A run that failed inside the packet loop leaves its codecs in the open lists.
+  guarded([this] { CloseCodecs(); });
   guarded([this] { CloseFiles(); });
   guarded([this] { DoTerminate(); });
 }
@@ -237,60 +209,6 @@ void TCustomFFmpeg::DoTerminate() {
 void TCustomFFmpeg::ForgetThread(TConvertThread* thread) {
   std::lock_guard lock(StateLock_);
   if (Thread == thread) Thread = nullptr;
-}
-
-void TCustomFFmpeg::Transcode() {
-  // On the main thread nobody but the run itself could ask for a stop while a library call
-  // blocks; elsewhere the stop request also cancels blocking reads.
-  std::unique_ptr<TStopCheckRegistration> stopCheck;
-  if (!IsMainThread()) stopCheck = std::make_unique<TStopCheckRegistration>(this);
-
-  std::unique_ptr<AVPacket, TPacketDeleter> packet(ff::av_packet_alloc());
-  if (!packet) throw FFmpegException("av_packet_alloc failed");
-
-  const int files = std::clamp(InputFileCount, 0, MaxFiles);
-  std::vector<bool> atEnd(files, false);
-  for (int i = 0; i < files; ++i) atEnd[i] = InputFiles[i] == nullptr;
-  PausedMicros_ = 0;
-  const std::int64_t runStart = MonotonicMicros();
-
-  bool more = true;
-  while (more && !StopRequested) {
-    more = false;
-    for (int i = 0; i < files && !StopRequested; ++i) {
-      if (atEnd[i]) continue;
-      more = true;
-      PausePoint();
-      if (StopRequested) break;
-      AVFormatContext* input = InputFiles[i];
-      const int ret = ff::av_read_frame(input, packet.get());
-      if (ret == AVERROR(EAGAIN)) {
-        WaitSlice(10000);
-        continue;
-      }
-      if (ret == AVERROR_EOF) {
-        atEnd[i] = true;
-        continue;
-      }
-      if (ret < 0) {
-        if (StopRequested) break;  // the stop check cut the read short
-        throw FFmpegException(ErrorText(input->url ? input->url : "", ret));
-      }
-      std::int64_t due = AV_NOPTS_VALUE;
-      if (RateEmulation && packet->stream_index >= 0 &&
-          unsigned(packet->stream_index) < input->nb_streams) {
-        const std::int64_t ts = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
-        if (ts != AV_NOPTS_VALUE) {
-          due =
-              ff::av_rescale_q(ts, input->streams[packet->stream_index]->time_base, AV_TIME_BASE_Q);
-          if (input->start_time != AV_NOPTS_VALUE) due -= input->start_time;
-        }
-      }
-      ff::av_packet_unref(packet.get());
-      if (due != AV_NOPTS_VALUE) WaitForRealTime(runStart, due);
-    }
-  }
-  Finished = !StopRequested;
 }
 
 void TCustomFFmpeg::WaitForRealTime(std::int64_t runStart, std::int64_t micros) {
@@ -314,43 +232,48 @@ void TCustomFFmpeg::WaitSlice(std::int64_t micros) {
 
 void TCustomFFmpeg::CloseFiles() {
   const bool libraries = LibrariesLoaded();
+  std::string closeError;  // the first output that could not be finished on disk
   if (libraries) {
     // Outputs. A joined output sits in several slots: each context is closed once.
     std::vector<AVFormatContext*> closed;
     for (int i = 0; i < MaxFiles; ++i) {
       AVFormatContext* output = OutputFiles[i];
       OutputFiles[i] = nullptr;
-      if (!output || std::find(closed.begin(), closed.end(), output) != closed.end()) continue;
+      if (!output || std::find(closed.begin(), closed.end(), output) != closed.end()) {
+        OutputCustomIO[i] = false;
+        continue;
+      }
       closed.push_back(output);
       const bool writesFile = !(output->oformat && (output->oformat->flags & AVFMT_NOFILE));
       std::filesystem::path file;
       if (writesFile) {
         file = LocalFile(output->url);
-        if (output->url && IsUnicodeName(output->url))
-          CloseUnicodeIO(&output->pb);
-        else if (output->pb)
-          ff::avio_closep(&output->pb);
+        const int ret = CloseOutputIO(i, output);
+        if (ret < 0 && closeError.empty())
+          closeError = ErrorText(FromFFmpegName(output->url ? output->url : ""), ret);
       }
       ff::avformat_free_context(output);
       if (writesFile) DeleteIfEmpty(file);
     }
   }
   for (auto& table : OutputStreamTables) table.clear();
+  for (auto& name : OutputFileNames) name.clear();
   OutputFileCount = 0;
 
   if (libraries) {
     for (int i = 0; i < MaxFiles; ++i) {
       AVFormatContext* input = InputFiles[i];
       if (!input) continue;
-      // avformat_close_input leaves a pb of our own alone.
-      AVIOContext* custom = nullptr;
-      if ((input->flags & AVFMT_FLAG_CUSTOM_IO) && input->url && IsUnicodeName(input->url))
-        custom = input->pb;
+      // The library leaves an I/O context of the program's own open.
+      AVIOContext* custom = InputCustomIO[i] ? input->pb : nullptr;
       ff::avformat_close_input(&InputFiles[i]);
       if (custom) CloseUnicodeIO(&custom);
     }
   }
+  InputStreams.clear();
   for (auto& scales : InputTsScales) scales.clear();
+  for (auto& name : InputFileNames) name.clear();
+  std::fill(InputCustomIO.begin(), InputCustomIO.end(), false);
   InputFileCount = 0;
 
   IntraMatrix.reset();
@@ -361,8 +284,6 @@ void TCustomFFmpeg::CloseFiles() {
   }
   VstatsFileName.clear();
   StreamIdMap.clear();
-  InputCodecs.clear();
-  OutputCodecs.clear();
   StreamMaps.clear();
   MetadataMaps.clear();
   ChapterMaps.clear();
@@ -380,6 +301,11 @@ void TCustomFFmpeg::CloseFiles() {
       for (AVBSFContext*& filter : *chain) ff::av_bsf_free(&filter);
       chain->clear();
     }
+  }
+  if (!closeError.empty()) {
+    // The file's end did not reach the disk: the job is not finished.
+    Finished = false;
+    throw FFmpegException(closeError);
   }
 }
 
@@ -499,7 +425,7 @@ bool TCustomFFmpeg::IOTimeoutCheck(void* self, void* arg) {
   auto* engine = static_cast<TCustomFFmpeg*>(self);
   if (!engine || arg != self || engine->IOTimeout <= 0) return false;
   const std::int64_t start = engine->IOStartTime;
-  const std::int64_t now = ff::av_gettime();
+  const std::int64_t now = MonotonicMicros();
   if (!(now - start > std::int64_t(engine->IOTimeout) * 1000)) return false;
   const int note = start == 0 ? 1 : 2;
   if (IsMainThread()) {
@@ -544,7 +470,7 @@ TGuardedIO::~TGuardedIO() {
 }
 
 void TGuardedIO::Arm() {
-  Engine_->IOStartTime = ff::av_gettime();
+  Engine_->IOStartTime = MonotonicMicros();
   // StopRunning writes StopRequested before it cancels through IOStartTime: either this
   // sees the request, or the cancel lands after the start time was stored.
   if (Engine_->StopRequested) Engine_->IOStartTime = 0;

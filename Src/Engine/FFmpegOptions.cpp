@@ -127,11 +127,6 @@ void TCustomFFmpeg::OptNewStream(const std::string& name, const std::string&) {
   NewStream(name);
 }
 
-void TCustomFFmpeg::NewStream(const std::string&) {
-  if (OutputFileCount <= 0) throw FFmpegException("At least one output file must be specified");
-  throw FFmpegException("Adding streams to an output is not available yet");
-}
-
 void TCustomFFmpeg::OptRcOverride(const std::string&, const std::string& value) {
   RcOverride = value;
 }

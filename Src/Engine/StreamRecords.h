@@ -1,0 +1,103 @@
+// The run-time records of a conversion job: one per input file, one per input stream and
+// one per output stream. Each record is the single owner of what belongs to its stream (the
+// codec context, frames, the bitstream filter chain, the pass-1 log file); the engine's
+// lists of open encoders and decoders only point into them.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "Services/FFHeaders.h"
+#include "Services/FFUtils.h"
+
+namespace tovamo {
+
+// Monotonic microseconds: the clock of the run's timers, rate emulation and time-outs.
+inline std::int64_t MonotonicMicros() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Per input file, for the length of one run.
+struct TInputFileRec {
+  bool EofReached = false;
+  int IstIndex = 0;   // the file's first entry in the input stream table
+  int NbStreams = 0;  // streams of the file when the run was set up
+};
+
+// One stream of an input file. Made when the file is opened, so that the decoder chosen by
+// name and the decoder settings of the open live with the stream.
+struct TInputStream {
+  TInputStream() = default;
+  ~TInputStream();
+  TInputStream(const TInputStream&) = delete;
+  TInputStream& operator=(const TInputStream&) = delete;
+
+  int FileIndex = 0;
+  int Index = 0;  // stream index within its file
+  AVStream* Stream = nullptr;
+  const AVCodec* Decoder = nullptr;          // chosen by name when the file was opened
+  AVCodecContext* DecoderContext = nullptr;  // owned; parameters and options of the open
+  bool DecoderOpen = false;
+  AVFrame* Frame = nullptr;  // owned; the decoder's output
+
+  bool Discard = true;  // no output stream takes this stream
+  bool DecodingNeeded = false;
+  std::int64_t Start = 0;                 // wall clock at the run's start, with rate emulation
+  std::int64_t NextPts = AV_NOPTS_VALUE;  // microseconds
+  std::int64_t Pts = 0;                   // microseconds
+  TTimestampCorrection PtsCorrection{};
+  bool IsStart = true;
+  bool ShowedMultiPacketWarning = false;
+  bool IsPastRecordingTime = false;
+  bool Flushed = false;
+  int PictureCount = 0;
+};
+
+// One stream of an output file. Made when the stream is added to the output; the run's
+// set-up completes it.
+struct TOutputStream {
+  TOutputStream() = default;
+  ~TOutputStream();
+  TOutputStream(const TOutputStream&) = delete;
+  TOutputStream& operator=(const TOutputStream&) = delete;
+
+  int FileIndex = 0;
+  int Index = 0;  // stream index within its file
+  AVStream* Stream = nullptr;
+  const AVCodec* Encoder = nullptr;  // chosen by name when the stream was made, or null
+  // The encoder's settings, and its open context when encoding. Owned unless the record
+  // belongs to a later group of a joined output, which shares the first group's.
+  AVCodecContext* EncoderContext = nullptr;
+  bool OwnsEncoderContext = true;
+  bool EncoderOpen = false;
+  bool StreamCopy = false;
+  // Join mode: the first group's record of the same stream, whose encoder and bitstream
+  // filters every group uses; null in the first group.
+  TOutputStream* Shared = nullptr;
+
+  int SourceIndex = -1;  // entry of the input stream table
+  bool EncodingNeeded = false;
+  int FrameNumber = 0;
+  TInputStream* SyncIst = nullptr;
+  std::int64_t SyncOpts = 0;
+  // Where the stream stands: the end of the last packet written, in microseconds. The
+  // packet loop reads next from the input whose outputs lag most.
+  std::int64_t LastMuxTime = AV_NOPTS_VALUE;
+  std::int64_t LastDts = AV_NOPTS_VALUE;  // of the last packet written, stream time base
+
+  std::vector<AVBSFContext*> BitstreamFilters;  // owned; initialised by the set-up
+
+  std::vector<std::int64_t> ForcedKfPts;  // encoder time base
+  int ForcedKfIndex = 0;
+
+  std::FILE* LogFile = nullptr;  // pass-1 statistics
+  std::string LogFileName;
+  int SavedCodecId = 0;
+  bool InReport = false;
+};
+
+}  // namespace tovamo

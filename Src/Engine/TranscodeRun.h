@@ -1,0 +1,31 @@
+// The tables of one run of the transcode: made by the set-up, used by the packet loop and
+// released by the clean-up. The stream records themselves belong to the engine's input
+// and output tables; the run only orders them.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "Engine/StreamRecords.h"
+
+namespace tovamo {
+
+struct TTranscodeRun {
+  std::vector<TInputFileRec> Files;
+  std::vector<TInputStream*> InputStreams;    // in file order, then stream order
+  std::vector<TOutputStream*> OutputStreams;  // in file order, then stream order
+  std::vector<bool> NoPacket;                 // per input file: the last read said "again"
+  int NoPacketCount = 0;
+  int GroupSize = 0;     // streams of output file 0 (one group per input when joining)
+  int CurrentInput = 0;  // join mode: the input being played
+  std::int64_t TimerStart = 0;
+  std::int64_t LastReportTime = 0;
+  AVPacket* Packet = nullptr;     // the packet being read; owned
+  AVPacket* OutPacket = nullptr;  // the packet being written; owned
+  // Furthest end time (microseconds, after offsets) read per input file, to tell a file
+  // that ends before its stated duration.
+  std::vector<std::int64_t> FurthestTime;
+  bool ShowedSubtitlePtsWarning = false;
+};
+
+}  // namespace tovamo

@@ -1,0 +1,498 @@
+// The transcode set-up: the run's tables, the choice of each output stream's source,
+// stream copy or encoding per output stream, two-pass log files, opening the encoders and
+// decoders, and the clean-up that ends every run.
+#include <algorithm>
+#include <cstring>
+
+#include "Engine/FFmpeg.h"
+#include "Engine/TranscodeRun.h"
+#include "Services/FFBindings.h"
+#include "Services/FFCodecLock.h"
+#include "Services/FFUtils.h"
+
+namespace tovamo {
+namespace {
+
+std::string Format(const char* fmt, auto... args) {
+  char text[1024];
+  std::snprintf(text, sizeof text, fmt, args...);
+  return text;
+}
+
+const char* TypeName(int type) {
+  static thread_local std::string name;
+  name = MediaTypeName(type);
+  return name.c_str();
+}
+
+// How much a stream offers as a source: the picture size, or the channel count. The
+// library no longer tells how many frames its probe saw, which once decided this.
+int StreamScore(const AVStream& stream) {
+  const AVCodecParameters* par = stream.codecpar;
+  if (par->codec_type == AVMEDIA_TYPE_VIDEO) return par->width * par->height;
+  if (par->codec_type == AVMEDIA_TYPE_AUDIO) return par->ch_layout.nb_channels;
+  return 0;
+}
+
+}  // namespace
+
+void TCustomFFmpeg::Transcode() {
+  TTranscodeRun run;
+  try {
+    SetupTranscode(run);
+  } catch (...) {
+    CleanupTranscode(run);
+    throw;
+  }
+  // An error inside the loop leaves the codecs in the open lists; the run closes them.
+  RunPacketLoop(run);
+  EndOfJob(run);
+  CleanupTranscode(run);
+}
+
+void TCustomFFmpeg::SetupTranscode(TTranscodeRun& run) {
+  const int inputs = InputFileCount;
+  const int outputs = OutputFileCount;
+  run.NoPacket.assign(inputs, false);
+  run.FurthestTime.assign(inputs, AV_NOPTS_VALUE);
+  run.Packet = ff::av_packet_alloc();
+  run.OutPacket = ff::av_packet_alloc();
+  if (!run.Packet || !run.OutPacket) throw FFmpegException("av_packet_alloc failed");
+
+  // Input tables. Inputs that were placed in their slot without being opened here get
+  // their stream records now.
+  for (int i = 0; i < inputs; ++i) {
+    AVFormatContext* input = InputFiles[i];
+    if (!input) throw FFmpegException(Format("Input file #%d is not open", i));
+    bool haveRecords = false;
+    for (const auto& ist : InputStreams) haveRecords = haveRecords || ist->FileIndex == i;
+    if (!haveRecords) MakeInputStreamRecords(i, {});
+  }
+  run.Files.resize(inputs);
+  for (int i = 0; i < inputs; ++i) {
+    run.Files[i].IstIndex = int(run.InputStreams.size());
+    run.Files[i].NbStreams = int(InputFiles[i]->nb_streams);
+    for (const auto& ist : InputStreams)
+      if (ist->FileIndex == i) run.InputStreams.push_back(ist.get());
+  }
+  const std::int64_t now = MonotonicMicros();
+  for (TInputStream* ist : run.InputStreams) {
+    ist->Discard = true;
+    ist->DecodingNeeded = false;
+    ist->Flushed = false;
+    ist->IsPastRecordingTime = false;
+    ist->ShowedMultiPacketWarning = false;
+    ist->PictureCount = 0;
+    if (RateEmulation) ist->Start = now;
+  }
+
+  // Output streams, and the stream map check.
+  for (int j = 0; j < outputs; ++j) {
+    AVFormatContext* output = OutputFiles[j];
+    if (output->nb_streams == 0 && !(output->oformat->flags & AVFMT_NOSTREAMS)) {
+      ff::av_dump_format(output, j, output->url, 1);
+      throw FFmpegException(Format("Output file #%d does not contain any stream", j));
+    }
+  }
+  run.GroupSize = outputs > 0 ? int(OutputFiles[0]->nb_streams) : 0;
+  int total = 0;
+  for (int j = 0; j < outputs; ++j) total += int(OutputStreamTables[j].size());
+  if (!StreamMaps.empty() && int(StreamMaps.size()) != total)
+    throw FFmpegException("Number of stream maps must match number of output streams");
+  for (const TStreamMap& map : StreamMaps) {
+    if (map.FileIndex < 0 || map.FileIndex >= inputs || map.StreamIndex < 0 ||
+        map.StreamIndex >= run.Files[map.FileIndex].NbStreams)
+      throw FFmpegException(
+          Format("Could not find input stream #%d.%d", map.FileIndex, map.StreamIndex));
+    if (map.SyncFileIndex < 0 || map.SyncFileIndex >= inputs || map.SyncStreamIndex < 0 ||
+        map.SyncStreamIndex >= run.Files[map.SyncFileIndex].NbStreams)
+      throw FFmpegException(
+          Format("Could not find sync stream #%d.%d", map.SyncFileIndex, map.SyncStreamIndex));
+  }
+  for (int j = 0; j < outputs; ++j)
+    for (const auto& ost : OutputStreamTables[j]) run.OutputStreams.push_back(ost.get());
+
+  ChooseSources(run);
+
+  // Per output stream: copy or encode.
+  for (TOutputStream* ost : run.OutputStreams) {
+    ost->FrameNumber = 0;
+    ost->SyncOpts = 0;
+    ost->LastMuxTime = 0;
+    ost->ForcedKfIndex = 0;
+    TInputStream& ist = *run.InputStreams[ost->SourceIndex];
+    if (ost->Shared) continue;  // a later group of a joined output: prepared once
+    if (MetadataStreamsAutocopy)
+      ff::av_dict_copy(&ost->Stream->metadata, ist.Stream->metadata, AV_DICT_DONT_OVERWRITE);
+    ost->Stream->disposition = ist.Stream->disposition;
+    if (ost->StreamCopy)
+      PrepareStreamCopy(run, *ost, ist);
+    else
+      PrepareEncoding(run, *ost, ist);
+    const AVCodecParameters* par = ost->Stream->codecpar;
+    if (par->codec_type == AVMEDIA_TYPE_VIDEO)
+      BitBufferSize = std::max<std::int64_t>(
+          BitBufferSize, 6 * std::int64_t(std::max(par->width, ost->EncoderContext->width)) *
+                                 std::max(par->height, ost->EncoderContext->height) +
+                             200);
+  }
+  // Later groups of a joined output follow their first group.
+  for (TOutputStream* ost : run.OutputStreams) {
+    if (!ost->Shared) continue;
+    ost->EncodingNeeded = ost->Shared->EncodingNeeded;
+    if (ost->EncodingNeeded) run.InputStreams[ost->SourceIndex]->DecodingNeeded = true;
+  }
+
+  OpenAllEncoders(run);
+  for (TOutputStream* ost : run.OutputStreams)
+    if (!ost->Shared) InitBitstreamFilters(*ost);
+  OpenAllDecoders(run);
+
+  // Input timestamps.
+  for (TInputStream* ist : run.InputStreams) {
+    const AVRational rate = ist->Stream->avg_frame_rate;
+    ist->Pts = rate.num ? -std::llround(double(ist->Stream->codecpar->video_delay) * AV_TIME_BASE /
+                                        av_q2d(rate))
+                        : 0;
+    ist->NextPts = AV_NOPTS_VALUE;
+    InitTimestampCorrection(ist->PtsCorrection);
+    ist->IsStart = true;
+  }
+
+  ApplyMetadataMaps(run);
+  CopyChapterMaps(run);
+  WriteHeaders(run);
+  PrintStreamMapping(run);
+}
+
+void TCustomFFmpeg::ChooseSources(TTranscodeRun& run) {
+  const int inputs = InputFileCount;
+  int position = 0;
+  for (TOutputStream* ost : run.OutputStreams) {
+    const int type = ost->EncoderContext->codec_type;
+    AVFormatContext* output = OutputFiles[ost->FileIndex];
+    if (!StreamMaps.empty()) {
+      const TStreamMap& map = StreamMaps[position];
+      ost->SourceIndex = run.Files[map.FileIndex].IstIndex + map.StreamIndex;
+      TInputStream* ist = run.InputStreams[ost->SourceIndex];
+      if (ist->Stream->codecpar->codec_type != type) {
+        ff::av_dump_format(output, ost->FileIndex, output->url, 1);
+        throw FFmpegException(Format("Codec type mismatch for mapping #%d.%d (%s) -> #%d.%d (%s)",
+                                     map.FileIndex, map.StreamIndex,
+                                     MediaTypeName(ist->Stream->codecpar->codec_type).c_str(),
+                                     ost->FileIndex, ost->Index, TypeName(type)));
+      }
+      ost->SyncIst = run.InputStreams[run.Files[map.SyncFileIndex].IstIndex + map.SyncStreamIndex];
+    } else {
+      // The richest stream of that type not yet taken; the first among equals.
+      int best = -1;
+      int bestFrames = -1;
+      for (int i = 0; i < int(run.InputStreams.size()); ++i) {
+        const TInputStream* ist = run.InputStreams[i];
+        if (ist->Stream->codecpar->codec_type != type || !ist->Discard ||
+            ist->Stream->discard == AVDISCARD_ALL)
+          continue;
+        if (ProgramId != 0) {
+          bool inProgram = false;
+          const AVFormatContext* file = InputFiles[ist->FileIndex];
+          for (unsigned p = 0; p < file->nb_programs && !inProgram; ++p) {
+            const AVProgram* program = file->programs[p];
+            if (program->id != ProgramId) continue;
+            for (unsigned k = 0; k < program->nb_stream_indexes; ++k)
+              inProgram = inProgram || int(program->stream_index[k]) == ist->Index;
+          }
+          if (!inProgram) continue;
+        }
+        if (JoinMode && ist->FileIndex != ost->FileIndex) continue;
+        const int score = StreamScore(*ist->Stream);
+        if (score > bestFrames) {
+          bestFrames = score;
+          best = i;
+        }
+      }
+      if (best < 0 && ProgramId == 0 && !JoinMode) {
+        for (int i = 0; i < int(run.InputStreams.size()); ++i) {
+          const TInputStream* ist = run.InputStreams[i];
+          if (ist->Stream->codecpar->codec_type == type && ist->Stream->discard != AVDISCARD_ALL)
+            best = i;
+        }
+      }
+      if (best < 0) {
+        ff::av_dump_format(output, ost->FileIndex, output->url, 1);
+        throw FFmpegException(
+            Format("Could not find input stream matching output stream #%d.%d (%s)", ost->FileIndex,
+                   ost->Index, TypeName(type)));
+      }
+      ost->SourceIndex = best;
+      ost->SyncIst = run.InputStreams[best];
+    }
+    run.InputStreams[ost->SourceIndex]->Discard = false;
+    ost->InReport = true;
+    ++position;
+  }
+  (void)inputs;
+}
+
+void TCustomFFmpeg::PrepareStreamCopy(TTranscodeRun&, TOutputStream& ost, TInputStream& ist) {
+  const AVCodecParameters* in = ist.Stream->codecpar;
+  AVCodecParameters* out = ost.Stream->codecpar;
+  AVFormatContext* output = OutputFiles[ost.FileIndex];
+  if (std::int64_t(in->extradata_size) + AV_INPUT_BUFFER_PADDING_SIZE > INT32_MAX)
+    throw FFmpegException("icodec.extradata_size is invalid (too large)");
+
+  switch (in->codec_type) {
+    case AVMEDIA_TYPE_AUDIO:
+      if (AudioVolume != 256)
+        throw FFmpegException("-acodec copy and -vol are incompatible (frames are not decoded)");
+      if (OnAudioHook)
+        throw FFmpegException(
+            "-acodec copy and AudioHook are incompatible (frames are not decoded)");
+      break;
+    case AVMEDIA_TYPE_VIDEO:
+      if (OnVideoInputHook || OnVideoOutputHook)
+        throw FFmpegException(
+            "-vcodec copy and VideoHook are incompatible (frames are not decoded)");
+      if (UsingFrameHooks)
+        throw FFmpegException("-vcodec copy and -vhook are incompatible (frames are not decoded)");
+      if (PreviewFlags != 0)
+        throw FFmpegException(
+            "-vcodec copy and PostHooks are incompatible (frames are not decoded)");
+      break;
+    case AVMEDIA_TYPE_SUBTITLE:
+      break;
+    default:
+      throw FFmpegException("invalid codec_type of output stream");
+  }
+
+  const std::uint32_t askedTag = ost.EncoderContext->codec_tag;
+  const AVRational sar = ost.EncoderContext->sample_aspect_ratio;
+  if (ff::avcodec_parameters_copy(out, in) < 0) throw FFmpegException("av_mallocz fail");
+  // The input's tag stays only where the output's tag table does not contradict it.
+  if (askedTag) {
+    out->codec_tag = askedTag;
+  } else {
+    const AVCodecTag* const* tags = output->oformat->codec_tag;
+    if (!(!tags || ff::av_codec_get_id(tags, in->codec_tag) == in->codec_id ||
+          ff::av_codec_get_tag(tags, in->codec_id) == 0))
+      out->codec_tag = 0;
+  }
+  // A container refuses a tag it cannot store; let the muxer choose then.
+  if (out->codec_tag &&
+      ff::avformat_query_codec(output->oformat, in->codec_id, FF_COMPLIANCE_NORMAL) != 1)
+    out->codec_tag = 0;
+
+  ost.Stream->time_base = ist.Stream->time_base;
+  if (in->codec_type == AVMEDIA_TYPE_AUDIO) {
+    if ((out->block_align == 1 && out->codec_id == AV_CODEC_ID_MP3) ||
+        out->codec_id == AV_CODEC_ID_AC3)
+      out->block_align = 0;
+  } else if (in->codec_type == AVMEDIA_TYPE_VIDEO) {
+    AVRational keep = ist.Stream->sample_aspect_ratio.num ? ist.Stream->sample_aspect_ratio
+                                                          : in->sample_aspect_ratio;
+    if (!keep.num) keep = sar;
+    ost.Stream->sample_aspect_ratio = out->sample_aspect_ratio = keep;
+    ost.Stream->avg_frame_rate = ist.Stream->avg_frame_rate;
+    ost.Stream->r_frame_rate = ist.Stream->r_frame_rate;
+    // The RealMedia muxer takes a video stream's time base for its frame duration.
+    const AVRational rate = ist.Stream->avg_frame_rate;
+    if (std::string_view(output->oformat->name) == "rm" && rate.num > 0 && rate.den > 0)
+      ost.Stream->time_base = av_inv_q(rate);
+  }
+  ost.EncodingNeeded = false;
+}
+
+void TCustomFFmpeg::PrepareEncoding(TTranscodeRun& run, TOutputStream& ost, TInputStream& ist) {
+  AVCodecContext* codec = ost.EncoderContext;
+  switch (codec->codec_type) {
+    case AVMEDIA_TYPE_VIDEO:
+      if (codec->pix_fmt == AV_PIX_FMT_NONE)
+        throw FFmpegException("Video pixel format is unknown, stream cannot be encoded");
+      break;
+    case AVMEDIA_TYPE_AUDIO:
+    case AVMEDIA_TYPE_SUBTITLE:
+      break;
+    default:
+      throw FFmpegException("invalid codec_type of output stream");
+  }
+  ost.EncodingNeeded = true;
+  ist.DecodingNeeded = true;
+
+  if (codec->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)) {
+    int position = 0;
+    while (run.OutputStreams[position] != &ost) ++position;
+    std::string name =
+        (PassLogFilePrefix.empty() ? std::string("ffmpeg2pass") : PassLogFilePrefix) + "-" +
+        std::to_string(position) + ".log";
+    if (name.size() > 1023) name.resize(1023);
+    ost.LogFileName = name;
+    if (codec->flags & AV_CODEC_FLAG_PASS1) {
+      ost.LogFile = std::fopen(name.c_str(), "wb");
+      if (!ost.LogFile)
+        throw FFmpegException("Cannot write log file " + name + " for pass-1 encoding");
+    } else {
+      std::uint8_t* buffer = nullptr;
+      std::int64_t size = 0;
+      const int ret = ReadWholeFile(name, &buffer, &size);
+      if (ret == -12)
+        throw FFmpegException("Could not allocate file buffer: Error reading log file \"" + name +
+                              "\" for pass-2 encoding");
+      if (ret < 0)
+        throw FFmpegException("Cannot read file: Error reading log file \"" + name +
+                              "\" for pass-2 encoding");
+      ff::av_freep(&codec->stats_in);
+      codec->stats_in = reinterpret_cast<char*>(buffer);
+    }
+  }
+}
+
+void TCustomFFmpeg::InitBitstreamFilters(TOutputStream& ost) {
+  if (ost.BitstreamFilters.empty()) return;
+  const AVCodecParameters* par = ost.Stream->codecpar;
+  AVRational timeBase = ost.Stream->time_base;
+  const char* previous = nullptr;
+  for (AVBSFContext* filter : ost.BitstreamFilters) {
+    if (ff::avcodec_parameters_copy(filter->par_in, par) < 0)
+      throw FFmpegException("Could not allocate bitstream filter parameters");
+    filter->time_base_in = timeBase;
+    const int ret = ff::av_bsf_init(filter);
+    if (ret < 0)
+      throw FFmpegException(ErrorText(
+          std::string("Error initializing bitstream filter ") + filter->filter->name, ret));
+    par = filter->par_out;
+    timeBase = filter->time_base_out;
+    previous = filter->filter->name;
+  }
+  (void)previous;
+  if (ff::avcodec_parameters_copy(ost.Stream->codecpar, par) < 0)
+    throw FFmpegException("Could not allocate bitstream filter parameters");
+  ost.Stream->time_base = timeBase;
+}
+
+void TCustomFFmpeg::OpenAllEncoders(TTranscodeRun& run) {
+  for (TOutputStream* ost : run.OutputStreams) {
+    if (!ost->EncodingNeeded || ost->Shared) continue;
+    AVCodecContext* codec = ost->EncoderContext;
+    const AVCodec* encoder =
+        ost->Encoder ? ost->Encoder : ff::avcodec_find_encoder(codec->codec_id);
+    const char* type = TypeName(codec->codec_type);
+    if (!encoder) {
+      PrintStreamMapping(run);
+      const std::string message =
+          Format("Encoder (codec id %d) not found for output stream #%d.%d (%s)",
+                 int(codec->codec_id), ost->FileIndex, ost->Index, type);
+      Log(llError, message);
+      throw FFmpegException(message);
+    }
+    const TInputStream& ist = *run.InputStreams[ost->SourceIndex];
+    if (ist.DecoderContext && ist.DecoderContext->subtitle_header &&
+        ist.DecoderContext->subtitle_header_size > 0 && !codec->subtitle_header) {
+      const int size = ist.DecoderContext->subtitle_header_size;
+      codec->subtitle_header = static_cast<std::uint8_t*>(ff::av_mallocz(size + 1));
+      if (!codec->subtitle_header) {
+        PrintStreamMapping(run);
+        Log(llError, "av_malloc failed");
+        throw FFmpegException("av_malloc failed");
+      }
+      std::memcpy(codec->subtitle_header, ist.DecoderContext->subtitle_header, size);
+      codec->subtitle_header_size = size;
+    }
+    if (JoinMode) ost->SavedCodecId = codec->codec_id;
+    int ret;
+    {
+      TCodecLockGuard lock;
+      ret = ff::avcodec_open2(codec, encoder, nullptr);
+    }
+    if (ret < 0) {
+      PrintStreamMapping(run);
+      const std::string message = Format(
+          "Error while opening encoder for output stream #%d.%d (%s) - maybe incorrect parameters "
+          "such as bit_rate, rate, width or height. Please check error log message to find out "
+          "more detail information.",
+          ost->FileIndex, ost->Index, type);
+      Log(llError, message);
+      throw FFmpegException(message);
+    }
+    {
+      std::lock_guard lock(CodecListLock());
+      ost->EncoderOpen = true;
+      OpenEncoders.push_back(ost);
+    }
+    ExtraSize += codec->extradata_size;
+    if (ff::avcodec_parameters_from_context(ost->Stream->codecpar, codec) < 0)
+      throw FFmpegException("avcodec_parameters_from_context failed");
+    ost->Stream->time_base = codec->time_base;
+    if (codec->codec_type == AVMEDIA_TYPE_VIDEO) ost->Stream->avg_frame_rate = codec->framerate;
+  }
+}
+
+void TCustomFFmpeg::OpenAllDecoders(TTranscodeRun& run) {
+  for (TInputStream* ist : run.InputStreams) {
+    if (!ist->DecodingNeeded) continue;
+    AVCodecContext* dec = ist->DecoderContext;
+    const AVCodec* decoder = ist->Decoder ? ist->Decoder : ff::avcodec_find_decoder(dec->codec_id);
+    const char* type = TypeName(dec->codec_type);
+    if (!decoder) {
+      PrintStreamMapping(run);
+      const std::string message =
+          Format("Decoder (codec id %d) not found for input stream #%d.%d (%s)", int(dec->codec_id),
+                 ist->FileIndex, ist->Index, type);
+      Log(llError, message);
+      throw FFmpegException(message);
+    }
+    int ret;
+    {
+      TCodecLockGuard lock;
+      ret = ff::avcodec_open2(dec, decoder, nullptr);
+    }
+    if (ret < 0) {
+      PrintStreamMapping(run);
+      const std::string message = Format("Error while opening decoder for input stream #%d.%d (%s)",
+                                         ist->FileIndex, ist->Index, type);
+      Log(llError, message);
+      throw FFmpegException(message);
+    }
+    if (!ist->Frame) ist->Frame = ff::av_frame_alloc();
+    if (!ist->Frame) throw FFmpegException("av_frame_alloc failed");
+    std::lock_guard lock(CodecListLock());
+    ist->DecoderOpen = true;
+    OpenDecoders.push_back(ist);
+  }
+}
+
+void TCustomFFmpeg::CloseCodecs() {
+  std::vector<TOutputStream*> encoders;
+  std::vector<TInputStream*> decoders;
+  {
+    std::lock_guard lock(CodecListLock());
+    encoders.swap(OpenEncoders);
+    decoders.swap(OpenDecoders);
+  }
+  TCodecLockGuard lock;
+  for (TOutputStream* ost : encoders) {
+    ff::av_freep(&ost->EncoderContext->stats_in);
+    ff::avcodec_close(ost->EncoderContext);
+    ost->EncoderOpen = false;
+  }
+  for (TInputStream* ist : decoders) {
+    ff::avcodec_close(ist->DecoderContext);
+    ist->DecoderOpen = false;
+  }
+}
+
+void TCustomFFmpeg::CleanupTranscode(TTranscodeRun& run) {
+  ff::avfilter_graph_free(&FilterGraph);
+  run.NoPacket.clear();
+  CloseCodecs();
+  run.Files.clear();
+  ff::av_packet_free(&run.Packet);
+  ff::av_packet_free(&run.OutPacket);
+  for (TOutputStream* ost : run.OutputStreams) {
+    if (ost->LogFile) {
+      std::fclose(ost->LogFile);
+      ost->LogFile = nullptr;
+    }
+    ost->ForcedKfPts.clear();
+  }
+}
+
+}  // namespace tovamo

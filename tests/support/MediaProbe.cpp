@@ -1,0 +1,82 @@
+#include "support/MediaProbe.h"
+
+#include "Services/FFBindings.h"
+
+namespace tovamo::test {
+namespace {
+
+std::uint32_t Crc32(const std::uint8_t* data, int size) {
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (int i = 0; i < size; ++i) {
+    crc ^= data[i];
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+}  // namespace
+
+std::vector<TPacketInfo> TMediaInfo::PacketsOf(int stream) const {
+  std::vector<TPacketInfo> out;
+  for (const auto& p : Packets)
+    if (p.Stream == stream) out.push_back(p);
+  return out;
+}
+
+int TMediaInfo::StreamOfType(int type, int nth) const {
+  for (int i = 0; i < int(Streams.size()); ++i)
+    if (Streams[i].Type == type && nth-- == 0) return i;
+  return -1;
+}
+
+std::string TMediaInfo::MetadataValue(const std::string& key) const {
+  for (const auto& [k, v] : Metadata)
+    if (k == key) return v;
+  return {};
+}
+
+TMediaInfo ProbeMedia(const std::string& path) {
+  TMediaInfo info;
+  AVFormatContext* ctx = nullptr;
+  if (ff::avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) < 0) return info;
+  if (ff::avformat_find_stream_info(ctx, nullptr) < 0) {
+    ff::avformat_close_input(&ctx);
+    return info;
+  }
+  info.Opened = true;
+  info.Format = ctx->iformat->name;
+  info.Duration = ctx->duration;
+  info.Chapters = int(ctx->nb_chapters);
+  const AVDictionaryEntry* e = nullptr;
+  while ((e = ff::av_dict_get(ctx->metadata, "", e, AV_DICT_IGNORE_SUFFIX)))
+    info.Metadata.emplace_back(e->key, e->value);
+  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+    const AVCodecParameters* par = ctx->streams[i]->codecpar;
+    TStreamInfo s;
+    s.Type = par->codec_type;
+    s.Codec = ff::avcodec_get_name(par->codec_id);
+    s.Width = par->width;
+    s.Height = par->height;
+    s.SampleRate = par->sample_rate;
+    s.Channels = par->ch_layout.nb_channels;
+    info.Streams.push_back(s);
+  }
+  AVPacket* pkt = ff::av_packet_alloc();
+  while (ff::av_read_frame(ctx, pkt) >= 0) {
+    const AVRational tb = ctx->streams[pkt->stream_index]->time_base;
+    TPacketInfo p;
+    p.Stream = pkt->stream_index;
+    p.Pts = pkt->pts == AV_NOPTS_VALUE ? INT64_MIN : ff::av_rescale_q(pkt->pts, tb, AV_TIME_BASE_Q);
+    p.Dts = pkt->dts == AV_NOPTS_VALUE ? INT64_MIN : ff::av_rescale_q(pkt->dts, tb, AV_TIME_BASE_Q);
+    p.Key = pkt->flags & AV_PKT_FLAG_KEY;
+    p.Crc = Crc32(pkt->data, pkt->size);
+    p.Size = pkt->size;
+    info.Packets.push_back(p);
+    ff::av_packet_unref(pkt);
+  }
+  ff::av_packet_free(&pkt);
+  ff::avformat_close_input(&ctx);
+  return info;
+}
+
+}  // namespace tovamo::test

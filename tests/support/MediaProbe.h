@@ -1,0 +1,44 @@
+// Reads media files back through the loaded libraries, so that tests judge an output by
+// what is in it rather than by the settings that made it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tovamo::test {
+
+struct TPacketInfo {
+  int Stream = 0;
+  std::int64_t Pts = 0;  // microseconds; INT64_MIN when unknown
+  std::int64_t Dts = 0;  // microseconds; INT64_MIN when unknown
+  bool Key = false;
+  std::uint32_t Crc = 0;  // of the payload
+  int Size = 0;
+};
+
+struct TStreamInfo {
+  int Type = -1;  // AVMediaType
+  std::string Codec;
+  int Width = 0, Height = 0;
+  int SampleRate = 0, Channels = 0;
+};
+
+struct TMediaInfo {
+  bool Opened = false;
+  std::string Format;  // the demuxer's short name
+  std::int64_t Duration = INT64_MIN;
+  std::vector<TStreamInfo> Streams;
+  std::vector<TPacketInfo> Packets;                           // in file order
+  std::vector<std::pair<std::string, std::string>> Metadata;  // global
+  int Chapters = 0;
+
+  std::vector<TPacketInfo> PacketsOf(int stream) const;
+  int StreamOfType(int type, int nth = 0) const;  // -1 when none
+  std::string MetadataValue(const std::string& key) const;
+};
+
+// Opens and reads the whole file (the libraries must be loaded).
+TMediaInfo ProbeMedia(const std::string& path);
+
+}  // namespace tovamo::test
