@@ -138,7 +138,10 @@ const std::vector<TFixtureSpec>& FixtureTable() {
        .Muxer = "vob",
        .Video = V{.Encoders = "mpeg2video", .Width = 352, .Height = 288, .Interlaced = true},
        .Audio = {A{"mp2"}}},
-      {"two_audio.mkv", "matroska", V{"mpeg4"}, {A{"mp2"}, A{"mp2", 44100, 1, 880}}},
+      {.FileName = "two_audio.mkv",
+       .Muxer = "matroska",
+       .Video = V{"mpeg4"},
+       .Audio = {A{"mp2"}, A{.Encoders = "mp2", .Channels = 1, .Pitch = 880}}},
       {.FileName = "subtitle.mkv",
        .Muxer = "matroska",
        .Video = V{"mpeg4"},
@@ -153,7 +156,7 @@ const std::vector<TFixtureSpec>& FixtureTable() {
        .Damage = TDamage::CutAt60Percent},
 
       // Bad input: the reader must refuse these cleanly, or read what is left.
-      {"empty.avi", ""},
+      {.FileName = "empty.avi"},
       {.FileName = "random.avi", .Damage = TDamage::RandomBytes},
       {.FileName = "text.avi", .Damage = TDamage::PlainText},
       {.FileName = "noise_middle.mpg",
