@@ -339,6 +339,7 @@ int TCustomFFmpeg::ProcessPacket(TTranscodeRun& run, TInputStream& ist, const AV
   if (packet) {
     ist.Pts = ist.NextPts;
     if (!ist.DecodingNeeded) ist.NextPts += FrameDuration(ist, packet);
+    if (RateEmulation) WaitForRealTime(ist.Start, ist.Pts);
     if (StartTime == 0 || ist.Pts >= StartTime)
       for (TOutputStream* ost : run.OutputStreams)
         if (ost->StreamCopy && run.InputStreams[ost->SourceIndex] == &ist)

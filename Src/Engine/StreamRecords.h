@@ -4,22 +4,16 @@
 // lists of open encoders and decoders only point into them.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "Services/Clock.h"
 #include "Services/FFHeaders.h"
 #include "Services/FFUtils.h"
 
 namespace tovamo {
-
-// Monotonic microseconds: the clock of the run's timers, rate emulation and time-outs.
-inline std::int64_t MonotonicMicros() {
-  using namespace std::chrono;
-  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
-}
 
 // Per input file, for the length of one run.
 struct TInputFileRec {

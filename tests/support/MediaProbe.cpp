@@ -1,5 +1,7 @@
 #include "support/MediaProbe.h"
 
+#include <strings.h>
+
 #include "Services/FFBindings.h"
 
 namespace tovamo::test {
@@ -30,8 +32,9 @@ int TMediaInfo::StreamOfType(int type, int nth) const {
 }
 
 std::string TMediaInfo::MetadataValue(const std::string& key) const {
+  // Containers differ in the case of their tag names ("ARTIST" in Matroska).
   for (const auto& [k, v] : Metadata)
-    if (k == key) return v;
+    if (k.size() == key.size() && strncasecmp(k.c_str(), key.c_str(), k.size()) == 0) return v;
   return {};
 }
 

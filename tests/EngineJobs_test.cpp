@@ -1,0 +1,348 @@
+// Whole jobs on generated media, judged by reading the outputs back: time limits, joins,
+// jobs side by side, metadata, stream maps, and bad input of every kind.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "Engine/FFmpeg.h"
+#include "Services/FFBindings.h"
+#include "Services/FFUtils.h"
+#include "support/EngineJob.h"
+#include "support/LogCapture.h"
+#include "support/MediaProbe.h"
+#include "support/TestSupport.h"
+
+namespace tovamo {
+namespace {
+
+using test::ProbeMedia;
+using test::TEndWaiter;
+using test::TMediaInfo;
+namespace fs = std::filesystem;
+
+class EngineJobs : public ::testing::Test {
+ protected:
+  void SetUp() override { test::LoadSystemLibraries(); }
+  test::TTempDir Dir;
+};
+
+void CopyStreams(TCustomFFmpeg& engine) {
+  engine.ParseOption("vcodec", "copy");
+  engine.ParseOption("acodec", "copy");
+}
+
+// Length of what a file holds: from its first to the end of its last video packet.
+double VideoSpanSeconds(const TMediaInfo& media) {
+  const int v = media.StreamOfType(AVMEDIA_TYPE_VIDEO);
+  const auto packets = media.PacketsOf(v);
+  if (packets.empty()) return 0;
+  std::int64_t first = INT64_MAX, last = INT64_MIN;
+  for (const auto& p : packets) {
+    if (p.Dts == INT64_MIN) continue;
+    first = std::min(first, p.Dts);
+    last = std::max(last, p.Dts);
+  }
+  return double(last - first) / 1e6 + 0.04;  // one frame at 25 fps
+}
+
+TEST_F(EngineJobs, TimeLimitsCutTheCopy) {
+  struct TCase {
+    const char* Name;
+    std::int64_t InputStart;  // "ss" given with the input
+    const char* Duration;     // "t"
+    double Seconds;           // expected length of the copy
+  };
+  for (const TCase& c : {TCase{"t 1.5", 0, "1.5", 1.5}, TCase{"ss 2", 2000000, nullptr, 3.0},
+                         TCase{"ss 1 and t 2", 1000000, "2", 2.0}}) {
+    SCOPED_TRACE(c.Name);
+    TFFmpeg engine(2);
+    TEndWaiter waiter(engine);
+    if (c.InputStart) engine.SetInputStartTime(c.InputStart);
+    ASSERT_TRUE(engine.OpenInputFile(test::Fixture("long_5s.mpg"))) << engine.LastError;
+    CopyStreams(engine);
+    if (c.Duration) engine.ParseOption("t", c.Duration);
+    const std::string out = Dir.File("limited.mpg");
+    ASSERT_EQ(engine.AddOutputFile(out, false), 1) << engine.LastError;
+    const auto result = waiter.Run();
+    ASSERT_TRUE(result.Finished) << result.Message;
+    const TMediaInfo media = ProbeMedia(out);
+    ASSERT_TRUE(media.Opened);
+    // A copy starts at a key frame, so it may begin up to a group of pictures early.
+    EXPECT_NEAR(VideoSpanSeconds(media), c.Seconds, 0.6);
+    const auto& packets = media.Packets;
+    ASSERT_FALSE(packets.empty());
+  }
+}
+
+TEST_F(EngineJobs, JoinWritesTheInputsOneAfterAnotherIntoOneOutput) {
+  TFFmpeg engine(4);
+  TEndWaiter waiter(engine);
+  ASSERT_TRUE(engine.OpenInputFile(test::Fixture("sample.mpg")));
+  ASSERT_TRUE(engine.OpenInputFile(test::Fixture("ntsc_29_97.mpg")));
+  CopyStreams(engine);
+  const std::string out = Dir.File("joined.mpg");
+  ASSERT_EQ(engine.AddOutputFile(out, true), 1) << engine.LastError;
+  EXPECT_TRUE(engine.JoinMode);
+  engine.JoinSetup();
+  EXPECT_EQ(engine.OutputFileCount, 2);
+  EXPECT_EQ(engine.OutputFiles[0], engine.OutputFiles[1]);
+  const TMediaInfo a = ProbeMedia(test::Fixture("sample.mpg"));
+  const TMediaInfo b = ProbeMedia(test::Fixture("ntsc_29_97.mpg"));
+  EXPECT_EQ(engine.RequestedDuration, a.Duration + b.Duration);
+  EXPECT_EQ(engine.AddOutputFile(Dir.File("second.mpg"), false), -1);
+  EXPECT_EQ(engine.LastError, "Cannot join more than one output file.");
+
+  const auto result = waiter.Run();
+  ASSERT_TRUE(result.Finished) << result.Message;
+  const TMediaInfo joined = ProbeMedia(out);
+  ASSERT_TRUE(joined.Opened);
+  EXPECT_EQ(joined.Packets.size(), a.Packets.size() + b.Packets.size());
+  // The second input's packets follow the first's, offset by the first's length.
+  const auto video = joined.PacketsOf(joined.StreamOfType(AVMEDIA_TYPE_VIDEO));
+  const auto firstPart = a.PacketsOf(a.StreamOfType(AVMEDIA_TYPE_VIDEO)).size();
+  ASSERT_GT(video.size(), firstPart);
+  const double secondStart = double(video[firstPart].Dts - video[0].Dts) / 1e6;
+  EXPECT_NEAR(secondStart, 2.0, 0.15);
+  for (std::size_t i = 1; i < video.size(); ++i)
+    EXPECT_GT(video[i].Dts, video[i - 1].Dts) << "packet " << i;
+}
+
+TEST_F(EngineJobs, TwoJobsRunSideBySide) {
+  TFFmpeg first(2), second(2);
+  TEndWaiter waitFirst(first), waitSecond(second);
+  ASSERT_TRUE(first.OpenInputFile(test::Fixture("long_5s.mpg")));
+  ASSERT_TRUE(second.OpenInputFile(test::Fixture("sample.mp4")));
+  CopyStreams(first);
+  CopyStreams(second);
+  ASSERT_EQ(first.AddOutputFile(Dir.File("one.mpg"), false), 1);
+  ASSERT_EQ(second.AddOutputFile(Dir.File("two.mp4"), false), 1);
+  first.Start(true)->Resume();
+  second.Start(true)->Resume();
+  ASSERT_TRUE(waitFirst.Wait(std::chrono::seconds(60)));
+  ASSERT_TRUE(waitSecond.Wait(std::chrono::seconds(60)));
+  EXPECT_TRUE(waitFirst.Result().Finished) << waitFirst.Result().Message;
+  EXPECT_TRUE(waitSecond.Result().Finished) << waitSecond.Result().Message;
+  EXPECT_EQ(ProbeMedia(Dir.File("one.mpg")).Packets.size(),
+            ProbeMedia(test::Fixture("long_5s.mpg")).Packets.size());
+  EXPECT_EQ(ProbeMedia(Dir.File("two.mp4")).Packets.size(),
+            ProbeMedia(test::Fixture("sample.mp4")).Packets.size());
+}
+
+TEST_F(EngineJobs, MetadataIsSetAndCopiedFromTheInput) {
+  const std::string titled = Dir.File("titled.mkv");
+  {
+    TFFmpeg engine(2);
+    TEndWaiter waiter(engine);
+    ASSERT_TRUE(engine.OpenInputFile(test::Fixture("sample.mp4")));
+    CopyStreams(engine);
+    engine.ParseOption("metadata", "title=Holiday 1998");
+    ASSERT_EQ(engine.AddOutputFile(titled, false), 1);
+    ASSERT_TRUE(waiter.Run().Finished);
+  }
+  EXPECT_EQ(ProbeMedia(titled).MetadataValue("title"), "Holiday 1998");
+
+  // Without a setting of its own, the output takes the input's global metadata.
+  const std::string copied = Dir.File("copied.mkv");
+  TFFmpeg engine(2);
+  TEndWaiter waiter(engine);
+  ASSERT_TRUE(engine.OpenInputFile(titled));
+  CopyStreams(engine);
+  engine.ParseOption("metadata", "artist=Tovamo");
+  ASSERT_EQ(engine.AddOutputFile(copied, false), 1);
+  ASSERT_TRUE(waiter.Run().Finished);
+  const TMediaInfo media = ProbeMedia(copied);
+  EXPECT_EQ(media.MetadataValue("title"), "Holiday 1998");
+  EXPECT_EQ(media.MetadataValue("artist"), "Tovamo");
+}
+
+TEST_F(EngineJobs, StreamMapsChooseTheSourceOfEachOutputStream) {
+  struct TCase {
+    const char* Name;
+    std::vector<const char*> Maps;
+    bool SecondAudio;  // add a second audio stream to the output
+    std::vector<int> Channels;  // of the output's audio streams, in order
+    const char* Error;
+  };
+  const std::vector<TCase> cases = {
+      {"automatic: the richest audio stream", {}, false, {2}, nullptr},
+      {"automatic: each audio stream once", {}, true, {2, 1}, nullptr},
+      {"mapped: the mono stream", {"0:0", "0:2"}, false, {1}, nullptr},
+      {"mapped: both, swapped", {"0:0", "0:2", "0:1"}, true, {1, 2}, nullptr},
+      {"a map too few", {"0:0"}, false, {}, "Number of stream maps must match number of output streams"},
+      {"a missing stream", {"0:0", "0:7"}, false, {}, "Could not find input stream #0.7"},
+      {"a type mismatch", {"0:1", "0:0"}, false, {},
+       "Codec type mismatch for mapping #0.1 (Audio) -> #0.0 (Video)"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TFFmpeg engine(2);
+    TEndWaiter waiter(engine);
+    ASSERT_TRUE(engine.OpenInputFile(test::Fixture("two_audio.mkv")));
+    for (const char* map : c.Maps) engine.ParseOption("map", map);
+    CopyStreams(engine);
+    const std::string out = Dir.File("mapped.mkv");
+    ASSERT_EQ(engine.AddOutputFile(out, false), 1) << engine.LastError;
+    if (c.SecondAudio) {
+      engine.ParseOption("acodec", "copy");
+      engine.ParseOption("newaudio", "");
+    }
+    const auto result = waiter.Run();
+    if (c.Error) {
+      EXPECT_FALSE(result.Finished);
+      EXPECT_EQ(result.Message, c.Error);
+      continue;
+    }
+    ASSERT_TRUE(result.Finished) << result.Message;
+    const TMediaInfo media = ProbeMedia(out);
+    std::vector<int> channels;
+    for (const auto& s : media.Streams)
+      if (s.Type == AVMEDIA_TYPE_AUDIO) channels.push_back(s.Channels);
+    EXPECT_EQ(channels, c.Channels);
+  }
+}
+
+// ---- Bad input ------------------------------------------------------------------------------
+
+TEST_F(EngineJobs, InputsThatCannotBeOpenedAreRefusedWithTheirName) {
+  struct TCase {
+    std::string File;
+    std::string Message;  // LastError starts with this
+  };
+  const std::string missing = Dir.File("missing.avi");
+  const std::vector<TCase> cases = {
+      {missing, missing + ": "},
+      {test::Fixture("empty.avi"), test::Fixture("empty.avi") + ": "},
+      {test::Fixture("random.avi"), test::Fixture("random.avi") + ": "},
+      {test::Fixture("text.avi"), test::Fixture("text.avi") + ": "},
+      {test::Fixture("damaged_index.mp4"),
+       test::Fixture("damaged_index.mp4") + ": could not find codec parameters"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.File);
+    const auto before = fs::exists(c.File) ? fs::file_size(c.File) : 0;
+    TFFmpeg engine(2);
+    engine.ParseOption("vcodec", "mpeg4");  // the open forgets the codec names it was given
+    EXPECT_FALSE(engine.OpenInputFile(c.File));
+    EXPECT_EQ(engine.LastError.rfind(c.Message, 0), 0u) << engine.LastError;
+    EXPECT_EQ(engine.InputFileCount, 0);
+    EXPECT_TRUE(engine.VideoCodecName.empty());
+    if (fs::exists(c.File)) EXPECT_EQ(fs::file_size(c.File), before) << "the input changed";
+    // The engine is usable for another attempt.
+    EXPECT_TRUE(engine.OpenInputFile(test::Fixture("sample.mpg"))) << engine.LastError;
+  }
+}
+
+TEST_F(EngineJobs, DamagedInputsConvertWhatCanBeRead) {
+  for (const char* name : {"truncated.mpg", "noise_middle.mpg"}) {
+    SCOPED_TRACE(name);
+    test::TLogCapture log;
+    TFFmpeg engine(2);
+    TEndWaiter waiter(engine);
+    ASSERT_TRUE(engine.OpenInputFile(test::Fixture(name))) << engine.LastError;
+    CopyStreams(engine);
+    const std::string out = Dir.File("rescued.mpg");
+    ASSERT_EQ(engine.AddOutputFile(out, false), 1);
+    const auto result = waiter.Run();
+    ASSERT_TRUE(result.Ended);
+    EXPECT_TRUE(result.Finished) << result.Message;
+    const TMediaInfo media = ProbeMedia(out);
+    ASSERT_TRUE(media.Opened);
+    EXPECT_GT(VideoSpanSeconds(media), 1.0);
+  }
+}
+
+TEST_F(EngineJobs, BadOutputsAreRefusedBeforeAnythingIsWritten) {
+  const std::string readOnly = Dir.File("read-only");
+  fs::create_directory(readOnly);
+  chmod(readOnly.c_str(), 0555);
+  const bool root = geteuid() == 0;  // root writes into a read-only folder regardless
+  const std::string input = Dir.File("my clip.mpg");
+  fs::copy_file(test::Fixture("sample.mpg"), input);
+  const auto inputSize = fs::file_size(input);
+
+  struct TCase {
+    std::string Output;
+    const char* Format;
+    std::string Message;
+  };
+  std::vector<TCase> cases = {
+      {Dir.File("no such folder/out.mpg"), nullptr,
+       ErrorText(Dir.File("no such folder/out.mpg"), AVERROR(ENOENT))},
+      {Dir.File("out.unknownext"), nullptr,
+       "Unable to find a suitable output format for '" + Dir.File("out.unknownext") + "'"},
+      {Dir.File("out.mpg"), "no_such_format",
+       "Requested output format 'no_such_format' is not a suitable output format"},
+      {input, nullptr,
+       "Output file '" + input + "' is the same file as input file #0; the input would be destroyed"},
+      {Dir.File("./my clip.mpg"), nullptr,
+       "Output file '" + Dir.File("./my clip.mpg") +
+           "' is the same file as input file #0; the input would be destroyed"},
+  };
+  if (!root)
+    cases.push_back({readOnly + "/out.mpg", nullptr,
+                     ErrorText(readOnly + "/out.mpg", AVERROR(EACCES))});
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Output);
+    TFFmpeg engine(2);
+    ASSERT_TRUE(engine.OpenInputFile(input));
+    if (c.Format) engine.ParseOption("f", c.Format);
+    EXPECT_EQ(engine.AddOutputFile(c.Output, false), -1);
+    EXPECT_EQ(engine.LastError, c.Message);
+    EXPECT_EQ(engine.OutputFileCount, 0);
+    EXPECT_EQ(engine.OutputFiles[0], nullptr);
+  }
+  EXPECT_EQ(fs::file_size(input), inputSize);
+  EXPECT_TRUE(ProbeMedia(input).Opened);
+  // Nothing was left behind in the folder: no empty outputs.
+  for (const auto& entry : fs::directory_iterator(Dir.Path()))
+    if (entry.is_regular_file()) EXPECT_GT(entry.file_size(), 0u) << entry.path();
+  chmod(readOnly.c_str(), 0755);
+}
+
+TEST_F(EngineJobs, AnUnknownForcedInputFormatRaisesAndTheEngineStaysUsable) {
+  TFFmpeg engine(2);
+  engine.ParseOption("f", "no_such_format");
+  EXPECT_EQ(test::RaisedMessage([&] { engine.OpenInputFile(test::Fixture("sample.mpg")); }),
+            "Unknown input format: \"no_such_format\"");
+  EXPECT_TRUE(engine.OpenInputFile(test::Fixture("sample.mpg")));
+}
+
+TEST_F(EngineJobs, AWriteErrorAtTheEndLeavesTheJobUnfinished) {
+  // Every write to /dev/full fails with "no space left", as on a full disk.
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  TFFmpeg engine(2);
+  TEndWaiter waiter(engine);
+  ASSERT_TRUE(engine.OpenInputFile(test::Fixture("sample.mpg")));
+  CopyStreams(engine);
+  engine.ParseOption("f", "mpeg");
+  ASSERT_EQ(engine.AddOutputFile("/dev/full", false), 1) << engine.LastError;
+  const auto result = waiter.Run();
+  ASSERT_TRUE(result.Ended);
+  EXPECT_FALSE(result.Finished);
+  EXPECT_TRUE(result.Error);
+  EXPECT_NE(result.Message.find("No space left on device"), std::string::npos) << result.Message;
+}
+
+TEST_F(EngineJobs, NamesThatFFmpegWouldMisreadOpenAndWrite) {
+  for (const char* name : {"clip with spaces.mpg", "it's \"quoted\".mpg", "-leading dash.mpg",
+                           "colon:in name.mpg", "Ünïcödé 映画.mpg"}) {
+    SCOPED_TRACE(name);
+    const std::string input = Dir.File(name);
+    fs::copy_file(test::Fixture("sample.mpg"), input, fs::copy_options::overwrite_existing);
+    const std::string output = Dir.File(std::string("out ") + name);
+    TFFmpeg engine(2);
+    TEndWaiter waiter(engine);
+    ASSERT_TRUE(engine.OpenInputFile(input)) << engine.LastError;
+    CopyStreams(engine);
+    ASSERT_EQ(engine.AddOutputFile(output, false), 1) << engine.LastError;
+    ASSERT_TRUE(waiter.Run().Finished);
+    EXPECT_EQ(ProbeMedia(output).Packets.size(), ProbeMedia(input).Packets.size());
+  }
+}
+
+}  // namespace
+}  // namespace tovamo
