@@ -163,7 +163,7 @@ TEST_F(EngineJobs, StreamMapsChooseTheSourceOfEachOutputStream) {
   struct TCase {
     const char* Name;
     std::vector<const char*> Maps;
-    bool SecondAudio;  // add a second audio stream to the output
+    bool SecondAudio;           // add a second audio stream to the output
     std::vector<int> Channels;  // of the output's audio streams, in order
     const char* Error;
   };
@@ -172,9 +172,16 @@ TEST_F(EngineJobs, StreamMapsChooseTheSourceOfEachOutputStream) {
       {"automatic: each audio stream once", {}, true, {2, 1}, nullptr},
       {"mapped: the mono stream", {"0:0", "0:2"}, false, {1}, nullptr},
       {"mapped: both, swapped", {"0:0", "0:2", "0:1"}, true, {1, 2}, nullptr},
-      {"a map too few", {"0:0"}, false, {}, "Number of stream maps must match number of output streams"},
+      {"a map too few",
+       {"0:0"},
+       false,
+       {},
+       "Number of stream maps must match number of output streams"},
       {"a missing stream", {"0:0", "0:7"}, false, {}, "Could not find input stream #0.7"},
-      {"a type mismatch", {"0:1", "0:0"}, false, {},
+      {"a type mismatch",
+       {"0:1", "0:0"},
+       false,
+       {},
        "Codec type mismatch for mapping #0.1 (Audio) -> #0.0 (Video)"},
   };
   for (const TCase& c : cases) {
@@ -277,14 +284,15 @@ TEST_F(EngineJobs, BadOutputsAreRefusedBeforeAnythingIsWritten) {
       {Dir.File("out.mpg"), "no_such_format",
        "Requested output format 'no_such_format' is not a suitable output format"},
       {input, nullptr,
-       "Output file '" + input + "' is the same file as input file #0; the input would be destroyed"},
+       "Output file '" + input +
+           "' is the same file as input file #0; the input would be destroyed"},
       {Dir.File("./my clip.mpg"), nullptr,
        "Output file '" + Dir.File("./my clip.mpg") +
            "' is the same file as input file #0; the input would be destroyed"},
   };
   if (!root)
-    cases.push_back({readOnly + "/out.mpg", nullptr,
-                     ErrorText(readOnly + "/out.mpg", AVERROR(EACCES))});
+    cases.push_back(
+        {readOnly + "/out.mpg", nullptr, ErrorText(readOnly + "/out.mpg", AVERROR(EACCES))});
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Output);
     TFFmpeg engine(2);

@@ -105,7 +105,7 @@ void AddInput(TCustomFFmpeg& engine, const std::string& file) {
 // An output of `format` whose file is open for writing, holding `bytes` once closed. It has
 // no streams: it is for the clean-up and the refusals, not for a run.
 void AddRawOutput(TCustomFFmpeg& engine, const std::string& path, const std::string& bytes = {},
-               const char* format = "mpeg") {
+                  const char* format = "mpeg") {
   AVFormatContext* ctx = nullptr;
   ASSERT_GE(ff::avformat_alloc_output_context2(&ctx, nullptr, format, path.c_str()), 0);
   if (!(ctx->oformat->flags & AVFMT_NOFILE)) {
