@@ -118,8 +118,9 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
             ErrorText(InputFileNames[file].empty() ? std::string(input->url) : InputFileNames[file],
                       ret) +
                 " (the rest of the file cannot be read)");
-      } else if (duration != AV_NOPTS_VALUE && reached != AV_NOPTS_VALUE &&
-                 reached < duration - std::max<std::int64_t>(AV_TIME_BASE, duration / 10)) {
+      } else if (run.LastPacketCut[file] ||
+                 (duration != AV_NOPTS_VALUE && reached != AV_NOPTS_VALUE &&
+                  reached < duration - std::max<std::int64_t>(AV_TIME_BASE, duration / 10))) {
         LogFmt(
             llWarning, "%s: the file ended early, at %s of %s",
             (InputFileNames[file].empty() ? std::string(input->url) : InputFileNames[file]).c_str(),
@@ -134,6 +135,8 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
     }
     std::fill(run.NoPacket.begin(), run.NoPacket.end(), false);
     run.NoPacketCount = 0;
+    // The demuxer marks a packet that the end of the file cut short.
+    run.LastPacketCut[file] = packet->flags & AV_PKT_FLAG_CORRUPT;
     if (PacketDump)
       ff::av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, packet, HexDump,
                            input->streams[packet->stream_index]);

@@ -25,6 +25,7 @@ struct TTranscodeRun {
   // Furthest end time (microseconds, after offsets) read per input file, to tell a file
   // that ends before its stated duration.
   std::vector<std::int64_t> FurthestTime;
+  std::vector<bool> LastPacketCut;  // per input file: the last packet read was cut short
   bool ShowedSubtitlePtsWarning = false;
 };
 

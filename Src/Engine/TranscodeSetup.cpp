@@ -55,6 +55,7 @@ void TCustomFFmpeg::SetupTranscode(TTranscodeRun& run) {
   const int outputs = OutputFileCount;
   run.NoPacket.assign(inputs, false);
   run.FurthestTime.assign(inputs, AV_NOPTS_VALUE);
+  run.LastPacketCut.assign(inputs, false);
   run.Packet = ff::av_packet_alloc();
   run.OutPacket = ff::av_packet_alloc();
   if (!run.Packet || !run.OutPacket) throw FFmpegException("av_packet_alloc failed");
