@@ -1,0 +1,94 @@
+#include "Core/CommandLine.h"
+
+#include <QProcess>
+
+#include "Core/PlayerText.h"
+
+namespace tovamo::player {
+
+namespace {
+
+class TBuilder {
+ public:
+  explicit TBuilder(const QString& AProgram) {
+    Line.Program = AProgram;
+    Line.Text = QuoteIfSpaced(AProgram);
+  }
+
+  // A fragment of separate arguments, each shown through QuoteIfSpaced.
+  void Add(const QStringList& AArguments) {
+    for (const QString& arg : AArguments) Line.Text += QLatin1Char(' ') + QuoteIfSpaced(arg);
+    Line.Arguments += AArguments;
+  }
+
+  // A fragment shown as the given text, passed as the given arguments.
+  void Add(const QString& AText, const QStringList& AArguments) {
+    Line.Text += QLatin1Char(' ') + AText;
+    Line.Arguments += AArguments;
+  }
+
+  TPlayerCommandLine Line;
+};
+
+}  // namespace
+
+TPlayerCommandLine BuildCommandLine(const TCommandLineInput& AInput) {
+  const TPlayerSettings& s = AInput.Settings;
+  TBuilder b(AInput.Program);
+
+  b.Add({"-slave", "-identify"});
+  b.Add({"-wid", QString::number(AInput.WindowId)});
+  b.Add({"-colorkey", "0x101010"});
+  b.Add({"-nokeepaspect", "-framedrop", "-autosync", "100", "-vf", "screenshot"});
+  if (!AInput.FontFile.isEmpty()) b.Add({"-font", AInput.FontFile});
+
+  if (s.ReIndex) b.Add({"-idx"});
+  if (s.SoftVol) b.Add({"-softvol", "-softvol-max", "1000"});
+  // PriorityBoost has no MPlayer option on Linux ("-priority" is Windows only).
+  if (AInput.VistaMode) b.Add({"-vo", "gl"});
+
+  switch (s.AudioOut) {
+    case 0:
+      b.Add({"-nosound"});
+      break;
+    case 1:
+      b.Add({"-ao", "null"});
+      break;
+    case 2:
+      b.Add({"-ao", "pulse"});
+      break;
+    case 3:
+      b.Add({"-ao", QStringLiteral("alsa:device=hw=%1").arg(s.AudioDev)});
+      break;
+    default:
+      break;
+  }
+  if (AInput.AudioTrack >= 0 && s.AudioOut > 0) b.Add({"-aid", QString::number(AInput.AudioTrack)});
+  if (AInput.SubtitleTrack >= 0) b.Add({"-sid", QString::number(AInput.SubtitleTrack)});
+
+  switch (s.Aspect) {
+    case 1:
+      b.Add({"-aspect", "4:3"});
+      break;
+    case 2:
+      b.Add({"-aspect", "16:9"});
+      break;
+    case 3:
+      b.Add({"-aspect", "2.35"});
+      break;
+    default:
+      break;
+  }
+  if (s.Postproc == 1) b.Add({"-autoq", "10", "-vf-add", "pp"});
+  if (s.Postproc == 2) b.Add({"-vf-add", "pp=hb/vb/dr"});
+  if (s.Deinterlace == 1) b.Add({"-vf-add", "lavcdeint"});
+  if (s.Deinterlace == 2) b.Add({"-vf-add", "kerndeint"});
+
+  // The extra text is the user's own command-line text: split as a shell would, no shell.
+  if (!s.Params.isEmpty()) b.Add(s.Params, QProcess::splitCommand(s.Params));
+
+  b.Add(AInput.Media.Text(), AInput.Media.Arguments());
+  return b.Line;
+}
+
+}  // namespace tovamo::player
