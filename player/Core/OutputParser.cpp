@@ -182,10 +182,10 @@ void TPlayerCore::ProcessOutputLine(const QString& ARawLine) {
 }
 
 // The handlers, in order; true when one of them took the line.
-bool TPlayerCore::HandleLine(const QString& line) {
+bool TPlayerCore::HandleLine(const QString& ALine) {
   int width = 0;
   int height = 0;
-  if (ParseVideoSize(line, width, height)) {
+  if (ParseVideoSize(ALine, width, height)) {
     VideoWidth = width;
     VideoHeight = height;
     Window.ApplyVideoSize();
@@ -193,15 +193,15 @@ bool TPlayerCore::HandleLine(const QString& line) {
     Window.UpdateStatusText();
     return true;
   }
-  if (line == QLatin1String("Audio: no sound")) {
+  if (ALine == QLatin1String("Audio: no sound")) {
     HasAudio = false;
     return true;
   }
-  if (line == QLatin1String("Video: no video")) {
+  if (ALine == QLatin1String("Video: no video")) {
     HasVideo = false;
     return true;
   }
-  if (line == QLatin1String("Starting playback...")) {
+  if (ALine == QLatin1String("Starting playback...")) {
     Window.ShowMediaLayout();
     if (!HasVideo) {
       PlayerState = TPlayerState::Playing;
@@ -209,43 +209,43 @@ bool TPlayerCore::HandleLine(const QString& line) {
     }
     return true;
   }
-  if (line.startsWith(QLatin1String("ID_AUDIO_ID="))) {
-    if (const auto id = IntegerInRange(Chars(line, 13, 9), 0, 8190)) {
+  if (ALine.startsWith(QLatin1String("ID_AUDIO_ID="))) {
+    if (const auto id = IntegerInRange(Chars(ALine, 13, 9), 0, 8190)) {
       AddTrackItem(TTrackKind::Audio, *id, AudioTrack);
       return true;
     }
   }
   int id = 0;
   QString language;
-  if (line.startsWith(QLatin1String("ID_AID_")) && ParseTrackLanguage(line, id, language)) {
+  if (ALine.startsWith(QLatin1String("ID_AID_")) && ParseTrackLanguage(ALine, id, language)) {
     SetTrackLanguage(TTrackKind::Audio, id, language);
     return true;
   }
-  if (line.startsWith(QLatin1String("ID_SUBTITLE_ID="))) {
-    if (const auto sid = IntegerInRange(Chars(line, 16, 9), 0, 255)) {
+  if (ALine.startsWith(QLatin1String("ID_SUBTITLE_ID="))) {
+    if (const auto sid = IntegerInRange(Chars(ALine, 16, 9), 0, 255)) {
       AddTrackItem(TTrackKind::Subtitle, *sid, SubtitleTrack);
       return true;
     }
   }
-  if (line.startsWith(QLatin1String("ID_SID_")) && ParseTrackLanguage(line, id, language)) {
+  if (ALine.startsWith(QLatin1String("ID_SID_")) && ParseTrackLanguage(ALine, id, language)) {
     SetTrackLanguage(TTrackKind::Subtitle, id, language);
     return true;
   }
-  if (line.startsWith(QLatin1String("ID_LENGTH="))) {
+  if (ALine.startsWith(QLatin1String("ID_LENGTH="))) {
     // Lengths beyond any real media (a broken file) are not shown.
-    if (const auto length = ParseReal(Chars(line, 11, 10)); length && std::abs(*length) < 1e12)
+    if (const auto length = ParseReal(Chars(ALine, 11, 10)); length && std::abs(*length) < 1e12)
       DurationText = FormatSeconds(std::int64_t(std::nearbyint(*length)));
     return true;
   }
   static const QLatin1String kFormatDetected(" file format detected.");
-  if (line.size() >= 22 && line.endsWith(kFormatDetected)) {
-    MediaInfo.FileFormat = line.left(line.size() - kFormatDetected.size());
+  if (ALine.size() >= 22 && ALine.endsWith(kFormatDetected)) {
+    MediaInfo.FileFormat = ALine.left(ALine.size() - kFormatDetected.size());
     return true;
   }
-  if (line.startsWith(QLatin1String("Opening ")) && Chars(line, 13, 12) == u"o decoder: [" &&
-      line.indexOf(QLatin1String("] "), 24) >= 0) {
-    const QStringView kind = Chars(line, 9, 4);
-    const QString name = line.mid(line.indexOf(QLatin1String("] ")) + 2);
+  if (ALine.startsWith(QLatin1String("Opening ")) && Chars(ALine, 13, 12) == u"o decoder: [" &&
+      ALine.indexOf(QLatin1String("] "), 24) >= 0) {
+    const QStringView kind = Chars(ALine, 9, 4);
+    const QString name = ALine.mid(ALine.indexOf(QLatin1String("] ")) + 2);
     if (kind == u"vide") {
       MediaInfo.VideoDecoder = name;
       return true;
@@ -255,10 +255,10 @@ bool TPlayerCore::HandleLine(const QString& line) {
       return true;
     }
   }
-  if (line.startsWith(QLatin1String("Selected ")) && Chars(line, 14, 10) == u"o codec: [" &&
-      line.indexOf(QLatin1String(" ("), 23) >= 0) {
-    const QStringView kind = Chars(line, 10, 4);
-    QString name = line.mid(line.indexOf(QLatin1String(" (")) + 2);
+  if (ALine.startsWith(QLatin1String("Selected ")) && Chars(ALine, 14, 10) == u"o codec: [" &&
+      ALine.indexOf(QLatin1String(" ("), 23) >= 0) {
+    const QStringView kind = Chars(ALine, 10, 4);
+    QString name = ALine.mid(ALine.indexOf(QLatin1String(" (")) + 2);
     name.chop(1);
     if (kind == u"vide") {
       MediaInfo.VideoCodec = name;
@@ -269,14 +269,14 @@ bool TPlayerCore::HandleLine(const QString& line) {
       return true;
     }
   }
-  if (line.startsWith(QLatin1String("ICY Info: "))) {
+  if (ALine.startsWith(QLatin1String("ICY Info: "))) {
     static const QLatin1String kTitleStart("StreamTitle='");
-    const qsizetype start = line.indexOf(kTitleStart, 9);
+    const qsizetype start = ALine.indexOf(kTitleStart, 9);
     const qsizetype end =
-        start < 0 ? -1 : line.indexOf(QLatin1String("';"), start + kTitleStart.size());
+        start < 0 ? -1 : ALine.indexOf(QLatin1String("';"), start + kTitleStart.size());
     if (end >= 0) {
       const QString title =
-          line.sliced(start + kTitleStart.size(), end - start - kTitleStart.size());
+          ALine.sliced(start + kTitleStart.size(), end - start - kTitleStart.size());
       if (!title.isEmpty()) {
         SetStreamTitle(title);
         return true;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <memory>
@@ -478,6 +479,21 @@ TEST(PlayerProgram, LookupPrefersDcBesideTheProgramThenMPlayerOnPath) {
   QFile::remove(program.filePath("dc"));
   makeFile(program.filePath("dc"), true);
   EXPECT_EQ(FindPlayerProgram(program.path() + "/"), program.filePath("dc"));
+}
+
+// The OSD font comes from fontconfig as a TrueType file, or is left to MPlayer; a machine
+// without fontconfig's matcher gets no font and no wait.
+TEST(PlayerProgram, FontIsATrueTypeFileOrNothing) {
+  const QString font = FindPlayerFont();
+  if (!font.isEmpty()) {
+    EXPECT_TRUE(QFileInfo(font).isFile()) << font.toStdString();
+    EXPECT_TRUE(font.endsWith(".ttf", Qt::CaseInsensitive) ||
+                font.endsWith(".ttc", Qt::CaseInsensitive))
+        << font.toStdString();
+  }
+  QTemporaryDir empty;
+  const test::TEnvironmentGuard path("PATH", empty.path().toLocal8Bit());
+  EXPECT_EQ(FindPlayerFont(), "");
 }
 
 }  // namespace
