@@ -11,7 +11,7 @@ packages=(
   libavfilter-dev libavdevice-dev
   libsqlite3-dev
   # Windows, and the preview player with what its tests need to give it a real window.
-  qt6-base-dev mplayer xvfb xauth
+  qt6-base-dev libx11-dev fontconfig mplayer xvfb xauth
   # A comma-decimal locale, for the tests that prove option numbers ignore the locale.
   locales
 )
