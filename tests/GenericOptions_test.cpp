@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "Engine/FFmpeg.h"
@@ -14,8 +16,10 @@
 #include "Services/FFBindings.h"
 #include "Services/FFLoad.h"
 #include "Services/FFLog.h"
+#include "Services/Text.h"
 #include "support/TestSupport.h"
 #include "support/LogCapture.h"
+#include "support/TestLocale.h"
 
 namespace tovamo {
 namespace {
@@ -33,6 +37,7 @@ std::int64_t GetInt(void* obj, const char* name) {
 
 std::string GetText(void* obj, const char* name) {
   std::uint8_t* text = nullptr;
+  TCNumericLocale numbers;  // the library prints numbers with snprintf
   EXPECT_GE(ff::av_opt_get(obj, name, 0, &text), 0) << name;
   std::string s = text ? reinterpret_cast<const char*>(text) : "";
   ff::av_free(text);
@@ -162,6 +167,31 @@ TEST_F(GenericOptionTest, IntegerRendering) {
   EXPECT_EQ(Defaults(AVMEDIA_TYPE_VIDEO)->bit_rate, 5000000000LL);
   ASSERT_TRUE(Engine->SetGenericOptionInt("strict", -2));
   EXPECT_EQ(Defaults(AVMEDIA_TYPE_VIDEO)->strict_std_compliance, -2);
+}
+
+// Numbers in option values are read, and copied into the contexts, the same in every locale.
+TEST_F(GenericOptionTest, DecimalValuesReachTheContexts) {
+  const struct {
+    const char* Name;
+    const char* Value;
+    float AVCodecContext::*Field;
+    float Expected;
+  } cases[] = {
+      {"qcomp", "0.6", &AVCodecContext::qcompress, 0.6f},
+      {"i_qfactor", "0.71", &AVCodecContext::i_quant_factor, 0.71f},
+      {"b_qfactor", "1.25", &AVCodecContext::b_quant_factor, 1.25f},
+      {"qblur", "2.5e-1", &AVCodecContext::qblur, 0.25f},
+  };
+  for (const auto& c : cases) ASSERT_TRUE(Engine->SetGenericOption(c.Name, c.Value)) << c.Name;
+  TCodecContext applied(nullptr);
+  Engine->ApplyGenericOptions(applied.Ctx, Defaults(AVMEDIA_TYPE_VIDEO),
+                              AV_OPT_FLAG_VIDEO_PARAM | AV_OPT_FLAG_ENCODING_PARAM, nullptr);
+  for (const auto& c : cases) {
+    EXPECT_EQ(Defaults(AVMEDIA_TYPE_VIDEO)->*c.Field, c.Expected) << c.Name;
+    EXPECT_EQ(applied.Ctx->*c.Field, c.Expected) << c.Name;
+  }
+  // A decimal comma is no number in any locale.
+  EXPECT_FALSE(Engine->SetGenericOption("qcomp", "0,6"));
 }
 
 TEST_F(GenericOptionTest, ApplyCopiesOnlyOptionsOfTheGivenFlags) {

@@ -3,11 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <string>
 
 #include "Services/Exceptions.h"
+#include "support/TestLocale.h"
 
 namespace tovamo {
 namespace {
@@ -90,6 +93,41 @@ TEST(OptionNumbers, Float) {
   for (const auto& c : cases) Check<double>(StrToFloat, c.Text, c.Value);
 }
 
+// Signs, exponents and the edges of double precision; run under a comma-decimal locale too.
+TEST(OptionNumbers, FloatNotation) {
+  const struct {
+    const char* Text;
+    std::optional<double> Value;
+  } cases[] = {
+      {"+0.5", 0.5},   {"-0.5", -0.5},     {"5.", 5.0},
+      {"1E+2", 100.0}, {"1e-300", 1e-300}, {"1.7e308", 1.7e308},
+      {"+-1", {}},     {"-+1", {}},        {"+", {}},
+      {"-", {}},       {".", {}},          {"e5", {}},
+      {"1e-400", {}},  {"0.5 0.5", {}},    {"\t2.5\t", 2.5},
+  };
+  for (const auto& c : cases) Check<double>(StrToFloat, c.Text, c.Value);
+}
+
+// A single-precision setting takes what it can hold: beyond its range is no number, and a
+// value too small for it comes back as 0 for the caller's own range check.
+TEST(OptionNumbers, Single) {
+  const struct {
+    const char* Text;
+    std::optional<float> Value;
+  } cases[] = {
+      {"0.7", 0.7f}, {"-2.5", -2.5f},  {"3.4e38", 3.4e38f}, {"-3.4e38", -3.4e38f}, {"1e39", {}},
+      {"-1e39", {}}, {"1e-300", 0.0f}, {"1,5", {}},         {"1e999", {}},         {"", {}},
+  };
+  for (const auto& c : cases) Check<float>(StrToSingle, c.Text, c.Value);
+
+  float f = 9;
+  for (double bad : {std::numeric_limits<double>::infinity(), std::nan(""), 1e39, -1e39})
+    EXPECT_FALSE(ToSingle(bad, f)) << bad;
+  EXPECT_EQ(f, 9.0f);
+  EXPECT_TRUE(ToSingle(0.25, f));
+  EXPECT_EQ(f, 0.25f);
+}
+
 TEST(OptionNumbers, TryFormsDoNotRaise) {
   int i = 99;
   EXPECT_FALSE(TryStrToInt("x", i));
@@ -102,6 +140,9 @@ TEST(OptionNumbers, TryFormsDoNotRaise) {
   EXPECT_FALSE(TryStrToFloat("1,5", d));
   EXPECT_TRUE(TryStrToFloat("1.5", d));
   EXPECT_EQ(d, 1.5);
+  float f = 7;
+  EXPECT_FALSE(TryStrToSingle("1e39", f));
+  EXPECT_EQ(f, 7.0f);
 }
 
 }  // namespace

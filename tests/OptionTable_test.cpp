@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <climits>
 #include <cstdio>
 #include <functional>
@@ -20,6 +21,7 @@
 #include "Services/FFLog.h"
 #include "support/TestSupport.h"
 #include "support/LogCapture.h"
+#include "support/TestLocale.h"
 
 namespace tovamo {
 namespace {
@@ -43,9 +45,10 @@ std::string Render(std::uint32_t v) {
   return std::to_string(v);
 }
 std::string Render(float v) {
+  // Six significant digits, written the same in every locale.
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%.6g", double(v));
-  return buf;
+  const auto end = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 6).ptr;
+  return std::string(buf, end);
 }
 std::string Render(const std::string& v) {
   return "'" + v + "'";

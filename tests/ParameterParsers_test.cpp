@@ -17,6 +17,7 @@
 #include "Services/ProgramDir.h"
 #include "support/TestSupport.h"
 #include "support/LogCapture.h"
+#include "support/TestLocale.h"
 
 namespace tovamo {
 namespace {
@@ -43,7 +44,8 @@ TEST_F(ParameterParsers, AspectRatioAcceptsRatiosAndNumbers) {
     const char* Text;
     float Ratio;
   } cases[] = {
-      {"16:9", 1.7778f}, {"4:3", 1.3333f}, {"-4:3", -1.3333f}, {"1.5", 1.5f}, {"2.35", 2.35f},
+      {"16:9", 1.7778f}, {"4:3", 1.3333f},    {"-4:3", -1.3333f}, {"1.5", 1.5f},
+      {"2.35", 2.35f},   {"1.7777", 1.7777f}, {"3e38", 3e38f},
   };
   for (const auto& c : cases) {
     Engine.FrameAspectRatio = 0;
@@ -69,8 +71,8 @@ TEST_F(ParameterParsers, FrameRateTakesFractionsNumbersAndAbbreviations) {
     const char* Text;
     int Num, Den;
   } cases[] = {
-      {"ntsc", 30000, 1001},       {"pal", 25, 1},  {"25", 25, 1},
-      {"30000/1001", 30000, 1001}, {"film", 24, 1},
+      {"ntsc", 30000, 1001}, {"pal", 25, 1},       {"25", 25, 1},   {"30000/1001", 30000, 1001},
+      {"film", 24, 1},       {"29.97", 2997, 100}, {"12.5", 25, 2},
   };
   for (const auto& c : cases) {
     Engine.OptFrameRate("r", c.Text);
@@ -81,7 +83,7 @@ TEST_F(ParameterParsers, FrameRateTakesFractionsNumbersAndAbbreviations) {
 
 TEST_F(ParameterParsers, BadFrameRateRaisesAndKeepsTheRate) {
   Engine.OptFrameRate("r", "25");
-  for (const char* text : {"bogus", "-25", "25/0x"}) {
+  for (const char* text : {"bogus", "-25", "25/0x", "1e39", "29,97"}) {
     EXPECT_EQ(RaisedMessage([&] { Engine.OptFrameRate("r", text); }), "Incorrect frame rate")
         << text;
     EXPECT_EQ(Engine.FrameRate.num, 25);
@@ -207,6 +209,8 @@ TEST_F(ParameterParsers, TimestampScaleGoesToTheNextInputsStream) {
   EXPECT_EQ(Engine.InputTsScales[2], (std::vector<double>{0, 0.5, 0, 2}));
   Engine.OptInputTsScale("itsscale", "0:1.25");  // an earlier stream keeps the array's size
   EXPECT_EQ(Engine.InputTsScales[2], (std::vector<double>{1.25, 0.5, 0, 2}));
+  Engine.OptInputTsScale("itsscale", "0:0.5");
+  EXPECT_EQ(Engine.InputTsScales[2], (std::vector<double>{0.5, 0.5, 0, 2}));
   EXPECT_TRUE(Engine.InputTsScales[0].empty());
   EXPECT_TRUE(Engine.InputTsScales[1].empty());
 }
@@ -217,8 +221,12 @@ TEST_F(ParameterParsers, TimestampScaleIndexOutsideTheStreamsRaises) {
               "stream index over MAX_STREAMS(20)")
         << text;
   }
-  EXPECT_EQ(RaisedMessage([&] { Engine.OptInputTsScale("itsscale", "1:nan"); }),
-            "Invalid timestamp scale 1:nan");
+  // The scale is the whole rest of the text, a positive decimal number.
+  for (const char* text :
+       {"1:nan", "1:inf", "1:abc", "1:", "1:0", "1:-2", "1:0.5x", "1:0,5", "1:1e999", "1:0x10"}) {
+    EXPECT_EQ(RaisedMessage([&] { Engine.OptInputTsScale("itsscale", text); }),
+              std::string("Invalid timestamp scale ") + text);
+  }
   EXPECT_TRUE(Engine.InputTsScales[0].empty());
   Engine.InputFileCount = Engine.MaxFiles;  // no slot left for another input
   EXPECT_EQ(RaisedMessage([&] { Engine.OptInputTsScale("itsscale", "1:2"); }),

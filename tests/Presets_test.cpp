@@ -17,6 +17,7 @@
 #include "Services/FFLog.h"
 #include "support/TestSupport.h"
 #include "support/LogCapture.h"
+#include "support/TestLocale.h"
 
 namespace tovamo {
 namespace {
@@ -351,6 +352,21 @@ TEST_F(PresetTest, CodecKeysSetTheCodecs) {
   EXPECT_EQ(Engine->VideoCodecName, "mpeg2video");
   EXPECT_EQ(Engine->AudioCodecName, "mp2");
   EXPECT_TRUE(Engine->OptionContexts.OptionNames.empty());
+}
+
+// Every built-in preset applies, with the decimal values of the long ones ("i_qfactor=0.71",
+// "qcomp=0.6") read the same in every locale.
+TEST_F(PresetTest, EveryBuiltinPresetApplies) {
+  for (const char* name : kPresetNames) {
+    TFFmpeg engine(1);
+    ASSERT_NO_THROW(engine.ApplyPreset("vpre", name)) << name;
+    const std::string& content = FindBuiltinPreset(name)->Content;
+    if (content.find("i_qfactor=0.71\n") == std::string::npos) continue;
+    EXPECT_NE(content.find("qcomp=0.6\n"), std::string::npos) << name;
+    const AVCodecContext* video = engine.OptionContexts.CodecDefaults[AVMEDIA_TYPE_VIDEO];
+    EXPECT_EQ(video->i_quant_factor, 0.71f) << name;
+    EXPECT_EQ(video->qcompress, 0.6f) << name;
+  }
 }
 
 // Every built-in preset, applied with translation, configures a libx264 encoder that opens.

@@ -12,6 +12,7 @@
 #include "Services/FFLog.h"
 #include "support/TestSupport.h"
 #include "support/LogCapture.h"
+#include "support/TestLocale.h"
 
 namespace tovamo {
 namespace {

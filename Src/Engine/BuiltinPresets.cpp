@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "Services/FFBindings.h"
+#include "Services/Text.h"
 
 namespace tovamo {
 namespace {
@@ -94,17 +95,6 @@ std::string MakeContent(const TPresetRow& row) {
   for (int i = 0; i < kKeyCount; ++i)
     if (values[i]) content += std::string(kKeys[i]) + "=" + values[i] + "\n";
   return content;
-}
-
-bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = char(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = char(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 // ---- The translation ----------------------------------------------------------------

@@ -1,23 +1,14 @@
 // ParseOption over the option table, the option-text parser and the handlers of the
 // vocabulary that need no structured parsing.
-#include <cfloat>
-#include <cmath>
 #include <string_view>
 
 #include "Engine/FFmpeg.h"
 #include "Engine/OptionNumbers.h"
 #include "Engine/OptionTable.h"
+#include "Services/Text.h"
 
 namespace tovamo {
 namespace {
-
-float StrToSingle(const std::string& text) {
-  const double v = StrToFloat(text);
-  // A value beyond single precision would silently become infinity.
-  if (std::fabs(v) > double(FLT_MAX))
-    throw EConvertError("'" + text + "' is not a valid floating point value");
-  return float(v);
-}
 
 // Lines the owner applies per output stream itself.
 bool SkippedInOptionText(std::string_view name) {

@@ -6,6 +6,7 @@
 
 #include "Engine/FFmpeg.h"
 #include "Engine/OptionTable.h"
+#include "Services/Text.h"
 #include "Services/FFBindings.h"
 
 namespace tovamo {
@@ -51,6 +52,7 @@ int SetOn(void* obj, const std::string& name, const std::string& value, const AV
   const AVOption* o = ff::av_opt_find(obj, name.c_str(), nullptr, 0, 0);
   if (!o) return AVERROR_OPTION_NOT_FOUND;
   found = o;
+  TCNumericLocale numbers;  // the library reads "0.71" with strtod
   return ff::av_opt_set(obj, name.c_str(), value.c_str(), 0);
 }
 
@@ -191,6 +193,9 @@ void TCustomFFmpeg::ApplyGenericOptions(void* context, void* defaultsContext, in
     if (f->oformat && f->oformat->priv_class && f->priv_data) privateContext = f->priv_data;
   }
 
+  // Values travel as text from the defaults to the context: the library prints and reads
+  // them, both the C way.
+  TCNumericLocale numbers;
   for (std::size_t i = 0; i < oc.OptionNames.size(); ++i) {
     const std::string& name = oc.OptionNames[i];
     const AVOption* o = ff::av_opt_find(defaultsContext, name.c_str(), nullptr, 0, 0);

@@ -1,10 +1,9 @@
 // Option handlers for index lists: stream maps, metadata maps, chapter maps, output stream
-// ids and per-stream timestamp scales. Numbers are read the way strtol reads them (decimal,
+// ids and per-stream timestamp scales. Indices are read the way strtol reads them (decimal,
 // "0x" hexadecimal or leading-zero octal, reading stops at the first character that does
 // not fit), and each entry is appended only once the whole value has been read.
 #include <cerrno>
 #include <climits>
-#include <cmath>
 #include <cstdlib>
 
 #include "Engine/FFmpeg.h"
@@ -116,6 +115,9 @@ void TCustomFFmpeg::OptStreamId(const std::string& name, const std::string& valu
   StreamIdMap[index] = id;
 }
 
+// "index:scale". The scale is the whole rest of the text, a decimal number read the same
+// way in every locale; a text that is no such number, or a scale that is not positive,
+// would turn every timestamp of the stream into garbage and is refused.
 void TCustomFFmpeg::OptInputTsScale(const std::string&, const std::string& value) {
   const char* p = value.c_str();
   char* end = nullptr;
@@ -123,12 +125,11 @@ void TCustomFFmpeg::OptInputTsScale(const std::string&, const std::string& value
   const long index = std::strtol(p, &end, 0);
   p = end;
   SkipOne(p);
-  const double scale = std::strtod(p, nullptr);
   if (index < 0 || index >= kMaxStreams)
     throw FFmpegException("stream index over MAX_STREAMS(" + std::to_string(kMaxStreams) + ")");
-  // strtod also reads "inf" and "nan", which would turn every timestamp of the stream into
-  // garbage.
-  if (!std::isfinite(scale)) throw FFmpegException("Invalid timestamp scale " + value);
+  double scale = 0;
+  if (!TryStrToFloat(p, scale) || !(scale > 0))
+    throw FFmpegException("Invalid timestamp scale " + value);
   if (InputFileCount < 0 || InputFileCount >= int(InputTsScales.size()))
     throw FFmpegException("Too many input files");
   std::vector<double>& scales = InputTsScales[InputFileCount];

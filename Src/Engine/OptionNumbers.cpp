@@ -1,10 +1,10 @@
 #include "Engine/OptionNumbers.h"
 
-#include <cerrno>
+#include <cfloat>
 #include <charconv>
 #include <climits>
 #include <cmath>
-#include <cstdlib>
+#include <string_view>
 
 #include "Services/Exceptions.h"
 
@@ -53,6 +53,10 @@ bool ParseInt64(const std::string& text, std::int64_t& value) {
   throw EConvertError("'" + text + "' is not a valid integer value");
 }
 
+[[noreturn]] void NotAFloat(const std::string& text) {
+  throw EConvertError("'" + text + "' is not a valid floating point value");
+}
+
 }  // namespace
 
 bool TryStrToInt64(const std::string& text, std::int64_t& value) {
@@ -76,16 +80,30 @@ bool TryStrToFloat(const std::string& text, double& value) {
   std::size_t b = 0, e = text.size();
   while (b < e && IsBlank(text[b])) ++b;
   while (e > b && IsBlank(text[e - 1])) --e;
-  if (b == e) return false;
-  const std::string core = text.substr(b, e - b);
   // Only plain decimal notation: no hexadecimal floats, infinities or NaNs.
-  if (core.find_first_not_of("+-0123456789.eE") != std::string::npos) return false;
-  char* end = nullptr;
-  errno = 0;
-  const double v = std::strtod(core.c_str(), &end);
-  if (end != core.c_str() + core.size() || errno == ERANGE || !std::isfinite(v)) return false;
+  const std::string_view core = std::string_view(text).substr(b, e - b);
+  if (core.empty() || core.find_first_not_of("+-0123456789.eE") != std::string_view::npos)
+    return false;
+  // from_chars reads the C notation in every locale; it takes a minus sign but no plus.
+  const char* first = core.data();
+  const char* last = first + core.size();
+  if (*first == '+' && ++first != last && (*first == '+' || *first == '-')) return false;
+  double v = 0;
+  const auto [end, ec] = std::from_chars(first, last, v, std::chars_format::general);
+  if (ec != std::errc() || end != last || !std::isfinite(v)) return false;
   value = v;
   return true;
+}
+
+bool ToSingle(double value, float& result) {
+  if (std::isnan(value) || std::fabs(value) > double(FLT_MAX)) return false;
+  result = float(value);
+  return true;
+}
+
+bool TryStrToSingle(const std::string& text, float& value) {
+  double v = 0;
+  return TryStrToFloat(text, v) && ToSingle(v, value);
 }
 
 int StrToInt(const std::string& text) {
@@ -102,8 +120,13 @@ std::int64_t StrToInt64(const std::string& text) {
 
 double StrToFloat(const std::string& text) {
   double v = 0;
-  if (!TryStrToFloat(text, v))
-    throw EConvertError("'" + text + "' is not a valid floating point value");
+  if (!TryStrToFloat(text, v)) NotAFloat(text);
+  return v;
+}
+
+float StrToSingle(const std::string& text) {
+  float v = 0;
+  if (!TryStrToSingle(text, v)) NotAFloat(text);
   return v;
 }
 

@@ -168,13 +168,6 @@ const TOptionRow* FindOptionRow(const std::string& name) {
   return nullptr;
 }
 
-std::string TrimText(const std::string& text) {
-  std::size_t b = 0, e = text.size();
-  while (b < e && static_cast<unsigned char>(text[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
-  return text.substr(b, e - b);
-}
-
 std::string NormalizeLineBreaks(const std::string& text) {
   std::string out;
   out.reserve(text.size());
@@ -186,13 +179,6 @@ std::string NormalizeLineBreaks(const std::string& text) {
       out += text[i];
     }
   }
-  return out;
-}
-
-std::string LowerCaseAscii(const std::string& text) {
-  std::string out = text;
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
   return out;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "Engine/FFmpeg.h"
+#include "Services/Text.h"  // TrimText and LowerCaseAscii, which option texts use
 
 namespace tovamo {
 
@@ -37,10 +38,7 @@ std::span<const TOptionRow> OptionTable();
 // The first row of that exact (case-sensitive) name, or nullptr.
 const TOptionRow* FindOptionRow(const std::string& name);
 
-// Blanks and control characters removed from both ends.
-std::string TrimText(const std::string& text);
 // CR LF, lone CR and lone LF all become LF.
 std::string NormalizeLineBreaks(const std::string& text);
-std::string LowerCaseAscii(const std::string& text);
 
 }  // namespace tovamo

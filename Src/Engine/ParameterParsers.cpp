@@ -3,31 +3,18 @@
 // The map, stream id and timestamp-scale handlers are in MapParsers.cpp, the time handlers
 // in TimeParsers.cpp. Every handler checks its whole value before it changes a setting, so
 // a rejected value leaves the engine as it was.
-#include <cctype>
 #include <ctime>
 
 #include "Engine/FFmpeg.h"
 #include "Engine/OptionNumbers.h"
 #include "Services/FFBindings.h"
 #include "Services/ProgramDir.h"
+#include "Services/Text.h"
 
 namespace tovamo {
 namespace {
 
 constexpr const char* kModule = "FFmpeg";
-
-std::string TrimRight(const char* text) {
-  std::string s(text);
-  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
-  return s;
-}
-
-std::string Trim(const std::string& text) {
-  std::size_t b = 0, e = text.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
-  return text.substr(b, e - b);
-}
 
 // Integer part of "a:b" for the aspect ratio: a text that is no number counts as 0.
 int IntOrZero(const std::string& text) {
@@ -40,8 +27,12 @@ int IntOrZero(const std::string& text) {
 void TCustomFFmpeg::OptFrameRate(const std::string&, const std::string& value) {
   if (value.empty()) return;
   AVRational rate{0, 0};
-  if (ff::av_parse_video_rate(&rate, value.c_str()) < 0)
-    throw FFmpegException("Incorrect frame rate");
+  int ret;
+  {
+    TCNumericLocale numbers;  // the library reads "29.97" with strtod
+    ret = ff::av_parse_video_rate(&rate, value.c_str());
+  }
+  if (ret < 0) throw FFmpegException("Incorrect frame rate");
   FrameRate = rate;
 }
 
@@ -74,11 +65,11 @@ void TCustomFFmpeg::OptFramePixFmt(const std::string&, const std::string& value)
     char line[128];
     // The header line comes first: the library writes it for "no format".
     ff::av_get_pix_fmt_string(line, sizeof line, AV_PIX_FMT_NONE);
-    Log(llInfo, TrimRight(line));
+    Log(llInfo, TrimText(line));
     for (const AVPixFmtDescriptor* desc = ff::av_pix_fmt_desc_next(nullptr); desc;
          desc = ff::av_pix_fmt_desc_next(desc)) {
       ff::av_get_pix_fmt_string(line, sizeof line, ff::av_pix_fmt_desc_get_id(desc));
-      Log(llInfo, TrimRight(line));
+      Log(llInfo, TrimText(line));
     }
     return;
   }
@@ -93,7 +84,7 @@ void TCustomFFmpeg::OptSampleFmt(const std::string&, const std::string& value) {
     // Index -1 gives the header line.
     for (int i = -1; i < AV_SAMPLE_FMT_NB; ++i) {
       ff::av_get_sample_fmt_string(line, sizeof line, AVSampleFormat(i));
-      Log(llInfo, TrimRight(line));
+      Log(llInfo, TrimText(line));
     }
     return;
   }
@@ -239,12 +230,12 @@ void TCustomFFmpeg::OptVideoHook(const std::string&, const std::string& value) {
 void TCustomFFmpeg::OptBitstreamFilter(const std::string& name, const std::string& value) {
   if (value.empty() || value[0] == '=') return;
   // Filter arguments after "=" are not used; only the name counts.
-  const std::string filterName = Trim(value.substr(0, value.find('=')));
+  const std::string filterName = TrimText(value.substr(0, value.find('=')));
   const AVBitStreamFilter* filter = ff::av_bsf_get_by_name(filterName.c_str());
   AVBSFContext* context = nullptr;
-  if (!filter) throw FFmpegException("Unknown bitstream filter " + Trim(value));
+  if (!filter) throw FFmpegException("Unknown bitstream filter " + TrimText(value));
   if (ff::av_bsf_alloc(filter, &context) < 0 || !context)
-    throw FFmpegException("Could not allocate bitstream filter " + Trim(value));
+    throw FFmpegException("Could not allocate bitstream filter " + TrimText(value));
   std::vector<AVBSFContext*>& chain = name.empty()     ? SubtitleBitstreamFilters
                                       : name[0] == 'v' ? VideoBitstreamFilters
                                       : name[0] == 'a' ? AudioBitstreamFilters

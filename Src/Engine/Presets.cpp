@@ -6,6 +6,7 @@
 #include "Engine/BuiltinPresets.h"
 #include "Engine/FFmpeg.h"
 #include "Engine/OptionTable.h"
+#include "Services/Text.h"
 #include "Services/FFBindings.h"
 
 namespace tovamo {

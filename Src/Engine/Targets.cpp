@@ -1,10 +1,10 @@
 // The target presets vcd, svcd, dvd, dv and dv50: each sets a whole group of options for
 // a norm (PAL, NTSC or FILM) that is given or detected from the frame rate and the inputs.
-#include <cctype>
 #include <cmath>
 
 #include "Engine/FFmpeg.h"
 #include "Services/FFBindings.h"
+#include "Services/Text.h"
 
 namespace tovamo {
 namespace {
@@ -21,17 +21,10 @@ TNorm NormOfRate(AVRational rate) {
   return TNorm::Unknown;
 }
 
-std::string Trim(const std::string& text) {
-  std::size_t b = 0, e = text.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
-  return text.substr(b, e - b);
-}
-
 }  // namespace
 
 void TCustomFFmpeg::OptTarget(const std::string&, const std::string& value) {
-  const std::string text = Trim(value);
+  const std::string text = TrimText(value);
   static const char* const kPrefixes[] = {"pal", "ntsc", "film"};
   for (const char* norm : kPrefixes) {
     const std::string prefix = std::string(norm) + "-";

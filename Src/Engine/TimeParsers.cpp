@@ -1,6 +1,7 @@
 // The time options: durations for "t", "ss" and "itsoffset", a date for "timestamp".
 #include "Engine/FFmpeg.h"
 #include "Services/FFBindings.h"
+#include "Services/Text.h"
 
 namespace tovamo {
 namespace {
@@ -22,9 +23,14 @@ void TCustomFFmpeg::OptTime(const std::string& name, const std::string& value) {
   Assert(isDate || name == "t" || name == "ss" || name == "itsoffset", "unknown time option",
          "FFmpeg");
   std::int64_t time = 0;
+  int ret;
+  {
+    TCNumericLocale numbers;
+    ret = ff::av_parse_time(&time, value.c_str(), isDate ? 0 : 1);
+  }
   // The library reports a text it cannot read by its result; the old "smallest value"
   // answer is treated the same way.
-  if (ff::av_parse_time(&time, value.c_str(), isDate ? 0 : 1) < 0 || time == AV_NOPTS_VALUE)
+  if (ret < 0 || time == AV_NOPTS_VALUE)
     throw FFmpegException("Invalid " + std::string(isDate ? "date" : "duration") +
                           " specification for " + name + ": " + value);
   if (name == "t")

@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <cctype>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
@@ -15,6 +14,7 @@
 #include "Services/FFBindings.h"
 #include "Services/FFLoadHooks.h"
 #include "Services/MainThread.h"
+#include "Services/Text.h"
 
 namespace tovamo {
 
@@ -300,14 +300,8 @@ void TFFLogger::SetLogLevelByName(const std::string& name) {
       {"quiet", AV_LOG_QUIET},     {"panic", AV_LOG_PANIC},     {"fatal", AV_LOG_FATAL},
       {"error", AV_LOG_ERROR},     {"warning", AV_LOG_WARNING}, {"info", AV_LOG_INFO},
       {"verbose", AV_LOG_VERBOSE}, {"debug", AV_LOG_DEBUG}};
-  auto sameText = [](std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-      if (std::tolower(static_cast<unsigned char>(a[i])) != b[i]) return false;
-    return true;
-  };
   for (const auto& [levelName, ffLevel] : kNames) {
-    if (sameText(name, levelName)) {
+    if (SameTextIgnoringCase(name, levelName)) {
       SetLogLevel(LogLevelFromFFmpeg(ffLevel));
       return;
     }
