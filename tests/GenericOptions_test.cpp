@@ -169,6 +169,62 @@ TEST_F(GenericOptionTest, IntegerRendering) {
   EXPECT_EQ(Defaults(AVMEDIA_TYPE_VIDEO)->strict_std_compliance, -2);
 }
 
+// "b", "maxrate", "minrate" and "bufsize" carry the audio flag too in today's libraries;
+// they are still the video stream's settings, whatever order the options come in.
+TEST_F(GenericOptionTest, RateOptionsBelongToVideo) {
+  const char* const kNames[] = {"b", "maxrate", "minrate", "bufsize"};
+  const struct {
+    std::vector<std::pair<const char*, const char*>> Options;
+    std::map<std::string, std::int64_t> Video, Audio;  // names not listed keep the default
+  } cases[] = {
+      {{{"ab", "128000"}, {"b", "1000000"}}, {{"b", 1000000}}, {{"b", 128000}}},
+      {{{"b", "1000000"}, {"ab", "128000"}}, {{"b", 1000000}}, {{"b", 128000}}},
+      {{{"maxrate", "1150000"}, {"minrate", "1150000"}, {"bufsize", "327680"}},
+       {{"maxrate", 1150000}, {"minrate", 1150000}, {"bufsize", 327680}},
+       {}},
+      {{{"vb", "900000"}, {"abufsize", "65536"}}, {{"b", 900000}}, {{"bufsize", 65536}}},
+  };
+  for (const auto& c : cases) {
+    TFFmpeg engine(1);
+    std::string trace;
+    for (const auto& [name, value] : c.Options) {
+      trace += std::string(name) + "=" + value + " ";
+      engine.ParseOption(name, value);
+    }
+    SCOPED_TRACE(trace);
+    TCodecContext fresh(nullptr);
+    for (const char* name : kNames) {
+      const auto expected = [&](const std::map<std::string, std::int64_t>& set) {
+        const auto it = set.find(name);
+        return it != set.end() ? it->second : GetInt(fresh.Ctx, name);
+      };
+      EXPECT_EQ(GetInt(engine.OptionContexts.CodecDefaults[AVMEDIA_TYPE_VIDEO], name),
+                expected(c.Video))
+          << "video " << name;
+      EXPECT_EQ(GetInt(engine.OptionContexts.CodecDefaults[AVMEDIA_TYPE_AUDIO], name),
+                expected(c.Audio))
+          << "audio " << name;
+    }
+  }
+}
+
+// The audio encoder of a job with a video bit rate given after the audio one opens with its
+// own rate.
+TEST_F(GenericOptionTest, AudioEncoderKeepsItsRateBesideAVideoRate) {
+  const AVCodec* mp2 = ff::avcodec_find_encoder_by_name("mp2");
+  ASSERT_NE(mp2, nullptr);
+  Engine->ParseOption("ab", "128000");
+  Engine->ParseOption("b", "1000000");
+  TCodecContext audio(mp2);
+  audio.Ctx->sample_rate = 44100;
+  audio.Ctx->sample_fmt = AV_SAMPLE_FMT_S16;
+  ff::av_channel_layout_default(&audio.Ctx->ch_layout, 2);
+  Engine->ApplyGenericOptions(audio.Ctx, Defaults(AVMEDIA_TYPE_AUDIO),
+                              AV_OPT_FLAG_AUDIO_PARAM | AV_OPT_FLAG_ENCODING_PARAM, mp2);
+  EXPECT_EQ(audio.Ctx->bit_rate, 128000);
+  EXPECT_EQ(ff::avcodec_open2(audio.Ctx, mp2, nullptr), 0);
+}
+
 // Numbers in option values are read, and copied into the contexts, the same in every locale.
 TEST_F(GenericOptionTest, DecimalValuesReachTheContexts) {
   const struct {

@@ -282,6 +282,9 @@ TEST_F(Targets, EachTargetSetsItsGenericValues) {
     EXPECT_EQ(get(video, "minrate"), g.MinRate);
     EXPECT_EQ(get(video, "bufsize"), g.BufSize);
     EXPECT_EQ(get(audio, "b"), g.AudioBitrate);
+    // The video's rate limits are no concern of the audio encoder (which would refuse them).
+    for (const char* name : {"maxrate", "minrate", "bufsize"})
+      EXPECT_EQ(get(audio, name), 0) << name;
     EXPECT_EQ(get(engine.OptionContexts.FormatDefaults, "packetsize"), g.PacketSize);
     const char* muxRate = RecordedValue(engine.OptionContexts, "muxrate");
     const char* scanOffset = RecordedValue(engine.OptionContexts, "scan_offset");

@@ -21,6 +21,13 @@ constexpr AVMediaType kMediaTypes[kMediaTypeCount] = {AVMEDIA_TYPE_VIDEO, AVMEDI
 constexpr int kSearchMasks[kMediaTypeCount] = {AV_OPT_FLAG_VIDEO_PARAM, AV_OPT_FLAG_AUDIO_PARAM, 0,
                                                AV_OPT_FLAG_SUBTITLE_PARAM, 0};
 
+// Rate options that today's libraries mark as audio options too. By these names they are
+// the video stream's settings, as they always were: the audio stream's bit rate is "ab",
+// and an audio encoder handed the video's rate limits refuses to open.
+bool VideoOnlyName(const std::string& name) {
+  return name == "b" || name == "maxrate" || name == "minrate" || name == "bufsize";
+}
+
 std::mutex& LastOptionErrorLock() {
   static std::mutex m;
   return m;
@@ -140,7 +147,9 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& name, const std::string&
 
   const AVOption* found = nullptr;
   int ret = 0;
+  const bool videoOnly = VideoOnlyName(name);
   for (int type = 0; type < kMediaTypeCount && ret >= 0; ++type) {
+    if (videoOnly && type == AVMEDIA_TYPE_AUDIO) continue;
     if (FindOption(oc.CodecDefaults[AVMEDIA_TYPE_VIDEO], name, kSearchMasks[type]))
       ret = SetOn(oc.CodecDefaults[type], name, value, found);
   }
