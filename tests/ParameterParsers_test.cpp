@@ -55,7 +55,9 @@ TEST_F(ParameterParsers, AspectRatioAcceptsRatiosAndNumbers) {
 }
 
 TEST_F(ParameterParsers, AspectRatioOfZeroIsRefusedAndKeepsTheSetting) {
-  for (const char* text : {"4:0", "0", "16:-9", "abc", "x:3", "0:5"}) {
+  // A number single precision cannot hold would be infinity, or 0, in the setting.
+  for (const char* text :
+       {"4:0", "0", "16:-9", "abc", "x:3", "0:5", "1e39", "-1e39", "1e-300", "1,5"}) {
     Engine.FrameAspectRatio = 1.25f;
     EXPECT_EQ(RaisedMessage([&] { Engine.OptFrameAspectRatio("aspect", text); }),
               "Incorrect aspect ratio specification.")
@@ -409,17 +411,24 @@ TEST_F(ParameterParsers, StreamIdOutsideItsSyntaxOrRangeRaises) {
 // ---- Numbers with ranges ----------------------------------------------------------------
 
 TEST_F(ParameterParsers, QscaleRange) {
-  for (const char* text : {"0.5", "255", "31"}) {
-    Engine.OptQscale("qscale", text);
-    EXPECT_EQ(Engine.VideoQscale, std::stof(text));
+  const struct {
+    const char* Text;
+    float Value;
+  } accepted[] = {{"0.5", 0.5f}, {"255", 255.0f}, {"1e-30", 1e-30f}, {"31", 31.0f}};
+  for (const auto& c : accepted) {
+    Engine.OptQscale("qscale", c.Text);
+    EXPECT_EQ(Engine.VideoQscale, c.Value) << c.Text;
   }
-  for (const char* text : {"0", "-1", "255.01"}) {
+  // Checked as kept: 1e-300 is 0 in single precision, which means "no fixed quality".
+  for (const char* text : {"0", "-1", "255.01", "1e-300", "-1e-300"}) {
     EXPECT_EQ(RaisedMessage([&] { Engine.OptQscale("qscale", text); }),
               "qscale must be > 0.0 and <= 255")
         << text;
   }
   EXPECT_EQ(Engine.VideoQscale, 31.0f);
-  EXPECT_THROW(Engine.OptQscale("qscale", "high"), EConvertError);
+  for (const char* text : {"high", "1e39", "2,5"})
+    EXPECT_THROW(Engine.OptQscale("qscale", text), EConvertError) << text;
+  EXPECT_EQ(Engine.VideoQscale, 31.0f);
 }
 
 TEST_F(ParameterParsers, PassIsOneOrTwo) {
@@ -580,7 +589,8 @@ TEST_F(ParameterParsers, DirectSettersIgnoreTheirUnsetValues) {
   Engine.SetVideoSyncMethod(2);
   EXPECT_EQ(Engine.VideoSyncMethod, 2);
 
-  for (double bad : {0.0, -1.0, std::nan("")}) {
+  // Each must stay positive and finite in the single-precision setting.
+  for (double bad : {0.0, -1.0, std::nan(""), 1e39, HUGE_VAL, 1e-300}) {
     Engine.SetMuxMaxDelay(bad);
     Engine.SetMuxPreload(bad);
   }

@@ -1,6 +1,7 @@
 // Setters the encoder component calls with values it already holds as numbers, instead of
 // going through option texts.
 #include "Engine/FFmpeg.h"
+#include "Engine/OptionNumbers.h"
 #include "Services/FFBindings.h"
 #include "Services/FormatConverter.h"
 
@@ -38,12 +39,15 @@ void TCustomFFmpeg::SetVideoSyncMethod(int method) {
   VideoSyncMethod = method;
 }
 
+// A value is taken only when it stays positive and finite in the single-precision setting.
 void TCustomFFmpeg::SetMuxMaxDelay(double seconds) {
-  if (seconds > 0) MuxMaxDelay = float(seconds);
+  float s = 0;
+  if (ToSingle(seconds, s) && s > 0) MuxMaxDelay = s;
 }
 
 void TCustomFFmpeg::SetMuxPreload(double seconds) {
-  if (seconds > 0) MuxPreload = float(seconds);
+  float s = 0;
+  if (ToSingle(seconds, s) && s > 0) MuxPreload = s;
 }
 
 void TCustomFFmpeg::SetConverterPixelFormat(int bits) {

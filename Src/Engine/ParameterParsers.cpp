@@ -45,19 +45,21 @@ void TCustomFFmpeg::OptFrameSize(const std::string&, const std::string& value) {
   FrameHeight = height;
 }
 
+// The ratio is checked as the setting holds it: a number beyond single precision would be
+// infinity there, and one too small for it would be 0 ("no aspect given").
 void TCustomFFmpeg::OptFrameAspectRatio(const std::string&, const std::string& value) {
   if (value.empty()) return;
-  double ratio = 0;
+  float ratio = 0;
   const std::size_t colon = value.find(':');
   if (colon != std::string::npos) {
     const int x = IntOrZero(value.substr(0, colon));
     const int y = IntOrZero(value.substr(colon + 1));
-    if (y > 0) ratio = double(x) / double(y);
-  } else if (!TryStrToFloat(value, ratio)) {
+    if (y > 0) ratio = float(double(x) / double(y));
+  } else if (!TryStrToSingle(value, ratio)) {
     ratio = 0;
   }
   if (ratio == 0) throw FFmpegException("Incorrect aspect ratio specification.");
-  FrameAspectRatio = float(ratio);
+  FrameAspectRatio = ratio;
 }
 
 void TCustomFFmpeg::OptFramePixFmt(const std::string&, const std::string& value) {
@@ -108,9 +110,11 @@ void TCustomFFmpeg::OptBitrate(const std::string& name, const std::string& value
 }
 
 void TCustomFFmpeg::OptQscale(const std::string&, const std::string& value) {
-  const double q = StrToFloat(value);
+  // The range is checked on the single-precision value that is kept: a tiny positive text
+  // would otherwise pass and be kept as 0, which means "no fixed quality".
+  const float q = StrToSingle(value);
   if (!(q > 0 && q <= 255)) throw FFmpegException("qscale must be > 0.0 and <= 255");
-  VideoQscale = float(q);
+  VideoQscale = q;
 }
 
 void TCustomFFmpeg::OptThreads(const std::string&, const std::string& value) {
