@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <future>
 #include <mutex>
 #include <string>
@@ -11,8 +12,12 @@
 #include <utility>
 #include <vector>
 
+#include "Services/FFBindings.h"
 #include "Services/FFLoad.h"
 #include "Services/FFLog.h"
+#include "Services/MainThread.h"
+#include "support/TestSupport.h"
+#include "support/Watchdog.h"
 
 namespace tovamo {
 namespace {
@@ -234,6 +239,66 @@ TEST_F(FFCodecLock, ReinstallWaitsForTheHolderAndMovesWaitersToTheNewMutex) {
 
   // The holder's release reached the mutex it held, not an error.
   for (const TLine& l : Take()) EXPECT_NE(l.Level, llError) << l;
+}
+
+// A worker that logs while it holds the codec lock (the lock's own lines and the codec's,
+// at every codec open under "loglevel=debug") hands its lines to the main thread without
+// waiting for it: the main thread may itself be waiting for that lock.
+TEST_F(FFCodecLock, WorkerLoggingUnderTheLockLetsTheMainThreadWaitForIt) {
+  test::LoadSystemLibraries();  // installs the codec lock
+  ASSERT_TRUE(IsMainThread());
+  TFFLogger* log = DefaultLogger();
+  log->SetLogLevelByName("debug");
+  log->TriggerEventInMainThread = true;
+  std::mutex queuedLock;
+  std::condition_variable queuedCond;
+  int queued = 0;
+  SetMainThreadWakeHook([&] {
+    {
+      std::lock_guard<std::mutex> l(queuedLock);
+      ++queued;
+    }
+    queuedCond.notify_all();
+  });
+  const AVCodec* codec = ff::avcodec_find_encoder_by_name("mpeg2video");
+  ASSERT_NE(codec, nullptr);
+  Take();
+
+  test::TWatchdog watchdog("main thread waiting for the codec lock a logging worker holds");
+  std::thread worker([&] {
+    AVCodecContext* ctx = ff::avcodec_alloc_context3(codec);
+    ctx->width = 64;
+    ctx->height = 64;
+    ctx->pix_fmt = AV_PIX_FMT_YUV420P;
+    ctx->time_base = {1, 25};
+    ctx->framerate = {25, 1};
+    TCodecLockGuard guard;  // as the engine opens and frees codecs
+    EXPECT_TRUE(guard.Owned());
+    EXPECT_EQ(ff::avcodec_open2(ctx, codec, nullptr), 0);
+    ff::avcodec_free_context(&ctx);
+  });
+  {
+    // The worker holds the lock and has logged that it obtained it.
+    std::unique_lock<std::mutex> l(queuedLock);
+    queuedCond.wait(l, [&] { return queued > 0; });
+  }
+  {
+    TCodecLockGuard guard;  // waits for the worker to let go
+    EXPECT_TRUE(guard.Owned());
+  }
+  worker.join();
+  SetMainThreadWakeHook(nullptr);
+  const std::vector<TLine> mainLines = Take();  // the main thread's own, delivered at once
+  ServeMainThreadQueue();
+  const std::vector<TLine> workerLines = Take();
+
+  const int id = CodecMutexId();
+  const TLine obtained{nullptr, llDebug, "obtain codec mutex [" + std::to_string(id) + "]."};
+  const TLine released{nullptr, llDebug, "release codec mutex [" + std::to_string(id) + "]."};
+  EXPECT_EQ(mainLines, (std::vector<TLine>{obtained, released}));
+  ASSERT_GE(workerLines.size(), 2u);
+  EXPECT_EQ(workerLines.front(), obtained);
+  EXPECT_EQ(workerLines.back(), released);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <regex>
@@ -315,9 +316,9 @@ TEST(ProgramMessages, NothingHappensWithoutAHandler) {
   TFFLogger logger;
   logger.TriggerEventInMainThread = true;
   EXPECT_FALSE(logger.HasOnLog());
-  // Would block for ever if it tried to hand an event to the (unserved) main thread.
   TWatchdog watchdog("logging without a handler");
   std::thread([&] { logger.Log(nullptr, llError, "nobody listens"); }).join();
+  EXPECT_EQ(ServeMainThreadQueue(), 0);  // nothing was handed to the main thread
   TCollector got;
   logger.SetOnLog(got.Handler());
   EXPECT_TRUE(logger.HasOnLog());
@@ -325,27 +326,34 @@ TEST(ProgramMessages, NothingHappensWithoutAHandler) {
   EXPECT_FALSE(logger.HasOnLog());
 }
 
-TEST(ProgramMessages, HandlerExceptionReachesTheLoggingThread) {
+// A handler's exception reaches the thread that logged when the handler ran on that thread.
+// A worker's line handed to the main thread has left its writer, which did not wait: the
+// failure is dropped there, and the lines after it still arrive.
+TEST(ProgramMessages, HandlerExceptionReachesTheWriterOnlyOnItsOwnThread) {
   TFFLogger logger;
   logger.TriggerEventInMainThread = true;
-  logger.SetOnLog([](void*, std::uint32_t, TLogLevel, const std::string& msg) {
+  std::vector<std::string> handled;  // one thread at a time
+  logger.SetOnLog([&](void*, std::uint32_t, TLogLevel, const std::string& msg) {
+    handled.push_back(msg);
     throw std::runtime_error("handler failed on " + msg);
   });
   EXPECT_THROW(logger.Log(nullptr, llError, "main"), std::runtime_error);
-  std::string caught;
-  std::atomic<bool> done{false};
   TWatchdog watchdog("handler exception hand-over");
-  std::thread worker([&] {
+  std::thread([&] {
+    EXPECT_NO_THROW(logger.Log(nullptr, llError, "worker 1"));
+    EXPECT_NO_THROW(logger.Log(nullptr, llError, "worker 2"));
+  }).join();
+  EXPECT_NO_THROW(ServeMainThreadQueue());
+  logger.TriggerEventInMainThread = false;
+  std::thread([&] {
     try {
-      logger.Log(nullptr, llError, "worker");
+      logger.Log(nullptr, llError, "on the worker");
+      ADD_FAILURE() << "the failure did not reach the worker";
     } catch (const std::runtime_error& e) {
-      caught = e.what();
+      EXPECT_STREQ(e.what(), "handler failed on on the worker");
     }
-    done = true;
-  });
-  while (!done) WaitAndServeMainThreadQueue(20);
-  worker.join();
-  EXPECT_EQ(caught, "handler failed on worker");
+  }).join();
+  EXPECT_EQ(handled, (std::vector<std::string>{"main", "worker 1", "worker 2", "on the worker"}));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -558,6 +566,7 @@ TEST_F(Bridge, EveryThreadsLinesKeepTheirOrder) {
   }
   while (finished < kWorkers) WaitAndServeMainThreadQueue(20);
   for (auto& t : workers) t.join();
+  ServeMainThreadQueue();  // the lines still queued when the workers ended
   for (int w = 0; w < kWorkers; ++w) {
     std::vector<std::string> expected;
     for (int i = 0; i < kLines; ++i)
@@ -580,20 +589,20 @@ TEST_F(Bridge, FailingHandlerDoesNotStopLaterLines) {
 // ---------------------------------------------------------------------------------------
 // Delivery on the main thread
 
+// The worker hands its lines over and goes on: it ends before the main thread serves them.
 TEST_F(Bridge, LinesOfWorkersAreDeliveredOnTheMainThread) {
   ASSERT_TRUE(IsMainThread());
   Logger.TriggerEventInMainThread = true;
   std::uint32_t workerTid = 0;
-  std::atomic<bool> done{false};
   TWatchdog watchdog("main-thread delivery");
   std::thread worker([&] {
     workerTid = CurrentThreadId();
     ff::av_log(nullptr, AV_LOG_ERROR, "ffmpeg line from a worker\n");
     Logger.Log(&workerTid, llError, "program line from a worker");
-    done = true;
   });
-  while (!done) WaitAndServeMainThreadQueue(20);
   worker.join();
+  EXPECT_TRUE(Got.Events().empty());
+  EXPECT_EQ(ServeMainThreadQueue(), 2);
   ff::av_log(nullptr, AV_LOG_ERROR, "ffmpeg line from the main thread\n");
   const auto events = Got.Events();
   ASSERT_EQ(events.size(), 3u);
@@ -632,7 +641,9 @@ class TQueuedSignal {
   int Count_ = 0;
 };
 
-TEST_F(Bridge, MainThreadCanLogWhileAWorkerWaitsForIt) {
+// The main thread's own lines are delivered at once, also while a worker's line waits for
+// it and from inside the handler that delivers the worker's line.
+TEST_F(Bridge, MainThreadLogsWhileAWorkersLineWaitsForIt) {
   Logger.TriggerEventInMainThread = true;
   Logger.SetOnLog([this](void* s, std::uint32_t t, TLogLevel l, const std::string& msg) {
     Got.Handler()(s, t, l, msg);
@@ -640,18 +651,15 @@ TEST_F(Bridge, MainThreadCanLogWhileAWorkerWaitsForIt) {
   });
   TQueuedSignal queued;
   std::uint32_t workerTid = 0;
-  std::atomic<bool> done{false};
-  TWatchdog watchdog("main thread logging while a worker waits");
+  TWatchdog watchdog("main thread logging while a worker's line waits");
   std::thread worker([&] {
     workerTid = CurrentThreadId();
     ff::av_log(nullptr, AV_LOG_ERROR, "worker line\n");
-    done = true;
   });
-  queued.WaitFor(1);  // the worker now waits for the main thread
+  queued.WaitFor(1);  // the worker's line now waits for the main thread
   ff::av_log(nullptr, AV_LOG_ERROR, "main line\n");
-  EXPECT_FALSE(done);
-  while (!done) WaitAndServeMainThreadQueue(20);
   worker.join();
+  ServeMainThreadQueue();
   const auto events = Got.Events();
   ASSERT_EQ(events.size(), 3u);
   EXPECT_EQ(events[0].Msg, "main line");
@@ -661,39 +669,50 @@ TEST_F(Bridge, MainThreadCanLogWhileAWorkerWaitsForIt) {
   EXPECT_EQ(events[2].ThreadId, std::uint32_t(getpid()));
 }
 
+// A line reaches the handler that was set when it was written, or nobody: one still queued
+// for the main thread is dropped when its handler is cleared, replaced (even by itself
+// again) or its logger destroyed before the main thread serves it.
 TEST(MainThreadDelivery, QueuedLineFindsAClearedHandlerOrAGoneLogger) {
   test::LoadSystemLibraries();
   ASSERT_TRUE(IsMainThread());
-  TQueuedSignal queued;
   TWatchdog watchdog("queued line after the handler went away");
-  std::atomic<int> calls{0};
-  auto handler = [&](void*, std::uint32_t, TLogLevel, const std::string&) { ++calls; };
-
+  std::vector<std::string> delivered;  // main thread only
+  auto handler = [&](void*, std::uint32_t, TLogLevel, const std::string& msg) {
+    delivered.push_back(msg);
+  };
   auto logger = std::make_unique<TFFLogger>();
   logger->SetLogLevel(llDebug);
-  logger->SetOnLog(handler);
-  std::atomic<bool> done{false};
-  std::thread first([&] {
-    ff::av_log(nullptr, AV_LOG_ERROR, "queued before the handler was cleared\n");
-    done = true;
-  });
-  queued.WaitFor(1);
-  logger->SetOnLog(nullptr);
-  while (!done) WaitAndServeMainThreadQueue(20);
-  first.join();
-  EXPECT_EQ(calls, 0);
+  const auto queueFromAWorker = [](const char* text) {
+    std::thread([text] { ff::av_log(nullptr, AV_LOG_ERROR, "%s\n", text); }).join();
+  };
 
+  const struct {
+    const char* Text;
+    std::function<void()> Meanwhile;
+  } cases[] = {
+      {"cleared", [&] { logger->SetOnLog(nullptr); }},
+      {"cleared and set again",
+       [&] {
+         logger->SetOnLog(nullptr);
+         logger->SetOnLog(handler);
+       }},
+      {"replaced", [&] { logger->SetOnLog(handler); }},
+      {"logger destroyed", [&] { logger.reset(); }},
+  };
+  for (const auto& c : cases) {
+    logger->SetOnLog(handler);
+    queueFromAWorker(c.Text);
+    c.Meanwhile();
+    EXPECT_EQ(ServeMainThreadQueue(), 1) << c.Text;
+    EXPECT_TRUE(delivered.empty()) << c.Text;
+    delivered.clear();
+  }
+  // Without any of that the line arrives.
+  logger = std::make_unique<TFFLogger>();
   logger->SetOnLog(handler);
-  done = false;
-  std::thread second([&] {
-    ff::av_log(nullptr, AV_LOG_ERROR, "queued before the logger was destroyed\n");
-    done = true;
-  });
-  queued.WaitFor(2);
-  logger.reset();
-  while (!done) WaitAndServeMainThreadQueue(20);
-  second.join();
-  EXPECT_EQ(calls, 0);
+  queueFromAWorker("kept");
+  ServeMainThreadQueue();
+  EXPECT_EQ(delivered, std::vector<std::string>{"kept"});
 }
 
 }  // namespace

@@ -251,6 +251,63 @@ TEST(MainThread, CallsQueuedDuringAServeRunNowOrInTheNextServe) {
   EXPECT_EQ(served, 2);
 }
 
+// A posted call does not hold its poster: the poster goes on at once, and the main thread
+// runs its calls later, in the order posted and in line with the calls it waited for.
+TEST(MainThread, PostedCallsRunLaterInOrderWithoutHoldingThePoster) {
+  TWatchdog watchdog("posted calls");
+  TWakeCounter wakes;
+  std::vector<std::string> order;  // touched on the main thread only
+  pid_t posterTid = 0;
+  std::vector<pid_t> ranOn;
+  std::atomic<bool> waitedReturned{false};
+  std::thread poster([&] {
+    posterTid = ThreadId();
+    PostToMainThread([&] {
+      order.push_back("posted 1");
+      ranOn.push_back(ThreadId());
+    });
+    PostToMainThread([&] {
+      order.push_back("posted 2");
+      ranOn.push_back(ThreadId());
+    });
+    PostToMainThread(nullptr);  // nothing to run: not queued
+    RunInMainThread([&] { order.push_back("waited"); });
+    waitedReturned = true;
+    PostToMainThread([&] { order.push_back("posted 3"); });
+  });
+  // The posts did not wait: the poster is now waiting for its third call.
+  wakes.WaitFor(3);
+  EXPECT_TRUE(order.empty());
+  EXPECT_FALSE(waitedReturned);
+  while (!waitedReturned) WaitAndServeMainThreadQueue(20);
+  poster.join();
+  ServeMainThreadQueue();
+  EXPECT_EQ(order, (std::vector<std::string>{"posted 1", "posted 2", "waited", "posted 3"}));
+  EXPECT_EQ(ranOn, (std::vector<pid_t>{getpid(), getpid()}));
+  // The wake hook ran for every queued call, on the poster's thread.
+  EXPECT_EQ(wakes.Threads(), std::vector<pid_t>(4, posterTid));
+}
+
+TEST(MainThread, PostedCallsFromTheMainThreadWaitForTheNextServe) {
+  bool ran = false;
+  PostToMainThread([&] { ran = true; });
+  EXPECT_FALSE(ran);
+  EXPECT_EQ(ServeMainThreadQueue(), 1);
+  EXPECT_TRUE(ran);
+}
+
+TEST(MainThread, FailingPostedCallIsDroppedAndTheQueueGoesOn) {
+  std::vector<int> ran;
+  PostToMainThread([&] {
+    ran.push_back(1);
+    throw EConvertError("nobody to tell");
+  });
+  PostToMainThread([] { throw 42; });
+  PostToMainThread([&] { ran.push_back(3); });
+  EXPECT_NO_THROW(EXPECT_EQ(ServeMainThreadQueue(), 3));
+  EXPECT_EQ(ran, (std::vector<int>{1, 3}));
+}
+
 TEST(MainThread, AnotherThreadCanBeNamedTheMainThread) {
   TWatchdog watchdog("named main thread");
   std::atomic<bool> named{false}, stop{false};

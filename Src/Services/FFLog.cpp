@@ -88,17 +88,33 @@ std::string ContextPrefix(void* avcl) {
 
 }  // namespace
 
+// The handler and the count of its changes. A line goes to the handler that was set when
+// the line was written, or to nobody: a line still waiting for the main thread when the
+// handler is cleared or replaced is dropped.
 struct TFFLogger::TSink {
   mutable std::mutex HandlerLock_;
   TLogEvent OnLog_;
+  std::uint64_t Generation_ = 0;
 
-  TLogEvent Handler() const {
+  void Set(TLogEvent handler) {
     std::lock_guard lock(HandlerLock_);
-    return OnLog_;
+    OnLog_ = std::move(handler);
+    ++Generation_;
   }
   bool HasHandler() const {
     std::lock_guard lock(HandlerLock_);
     return bool(OnLog_);
+  }
+  // The generation of the handler set now; false when none is set.
+  bool CurrentGeneration(std::uint64_t& generation) const {
+    std::lock_guard lock(HandlerLock_);
+    generation = Generation_;
+    return bool(OnLog_);
+  }
+  // The handler, while it is still the one of that generation; empty otherwise.
+  TLogEvent HandlerOf(std::uint64_t generation) const {
+    std::lock_guard lock(HandlerLock_);
+    return Generation_ == generation ? OnLog_ : TLogEvent();
   }
 };
 
@@ -126,32 +142,44 @@ struct TLogBridge {
     return *bridge;
   }
 
-  // Runs the handler for each line, on the main thread when asked. Reading the handler at
-  // the moment of each call means a handler cleared on the main thread is not called by a
-  // line that was already waiting in the queue.
+  // Runs the handler of that generation for each line, on the calling thread. The handler
+  // is read for each line, so one that is cleared or replaced meanwhile gets no more.
+  static void RunHandler(const TFFLogger::TSink& sink, std::uint64_t generation, void* sender,
+                         std::uint32_t threadId, TLogLevel level, const std::string* lines,
+                         std::size_t count, bool swallowErrors) {
+    for (std::size_t i = 0; i < count; ++i) {
+      const TLogEvent handler = sink.HandlerOf(generation);
+      if (!handler) return;
+      if (!swallowErrors) {
+        handler(sender, threadId, level, lines[i]);
+        continue;
+      }
+      try {
+        handler(sender, threadId, level, lines[i]);
+      } catch (...) {
+        // The line's writer has nobody to report a failing handler to.
+      }
+    }
+  }
+
+  // Delivers the lines of one writer. Lines for the main thread are handed over without
+  // waiting for it: the writer may hold a lock (the codec lock around every codec open logs
+  // at debug level) that the main thread is waiting for, and waiting here would deadlock
+  // both. The main thread serves its queue in order, so each thread's lines keep theirs.
+  // A handler that fails on a handed-over line has nobody to reach; its failure is dropped.
   static void Deliver(const std::shared_ptr<TFFLogger::TSink>& sink, bool inMainThread,
                       void* sender, std::uint32_t threadId, TLogLevel level,
                       const std::string* lines, std::size_t count, bool swallowErrors) {
-    if (count == 0 || !sink->HasHandler()) return;
-    auto run = [&] {
-      for (std::size_t i = 0; i < count; ++i) {
-        const TLogEvent handler = sink->Handler();
-        if (!handler) return;
-        if (!swallowErrors) {
-          handler(sender, threadId, level, lines[i]);
-          continue;
-        }
-        try {
-          handler(sender, threadId, level, lines[i]);
-        } catch (...) {
-          // A line from FFmpeg has nobody to report a failing handler to.
-        }
-      }
-    };
-    if (inMainThread)
-      RunInMainThread(run);
-    else
-      run();
+    std::uint64_t generation = 0;
+    if (count == 0 || !sink->CurrentGeneration(generation)) return;
+    if (!inMainThread || IsMainThread()) {
+      RunHandler(*sink, generation, sender, threadId, level, lines, count, swallowErrors);
+      return;
+    }
+    PostToMainThread([sink, generation, sender, threadId, level,
+                      copy = std::vector<std::string>(lines, lines + count)] {
+      RunHandler(*sink, generation, sender, threadId, level, copy.data(), copy.size(), true);
+    });
   }
 
   void DeliverToGlobal(std::uint32_t threadId, TLogLevel level,
@@ -220,9 +248,8 @@ struct TLogBridge {
       pending.erase(0, start);
       if (pending.empty()) Pending.erase(it);
     }
-    // Delivered after the lock is released: the main thread may log through FFmpeg while a
-    // worker waits for it to run this worker's lines. Each thread delivers its own lines, in
-    // the order it cut them, so every thread's lines keep their order.
+    // Delivered after the lock is released, each thread its own lines in the order it cut
+    // them, so every thread's lines keep their order.
     DeliverToGlobal(tid, LogLevelFromFFmpeg(ffLevel), lines);
   }
 };
@@ -268,8 +295,8 @@ TFFLogger::~TFFLogger() {
     if (b.Global == this) b.Global = nullptr;
     std::erase(b.Retired, this);
   }
-  // Lines still queued for the main thread find no handler and are dropped, instead of
-  // calling out on behalf of a logger that no longer exists.
+  // Lines still queued for the main thread are dropped, instead of calling out on behalf of
+  // a logger that no longer exists.
   SetOnLog(nullptr);
 }
 
@@ -327,8 +354,7 @@ void TFFLogger::SetLogLevelByName(const std::string& name) {
 }
 
 void TFFLogger::SetOnLog(TLogEvent handler) {
-  std::lock_guard lock(Sink_->HandlerLock_);
-  Sink_->OnLog_ = std::move(handler);
+  Sink_->Set(std::move(handler));
 }
 
 bool TFFLogger::HasOnLog() const {

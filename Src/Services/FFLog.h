@@ -39,14 +39,21 @@ class TFFLogger {
   void SetLogLevelByName(const std::string& name);
   void ApplyLevel();  // pushes the threshold to av_log_set_level when it is bound
 
-  // Deliver OnLog on the main thread (RunInMainThread) instead of the calling thread.
+  // Deliver OnLog on the main thread instead of the calling thread. Lines of other threads
+  // are then queued for it (PostToMainThread) and the writer goes on at once: the handler
+  // runs when the main thread serves its queue, each thread's lines in their order. The
+  // sender may be gone by then, so a handler should only compare it with the objects it
+  // knows. Lines of the main thread itself are delivered at once.
   bool TriggerEventInMainThread = true;
 
-  void SetOnLog(TLogEvent handler);  // thread-safe; empty clears it
+  // Thread-safe; empty clears it. Lines still queued for the main thread are dropped when
+  // the handler is cleared or replaced before they are delivered.
+  void SetOnLog(TLogEvent handler);
   bool HasOnLog() const;
 
   // Delivered when OnLog is set and level <= LogLevel, or level is llVerbose and
-  // LogLevel is not llQuiet.
+  // LogLevel is not llQuiet. An exception of the handler reaches the caller when the line
+  // is delivered on the caller's own thread.
   void Log(void* sender, TLogLevel level, const std::string& text);
   void LogFmt(void* sender, TLogLevel level, const char* fmt, ...)
       __attribute__((format(printf, 4, 5)));

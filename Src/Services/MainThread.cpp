@@ -14,8 +14,8 @@
 namespace tovamo {
 namespace {
 
-// One call handed over by a worker. It lives on the worker's stack: the worker does not
-// return before Done is set, and Done is set (and signalled) under the dispatcher's lock.
+// One call a worker waits for. It lives on the worker's stack: the worker does not return
+// before Done is set, and Done is set (and signalled) under the dispatcher's lock.
 struct TCall {
   const std::function<void()>* Fn;
   std::exception_ptr Error;
@@ -23,10 +23,16 @@ struct TCall {
   std::condition_variable Finished;
 };
 
+// A queue entry: a call somebody waits for, or a posted call the queue owns.
+struct TEntry {
+  TCall* Waited = nullptr;
+  std::function<void()> Posted;
+};
+
 struct TDispatcher {
   std::mutex Lock;
   std::condition_variable Queued;  // signalled whenever a call is queued
-  std::deque<TCall*> Queue;
+  std::deque<TEntry> Queue;
   std::function<void()> WakeHook;
   std::function<void()> ProcessMessagesHook;
   std::atomic<pid_t> MainTid{getpid()};
@@ -42,6 +48,17 @@ TDispatcher& Dispatcher() {
 pid_t ThisThread() {
   static thread_local const pid_t tid = gettid();
   return tid;
+}
+
+void Enqueue(TDispatcher& d, TEntry entry) {
+  std::function<void()> wake;
+  {
+    std::lock_guard lock(d.Lock);
+    d.Queue.push_back(std::move(entry));
+    wake = d.WakeHook;
+  }
+  d.Queued.notify_all();
+  if (wake) wake();
 }
 
 }  // namespace
@@ -62,19 +79,17 @@ void RunInMainThread(const std::function<void()>& fn) {
   TDispatcher& d = Dispatcher();
   TCall call;
   call.Fn = &fn;
-  std::function<void()> wake;
-  {
-    std::lock_guard lock(d.Lock);
-    d.Queue.push_back(&call);
-    wake = d.WakeHook;
-  }
-  d.Queued.notify_all();
-  if (wake) wake();
+  Enqueue(d, TEntry{&call, {}});
   {
     std::unique_lock lock(d.Lock);
     call.Finished.wait(lock, [&] { return call.Done; });
   }
   if (call.Error) std::rethrow_exception(call.Error);
+}
+
+void PostToMainThread(std::function<void()> fn) {
+  if (!fn) return;
+  Enqueue(Dispatcher(), TEntry{nullptr, std::move(fn)});
 }
 
 int ServeMainThreadQueue() {
@@ -91,13 +106,23 @@ int ServeMainThreadQueue() {
   }
   int ran = 0;
   while (budget-- > 0) {
-    TCall* call;
+    TEntry entry;
     {
       std::lock_guard lock(d.Lock);
       if (d.Queue.empty()) break;
-      call = d.Queue.front();
+      entry = std::move(d.Queue.front());
       d.Queue.pop_front();
     }
+    ++ran;
+    if (!entry.Waited) {
+      try {
+        entry.Posted();
+      } catch (...) {
+        // The poster has gone on; there is nobody to hand the failure to.
+      }
+      continue;
+    }
+    TCall* call = entry.Waited;
     std::exception_ptr error;
     try {
       (*call->Fn)();
@@ -111,7 +136,6 @@ int ServeMainThreadQueue() {
       // Signalled under the lock: once the worker sees Done it may return and free `call`.
       call->Finished.notify_one();
     }
-    ++ran;
   }
   return ran;
 }
