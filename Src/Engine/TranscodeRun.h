@@ -11,6 +11,11 @@
 namespace tovamo {
 
 struct TTranscodeRun {
+  TTranscodeRun() = default;
+  ~TTranscodeRun();  // frees the packets also when an error left the loop early
+  TTranscodeRun(const TTranscodeRun&) = delete;
+  TTranscodeRun& operator=(const TTranscodeRun&) = delete;
+
   std::vector<TInputFileRec> Files;
   std::vector<TInputStream*> InputStreams;    // in file order, then stream order
   std::vector<TOutputStream*> OutputStreams;  // in file order, then stream order

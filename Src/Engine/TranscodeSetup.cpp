@@ -36,6 +36,12 @@ int StreamScore(const AVStream& stream) {
 
 }  // namespace
 
+TTranscodeRun::~TTranscodeRun() {
+  if (!ff::av_packet_free) return;
+  ff::av_packet_free(&Packet);
+  ff::av_packet_free(&OutPacket);
+}
+
 void TCustomFFmpeg::Transcode() {
   TTranscodeRun run;
   try {
