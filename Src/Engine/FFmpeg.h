@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "Engine/EngineSettings.h"
 #include "Services/Exceptions.h"
 #include "Services/FFHeaders.h"
 #include "Services/FFLog.h"
@@ -107,36 +108,6 @@ using TPreviewBitmapEvent =
 using TBeforeFindStreamInfoEvent =
     std::function<void(TCustomFFmpeg* sender, AVFormatContext* context)>;
 
-// Stream map: input file and stream, and the stream that drives its timing.
-struct TStreamMap {
-  int FileIndex = 0;
-  int StreamIndex = 0;
-  int SyncFileIndex = 0;
-  int SyncStreamIndex = 0;
-};
-
-// One side of a metadata map: file, type ('g' global, 's' stream, 'c' chapter,
-// 'p' program) and index.
-struct TMetadataMapSide {
-  int File = 0;
-  char Type = 'g';
-  int Index = 0;
-};
-struct TMetadataMap {
-  TMetadataMapSide Out;
-  TMetadataMapSide In;
-};
-
-struct TChapterMap {
-  int InFile = 0;
-  int OutFile = 0;
-};
-
-using TQuantMatrix = std::array<std::uint16_t, 64>;
-
-// Media type order of the per-type tables: video, audio, data, subtitle, attachment.
-constexpr int kMediaTypeCount = 5;
-
 // The library's option system state of one engine: the accepted generic options and the
 // default contexts they were set on.
 struct TOptionContexts {
@@ -148,7 +119,7 @@ struct TOptionContexts {
   bool Allocated() const { return FormatDefaults != nullptr; }
 };
 
-class TCustomFFmpeg {
+class TCustomFFmpeg : public TEngineSettings {
  public:
   static constexpr int kMaxStreams = 20;  // highest stream index + 1 of "itsscale"
 
@@ -291,99 +262,6 @@ class TCustomFFmpeg {
   // MaxFiles slots: the stream records of each output, in stream order.
   std::vector<std::vector<std::unique_ptr<TOutputStream>>> OutputStreamTables;
 
-  // ---- 4. Mapping tables --------------------------------------------------------------
-  std::vector<TStreamMap> StreamMaps;
-  std::vector<TMetadataMap> MetadataMaps;
-  bool MetadataGlobalAutocopy = true;
-  bool MetadataStreamsAutocopy = true;
-  bool MetadataChaptersAutocopy = true;
-  std::vector<TChapterMap> ChapterMaps;
-  std::vector<int> StreamIdMap;  // indexed by output stream; its size is the count
-
-  // ---- 5. Option settings (defaults as InitDefaults leaves them) ---------------------
-  std::string ForcedFormat;
-  std::int64_t RecordingTime = INT64_MAX;  // unlimited
-  std::int64_t LimitFileSize = 0;
-  std::int64_t StartTime = 0;
-  std::int64_t InputTsOffset = 0;
-  std::int64_t RecordingTimestamp = 0;  // seconds
-  AVDictionary* Metadata = nullptr;     // for the next output
-  int MaxFrames[kMediaTypeCount] = {INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX, INT32_MAX};
-  bool PacketDump = false;
-  bool HexDump = false;
-  bool RateEmulation = false;
-  bool LoopInput = false;
-  int LoopOutput = -1;
-  int Verbose = 1;
-  int ThreadCount = 1;
-  int VideoSyncMethod = -1;
-  int AudioSyncMethod = 0;
-  float AudioDriftThreshold = 0.1f;
-  int VideoGlobalHeader = 0;
-  bool CopyTs = false;
-  bool CopyTb = false;
-  bool Shortest = false;
-  float DtsDeltaThreshold = 10.0f;
-  int ProgramId = 0;
-  bool ExitOnError = false;
-  int CopyInitialNonKeyframes = 0;
-  AVRational FrameRate = {25, 0};
-  int FrameWidth = 0;
-  int FrameHeight = 0;
-  float FrameAspectRatio = 0;
-  int FramePixFmt = -1;  // AVPixelFormat, -1 none
-  bool IntraOnly = false;
-  bool VideoDisable = false;
-  int VideoDiscard = 0;
-  float VideoQscale = 0;
-  std::string RcOverride;
-  std::string VideoCodecName;
-  int VideoStreamCopy = 0;
-  int MeThreshold = 0;
-  bool SameQuality = false;
-  int Pass = 0;
-  std::string PassLogFilePrefix;
-  bool Deinterlace = false;
-  bool Psnr = false;
-  std::string VstatsFileName;
-  std::string VideoFilters;
-  std::optional<TQuantMatrix> IntraMatrix;
-  std::optional<TQuantMatrix> InterMatrix;
-  int TopFieldFirst = -1;
-  int IntraDcPrecision = 8;
-  std::uint32_t VideoCodecTag = 0;
-  std::string VideoLanguage;
-  bool QpHistogram = false;
-  bool ForceFps = false;
-  std::string ForcedKeyFrames;
-  float AudioQscale = -99999;
-  int AudioSampleRate = 44100;
-  int AudioChannels = 2;
-  bool AudioDisable = false;
-  std::string AudioCodecName;
-  int AudioStreamCopy = 0;
-  std::uint32_t AudioCodecTag = 0;
-  int AudioVolume = 256;
-  std::string AudioLanguage;
-  int AudioSampleFmt = -1;  // AVSampleFormat, -1 none
-  bool SubtitleDisable = false;
-  std::string SubtitleCodecName;
-  int SubtitleStreamCopy = 0;
-  std::string SubtitleLanguage;
-  std::uint32_t SubtitleCodecTag = 0;
-  int VideoChannel = 0;
-  std::string VideoStandard;
-  bool InputSync = false;
-  float MuxMaxDelay = 0.7f;
-  float MuxPreload = 0.5f;
-  std::uint64_t ChannelLayout = 0;
-  int ScalerFlags = SWS_BICUBIC;
-  // Bitstream filter chains, in the order added; not yet initialised (that needs the
-  // stream's parameters). Moved into the output stream record when a stream is created.
-  std::vector<AVBSFContext*> VideoBitstreamFilters;
-  std::vector<AVBSFContext*> AudioBitstreamFilters;
-  std::vector<AVBSFContext*> SubtitleBitstreamFilters;
-
   // ---- 6. Generic option contexts -----------------------------------------------------
   TOptionContexts OptionContexts;
 
@@ -407,9 +285,9 @@ class TCustomFFmpeg {
   // They point into the stream records; whoever cleans up closes exactly these codecs.
   std::vector<TOutputStream*> OpenEncoders;
   std::vector<TInputStream*> OpenDecoders;
-  std::int64_t ExtraSize = 0;    // bytes of the encoders' global headers
-  std::int64_t VideoSize = 0;    // bytes of video written
-  std::int64_t AudioSize = 0;    // bytes of audio written
+  std::int64_t ExtraSize = 0;  // bytes of the encoders' global headers
+  std::int64_t VideoSize = 0;  // bytes of video written
+  std::int64_t AudioSize = 0;  // bytes of audio written
 
   // ---- 11. Run state ------------------------------------------------------------------
   std::atomic<TConvertThread*> Thread{nullptr};
@@ -513,8 +391,8 @@ class TCustomFFmpeg {
   void FilterPacket(TTranscodeRun& run, TOutputStream& ost, std::size_t filter, AVPacket* packet);
   void MuxPacket(TTranscodeRun& run, TOutputStream& ost, AVPacket* packet);
   void EndOfJob(TTranscodeRun& run);
-  void DispatchDecoded(TTranscodeRun& run, TInputStream& ist, AVFrame* frame,
-                       AVSubtitle* subtitle, std::int64_t packetPts);
+  void DispatchDecoded(TTranscodeRun& run, TInputStream& ist, AVFrame* frame, AVSubtitle* subtitle,
+                       std::int64_t packetPts);
   // The encoding paths (Encoding.cpp): one decoded frame to one encoded output stream.
   void EncodeVideoFrame(TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* frame);
   void EncodeAudioFrame(TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* frame);

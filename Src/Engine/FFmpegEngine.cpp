@@ -17,6 +17,7 @@
 #include "Services/FFUtils.h"
 #include "Services/FormatConverter.h"
 #include "Services/MainThread.h"
+#include "Services/Text.h"
 #include "Services/UnicodeProtocol.h"
 
 namespace tovamo {
@@ -175,6 +176,9 @@ void TCustomFFmpeg::RecordError(const std::string& message) {
 }
 
 void TCustomFFmpeg::Execute() {
+  // The libraries read and write numbers as text (options, dictionaries, codec opens) with
+  // the C library, which follows the locale: the run works in the C locale throughout.
+  TCNumericLocale numbers;
   // Every step runs even when an earlier one failed, so the clean-up and the end notice
   // always happen; the last failure is the one reported.
   auto guarded = [this](auto&& step) {
@@ -317,6 +321,8 @@ void TCustomFFmpeg::WaitServing(TEvent& event) {
     return;
   }
   while (!event.WaitFor(20)) ProcessPendingMainThreadWork();
+  // What the run handed over without waiting (its last log lines) before it set the event.
+  ProcessPendingMainThreadWork();
 }
 
 void TCustomFFmpeg::StopRunning(bool wait) {
