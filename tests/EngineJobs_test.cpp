@@ -212,6 +212,27 @@ TEST_F(EngineJobs, StreamMapsChooseTheSourceOfEachOutputStream) {
   }
 }
 
+TEST_F(EngineJobs, BitstreamFiltersActOnEachCopiedStreamWithTheirArguments) {
+  // "noise" with a drop amount drops some of the packets it sees, and only those.
+  TFFmpeg engine(2);
+  TEndWaiter waiter(engine);
+  ASSERT_TRUE(engine.OpenInputFile(test::Fixture("two_audio.mkv")));
+  CopyStreams(engine);
+  engine.ParseOption("absf", "noise=dropamount=2");
+  const std::string out = Dir.File("filtered.mkv");
+  ASSERT_EQ(engine.AddOutputFile(out, false), 1) << engine.LastError;
+  const auto result = waiter.Run();
+  ASSERT_TRUE(result.Finished) << result.Message;
+  const TMediaInfo in = ProbeMedia(test::Fixture("two_audio.mkv"));
+  const TMediaInfo media = ProbeMedia(out);
+  const auto inAudio = in.PacketsOf(in.StreamOfType(AVMEDIA_TYPE_AUDIO)).size();
+  const auto outAudio = media.PacketsOf(media.StreamOfType(AVMEDIA_TYPE_AUDIO)).size();
+  EXPECT_LT(outAudio, inAudio * 9 / 10);
+  EXPECT_GT(outAudio, 0u);
+  EXPECT_EQ(media.PacketsOf(media.StreamOfType(AVMEDIA_TYPE_VIDEO)).size(),
+            in.PacketsOf(in.StreamOfType(AVMEDIA_TYPE_VIDEO)).size());
+}
+
 // ---- Bad input ------------------------------------------------------------------------------
 
 TEST_F(EngineJobs, InputsThatCannotBeOpenedAreRefusedWithTheirName) {

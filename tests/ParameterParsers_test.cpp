@@ -506,24 +506,33 @@ TEST_F(ParameterParsers, MatrixSyntaxErrorNamesTheCoefficientAndKeepsTheOldMatri
 
 // ---- Bitstream filters ------------------------------------------------------------------
 
-std::vector<std::string> FilterNames(const std::vector<AVBSFContext*>& chain) {
+std::vector<std::string> FilterNames(const std::vector<TBitstreamFilterSpec>& chain) {
   std::vector<std::string> names;
-  for (AVBSFContext* c : chain) names.push_back(c->filter->name);
+  for (const auto& spec : chain)
+    names.push_back(spec.Args.empty() ? spec.Name : spec.Name + "=" + spec.Args);
   return names;
 }
 
-TEST_F(ParameterParsers, BitstreamFiltersAppendToTheirKindsChain) {
+TEST_F(ParameterParsers, BitstreamFiltersAppendToTheirKindsChainWithTheirArguments) {
   Engine.OptBitstreamFilter("vbsf", "h264_mp4toannexb");
   Engine.OptBitstreamFilter("vbsf", "null");
-  Engine.OptBitstreamFilter("vbsf", "null=arguments are not used");
+  Engine.OptBitstreamFilter("vbsf", "noise=amount=2:dropamount=3");
   Engine.OptBitstreamFilter("absf", "aac_adtstoasc");
   Engine.OptBitstreamFilter("sbsf", "null");
   Engine.OptBitstreamFilter("vbsf", "");
   Engine.OptBitstreamFilter("vbsf", "=null");
   EXPECT_EQ(FilterNames(Engine.VideoBitstreamFilters),
-            (std::vector<std::string>{"h264_mp4toannexb", "null", "null"}));
+            (std::vector<std::string>{"h264_mp4toannexb", "null", "noise=amount=2:dropamount=3"}));
   EXPECT_EQ(FilterNames(Engine.AudioBitstreamFilters), (std::vector<std::string>{"aac_adtstoasc"}));
   EXPECT_EQ(FilterNames(Engine.SubtitleBitstreamFilters), (std::vector<std::string>{"null"}));
+}
+
+TEST_F(ParameterParsers, BitstreamFilterArgumentsAreCheckedWhenGiven) {
+  EXPECT_EQ(RaisedMessage([&] { Engine.OptBitstreamFilter("vbsf", "null=anything"); }),
+            "Invalid arguments for bitstream filter null: anything");
+  EXPECT_EQ(RaisedMessage([&] { Engine.OptBitstreamFilter("vbsf", "noise=no_such_option=1"); }),
+            "Invalid arguments for bitstream filter noise: no_such_option=1");
+  EXPECT_TRUE(Engine.VideoBitstreamFilters.empty());
 }
 
 TEST_F(ParameterParsers, UnknownBitstreamFilterRaises) {

@@ -39,6 +39,12 @@ struct TChapterMap {
   int OutFile = 0;
 };
 
+// One bitstream filter of a chain: its name and its arguments ("option=value:option=value").
+struct TBitstreamFilterSpec {
+  std::string Name;
+  std::string Args;
+};
+
 using TQuantMatrix = std::array<std::uint16_t, 64>;
 
 // Media type order of the per-type tables: video, audio, data, subtitle, attachment.
@@ -132,11 +138,11 @@ struct TEngineSettings {
   float MuxPreload = 0.5f;
   std::uint64_t ChannelLayout = 0;
   int ScalerFlags = SWS_BICUBIC;
-  // Bitstream filter chains, in the order added; not yet initialised (that needs the
-  // stream's parameters). Moved into the output stream record when a stream is created.
-  std::vector<AVBSFContext*> VideoBitstreamFilters;
-  std::vector<AVBSFContext*> AudioBitstreamFilters;
-  std::vector<AVBSFContext*> SubtitleBitstreamFilters;
+  // Bitstream filter chains, in the order added. Each stream builds its own chain from
+  // them at set-up, when its parameters are known; a new stream takes the chain over.
+  std::vector<TBitstreamFilterSpec> VideoBitstreamFilters;
+  std::vector<TBitstreamFilterSpec> AudioBitstreamFilters;
+  std::vector<TBitstreamFilterSpec> SubtitleBitstreamFilters;
 };
 
 }  // namespace tovamo

@@ -300,12 +300,10 @@ void TCustomFFmpeg::CloseFiles() {
     FreeOptionContexts();
     ff::avfilter_graph_free(&FilterGraph);
     ff::av_dict_free(&Metadata);
-    for (auto* chain :
-         {&VideoBitstreamFilters, &AudioBitstreamFilters, &SubtitleBitstreamFilters}) {
-      for (AVBSFContext*& filter : *chain) ff::av_bsf_free(&filter);
-      chain->clear();
-    }
   }
+  VideoBitstreamFilters.clear();
+  AudioBitstreamFilters.clear();
+  SubtitleBitstreamFilters.clear();
   if (!closeError.empty()) {
     // The file's end did not reach the disk: the job is not finished.
     Finished = false;

@@ -379,7 +379,7 @@ void TCustomFFmpeg::StartNewStream(AVFormatContext* output, int outputIndex, AVM
   if (!ost->EncoderContext) throw FFmpegException("Could not alloc output stream");
   AVCodecContext* codec = ost->EncoderContext;
   if (encoder) codec->codec_id = encoder->id;
-  ost->BitstreamFilters = std::move(chain);
+  ost->BitstreamFilterSpecs = std::move(chain);
   chain.clear();
   if (type != AVMEDIA_TYPE_SUBTITLE) codec->thread_count = ThreadCount;
   codec->codec_type = type;

@@ -233,23 +233,29 @@ void TCustomFFmpeg::OptVideoHook(const std::string&, const std::string& value) {
 
 void TCustomFFmpeg::OptBitstreamFilter(const std::string& name, const std::string& value) {
   if (value.empty() || value[0] == '=') return;
-  // Filter arguments after "=" are not used; only the name counts.
-  const std::string filterName = TrimText(value.substr(0, value.find('=')));
+  const std::size_t eq = value.find('=');
+  const std::string filterName = TrimText(value.substr(0, eq));
   const AVBitStreamFilter* filter = ff::av_bsf_get_by_name(filterName.c_str());
-  AVBSFContext* context = nullptr;
   if (!filter) throw FFmpegException("Unknown bitstream filter " + TrimText(value));
-  if (ff::av_bsf_alloc(filter, &context) < 0 || !context)
-    throw FFmpegException("Could not allocate bitstream filter " + TrimText(value));
-  std::vector<AVBSFContext*>& chain = name.empty()     ? SubtitleBitstreamFilters
-                                      : name[0] == 'v' ? VideoBitstreamFilters
-                                      : name[0] == 'a' ? AudioBitstreamFilters
-                                                       : SubtitleBitstreamFilters;
-  try {
-    chain.push_back(context);
-  } catch (...) {
-    ff::av_bsf_free(&context);
-    throw;
+  const std::string args = eq == std::string::npos ? std::string() : value.substr(eq + 1);
+  // Arguments are checked now, on a context of their own, so that a mistake is reported
+  // where it was made rather than when the job starts.
+  if (!args.empty()) {
+    AVBSFContext* probe = nullptr;
+    if (ff::av_bsf_alloc(filter, &probe) < 0 || !probe)
+      throw FFmpegException("Could not allocate bitstream filter " + TrimText(value));
+    const int ret = filter->priv_class && probe->priv_data
+                        ? ff::av_set_options_string(probe->priv_data, args.c_str(), "=", ":")
+                        : AVERROR(EINVAL);
+    ff::av_bsf_free(&probe);
+    if (ret < 0)
+      throw FFmpegException("Invalid arguments for bitstream filter " + filterName + ": " + args);
   }
+  std::vector<TBitstreamFilterSpec>& chain = name.empty()     ? SubtitleBitstreamFilters
+                                             : name[0] == 'v' ? VideoBitstreamFilters
+                                             : name[0] == 'a' ? AudioBitstreamFilters
+                                                              : SubtitleBitstreamFilters;
+  chain.push_back({filter->name, args});
 }
 
 void TCustomFFmpeg::OptMetadata(const std::string&, const std::string& value) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "Engine/EngineSettings.h"
 #include "Services/Clock.h"
 #include "Services/FFHeaders.h"
 #include "Services/FFUtils.h"
@@ -83,7 +84,8 @@ struct TOutputStream {
   std::int64_t LastMuxTime = AV_NOPTS_VALUE;
   std::int64_t LastDts = AV_NOPTS_VALUE;  // of the last packet written, stream time base
 
-  std::vector<AVBSFContext*> BitstreamFilters;  // owned; initialised by the set-up
+  std::vector<TBitstreamFilterSpec> BitstreamFilterSpecs;  // as the options gave them
+  std::vector<AVBSFContext*> BitstreamFilters;  // owned; built from the specs by the set-up
 
   std::vector<std::int64_t> ForcedKfPts;  // encoder time base
   int ForcedKfIndex = 0;

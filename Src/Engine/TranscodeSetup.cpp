@@ -353,23 +353,28 @@ void TCustomFFmpeg::PrepareEncoding(TTranscodeRun& run, TOutputStream& ost, TInp
 }
 
 void TCustomFFmpeg::InitBitstreamFilters(TOutputStream& ost) {
-  if (ost.BitstreamFilters.empty()) return;
+  if (ost.BitstreamFilterSpecs.empty()) return;
   const AVCodecParameters* par = ost.Stream->codecpar;
   AVRational timeBase = ost.Stream->time_base;
-  const char* previous = nullptr;
-  for (AVBSFContext* filter : ost.BitstreamFilters) {
-    if (ff::avcodec_parameters_copy(filter->par_in, par) < 0)
-      throw FFmpegException("Could not allocate bitstream filter parameters");
-    filter->time_base_in = timeBase;
-    const int ret = ff::av_bsf_init(filter);
-    if (ret < 0)
-      throw FFmpegException(ErrorText(
-          std::string("Error initializing bitstream filter ") + filter->filter->name, ret));
-    par = filter->par_out;
-    timeBase = filter->time_base_out;
-    previous = filter->filter->name;
+  for (const TBitstreamFilterSpec& spec : ost.BitstreamFilterSpecs) {
+    const std::string what = "bitstream filter " + spec.Name;
+    const AVBitStreamFilter* filter = ff::av_bsf_get_by_name(spec.Name.c_str());
+    AVBSFContext* context = nullptr;
+    if (!filter || ff::av_bsf_alloc(filter, &context) < 0 || !context)
+      throw FFmpegException("Could not allocate " + what);
+    ost.BitstreamFilters.push_back(context);
+    if (!spec.Args.empty() &&
+        (!context->priv_data ||
+         ff::av_set_options_string(context->priv_data, spec.Args.c_str(), "=", ":") < 0))
+      throw FFmpegException("Invalid arguments for " + what + ": " + spec.Args);
+    if (ff::avcodec_parameters_copy(context->par_in, par) < 0)
+      throw FFmpegException("Could not allocate " + what);
+    context->time_base_in = timeBase;
+    const int ret = ff::av_bsf_init(context);
+    if (ret < 0) throw FFmpegException(ErrorText("Error initializing " + what, ret));
+    par = context->par_out;
+    timeBase = context->time_base_out;
   }
-  (void)previous;
   if (ff::avcodec_parameters_copy(ost.Stream->codecpar, par) < 0)
     throw FFmpegException("Could not allocate bitstream filter parameters");
   ost.Stream->time_base = timeBase;

@@ -39,6 +39,7 @@
   F(av_opt_next) \
   F(av_opt_set_defaults) \
   F(av_opt_set_dict) \
+  F(av_set_options_string) \
   F(av_opt_child_class_iterate) \
   F(av_dict_set) \
   F(av_dict_get) \
