@@ -233,6 +233,34 @@ TEST_F(EngineJobs, BitstreamFiltersActOnEachCopiedStreamWithTheirArguments) {
             in.PacketsOf(in.StreamOfType(AVMEDIA_TYPE_VIDEO)).size());
 }
 
+TEST_F(EngineJobs, AnOptionThatNoPartOfTheJobTookIsReported) {
+  test::TLogCapture log;
+  TFFmpeg engine(2);
+  TEndWaiter waiter(engine);
+  // Options of the H.264 encoder's and the MPEG-TS demuxer's own; the job copies an MP4.
+  engine.ParseOption("preset", "slow");
+  engine.ParseOption("scan_all_pmts", "1");
+  ASSERT_TRUE(engine.OpenInputFile(test::Fixture("sample.mp4")));
+  CopyStreams(engine);
+  ASSERT_EQ(engine.AddOutputFile(Dir.File("copy.mp4"), false), 1);
+  ASSERT_TRUE(waiter.Run().Finished);
+  EXPECT_TRUE(
+      log.Has(llWarning, "Option \"preset\" was not used by any codec or format of this job"));
+  EXPECT_TRUE(log.Has(llWarning,
+                      "Option \"scan_all_pmts\" was not used by any codec or format of this job"));
+
+  // The same demuxer option is taken when the input is MPEG-TS.
+  log.Clear();
+  TFFmpeg ts(2);
+  TEndWaiter tsWaiter(ts);
+  ts.ParseOption("scan_all_pmts", "1");
+  ASSERT_TRUE(ts.OpenInputFile(test::Fixture("far_start.ts")));
+  CopyStreams(ts);
+  ASSERT_EQ(ts.AddOutputFile(Dir.File("copy.ts"), false), 1);
+  ASSERT_TRUE(tsWaiter.Run().Finished);
+  EXPECT_TRUE(log.StartingWith(llWarning, "Option \"scan_all_pmts\"").empty());
+}
+
 // ---- Bad input ------------------------------------------------------------------------------
 
 TEST_F(EngineJobs, InputsThatCannotBeOpenedAreRefusedWithTheirName) {

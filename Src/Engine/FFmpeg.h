@@ -113,6 +113,10 @@ using TBeforeFindStreamInfoEvent =
 struct TOptionContexts {
   std::vector<std::string> OptionNames;
   std::vector<std::string> OptionValues;  // only for options that a private class knows
+  // Per option: known only to a codec's or format's own class, and whether a context of
+  // this job took it (so that an option no part of the job used can be reported).
+  std::vector<bool> Private;
+  std::vector<bool> PrivateUsed;
   AVCodecContext* CodecDefaults[kMediaTypeCount] = {};
   AVFormatContext* FormatDefaults = nullptr;
   SwsContext* ScalerDefaults = nullptr;
@@ -158,6 +162,13 @@ class TCustomFFmpeg : public TEngineSettings {
   // Copies the accepted generic options into a fresh codec or format context.
   void ApplyGenericOptions(void* context, void* defaultsContext, int flags, const AVCodec* codec);
   void AllocOptionContexts(int scalerFlags);
+  // The recorded options that only a codec's or format's own class knows, for an open
+  // call's dictionary; MarkPrivateOptionsUsed notes those the call took (absent from
+  // what it left).
+  void AddPrivateOptions(AVDictionary** options) const;
+  void MarkPrivateOptionsUsed(const AVDictionary* leftover);
+  // Logs each such option that no codec or format of the job took.
+  void ReportUnusedOptions();
   void FreeOptionContexts();
   // kind "apre", "vpre", "spre" or "fpre" (only the first letter counts).
   void ApplyPreset(const std::string& kind, const std::string& presetName);

@@ -74,6 +74,9 @@ bool PrivateClassKnows(const std::string& name) {
   it = nullptr;
   while (const AVOutputFormat* muxer = ff::av_muxer_iterate(&it))
     if (ClassKnows(muxer->priv_class, name.c_str())) return true;
+  it = nullptr;
+  while (const AVInputFormat* demuxer = ff::av_demuxer_iterate(&it))
+    if (ClassKnows(demuxer->priv_class, name.c_str())) return true;
   return false;
 }
 
@@ -132,6 +135,8 @@ void TCustomFFmpeg::FreeOptionContexts() {
   }
   oc.OptionNames.clear();
   oc.OptionValues.clear();
+  oc.Private.clear();
+  oc.PrivateUsed.clear();
 }
 
 bool TCustomFFmpeg::SetGenericOption(const std::string& name, const std::string& value) {
@@ -177,6 +182,8 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& name, const std::string&
   // A private option keeps its value: the codec or muxer that knows it is not chosen yet.
   oc.OptionNames.push_back(found ? std::string(found->name) : name);
   oc.OptionValues.push_back(found ? std::string() : value);
+  oc.Private.push_back(!found);
+  oc.PrivateUsed.push_back(false);
 
   if (oc.CodecDefaults[AVMEDIA_TYPE_VIDEO]->debug || oc.FormatDefaults->debug)
     DefaultLogger()->SetLogLevel(llDebug);
@@ -190,7 +197,7 @@ bool TCustomFFmpeg::SetGenericOptionInt(const std::string& name, std::int64_t va
 void TCustomFFmpeg::ApplyGenericOptions(void* context, void* defaultsContext, int flags,
                                         const AVCodec* codec) {
   if (!context || !defaultsContext) return;
-  const TOptionContexts& oc = OptionContexts;
+  TOptionContexts& oc = OptionContexts;
 
   void* privateContext = nullptr;
   const AVClass* cls = *static_cast<const AVClass**>(context);
@@ -218,6 +225,7 @@ void TCustomFFmpeg::ApplyGenericOptions(void* context, void* defaultsContext, in
       // The value was recorded without being checked (no codec was chosen then): a value
       // this codec or muxer refuses is reported instead of silently dropped.
       const std::string& value = oc.OptionValues[i];
+      if (i < oc.PrivateUsed.size()) oc.PrivateUsed[i] = true;
       if (ff::av_opt_set(privateContext, name.c_str(), value.c_str(), 0) < 0) {
         const std::string message = InvalidValueMessage(name, value);
         Reject(message);
@@ -225,6 +233,28 @@ void TCustomFFmpeg::ApplyGenericOptions(void* context, void* defaultsContext, in
       }
     }
   }
+}
+
+void TCustomFFmpeg::AddPrivateOptions(AVDictionary** options) const {
+  const TOptionContexts& oc = OptionContexts;
+  for (std::size_t i = 0; i < oc.OptionNames.size() && i < oc.Private.size(); ++i)
+    if (oc.Private[i])
+      ff::av_dict_set(options, oc.OptionNames[i].c_str(), oc.OptionValues[i].c_str(), 0);
+}
+
+void TCustomFFmpeg::MarkPrivateOptionsUsed(const AVDictionary* leftover) {
+  TOptionContexts& oc = OptionContexts;
+  for (std::size_t i = 0; i < oc.OptionNames.size() && i < oc.Private.size(); ++i)
+    if (oc.Private[i] && !ff::av_dict_get(leftover, oc.OptionNames[i].c_str(), nullptr, 0))
+      oc.PrivateUsed[i] = true;
+}
+
+void TCustomFFmpeg::ReportUnusedOptions() {
+  const TOptionContexts& oc = OptionContexts;
+  for (std::size_t i = 0; i < oc.OptionNames.size() && i < oc.Private.size(); ++i)
+    if (oc.Private[i] && !oc.PrivateUsed[i])
+      Log(llWarning,
+          "Option \"" + oc.OptionNames[i] + "\" was not used by any codec or format of this job");
 }
 
 }  // namespace tovamo

@@ -157,8 +157,13 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
     if (!VideoStandard.empty()) SetIfKnown(&options, format, "standard", VideoStandard);
   }
 
-  // 4. The recorded generic options.
-  ApplyGenericOptions(input, OptionContexts.FormatDefaults, AV_OPT_FLAG_DECODING_PARAM, nullptr);
+  // 4. The recorded generic options; a demuxer's own options go with the open.
+  try {
+    ApplyGenericOptions(input, OptionContexts.FormatDefaults, AV_OPT_FLAG_DECODING_PARAM, nullptr);
+  } catch (const std::exception& e) {
+    return fail(e.what());
+  }
+  AddPrivateOptions(&options);
 
   // 5. Forced decoders.
   AVCodecID videoId, audioId, subtitleId;
@@ -199,6 +204,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
       input->flags |= AVFMT_FLAG_CUSTOM_IO;
     }
     const int ret = ff::avformat_open_input(&input, ffmpegName.c_str(), format, &options);
+    if (ret >= 0) MarkPrivateOptionsUsed(options);
     ff::av_dict_free(&options);
     if (ret < 0) {
       guard.End();

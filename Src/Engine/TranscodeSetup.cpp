@@ -170,6 +170,7 @@ void TCustomFFmpeg::SetupTranscode(TTranscodeRun& run) {
   CopyChapterMaps(run);
   WriteHeaders(run);
   PrintStreamMapping(run);
+  ReportUnusedOptions();
 }
 
 void TCustomFFmpeg::ChooseSources(TTranscodeRun& run) {
