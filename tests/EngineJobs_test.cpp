@@ -120,8 +120,10 @@ TEST_F(EngineJobs, TwoJobsRunSideBySide) {
   CopyStreams(second);
   ASSERT_EQ(first.AddOutputFile(Dir.File("one.mpg"), false), 1);
   ASSERT_EQ(second.AddOutputFile(Dir.File("two.mp4"), false), 1);
-  first.Start(true)->Resume();
-  second.Start(true)->Resume();
+  ASSERT_TRUE(first.Start(true));
+  first.Resume();
+  ASSERT_TRUE(second.Start(true));
+  second.Resume();
   ASSERT_TRUE(waitFirst.Wait(std::chrono::seconds(60)));
   ASSERT_TRUE(waitSecond.Wait(std::chrono::seconds(60)));
   EXPECT_TRUE(waitFirst.Result().Finished) << waitFirst.Result().Message;

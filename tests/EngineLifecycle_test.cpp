@@ -157,7 +157,7 @@ TEST(EngineLifecycleWithoutLibraries, ConstructsRefusesToStartStopsAndDestroysSa
     EXPECT_EQ(engine.OutputStreamTables.size(), 4u);
     EXPECT_FALSE(engine.OptionContexts.Allocated());
     EXPECT_EQ(engine.IOTimeout, 10000);
-    EXPECT_EQ(engine.Start(true), nullptr);
+    EXPECT_FALSE(engine.Start(true));
     EXPECT_EQ(probe.Get(), 1);
     EXPECT_EQ(engine.ErrorMessage, kNoOutput);
   }
@@ -213,7 +213,7 @@ TEST_F(EngineLifecycle, ANewEngineHoldsItsDefaults) {
   EXPECT_NE(engine.HookConverter, nullptr);
   EXPECT_NE(engine.PreviewConverter, nullptr);
   EXPECT_FALSE(engine.Running || engine.Terminated || engine.Finished || engine.StopRequested);
-  EXPECT_EQ(engine.Thread.load(), nullptr);
+  EXPECT_FALSE(engine.HasWorker());
 }
 
 TEST_F(EngineLifecycle, StartRefusesAJobWithoutOutputsOrInputs) {
@@ -234,14 +234,14 @@ TEST_F(EngineLifecycle, StartRefusesAJobWithoutOutputsOrInputs) {
       ASSERT_NO_FATAL_FAILURE(AddInput(engine, test::Fixture("sample.mpg")));
     for (int i = 0; i < c.Outputs; ++i) ASSERT_NO_FATAL_FAILURE(AddRawOutput(engine, out));
 
-    EXPECT_EQ(engine.Start(true), nullptr);
+    EXPECT_FALSE(engine.Start(true));
     EXPECT_EQ(probe.Get(), 1);
     EXPECT_EQ(probe.Thread, std::this_thread::get_id());
     EXPECT_TRUE(engine.ErrorFlag);
     EXPECT_EQ(engine.ErrorMessage, c.Message);
     EXPECT_FALSE(engine.Running);
     EXPECT_TRUE(engine.Terminated);
-    EXPECT_EQ(engine.Thread.load(), nullptr);
+    EXPECT_FALSE(engine.HasWorker());
     const auto lines = log.Find(c.Message);
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_EQ(lines[0].Level, llQuiet);
@@ -250,8 +250,8 @@ TEST_F(EngineLifecycle, StartRefusesAJobWithoutOutputsOrInputs) {
     EXPECT_FALSE(fs::exists(out)) << "the empty output stays on disk";
 
     // Terminated is final: nothing starts, nothing is reported again.
-    EXPECT_EQ(engine.Start(true), nullptr);
-    EXPECT_EQ(engine.Start(false), nullptr);
+    EXPECT_FALSE(engine.Start(true));
+    EXPECT_FALSE(engine.Start(false));
     engine.Stop(true);
     engine.Stop(false);
     EXPECT_EQ(probe.Get(), 1);
@@ -266,17 +266,17 @@ TEST_F(EngineLifecycle, AThreadedRunEndsOnItsWorkerAndTheOwnerMayDestroyTheEngin
   ASSERT_NO_FATAL_FAILURE(AddInput(*engine, test::Fixture("sample.mpg")));
   ASSERT_NO_FATAL_FAILURE(AddOutput(*engine, out));
 
-  TConvertThread* thread = engine->Start(true, tpLower);
-  ASSERT_NE(thread, nullptr);
-  EXPECT_EQ(engine->Thread.load(), thread);
+  ASSERT_TRUE(engine->Start(true, tpLower));
+  EXPECT_TRUE(engine->HasWorker());
   EXPECT_TRUE(engine->Running);
   EXPECT_FALSE(engine->DoneEvent.IsSet());
   // Created not running: nothing happens until the caller resumes it.
   EXPECT_FALSE(probe.WaitCount(1, 100ms));
-  EXPECT_FALSE(thread->Started());
-  EXPECT_EQ(engine->Start(true), nullptr);  // already running
+  EXPECT_FALSE(engine->WorkerStarted());
+  EXPECT_FALSE(engine->Start(true));  // already running
 
-  thread->Resume();
+  engine->Resume();
+  EXPECT_TRUE(engine->WorkerStarted() || probe.Get() == 1);
   ASSERT_TRUE(probe.WaitCount(1, 10s));
   engine.reset();  // right after the notice: the worker may still be on its way out
 
@@ -298,7 +298,7 @@ TEST_F(EngineLifecycle, ASynchronousRunEndsOnTheCallerAndRunsOnlyOnce) {
   ASSERT_NO_FATAL_FAILURE(AddInput(engine, test::Fixture("sample.mpg")));
   ASSERT_NO_FATAL_FAILURE(AddOutput(engine, Dir.File("sync.mpg")));
 
-  EXPECT_EQ(engine.Start(false), nullptr);
+  EXPECT_FALSE(engine.Start(false));
   EXPECT_EQ(probe.Get(), 1);
   EXPECT_EQ(probe.Thread, std::this_thread::get_id());
   EXPECT_TRUE(engine.Finished);
@@ -307,8 +307,8 @@ TEST_F(EngineLifecycle, ASynchronousRunEndsOnTheCallerAndRunsOnlyOnce) {
   ExpectNoLibraryObjects(engine);
   EXPECT_TRUE(test::ProbeMedia(Dir.File("sync.mpg")).Opened);
 
-  EXPECT_EQ(engine.Start(false), nullptr);
-  EXPECT_EQ(engine.Start(true), nullptr);
+  EXPECT_FALSE(engine.Start(false));
+  EXPECT_FALSE(engine.Start(true));
   engine.Stop(true);
   engine.Stop(false);
   EXPECT_EQ(probe.Get(), 1);
@@ -328,7 +328,7 @@ TEST_F(EngineLifecycle, StopOnAnEngineThatNeverStartedReportsItsEndOnceFromAnoth
       }
       engine.Stop(wait);  // the notice is already on its way: nothing more
       engine.Stop(false);
-      EXPECT_EQ(engine.Start(true), nullptr);
+      EXPECT_FALSE(engine.Start(true));
       // Destroying the engine at once waits for a notice still being delivered.
     }
     EXPECT_EQ(probe.Get(), 1);
@@ -349,9 +349,8 @@ TEST_F(EngineLifecycle, StopWhileRunningEndsPromptlyWithFinishedReadableOutputs)
   ASSERT_NO_FATAL_FAILURE(AddOutput(engine, second));
   engine.RateEmulation = true;
 
-  TConvertThread* thread = engine.Start(true);
-  ASSERT_NE(thread, nullptr);
-  thread->Resume();
+  ASSERT_TRUE(engine.Start(true));
+  engine.Resume();
   std::this_thread::sleep_for(300ms);
   EXPECT_EQ(probe.Get(), 0) << "a 5 s input read in real time cannot be done yet";
   EXPECT_TRUE(engine.Running);
@@ -382,7 +381,8 @@ TEST_F(EngineLifecycle, StopWhilePausedEndsPromptly) {
   ASSERT_NO_FATAL_FAILURE(AddInput(engine, test::Fixture("long_5s.mpg")));
   ASSERT_NO_FATAL_FAILURE(AddOutput(engine, Dir.File("paused.mpg")));
   engine.RateEmulation = true;
-  engine.Start(true)->Resume();
+  ASSERT_TRUE(engine.Start(true));
+  engine.Resume();
   std::this_thread::sleep_for(150ms);
   engine.Pause();
   EXPECT_TRUE(engine.Paused());
@@ -409,7 +409,8 @@ TEST_F(EngineLifecycle, APausedRunHoldsStillAndCompletesAfterResume) {
   EXPECT_FALSE(idle.Paused());
 
   const auto t0 = Clock::now();
-  engine.Start(true)->Resume();
+  ASSERT_TRUE(engine.Start(true));
+  engine.Resume();
   std::this_thread::sleep_for(100ms);
   engine.Pause();
   EXPECT_TRUE(engine.Paused());
@@ -443,9 +444,8 @@ TEST_F(EngineLifecycle, ManyEnginesRunAtOnceAndStopTogetherThroughTheList) {
   EXPECT_EQ(list.Count(), kRunning + 1);
   for (int i = 0; i < kRunning; ++i) {
     EXPECT_EQ(list.IndexOf(list.Items(i)), i);
-    TConvertThread* thread = list.Items(i)->Start(true);
-    ASSERT_NE(thread, nullptr);
-    thread->Resume();
+    ASSERT_TRUE(list.Items(i)->Start(true));
+    list.Items(i)->Resume();
   }
   std::this_thread::sleep_for(200ms);
   list.PauseAll();
@@ -554,7 +554,8 @@ TEST_F(EngineLifecycle, StopRunningOnTheMainThreadServesWhatTheRunHandsToIt) {
     ASSERT_NO_FATAL_FAILURE(AddInput(engine, test::Fixture("long_5s.mpg")));
     ASSERT_NO_FATAL_FAILURE(AddOutput(engine, Dir.File("main.mpg")));
     engine.RateEmulation = true;
-    engine.Start(true)->Resume();
+    ASSERT_TRUE(engine.Start(true));
+    engine.Resume();
     std::this_thread::sleep_for(100ms);
     {
       TWatchdog watchdog(c.Name);
@@ -590,10 +591,9 @@ TEST_F(EngineLifecycle, DestroyingARunningEngineStopsItAndOnlyTheBaseStillReport
     ASSERT_NO_FATAL_FAILURE(AddInput(*engine, test::Fixture("long_5s.mpg")));
     ASSERT_NO_FATAL_FAILURE(AddOutput(*engine, Dir.File("destroyed.mpg")));
     engine->RateEmulation = true;
-    TConvertThread* thread = engine->Start(true);
-    ASSERT_NE(thread, nullptr);
+    ASSERT_TRUE(engine->Start(true));
     if (c.Resumed) {
-      thread->Resume();
+      engine->Resume();
       std::this_thread::sleep_for(100ms);
     }
     const auto t0 = Clock::now();
@@ -605,6 +605,39 @@ TEST_F(EngineLifecycle, DestroyingARunningEngineStopsItAndOnlyTheBaseStillReport
     EXPECT_EQ(probe.Get(), c.Derived ? 0 : 1);
     if (!c.Derived) {
       EXPECT_FALSE(probe.Finished);
+    }
+  }
+}
+
+TEST_F(EngineLifecycle, AnOwnerMayFreeTheEngineFromItsOwnEndNotice) {
+  struct TCase {
+    const char* Name;
+    bool Run;  // a run on a worker, or the notice of a job stopped before it started
+  };
+  for (const TCase& c : {TCase{"after a run", true}, TCase{"stopped before starting", false}}) {
+    SCOPED_TRACE(c.Name);
+    for (bool derived : {false, true}) {
+      std::mutex lock;
+      std::condition_variable freed;
+      bool done = false;
+      TCustomFFmpeg* engine = derived ? new TFFmpeg(1) : new TCustomFFmpeg(1);
+      engine->OnTerminate = [&](TCustomFFmpeg* sender) {
+        delete sender;
+        std::lock_guard guard(lock);
+        done = true;
+        freed.notify_all();
+      };
+      TWatchdog watchdog("freeing an engine from its end notice");
+      if (c.Run) {
+        ASSERT_NO_FATAL_FAILURE(AddInput(*engine, test::Fixture("sample.mpg")));
+        ASSERT_NO_FATAL_FAILURE(AddOutput(*engine, Dir.File("freed.mpg")));
+        ASSERT_TRUE(engine->Start(true));
+        engine->Resume();
+      } else {
+        engine->Stop(false);
+      }
+      std::unique_lock guard(lock);
+      EXPECT_TRUE(freed.wait_for(guard, 10s, [&] { return done; }));
     }
   }
 }

@@ -74,16 +74,14 @@ struct TTerminateInfo {
 
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
 
-// Runs one engine's Execute. Created not yet running; Resume starts it. It deletes itself
-// when the run ends (after the engine's DoneEvent is set), so callers must not keep it.
+// Runs one engine's Execute. Only the engine makes and starts one (the owner calls the
+// engine's Resume); it deletes itself when the run ends, so nobody else holds it.
 class TConvertThread {
- public:
+ private:
+  friend class TCustomFFmpeg;
   TConvertThread(TCustomFFmpeg* engine, TThreadPriority priority);
   void Resume();  // starts the thread the first time; later calls do nothing
   bool Started() const { return Started_; }
-
- private:
-  friend class TCustomFFmpeg;
   void Run();
   TCustomFFmpeg* Engine_;
   TThreadPriority Priority_;
@@ -133,9 +131,12 @@ class TCustomFFmpeg : public TEngineSettings {
   TCustomFFmpeg& operator=(const TCustomFFmpeg&) = delete;
 
   // ---- Run lifecycle ----------------------------------------------------------------
-  // Returns the new thread (not yet running: call Resume) or nullptr when the job ran on
-  // the calling thread, was refused, or failed its checks.
-  TConvertThread* Start(bool useThread, TThreadPriority priority = tpNormal);
+  // True when the job waits on a worker thread of its own, not yet running: Resume starts
+  // it. False when the job ran on the calling thread, was refused, or failed its checks.
+  bool Start(bool useThread, TThreadPriority priority = tpNormal);
+  // A worker thread was made for the run and has not ended; and whether it was started.
+  bool HasWorker() const;
+  bool WorkerStarted() const;
   void StopRunning(bool wait);
   void Stop(bool wait);
   // Cooperative pause: the worker waits at its loop's safe points until Resume or Stop.
@@ -301,7 +302,6 @@ class TCustomFFmpeg : public TEngineSettings {
   std::int64_t AudioSize = 0;  // bytes of audio written
 
   // ---- 11. Run state ------------------------------------------------------------------
-  std::atomic<TConvertThread*> Thread{nullptr};
   TEvent DoneEvent{true};
   TEvent TerminateEvent{true};
   bool JoinMode = false;
@@ -411,6 +411,20 @@ class TCustomFFmpeg : public TEngineSettings {
                       AVSubtitle* subtitle, std::int64_t packetPts);
   void FlushEncoder(TTranscodeRun& run, TOutputStream& ost);
 
+  std::atomic<TConvertThread*> Thread{nullptr};
+  // The thread that delivers an end notice marks it here, so that an owner that frees the
+  // engine from its own notice neither waits for itself nor has the thread touch the
+  // engine afterwards.
+  struct TNoticeScope {
+    TCustomFFmpeg* Engine = nullptr;
+    bool EngineGone = false;
+    TNoticeScope* Previous = nullptr;
+    explicit TNoticeScope(TCustomFFmpeg* engine);
+    ~TNoticeScope();
+  };
+  static thread_local TNoticeScope* CurrentNotice_;
+  // True (and noted) when the calling thread is delivering this engine's end notice.
+  bool FreedFromOwnNotice();
   mutable std::mutex PauseLock_;
   std::condition_variable PauseCond_;
   bool PauseRequested_ = false;

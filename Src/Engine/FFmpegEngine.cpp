@@ -120,11 +120,13 @@ void TCustomFFmpeg::InitDefaults() {
 }
 
 TCustomFFmpeg::~TCustomFFmpeg() {
-  if (Running) StopRunning(true);
   // A worker still on its way out of the run, or a pending termination notice, uses this
-  // object until it signals its event.
-  WaitServing(DoneEvent);
-  WaitServing(TerminateEvent);
+  // object until it signals its event; unless this is that notice freeing its engine.
+  if (!FreedFromOwnNotice()) {
+    if (Running) StopRunning(true);
+    WaitServing(DoneEvent);
+    WaitServing(TerminateEvent);
+  }
   try {
     CloseFiles();
   } catch (const std::exception& e) {
@@ -134,12 +136,23 @@ TCustomFFmpeg::~TCustomFFmpeg() {
 
 // ---- Run ----------------------------------------------------------------------------------
 
-TConvertThread* TCustomFFmpeg::Start(bool useThread, TThreadPriority priority) {
+bool TCustomFFmpeg::HasWorker() const {
+  std::lock_guard lock(StateLock_);
+  return Thread != nullptr;
+}
+
+bool TCustomFFmpeg::WorkerStarted() const {
+  std::lock_guard lock(StateLock_);
+  const TConvertThread* thread = Thread;
+  return thread && thread->Started();
+}
+
+bool TCustomFFmpeg::Start(bool useThread, TThreadPriority priority) {
   const char* refusal = nullptr;
   TConvertThread* thread = nullptr;
   {
     std::lock_guard lock(StateLock_);
-    if (Running || Terminated || TerminateClaimed_) return nullptr;
+    if (Running || Terminated || TerminateClaimed_) return false;
     if (OutputFileCount <= 0)
       refusal = "At least one output file must be specified";
     else if (InputFileCount <= 0)
@@ -163,10 +176,10 @@ TConvertThread* TCustomFFmpeg::Start(bool useThread, TThreadPriority priority) {
     CloseFiles();
     RecordError(refusal);
     DoTerminate();
-    return nullptr;
+    return false;
   }
-  if (!useThread) Execute();
-  return thread;
+  if (!useThread) Execute();  // the end notice may free the engine: nothing follows
+  return thread != nullptr;
 }
 
 void TCustomFFmpeg::RecordError(const std::string& message) {
@@ -207,7 +220,10 @@ void TCustomFFmpeg::DoTerminate() {
     std::lock_guard lock(StateLock_);
     Thread = nullptr;
   }
-  if (!EventsDetached_ && OnTerminate) OnTerminate(this);
+  if (EventsDetached_) return;
+  // A copy: the handler may free the engine, and with it the slot it was called through.
+  const TNotifyEvent handler = OnTerminate;
+  if (handler) handler(this);
 }
 
 void TCustomFFmpeg::ForgetThread(TConvertThread* thread) {
@@ -515,9 +531,11 @@ TFFmpeg::~TFFmpeg() {
   // The owner is going away: a run that is stopped by the base destructor must not call
   // back into it. The slots themselves are only cleared once no run can read them.
   EventsDetached_ = true;
-  if (Running) StopRunning(true);
-  WaitServing(DoneEvent);
-  WaitServing(TerminateEvent);
+  if (!FreedFromOwnNotice()) {
+    if (Running) StopRunning(true);
+    WaitServing(DoneEvent);
+    WaitServing(TerminateEvent);
+  }
   OnTerminate = nullptr;
   OnProgress = nullptr;
   OnPreviewBitmap = nullptr;

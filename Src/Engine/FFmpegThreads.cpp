@@ -89,14 +89,45 @@ void TConvertThread::Run() {
     if (errno == 0) setpriority(PRIO_PROCESS, self, NiceLevel(Priority_, current));  // best effort
   }
   TCustomFFmpeg* engine = Engine_;
-  try {
-    engine->Execute();  // records its own errors; nothing should arrive here
-  } catch (...) {
+  bool engineGone;
+  {
+    TCustomFFmpeg::TNoticeScope notice(engine);
+    try {
+      engine->Execute();  // records its own errors; nothing should arrive here
+    } catch (...) {
+    }
+    engineGone = notice.EngineGone;
+  }
+  if (engineGone) {  // the owner freed the engine from its end notice
+    delete this;
+    return;
   }
   engine->ForgetThread(this);
   // The owner may destroy the engine as soon as this is set: nothing touches it afterwards.
   engine->DoneEvent.Set();
   delete this;
+}
+
+// ---- End notices --------------------------------------------------------------------------
+
+thread_local TCustomFFmpeg::TNoticeScope* TCustomFFmpeg::CurrentNotice_ = nullptr;
+
+TCustomFFmpeg::TNoticeScope::TNoticeScope(TCustomFFmpeg* engine)
+    : Engine(engine), Previous(CurrentNotice_) {
+  CurrentNotice_ = this;
+}
+
+TCustomFFmpeg::TNoticeScope::~TNoticeScope() {
+  CurrentNotice_ = Previous;
+}
+
+bool TCustomFFmpeg::FreedFromOwnNotice() {
+  for (TNoticeScope* scope = CurrentNotice_; scope; scope = scope->Previous)
+    if (scope->Engine == this) {
+      scope->EngineGone = true;
+      return true;
+    }
+  return false;
 }
 
 // ---- TDoTerminateThread -------------------------------------------------------------------
@@ -105,13 +136,18 @@ void TConvertThread::Run() {
 // as the event is set again.
 void TDoTerminateThread::Start(TCustomFFmpeg* engine) {
   auto deliver = [engine] {
-    try {
-      engine->DoTerminate();
-    } catch (const std::exception& e) {
-      engine->Log(llError, e.what());
-    } catch (...) {
+    bool engineGone;
+    {
+      TCustomFFmpeg::TNoticeScope notice(engine);
+      try {
+        engine->DoTerminate();
+      } catch (const std::exception& e) {
+        if (!notice.EngineGone) engine->Log(llError, e.what());
+      } catch (...) {
+      }
+      engineGone = notice.EngineGone;
     }
-    engine->TerminateEvent.Set();
+    if (!engineGone) engine->TerminateEvent.Set();
   };
   try {
     std::thread(deliver).detach();

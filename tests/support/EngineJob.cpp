@@ -19,7 +19,7 @@ bool TEndWaiter::Wait(std::chrono::seconds limit) {
 }
 
 TJobResult TEndWaiter::Run(std::chrono::seconds limit) {
-  if (TConvertThread* thread = Engine_.Start(true)) thread->Resume();
+  if (Engine_.Start(true)) Engine_.Resume();
   Wait(limit);
   return Result();
 }
