@@ -341,6 +341,10 @@ TEST_F(EngineJobs, BadOutputsAreRefusedBeforeAnythingIsWritten) {
        "Output file '" + Dir.File("./my clip.mpg") +
            "' is the same file as input file #0; the input would be destroyed"},
   };
+  // A file where a folder should be: no user can write there.
+  test::WriteFile(Dir.File("plain file"), "not a folder");
+  cases.push_back({Dir.File("plain file/out.mpg"), nullptr,
+                   ErrorText(Dir.File("plain file/out.mpg"), AVERROR(ENOTDIR))});
   if (!root)
     cases.push_back(
         {readOnly + "/out.mpg", nullptr, ErrorText(readOnly + "/out.mpg", AVERROR(EACCES))});

@@ -1,4 +1,5 @@
 #include "Services/FFCodecLock.h"
+#include "Services/FFLoadHooks.h"
 
 #include <gtest/gtest.h>
 

@@ -8,6 +8,10 @@
 // DefaultLogger() without sender, and does nothing (returns 0) once FFLoader().Closing is set.
 #pragma once
 
+// Its loader hooks, CodecLockInstall (closes the mutex the registration still holds and
+// creates a new one, as each load of avcodec did) and CodecLockUninstall, are declared
+// with the other hooks in FFLoadHooks.h.
+
 namespace tovamo {
 
 // Operations of CodecLockCallback, numbered as FFmpeg's old lock manager numbered them.
@@ -46,11 +50,5 @@ class TCodecLockGuard {
  private:
   bool Owned_ = false;
 };
-
-// The loader's hooks (also declared in FFLoadHooks.h). Install closes the mutex the
-// registration still holds and creates a new one, as each load of avcodec did; uninstall
-// closes it.
-void CodecLockInstall();
-void CodecLockUninstall();
 
 }  // namespace tovamo
