@@ -410,6 +410,8 @@ class TCustomFFmpeg : public TEngineSettings {
   void EncodeSubtitle(TTranscodeRun& run, TOutputStream& ost, TInputStream& ist,
                       AVSubtitle* subtitle, std::int64_t packetPts);
   void FlushEncoder(TTranscodeRun& run, TOutputStream& ost);
+  // Encodes what the stream's resampler holds in whole frames; `last` sends the rest too.
+  void DrainResampler(TTranscodeRun& run, TOutputStream& ost, bool last);
 
   std::atomic<TConvertThread*> Thread{nullptr};
   // The thread that delivers an end notice marks it here, so that an owner that frees the

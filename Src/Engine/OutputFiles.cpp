@@ -118,6 +118,14 @@ void ChooseSampleFormatAndRate(AVCodecContext* codec, const AVCodec* encoder) {
 }  // namespace
 
 TOutputStream::~TOutputStream() {
+  if (ff::sws_freeContext && Scaler) ff::sws_freeContext(Scaler);
+  if (ff::swr_free) ff::swr_free(&Resampler);
+  if (ff::av_frame_free) {
+    ff::av_frame_free(&ScaledFrame);
+    ff::av_frame_free(&AudioFrame);
+  }
+  if (ff::av_packet_free) ff::av_packet_free(&EncodedPacket);
+  if (ff::av_channel_layout_uninit) ff::av_channel_layout_uninit(&ResampleLayout);
   if (OwnsEncoderContext && ff::avcodec_free_context) ff::avcodec_free_context(&EncoderContext);
   if (ff::av_bsf_free)
     for (AVBSFContext*& filter : BitstreamFilters) ff::av_bsf_free(&filter);

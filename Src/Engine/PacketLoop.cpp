@@ -307,6 +307,7 @@ void TCustomFFmpeg::SwitchJoinedInput(TTranscodeRun& run, int c) {
     }
     std::lock_guard lock(CodecListLock());
     ost->EncoderOpen = true;
+    ost->EncoderFlushed = false;
     OpenEncoders.push_back(ost);
   }
 

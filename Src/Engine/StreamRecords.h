@@ -90,6 +90,20 @@ struct TOutputStream {
   std::vector<std::int64_t> ForcedKfPts;  // encoder time base
   int ForcedKfIndex = 0;
 
+  // Encoding state (owned): the scaler and its picture, the resampler and its frame, and
+  // the input format the resampler was made for.
+  SwsContext* Scaler = nullptr;
+  AVFrame* ScaledFrame = nullptr;
+  SwrContext* Resampler = nullptr;
+  AVFrame* AudioFrame = nullptr;
+  int AudioPending = 0;  // samples already in AudioFrame, waiting for a whole frame
+  int ResampleSampleFmt = -1;
+  int ResampleSampleRate = 0;
+  AVChannelLayout ResampleLayout{};
+  AVPacket* EncodedPacket = nullptr;
+  bool EncoderFlushed = false;  // drained; a joined input reopens it
+  bool AudioStarted = false;    // the first samples set where the audio starts
+
   std::FILE* LogFile = nullptr;  // pass-1 statistics
   std::string LogFileName;
   int SavedCodecId = 0;
