@@ -14,6 +14,8 @@
 //   TranscodeSetup.cpp    the run's tables, stream choice, codec opening and clean-up
 //   OutputHeaders.cpp     metadata and chapter maps, output headers, the stream mapping
 //   PacketLoop.cpp        the packet loop, decoding, stream copy, writing, end of job
+//   Encoding.cpp          the video, audio and subtitle encoding paths
+//   Progress.cpp          the progress report and the final statistics
 #pragma once
 
 #include <array>
