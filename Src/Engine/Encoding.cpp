@@ -58,6 +58,13 @@ void TCustomFFmpeg::EncodeVideoFrame(TTranscodeRun& run, TOutputStream& ost, TIn
     else if (delta > 0.6)
       owner.SyncOpts = std::llrint(syncIpts);
   }
+  if (copies == 0) {
+    ++FramesDropped;
+    DupDropChanged = true;
+  } else if (copies > 1) {
+    FramesDuplicated += copies - 1;
+    DupDropChanged = true;
+  }
   copies = std::min(copies, MaxFrames[0] - ost.FrameNumber);
   if (copies <= 0) return;
 

@@ -302,6 +302,9 @@ class TCustomFFmpeg : public TEngineSettings {
   std::int64_t ExtraSize = 0;  // bytes of the encoders' global headers
   std::int64_t VideoSize = 0;  // bytes of video written
   std::int64_t AudioSize = 0;  // bytes of audio written
+  int FramesDuplicated = 0;     // video frames repeated by the sync method
+  int FramesDropped = 0;        // video frames dropped by the sync method
+  bool DupDropChanged = false;  // either count changed since the last report
 
   // ---- 11. Run state ------------------------------------------------------------------
   TEvent DoneEvent{true};

@@ -220,7 +220,7 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
     const std::int64_t now = MonotonicMicros();
     if (now - run.LastReportTime > ProgressInterval) {
       run.LastReportTime = now;
-      Report(false, file);
+      Report(run, false, file);
     }
   }
 }
@@ -564,7 +564,7 @@ void TCustomFFmpeg::EndOfJob(TTranscodeRun& run) {
       throw FFmpegException(
           ErrorText(FromFFmpegName(OutputFileNames[i]), OutputFiles[i]->pb->error));
   }
-  Report(true, -1);
+  Report(run, true, -1);
   CloseCodecs();
   Finished = !StopRequested;
 }

@@ -5,7 +5,7 @@
 
 namespace tovamo {
 
-void TCustomFFmpeg::Report(bool last, int) {
+void TCustomFFmpeg::Report(TTranscodeRun&, bool last, int) {
   if (!last || Verbose < 0) return;
   std::int64_t total = 0;
   for (int i = 0; i < OutputFileCount; ++i)
