@@ -342,7 +342,7 @@ class TCustomFFmpeg : public TEngineSettings {
   // end of job and clean-up.
   void Transcode();
   // The progress report; `last` for the final one, fileIndex the input just read or -1.
-  virtual void Report(bool last, int fileIndex);
+  virtual void Report(TTranscodeRun& run, bool last, int fileIndex);
   // False once the owner is being destroyed: the event slots must not be called any more.
   bool EventsAttached() const { return !EventsDetached_; }
 
