@@ -263,6 +263,49 @@ TEST_F(EngineJobs, AnOptionThatNoPartOfTheJobTookIsReported) {
   EXPECT_TRUE(log.StartingWith(llWarning, "Option \"scan_all_pmts\"").empty());
 }
 
+TEST_F(EngineJobs, InputOffsetsAndScalesMoveTheCopiedTimes) {
+  struct TCase {
+    const char* Option;
+    const char* Value;
+    double Start;  // where the copied video starts, seconds
+    double Span;   // how long it lasts, seconds
+  };
+  for (const TCase& c : {TCase{nullptr, nullptr, 0.0, 2.0}, TCase{"itsoffset", "1.5", 1.5, 2.0},
+                         TCase{"itsscale", "0:2", 0.0, 4.0}}) {
+    SCOPED_TRACE(c.Option ? c.Option : "none");
+    TFFmpeg engine(2);
+    TEndWaiter waiter(engine);
+    if (c.Option) engine.ParseOption(c.Option, c.Value);
+    ASSERT_TRUE(engine.OpenInputFile(test::Fixture("two_audio.mkv")));
+    engine.ParseOption("vcodec", "copy");
+    engine.ParseOption("an", "");
+    const std::string out = Dir.File("moved.mkv");
+    ASSERT_EQ(engine.AddOutputFile(out, false), 1) << engine.LastError;
+    ASSERT_TRUE(waiter.Run().Finished);
+    const TMediaInfo media = ProbeMedia(out);
+    ASSERT_FALSE(media.Packets.empty());
+    EXPECT_NEAR(double(media.Packets.front().Dts) / 1e6, c.Start, 0.05);
+    EXPECT_NEAR(VideoSpanSeconds(media), c.Span, 0.1);
+  }
+}
+
+TEST_F(EngineJobs, RtpOutputsLogTheirSdpAndEveryJobItsStreamMapping) {
+  test::TLogCapture log;
+  TFFmpeg engine(2);
+  TEndWaiter waiter(engine);
+  ASSERT_TRUE(engine.OpenInputFile(test::Fixture("audio_only.mp2")));
+  engine.ParseOption("acodec", "copy");
+  engine.ParseOption("f", "rtp");
+  ASSERT_EQ(engine.AddOutputFile("rtp://127.0.0.1:23456", false), 1) << engine.LastError;
+  const auto result = waiter.Run();
+  ASSERT_TRUE(result.Finished) << result.Message;
+  EXPECT_TRUE(log.Has(llVerbose, "Stream mapping:"));
+  EXPECT_TRUE(log.Has(llVerbose, "  Stream #0.0 -> #0.0 (Audio)"));
+  const auto sdp = log.StartingWith(llInfo, "SDP:\r\n");
+  ASSERT_EQ(sdp.size(), 1u);
+  EXPECT_NE(sdp[0].find("m=audio 23456 RTP/AVP"), std::string::npos) << sdp[0];
+}
+
 // ---- Bad input ------------------------------------------------------------------------------
 
 TEST_F(EngineJobs, InputsThatCannotBeOpenedAreRefusedWithTheirName) {
