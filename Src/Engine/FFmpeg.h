@@ -42,6 +42,7 @@ class TFFmpeg;
 class TFormatConverter;
 struct TProgressInfo;
 struct THookInfo;
+struct TFrameHookChain;
 struct TOutputStream;  // an output stream record (StreamRecords.h)
 struct TInputStream;   // an input stream record (StreamRecords.h)
 struct TTranscodeRun;  // the tables of one run (TranscodeRun.h)
@@ -287,6 +288,9 @@ class TCustomFFmpeg : public TEngineSettings {
   int BitBufferSize = 262144;
   std::FILE* VstatsFile = nullptr;
   bool UsingFrameHooks = false;
+  // The "vhook" hooks, in the order added (ProcessFrameHooks takes FrameHooks.get());
+  // empty until the first one. Dropping it releases them.
+  std::shared_ptr<TFrameHookChain> FrameHooks;
 
   // ---- 9. Hook and preview members ---------------------------------------------------
   std::unique_ptr<TFormatConverter> HookConverter;

@@ -312,6 +312,8 @@ void TCustomFFmpeg::CloseFiles() {
   SubtitleCodecName.clear();
   VideoStandard.clear();
   RcOverride.clear();
+  FrameHooks.reset();  // each hook's Release runs here, with the job's end
+  UsingFrameHooks = false;
   if (libraries) {
     FreeOptionContexts();
     ff::avfilter_graph_free(&FilterGraph);

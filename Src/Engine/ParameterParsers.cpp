@@ -8,6 +8,7 @@
 #include "Engine/FFmpeg.h"
 #include "Engine/OptionNumbers.h"
 #include "Services/FFBindings.h"
+#include "Services/FrameHook.h"
 #include "Services/ProgramDir.h"
 #include "Services/Text.h"
 
@@ -227,8 +228,27 @@ void TCustomFFmpeg::OptVstatsFile(const std::string&, const std::string& value) 
 }
 
 void TCustomFFmpeg::OptVideoHook(const std::string&, const std::string& value) {
-  Log(llError, "Video hooks are not supported in this build");
-  throw FFmpegException("Failed to add video hook function: " + value);
+  // The library path and the hook's arguments, split at "|" when the value has one (so
+  // that they may hold blanks), else at blanks; separators in a row make no empty argument.
+  constexpr std::size_t kMaxArguments = 254;
+  const char separator = value.find('|') != std::string::npos ? '|' : ' ';
+  std::vector<std::string> args;
+  for (std::size_t start = 0, end; start < value.size(); start = end + 1) {
+    end = value.find(separator, start);
+    if (end == std::string::npos) end = value.size();
+    if (end > start) args.push_back(value.substr(start, end - start));
+  }
+  // Arguments beyond the limit are refused rather than dropped: the hook would run with
+  // settings nobody gave it.
+  if (args.size() > kMaxArguments) {
+    LogFmt(llError, "A video hook takes at most %zu arguments (%zu given)", kMaxArguments,
+           args.size());
+    throw FFmpegException("Failed to add video hook function: " + value);
+  }
+  if (!FrameHooks) FrameHooks = std::make_shared<TFrameHookChain>();
+  if (AddFrameHook(*FrameHooks, args) < 0)
+    throw FFmpegException("Failed to add video hook function: " + value);
+  UsingFrameHooks = true;
 }
 
 void TCustomFFmpeg::OptBitstreamFilter(const std::string& name, const std::string& value) {
