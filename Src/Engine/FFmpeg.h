@@ -309,6 +309,9 @@ class TCustomFFmpeg : public TEngineSettings {
   int FramesDuplicated = 0;     // video frames repeated by the sync method
   int FramesDropped = 0;        // video frames dropped by the sync method
   bool DupDropChanged = false;  // either count changed since the last report
+  // Quantisers of the reported video stream's pictures, one count per rounded quantiser
+  // ("qphist"); kept for the engine's life.
+  std::array<int, 52> QpHistogramCounts{};
 
   // ---- 11. Run state ------------------------------------------------------------------
   TEvent DoneEvent{true};

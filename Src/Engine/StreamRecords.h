@@ -108,6 +108,12 @@ struct TOutputStream {
   std::string LogFileName;
   int SavedCodecId = 0;
   bool InReport = false;
+  // The encoder's account of the last picture it coded, for the progress report: its
+  // quality (lambda, FF_QP2LAMBDA per quantiser step) and, with PSNR, its squared error
+  // per plane. NoteCodedPacket (Progress.cpp) takes them from a packet's quality stats.
+  int CodedQuality = 0;
+  std::uint64_t CodedError[3] = {};
+  void NoteCodedPacket(const AVPacket& packet);
 };
 
 }  // namespace tovamo
