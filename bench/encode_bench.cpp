@@ -10,7 +10,8 @@
 // 3. Four jobs on four engines side by side (their own worker threads) against the same
 //    four one after another: the ratio of the wall times (ideal: 1 / cores, at most 1).
 //
-// Usage: encode_bench [--seconds N] [--rounds N] [folder]   (default 20 s, 5 rounds, temp)
+// Usage: encode_bench [--seconds N] [--rounds N] [--keep] [folder]
+//   (default 20 s, 5 rounds, the temp folder; --keep leaves the source and outputs there)
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -472,11 +473,14 @@ TUsage InChild(const std::function<bool()>& work) {
 int main(int argc, char** argv) {
   using namespace tovamo;
   int seconds = 20, rounds = 5;
+  bool keep = false;
   fs::path folder = fs::temp_directory_path();
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--seconds" && i + 1 < argc)
       seconds = std::max(1, std::atoi(argv[++i]));
+    else if (arg == "--keep")
+      keep = true;
     else if (arg == "--rounds" && i + 1 < argc)
       rounds = std::max(1, std::atoi(argv[++i]));
     else
@@ -555,6 +559,7 @@ int main(int argc, char** argv) {
       serial.WallSeconds, parallel.WallSeconds, parallel.WallSeconds / serial.WallSeconds, ideal,
       ideal * 1.05, parallel.CpuSeconds, serial.CpuSeconds);
 
+  if (keep) return 0;
   for (const auto& f : {source, engineOut, directOut}) fs::remove(f);
   for (const auto& f : parallelOuts) fs::remove(f);
   return 0;
