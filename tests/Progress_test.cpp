@@ -348,6 +348,7 @@ TEST_F(Progress, QuantiserHistogramAndPsnrJoinTheStatusLine) {
   static const std::regex pattern(
       R"(frame= *\d+ fps= *\d+ q=([0-9.]+) L?([0-9A-F]{32})PSNR=Y:([0-9.inf]+) U:([0-9.inf]+) )"
       R"(V:([0-9.inf]+) \*:([0-9.inf]+) size=.*)");
+  int coded = 0;  // lines that tell of a coded picture
   for (const std::string& text : status) {
     std::smatch m;
     ASSERT_TRUE(std::regex_match(text, m, pattern)) << text;
@@ -361,8 +362,14 @@ TEST_F(Progress, QuantiserHistogramAndPsnrJoinTheStatusLine) {
     // coded without error shows "inf". Before the encoder has coded a picture there is
     // no error to show.
     if (q == 0) continue;
+    ++coded;
     for (int plane = 3; plane <= 6; ++plane) EXPECT_GT(std::stod(m[plane]), 20.0) << text;
   }
+  // The quantiser and the errors are those of the pictures coded: nearly every line has
+  // them, the last (the whole job's PSNR) always.
+  EXPECT_GT(coded, int(status.size()) / 2);
+  EXPECT_NE(status.back().find(" L"), std::string::npos);
+  EXPECT_EQ(status.back().find("q=0.0"), std::string::npos) << status.back();
 }
 
 }  // namespace
