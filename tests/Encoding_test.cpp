@@ -2,11 +2,15 @@
 // target, judged by reading the outputs back; and the two-pass log files.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <thread>
 
 #include "Engine/FFmpeg.h"
 #include "Services/FFBindings.h"
 #include "support/EngineJob.h"
+#include "support/LogCapture.h"
 #include "support/MediaProbe.h"
 #include "support/TestSupport.h"
 
@@ -115,6 +119,150 @@ TEST_F(Encoding, PassOneWritesItsStatisticsAndPassTwoReadsThem) {
   EXPECT_FALSE(result.Finished);
   EXPECT_EQ(result.Message, "Cannot read file: Error reading log file \"" + Dir.File("none") +
                                 "-0.log\" for pass-2 encoding");
+}
+
+TEST_F(Encoding, TheSyncMethodRepeatsOrDropsFramesOfAnIrregularClip) {
+  // vfr.mkv: frames of 40 and 80 ms in turn; a constant 25 frames/s fills each 80 ms gap
+  // with one repeated frame, a variable rate passes them as they come.
+  struct TCase {
+    const char* Sync;
+    const char* Output;
+    bool Repeats;
+  };
+  for (const TCase& c : {TCase{"1", "cfr.mpg", true}, TCase{"0", "passthrough.mkv", false},
+                         TCase{"2", "vfr.mkv", false}}) {
+    SCOPED_TRACE(c.Sync);
+    TFFmpeg engine(2);
+    TEndWaiter waiter(engine);
+    ASSERT_TRUE(engine.OpenInputFile(test::Fixture("vfr.mkv")));
+    engine.ParseOption("vsync", c.Sync);
+    engine.ParseOption("an", "");
+    engine.ParseOption("vcodec", "mpeg1video");
+    engine.ParseOption("r", "25");
+    ASSERT_EQ(engine.AddOutputFile(Dir.File(c.Output), false), 1) << engine.LastError;
+    ASSERT_TRUE(waiter.Run().Finished);
+    const int inputFrames = int(ProbeMedia(test::Fixture("vfr.mkv")).PacketsOf(0).size());
+    const int outputFrames = int(ProbeMedia(Dir.File(c.Output)).PacketsOf(0).size());
+    EXPECT_EQ(engine.FramesDropped, 0);
+    if (c.Repeats) {
+      EXPECT_GT(engine.FramesDuplicated, inputFrames / 3);
+      EXPECT_EQ(outputFrames, inputFrames + engine.FramesDuplicated);
+    } else {
+      EXPECT_EQ(engine.FramesDuplicated, 0);
+      EXPECT_EQ(outputFrames, inputFrames);
+    }
+  }
+}
+
+TEST_F(Encoding, AFrameHookChangesThePicturesThatAreWritten) {
+  // The example hook inverts a box in the top left corner.
+  const std::string plain = Dir.File("plain.mpg"), hooked = Dir.File("hooked.mpg");
+  for (const std::string& out : {plain, hooked}) {
+    TFFmpeg engine(2);
+    TEndWaiter waiter(engine);
+    ASSERT_TRUE(engine.OpenInputFile(test::Fixture("sample.mpg")));
+    if (out == hooked)
+      engine.ParseOption("vhook", std::string(TOVAMO_INVERTBOX_HOOK) + " 0 0 64 48");
+    engine.ParseOption("qscale", "2");
+    ASSERT_EQ(engine.AddOutputFile(out, false), 1) << engine.LastError;
+    const auto result = waiter.Run();
+    ASSERT_TRUE(result.Finished) << result.Message;
+  }
+  for (int n : {0, 25}) {
+    SCOPED_TRACE(n);
+    const auto a = test::DecodeLuma(plain, n);
+    const auto b = test::DecodeLuma(hooked, n);
+    ASSERT_EQ(a.Width, 160);
+    ASSERT_EQ(b.Width, 160);
+    // Inside the box the picture is inverted; beyond it, untouched.
+    EXPECT_NEAR(b.Mean(8, 8, 48, 32), 255 - a.Mean(8, 8, 48, 32), 8.0);
+    EXPECT_NEAR(b.Mean(96, 72, 48, 32), a.Mean(96, 72, 48, 32), 4.0);
+  }
+}
+
+TEST_F(Encoding, AStopDuringEncodingLeavesAFinishedFileOfWhatWasDone) {
+  TFFmpeg engine(2);
+  TEndWaiter waiter(engine);
+  ASSERT_TRUE(engine.OpenInputFile(test::Fixture("long_5s.mpg")));
+  engine.RateEmulation = true;
+  engine.SetTarget("dvd", "pal", "pal");
+  const std::string out = Dir.File("stopped.mpg");
+  ASSERT_EQ(engine.AddOutputFile(out, false), 1);
+  ASSERT_TRUE(engine.Start(true));
+  engine.Resume();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  engine.Stop(true);
+  const auto result = waiter.Result();
+  ASSERT_TRUE(result.Ended);
+  EXPECT_FALSE(result.Finished);
+  EXPECT_FALSE(result.Error) << result.Message;
+  const TMediaInfo media = ProbeMedia(out);
+  ASSERT_TRUE(media.Opened);
+  EXPECT_GT(media.Duration, 500000);
+  EXPECT_LT(media.Duration, 4500000);
+  EXPECT_GT(test::DecodeLuma(out, 5).Width, 0) << "the pictures written decode";
+}
+
+TEST_F(Encoding, DamagedPacketsAreSkippedAndTheRestIsConverted) {
+  test::TLogCapture log;
+  TFFmpeg engine(2);
+  TEndWaiter waiter(engine);
+  ASSERT_TRUE(engine.OpenInputFile(test::Fixture("noise_middle.mpg")));
+  engine.SetTarget("vcd", "pal", "pal");
+  const std::string out = Dir.File("rescued.mpg");
+  ASSERT_EQ(engine.AddOutputFile(out, false), 1);
+  const auto result = waiter.Run();
+  ASSERT_TRUE(result.Finished) << result.Message;
+  const TMediaInfo media = ProbeMedia(out);
+  EXPECT_GT(media.Duration, 3000000);
+}
+
+TEST_F(Encoding, AnEncoderThatRefusesItsSettingsEndsTheJobWithTheReason) {
+  TFFmpeg engine(2);
+  TEndWaiter waiter(engine);
+  ASSERT_TRUE(engine.OpenInputFile(test::Fixture("sample.avi")));
+  // H.263 takes only a handful of picture sizes.
+  engine.ParseOption("vcodec", "h263");
+  engine.ParseOption("s", "300x200");
+  const std::string out = Dir.File("refused.avi");
+  ASSERT_EQ(engine.AddOutputFile(out, false), 1);
+  const auto result = waiter.Run();
+  EXPECT_FALSE(result.Finished);
+  EXPECT_EQ(result.Message,
+            "Error while opening encoder for output stream #0.0 (Video) - maybe incorrect "
+            "parameters such as bit_rate, rate, width or height. Please check error log "
+            "message to find out more detail information.");
+  EXPECT_FALSE(fs::exists(out)) << "no empty output stays behind";
+}
+
+TEST_F(Encoding, VolumeScalesTheDecodedSamples) {
+  for (int volume : {256, 128}) {
+    SCOPED_TRACE(volume);
+    TFFmpeg engine(2);
+    TEndWaiter waiter(engine);
+    ASSERT_TRUE(engine.OpenInputFile(test::Fixture("audio_only.wav")));
+    engine.ParseOption("vol", std::to_string(volume));
+    const std::string out = Dir.File("vol" + std::to_string(volume) + ".wav");
+    ASSERT_EQ(engine.AddOutputFile(out, false), 1);
+    ASSERT_TRUE(waiter.Run().Finished);
+  }
+  // The 16-bit samples of a WAV file follow its "data" chunk header.
+  auto peak = [](const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), {});
+    const std::string text(bytes.begin(), bytes.end());
+    const std::size_t data = text.find("data");
+    int best = 0;
+    if (data == std::string::npos) return best;
+    for (std::size_t i = data + 8; i + 1 < bytes.size(); i += 2)
+      best = std::max(
+          best,
+          std::abs(int(std::int16_t(std::uint8_t(bytes[i]) | (std::uint8_t(bytes[i + 1]) << 8)))));
+    return best;
+  };
+  const int full = peak(Dir.File("vol256.wav")), half = peak(Dir.File("vol128.wav"));
+  EXPECT_GT(full, 5000);
+  EXPECT_NEAR(half, full / 2, 2);
 }
 
 }  // namespace

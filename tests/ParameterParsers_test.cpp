@@ -560,11 +560,11 @@ TEST_F(ParameterParsers, VstatsNamesAFileInTheProgramFolder) {
   EXPECT_EQ(Engine.VstatsFileName, "/tmp/my stats.log");
 }
 
-TEST_F(ParameterParsers, VideoHooksAreRefused) {
+TEST_F(ParameterParsers, AVideoHookThatCannotBeLoadedIsRefused) {
   TLogCapture log;
   EXPECT_EQ(RaisedMessage([&] { Engine.OptVideoHook("vhook", "/usr/lib/hook.so -c red"); }),
             "Failed to add video hook function: /usr/lib/hook.so -c red");
-  EXPECT_EQ(log.Count(llError, "Video hooks are not supported in this build"), 1);
+  EXPECT_TRUE(log.HasPart(llError, "/usr/lib/hook.so"));
   EXPECT_FALSE(Engine.UsingFrameHooks);
 }
 

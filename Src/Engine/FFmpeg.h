@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "Engine/EngineSettings.h"
+#include "Engine/HookInfo.h"
 #include "Services/Exceptions.h"
 #include "Services/FFHeaders.h"
 #include "Services/FFLog.h"
@@ -295,6 +296,11 @@ class TCustomFFmpeg : public TEngineSettings {
   // ---- 9. Hook and preview members ---------------------------------------------------
   std::unique_ptr<TFormatConverter> HookConverter;
   std::unique_ptr<TFormatConverter> PreviewConverter;
+  // Copies that the hooks draw on, so that they never touch the decoder's or the filter's
+  // buffers; they only grow.
+  AVFrame* InputHookFrame = nullptr;
+  AVFrame* OutputHookFrame = nullptr;
+  std::unique_ptr<TPreviewSink> Previewer;  // made on first use of preview bit 0
   std::int64_t LastPreviewTime = 0;
   std::uint8_t PreviewFlags = 0;  // bit 0 internal preview, bit 1 preview bitmap event
   bool PreviewFlagsChanged = false;
@@ -303,9 +309,9 @@ class TCustomFFmpeg : public TEngineSettings {
   // They point into the stream records; whoever cleans up closes exactly these codecs.
   std::vector<TOutputStream*> OpenEncoders;
   std::vector<TInputStream*> OpenDecoders;
-  std::int64_t ExtraSize = 0;  // bytes of the encoders' global headers
-  std::int64_t VideoSize = 0;  // bytes of video written
-  std::int64_t AudioSize = 0;  // bytes of audio written
+  std::int64_t ExtraSize = 0;   // bytes of the encoders' global headers
+  std::int64_t VideoSize = 0;   // bytes of video written
+  std::int64_t AudioSize = 0;   // bytes of audio written
   int FramesDuplicated = 0;     // video frames repeated by the sync method
   int FramesDropped = 0;        // video frames dropped by the sync method
   bool DupDropChanged = false;  // either count changed since the last report
@@ -418,12 +424,26 @@ class TCustomFFmpeg : public TEngineSettings {
                        std::int64_t packetPts);
   // The encoding paths (Encoding.cpp): one decoded frame to one encoded output stream.
   void EncodeVideoFrame(TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* frame);
+  // The video path's steps (VideoOutput.cpp).
+  void PreprocessPicture(TInputStream& ist, AVFrame*& picture);
+  bool CallVideoHook(const THookEvent& handler, TFormatConverter& converter, AVFrame* picture,
+                     std::int64_t pts, int frameNumber, bool& detach);
+  void ConfigureFilters(TOutputStream& ost, TInputStream& ist);
+  void VideoOut(TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* picture,
+                std::int64_t pts);
+  void PreviewFrame(AVFrame* picture, std::int64_t pts, int frameNumber, bool converted);
+  void WriteVideoStatistics(TOutputStream& ost, int frameSize, char pictureType, int quality);
   void EncodeAudioFrame(TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* frame);
   void EncodeSubtitle(TTranscodeRun& run, TOutputStream& ost, TInputStream& ist,
                       AVSubtitle* subtitle, std::int64_t packetPts);
   void FlushEncoder(TTranscodeRun& run, TOutputStream& ost);
+  // Sends one frame (or none, to drain) to the stream's encoder and writes every packet it
+  // gives, counting their bytes; `failure` is the message of an encoder error.
+  void EncodeFrame(TTranscodeRun& run, TOutputStream& ost, AVFrame* frame, const char* failure,
+                   std::int64_t& byteCounter);
   // Encodes what the stream's resampler holds in whole frames; `last` sends the rest too.
-  void DrainResampler(TTranscodeRun& run, TOutputStream& ost, bool last);
+  // `flush` empties the resampler's filter too (before it is replaced).
+  void DrainResampler(TTranscodeRun& run, TOutputStream& ost, bool last, bool flush = false);
 
   std::atomic<TConvertThread*> Thread{nullptr};
   // The thread that delivers an end notice marks it here, so that an owner that frees the

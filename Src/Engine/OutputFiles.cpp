@@ -111,6 +111,10 @@ void ChooseSampleFormatAndRate(AVCodecContext* codec, const AVCodec* encoder) {
     int best = encoder->supported_samplerates[0];
     for (const int* r = encoder->supported_samplerates; *r; ++r)
       if (std::abs(*r - codec->sample_rate) < std::abs(best - codec->sample_rate)) best = *r;
+    if (best != codec->sample_rate)
+      DefaultLogger()->LogFmt(nullptr, llWarning,
+                              "Requested sampling rate unsupported using closest supported (%d)",
+                              best);
     codec->sample_rate = best;
   }
 }
@@ -120,7 +124,9 @@ void ChooseSampleFormatAndRate(AVCodecContext* codec, const AVCodec* encoder) {
 TOutputStream::~TOutputStream() {
   if (ff::sws_freeContext && Scaler) ff::sws_freeContext(Scaler);
   if (ff::swr_free) ff::swr_free(&Resampler);
+  if (ff::avfilter_graph_free) ff::avfilter_graph_free(&FilterGraph);
   if (ff::av_frame_free) {
+    ff::av_frame_free(&FilteredFrame);
     ff::av_frame_free(&ScaledFrame);
     ff::av_frame_free(&AudioFrame);
   }

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "Engine/EncodeStep.h"
 #include "Engine/FFmpeg.h"
 #include "Engine/TranscodeRun.h"
 #include "Services/FFBindings.h"
@@ -398,10 +399,13 @@ int TCustomFFmpeg::ProcessPacket(TTranscodeRun& run, TInputStream& ist, const AV
         OnAudioHook(this, ist.Pts, frame->data[0], bytes, frame->sample_rate,
                     frame->ch_layout.nb_channels, frame->format);
       }
+      if (AudioVolume != 256 && !ApplyVolume(frame, AudioVolume))
+        Log(llError, "Cannot change the volume of a decoded audio frame");
     }
-    if (RateEmulation) WaitForRealTime(ist.Start, ist.Pts);
+    AVFrame* picture = frame;
+    if (dec->codec_type == AVMEDIA_TYPE_VIDEO) PreprocessPicture(ist, picture);
     if (StartTime == 0 || ist.Pts >= StartTime)
-      DispatchDecoded(run, ist, frame, nullptr, packetPts);
+      DispatchDecoded(run, ist, picture, nullptr, packetPts);
     ff::av_frame_unref(frame);
   }
   if (!packet) {

@@ -94,6 +94,10 @@ struct TOutputStream {
   // the input format the resampler was made for.
   SwsContext* Scaler = nullptr;
   AVFrame* ScaledFrame = nullptr;
+  AVFilterGraph* FilterGraph = nullptr;  // "vf" and deinterlacing, when in use
+  AVFilterContext* FilterSource = nullptr;
+  AVFilterContext* FilterSink = nullptr;
+  AVFrame* FilteredFrame = nullptr;
   SwrContext* Resampler = nullptr;
   AVFrame* AudioFrame = nullptr;
   int AudioPending = 0;  // samples already in AudioFrame, waiting for a whole frame
@@ -102,7 +106,6 @@ struct TOutputStream {
   AVChannelLayout ResampleLayout{};
   AVPacket* EncodedPacket = nullptr;
   bool EncoderFlushed = false;  // drained; a joined input reopens it
-  bool AudioStarted = false;    // the first samples set where the audio starts
 
   std::FILE* LogFile = nullptr;  // pass-1 statistics
   std::string LogFileName;

@@ -324,6 +324,12 @@ void TCustomFFmpeg::PrepareEncoding(TTranscodeRun& run, TOutputStream& ost, TInp
   }
   ost.EncodingNeeded = true;
   ist.DecodingNeeded = true;
+  if (codec->codec_type == AVMEDIA_TYPE_VIDEO) {
+    // Scaling and pixel format conversion come without a graph; a chain of the user's or
+    // deinterlacing need one, which also decides the encoder's size.
+    if ((VideoFiltersGiven && !VideoFilters.empty()) || Deinterlace) ConfigureFilters(ost, ist);
+    codec->bits_per_raw_sample = 0;
+  }
 
   if (codec->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)) {
     int position = 0;

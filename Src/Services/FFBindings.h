@@ -40,6 +40,7 @@
   F(av_opt_set_defaults) \
   F(av_opt_set_dict) \
   F(av_set_options_string) \
+  F(av_opt_set_bin) \
   F(av_opt_child_class_iterate) \
   F(av_dict_set) \
   F(av_dict_get) \
@@ -51,6 +52,7 @@
   F(av_parse_time) \
   F(av_parse_ratio) \
   F(av_get_pix_fmt) \
+  F(av_get_picture_type_char) \
   F(av_get_pix_fmt_name) \
   F(av_get_pix_fmt_string) \
   F(av_pix_fmt_desc_get) \
@@ -82,6 +84,8 @@
   F(av_frame_free) \
   F(av_frame_unref) \
   F(av_frame_ref) \
+  F(av_frame_copy) \
+  F(av_frame_copy_props) \
   F(av_frame_get_buffer) \
   F(av_frame_make_writable) \
   F(av_channel_layout_default) \
@@ -108,6 +112,8 @@
   F(swr_free) \
   F(swr_convert) \
   F(swr_set_compensation) \
+  F(swr_inject_silence) \
+  F(swr_drop_output) \
   F(swr_get_delay) \
   F(swr_get_class) \
   F(swr_is_initialized)
@@ -242,6 +248,11 @@
   F(av_buffersrc_add_frame_flags) \
   F(av_buffersink_get_frame) \
   F(av_buffersink_get_frame_flags) \
+  F(av_buffersink_get_w) \
+  F(av_buffersink_get_h) \
+  F(av_buffersink_get_format) \
+  F(av_buffersink_get_time_base) \
+  F(av_buffersink_get_sample_aspect_ratio) \
   F(av_filter_iterate) \
   F(avfilter_get_class)
 

@@ -82,4 +82,60 @@ TMediaInfo ProbeMedia(const std::string& path) {
   return info;
 }
 
+double TLumaPicture::Mean(int x, int y, int w, int h) const {
+  double sum = 0;
+  for (int r = y; r < y + h; ++r)
+    for (int c = x; c < x + w; ++c) sum += Luma[std::size_t(r) * Width + c];
+  return w * h > 0 ? sum / (w * h) : 0;
+}
+
+TLumaPicture DecodeLuma(const std::string& path, int n) {
+  TLumaPicture picture;
+  AVFormatContext* ctx = nullptr;
+  if (ff::avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) < 0) return picture;
+  ff::avformat_find_stream_info(ctx, nullptr);
+  int video = -1;
+  for (unsigned i = 0; i < ctx->nb_streams && video < 0; ++i)
+    if (ctx->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) video = int(i);
+  const AVCodec* codec =
+      video < 0 ? nullptr : ff::avcodec_find_decoder(ctx->streams[video]->codecpar->codec_id);
+  AVCodecContext* dec = codec ? ff::avcodec_alloc_context3(codec) : nullptr;
+  if (dec && ff::avcodec_parameters_to_context(dec, ctx->streams[video]->codecpar) >= 0 &&
+      ff::avcodec_open2(dec, codec, nullptr) >= 0) {
+    AVPacket* pkt = ff::av_packet_alloc();
+    AVFrame* frame = ff::av_frame_alloc();
+    int seen = 0;
+    bool done = false;
+    auto take = [&] {
+      while (!done && ff::avcodec_receive_frame(dec, frame) >= 0) {
+        if (seen++ == n) {
+          picture.Width = frame->width;
+          picture.Height = frame->height;
+          for (int r = 0; r < frame->height; ++r)
+            picture.Luma.insert(picture.Luma.end(), frame->data[0] + r * frame->linesize[0],
+                                frame->data[0] + r * frame->linesize[0] + frame->width);
+          done = true;
+        }
+        ff::av_frame_unref(frame);
+      }
+    };
+    while (!done && ff::av_read_frame(ctx, pkt) >= 0) {
+      if (pkt->stream_index == video) {
+        ff::avcodec_send_packet(dec, pkt);
+        take();
+      }
+      ff::av_packet_unref(pkt);
+    }
+    if (!done) {
+      ff::avcodec_send_packet(dec, nullptr);
+      take();
+    }
+    ff::av_frame_free(&frame);
+    ff::av_packet_free(&pkt);
+  }
+  ff::avcodec_free_context(&dec);
+  ff::avformat_close_input(&ctx);
+  return picture;
+}
+
 }  // namespace tovamo::test

@@ -41,4 +41,13 @@ struct TMediaInfo {
 // Opens and reads the whole file (the libraries must be loaded).
 TMediaInfo ProbeMedia(const std::string& path);
 
+// The luma plane of the n-th decoded picture of the file's first video stream (rows of
+// Width bytes), empty when there is none.
+struct TLumaPicture {
+  int Width = 0, Height = 0;
+  std::vector<std::uint8_t> Luma;
+  double Mean(int x, int y, int w, int h) const;  // over a rectangle
+};
+TLumaPicture DecodeLuma(const std::string& path, int n);
+
 }  // namespace tovamo::test
