@@ -184,7 +184,9 @@ TEST_F(Progress, FieldsFollowTheKindOfJob) {
     const TProgressInfo& last = job.Records.back();
     EXPECT_EQ(last.TotalDuration, total);
     EXPECT_NEAR(double(last.CurrentDuration) / 1e6, c.End, 0.1);
-    if (c.Encoded) EXPECT_GE(last.Quality, 1.0f);
+    if (c.Encoded) {
+      EXPECT_GE(last.Quality, 1.0f);
+    }
     for (const TProgressInfo& r : job.Records) {
       if (!c.Video) {
         EXPECT_EQ(r.FrameNumber, -1);
