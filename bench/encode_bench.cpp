@@ -11,8 +11,9 @@
 //    four one after another: the ratio of the wall times (ideal: 1 / cores, at most 1);
 //    and the same for four direct loops on plain threads, what the machine itself gives.
 //
-// Usage: encode_bench [--seconds N] [--rounds N] [--keep] [folder]
-//   (default 20 s, 5 rounds, the temp folder; --keep leaves the source and outputs there)
+// Usage: encode_bench [--seconds N] [--rounds N] [--keep] [--only engine|direct] [folder]
+//   (default 20 s, 5 rounds, the temp folder; --keep leaves the source and outputs there;
+//   --only runs that one conversion in this process, for a profiler)
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -475,6 +476,7 @@ int main(int argc, char** argv) {
   using namespace tovamo;
   int seconds = 20, rounds = 5;
   bool keep = false;
+  std::string only;  // "engine" or "direct": that conversion alone, in this process
   fs::path folder = fs::temp_directory_path();
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -482,6 +484,8 @@ int main(int argc, char** argv) {
       seconds = std::max(1, std::atoi(argv[++i]));
     else if (arg == "--keep")
       keep = true;
+    else if (arg == "--only" && i + 1 < argc)
+      only = argv[++i];
     else if (arg == "--rounds" && i + 1 < argc)
       rounds = std::max(1, std::atoi(argv[++i]));
     else
@@ -507,6 +511,13 @@ int main(int argc, char** argv) {
       "encode_bench: %d s of 720x576 at 25 frames/s with stereo 48 kHz to a DVD .mpg; %u "
       "cores, load average %.2f at the start\n",
       seconds, std::thread::hardware_concurrency(), load);
+  if (!only.empty()) {
+    // For a profiler: the source is kept between such runs, the conversion runs here.
+    if (!fs::exists(source)) WriteSource(source, seconds);
+    const bool ok = only == "engine" ? EngineConvert(source, engineOut)
+                                     : only == "direct" && DirectConvert(source, directOut);
+    return ok ? 0 : 1;
+  }
   if (!InChild([&] {
          WriteSource(source, seconds);
          return true;
