@@ -98,9 +98,25 @@ void ChoosePixelFormat(AVCodecContext* codec, const AVCodec* encoder) {
 }
 
 // The encoder's sample format and rate: as asked when it takes them, else its first format
-// and its nearest rate.
+// and its nearest rate. A channel layout the encoder cannot take (six channels for MPEG
+// audio layer II) becomes the richest one it can that is not wider.
 void ChooseSampleFormatAndRate(AVCodecContext* codec, const AVCodec* encoder) {
   if (!encoder) return;
+  if (encoder->ch_layouts && encoder->ch_layouts[0].nb_channels) {
+    const AVChannelLayout* best = nullptr;
+    bool supported = false;
+    for (const AVChannelLayout* l = encoder->ch_layouts; l->nb_channels; ++l) {
+      if (l->nb_channels == codec->ch_layout.nb_channels) supported = true;
+      if (l->nb_channels <= codec->ch_layout.nb_channels &&
+          (!best || l->nb_channels > best->nb_channels))
+        best = l;
+    }
+    if (!supported) {
+      if (!best) best = encoder->ch_layouts;
+      ff::av_channel_layout_uninit(&codec->ch_layout);
+      ff::av_channel_layout_copy(&codec->ch_layout, best);
+    }
+  }
   if (encoder->sample_fmts) {
     bool supported = false;
     for (const AVSampleFormat* f = encoder->sample_fmts; *f != AV_SAMPLE_FMT_NONE; ++f)

@@ -62,6 +62,17 @@ TMediaInfo ProbeMedia(const std::string& path) {
     s.Height = par->height;
     s.SampleRate = par->sample_rate;
     s.Channels = par->ch_layout.nb_channels;
+    const AVStream* st = ctx->streams[i];
+    const AVRational sar =
+        st->sample_aspect_ratio.num ? st->sample_aspect_ratio : par->sample_aspect_ratio;
+    s.SarNum = sar.num;
+    s.SarDen = sar.den ? sar.den : 1;
+    s.RateNum = st->avg_frame_rate.num;
+    s.RateDen = st->avg_frame_rate.den ? st->avg_frame_rate.den : 1;
+    s.StartTime = st->start_time == AV_NOPTS_VALUE
+                      ? INT64_MIN
+                      : ff::av_rescale_q(st->start_time, st->time_base, AV_TIME_BASE_Q);
+    s.BitRate = par->bit_rate;
     info.Streams.push_back(s);
   }
   AVPacket* pkt = ff::av_packet_alloc();

@@ -22,6 +22,13 @@ struct TStreamInfo {
   std::string Codec;
   int Width = 0, Height = 0;
   int SampleRate = 0, Channels = 0;
+  int SarNum = 0, SarDen = 1;          // sample aspect ratio
+  int RateNum = 0, RateDen = 1;        // average frame rate
+  std::int64_t StartTime = INT64_MIN;  // microseconds
+  std::int64_t BitRate = 0;
+  double DisplayAspect() const {
+    return Height > 0 ? double(Width) * (SarNum ? double(SarNum) / SarDen : 1.0) / Height : 0;
+  }
 };
 
 struct TMediaInfo {
