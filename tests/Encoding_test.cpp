@@ -265,5 +265,38 @@ TEST_F(Encoding, VolumeScalesTheDecodedSamples) {
   EXPECT_NEAR(half, full / 2, 2);
 }
 
+TEST_F(Encoding, TheAudioSyncMethodFillsAudioThatStartsLate) {
+  // Picture from one input, sound from a second one whose times start half a second late.
+  struct TCase {
+    const char* Async;
+    double AudioStart;  // seconds after the picture
+  };
+  for (const TCase& c : {TCase{"0", 0.5}, TCase{"1", 0.0}}) {
+    SCOPED_TRACE(c.Async);
+    test::TLogCapture log;
+    TFFmpeg engine(4);
+    TEndWaiter waiter(engine);
+    engine.Verbose = 3;
+    ASSERT_TRUE(engine.OpenInputFile(test::Fixture("sample.mpg")));
+    engine.ParseOption("itsoffset", "0.5");
+    ASSERT_TRUE(engine.OpenInputFile(test::Fixture("sample.mpg")));
+    engine.ParseOption("map", "0:0");
+    engine.ParseOption("map", "1:1");
+    engine.ParseOption("async", c.Async);
+    const std::string out = Dir.File("late.mpg");
+    ASSERT_EQ(engine.AddOutputFile(out, false), 1) << engine.LastError;
+    const auto result = waiter.Run();
+    ASSERT_TRUE(result.Finished) << result.Message;
+    const TMediaInfo media = ProbeMedia(out);
+    const int v = media.StreamOfType(AVMEDIA_TYPE_VIDEO),
+              a = media.StreamOfType(AVMEDIA_TYPE_AUDIO);
+    ASSERT_GE(v, 0);
+    ASSERT_GE(a, 0);
+    EXPECT_NEAR(double(media.Streams[a].StartTime - media.Streams[v].StartTime) / 1e6, c.AudioStart,
+                0.04);
+    EXPECT_EQ(log.StartingWith(llVerbose, "adding ").size(), std::string(c.Async) == "1" ? 1u : 0u);
+  }
+}
+
 }  // namespace
 }  // namespace tovamo
