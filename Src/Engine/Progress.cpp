@@ -21,7 +21,7 @@ namespace {
 
 constexpr double kLambdaPerQuantiser = FF_QP2LAMBDA;  // 118
 
-// The status line, cut at 1023 characters like the fixed buffer it once was.
+// The status line: at most 1023 characters, in a fixed buffer (nothing allocated per line).
 class TStatusLine {
  public:
   void Add(const char* fmt, ...) __attribute__((format(printf, 2, 3))) {
