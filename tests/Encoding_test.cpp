@@ -2,12 +2,14 @@
 // target, judged by reading the outputs back; and the two-pass log files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "Engine/FFmpeg.h"
+#include "Services/Bitmap.h"
 #include "Services/FFBindings.h"
 #include "support/EngineJob.h"
 #include "support/LogCapture.h"
@@ -296,6 +298,66 @@ TEST_F(Encoding, TheAudioSyncMethodFillsAudioThatStartsLate) {
                 0.04);
     EXPECT_EQ(log.StartingWith(llVerbose, "adding ").size(), std::string(c.Async) == "1" ? 1u : 0u);
   }
+}
+
+TEST_F(Encoding, HooksPreviewsForcedKeyFramesFiltersAndStatistics) {
+  test::TLogCapture log;
+  TFFmpeg engine(2);
+  TEndWaiter waiter(engine);
+  ASSERT_TRUE(engine.OpenInputFile(test::Fixture("sample.mpg")));  // 2 s at 25 frames/s
+  std::vector<int> inputFrames;
+  std::vector<std::int64_t> inputTimes;
+  engine.OnVideoInputHook = [&](TCustomFFmpeg*, THookInfo* info) {
+    inputFrames.push_back(info->FrameNumber);
+    inputTimes.push_back(info->PTS);
+    info->Update = false;
+    info->StopHooking = inputFrames.size() == 3;  // detached after the third picture
+  };
+  int outputCalls = 0;
+  engine.OnVideoOutputHook = [&](TCustomFFmpeg*, THookInfo* info) {
+    ++outputCalls;
+    EXPECT_EQ(info->Bitmap->Width(), 80);
+    throw std::runtime_error("boom");  // logged; the frame goes out unchanged
+  };
+  int previews = 0;
+  engine.OnPreviewBitmap = [&](TCustomFFmpeg*, void* bitmap, std::int64_t, bool&) {
+    previews += bitmap != nullptr;
+  };
+  engine.PreviewInterval = 0;
+  engine.SetPreviewFlags(2);
+  engine.ParseOption("vf", "crop=80:60:0:0");
+  engine.ParseOption("g", "250");
+  engine.ParseOption("force_key_frames", "0,1");
+  engine.ParseOption("vstats_file", Dir.File("vstats.log"));
+  engine.ParseOption("an", "");
+  const std::string out = Dir.File("hooked.mpg");
+  ASSERT_EQ(engine.AddOutputFile(out, false), 1) << engine.LastError;
+  const auto result = waiter.Run();
+  ASSERT_TRUE(result.Finished) << result.Message;
+
+  EXPECT_EQ(inputFrames, (std::vector<int>{1, 2, 3}));
+  EXPECT_TRUE(std::is_sorted(inputTimes.begin(), inputTimes.end()));
+  EXPECT_EQ(outputCalls, 50);
+  EXPECT_EQ(log.Count(llError, "Error occurs VideoHook event: boom"), 50);
+  EXPECT_EQ(previews, 50);
+
+  const TMediaInfo media = ProbeMedia(out);
+  ASSERT_EQ(media.Streams.size(), 1u);
+  EXPECT_EQ(media.Streams[0].Width, 80);
+  EXPECT_EQ(media.Streams[0].Height, 60);
+  std::vector<double> keys;
+  for (const auto& p : media.Packets)
+    if (p.Key) keys.push_back(double(p.Pts - media.Packets.front().Pts) / 1e6);
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_NEAR(keys[1], 1.0, 0.05);
+
+  std::ifstream stats(Dir.File("vstats.log"));
+  std::string line;
+  int lines = 0;
+  while (std::getline(stats, line)) lines += line.rfind("frame= ", 0) == 0;
+  // A line per frame whose bytes came out at once: the encoder keeps the last ones back.
+  EXPECT_GE(lines, 45);
+  EXPECT_LE(lines, 50);
 }
 
 }  // namespace
