@@ -397,8 +397,10 @@ bool EngineConvert(const std::string& inPath, const std::string& outPath) {
   return engine.Finished;
 }
 
-// Four engines on their own worker threads at once, waiting for all four end notices.
-bool EnginesSideBySide(const std::string& inPath, const std::vector<std::string>& outPaths) {
+// Engines on their own worker threads, all at once (together) or one after another, each
+// waited for by its end notice.
+bool EnginesOnWorkers(const std::string& inPath, const std::vector<std::string>& outPaths,
+                      bool together) {
   std::mutex lock;
   std::condition_variable ended;
   int running = 0;
@@ -417,15 +419,19 @@ bool EnginesSideBySide(const std::string& inPath, const std::vector<std::string>
     if (engine->AddOutputFile(outPath, false) < 1) return false;
     engines.push_back(std::move(engine));
   }
+  const auto waitAll = [&] {
+    std::unique_lock guard(lock);
+    ended.wait(guard, [&] { return running == 0; });
+  };
   for (auto& engine : engines) {
     {
       std::lock_guard guard(lock);
       ++running;
     }
     if (engine->Start(true)) engine->Resume();
+    if (!together) waitAll();
   }
-  std::unique_lock guard(lock);
-  ended.wait(guard, [&] { return running == 0; });
+  waitAll();
   return allFinished;
 }
 
@@ -569,18 +575,14 @@ int main(int argc, char** argv) {
       "with only the libraries loaded %.1f MB\n",
       enginePeak, directPeak, idle.PeakMB);
 
-  // 3: four jobs side by side against one after another, best of two each; and the same
+  // 3: four jobs side by side against one after another, best of three each; and the same
   // for the direct loop on plain threads, which tells what this machine's cores give to
   // such work at all (shared caches, a busy host) apart from anything the engine does.
-  const auto sideBySide = [&](const char* what, const std::function<bool(const std::string&)>& one,
+  const auto sideBySide = [&](const char* what, const std::function<bool()>& oneByOne,
                               const std::function<bool()>& together) {
     double serial = 1e9, parallel = 1e9, serialCpu = 0, parallelCpu = 0;
-    for (int round = 0; round < 2; ++round) {
-      const TUsage s = InChild([&] {
-        for (const std::string& out : parallelOuts)
-          if (!one(out)) return false;
-        return true;
-      });
+    for (int round = 0; round < 3; ++round) {
+      const TUsage s = InChild(oneByOne);
       const TUsage p = InChild(together);
       if (!s.Ok || !p.Ok) {
         std::fprintf(stderr, "the four jobs failed\n");
@@ -596,10 +598,15 @@ int main(int argc, char** argv) {
     return parallel / serial;
   };
   const double engines = sideBySide(
-      "engine jobs", [&](const std::string& out) { return EngineConvert(source, out); },
-      [&] { return EnginesSideBySide(source, parallelOuts); });
+      "engine jobs", [&] { return EnginesOnWorkers(source, parallelOuts, false); },
+      [&] { return EnginesOnWorkers(source, parallelOuts, true); });
   const double loops = sideBySide(
-      "direct loops", [&](const std::string& out) { return DirectConvert(source, out); },
+      "direct loops",
+      [&] {
+        for (const std::string& out : parallelOuts)
+          if (!DirectConvert(source, out)) return false;
+        return true;
+      },
       [&] {
         std::vector<std::thread> threads;
         for (const std::string& out : parallelOuts)
