@@ -132,6 +132,11 @@ TCustomFFmpeg::~TCustomFFmpeg() {
   } catch (const std::exception& e) {
     Log(llError, e.what());
   }
+  // The hook pictures outlive jobs; they go with the engine.
+  if (ff::av_frame_free) {
+    ff::av_frame_free(&InputHookFrame);
+    ff::av_frame_free(&OutputHookFrame);
+  }
 }
 
 // ---- Run ----------------------------------------------------------------------------------
