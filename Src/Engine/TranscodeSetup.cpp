@@ -441,6 +441,14 @@ void TCustomFFmpeg::OpenAllEncoders(TTranscodeRun& run) {
       throw FFmpegException("avcodec_parameters_from_context failed");
     ost->Stream->time_base = codec->time_base;
     if (codec->codec_type == AVMEDIA_TYPE_VIDEO) ost->Stream->avg_frame_rate = codec->framerate;
+    // What the encoder tells the muxer about its stream (the video buffer size a disc
+    // muxer writes into its headers, among others).
+    for (int i = 0; i < codec->nb_coded_side_data; ++i) {
+      const AVPacketSideData& side = codec->coded_side_data[i];
+      std::uint8_t* copy = ff::av_stream_new_side_data(ost->Stream, side.type, side.size);
+      if (!copy) throw FFmpegException("av_stream_new_side_data failed");
+      std::memcpy(copy, side.data, side.size);
+    }
   }
 }
 

@@ -228,6 +228,7 @@
   F(av_hex_dump_log) \
   F(avformat_query_codec) \
   F(av_guess_frame_rate) \
+  F(av_stream_new_side_data) \
   F(av_guess_sample_aspect_ratio) \
   F(av_stream_get_parser) \
   F(avformat_match_stream_specifier) \
