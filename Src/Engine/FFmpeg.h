@@ -410,6 +410,9 @@ class TCustomFFmpeg : public TEngineSettings {
   void CopyChapters(int inputIndex, int outputIndex);
   void WriteHeaders(TTranscodeRun& run);
   void PrintStreamMapping(TTranscodeRun& run);
+  // A set-up error the log explains: the stream mapping, the message at llError, then the
+  // exception with it.
+  [[noreturn]] void FailWithMapping(TTranscodeRun& run, const std::string& message);
   void RunPacketLoop(TTranscodeRun& run);
   int ChooseInputFile(TTranscodeRun& run);
   void SwitchJoinedInput(TTranscodeRun& run, int file);

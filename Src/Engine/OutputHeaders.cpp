@@ -28,12 +28,10 @@ const char* KindWord(char type) {
 
 void TCustomFFmpeg::ApplyMetadataMaps(TTranscodeRun& run) {
   auto invalid = [&](const char* kind, int index) {
-    PrintStreamMapping(run);
     char text[256];
     std::snprintf(text, sizeof text, "Invalid %s index %d while processing metadata maps", kind,
                   index);
-    Log(llError, text);
-    throw FFmpegException(text);
+    FailWithMapping(run, text);
   };
   // The metadata set one side of a map names, after its index is checked.
   auto side = [&](const TMetadataMapSide& s, AVFormatContext* file) -> AVDictionary** {
@@ -69,20 +67,12 @@ void TCustomFFmpeg::ApplyMetadataMaps(TTranscodeRun& run) {
 void TCustomFFmpeg::CopyChapterMaps(TTranscodeRun& run) {
   for (const TChapterMap& map : ChapterMaps) {
     if (map.InFile < 0 || map.OutFile < 0) continue;
-    char text[128];
-    if (map.InFile >= InputFileCount) {
-      PrintStreamMapping(run);
-      std::snprintf(text, sizeof text, "Invalid input file index %d in chapter mapping.",
-                    map.InFile);
-      Log(llError, text);
-      throw FFmpegException(text);
-    }
-    if (map.OutFile >= OutputFileCount) {
-      PrintStreamMapping(run);
-      std::snprintf(text, sizeof text, "Invalid output file index %d in chapter mapping.",
-                    map.OutFile);
-      Log(llError, text);
-      throw FFmpegException(text);
+    const bool badInput = map.InFile >= InputFileCount;
+    if (badInput || map.OutFile >= OutputFileCount) {
+      char text[128];
+      std::snprintf(text, sizeof text, "Invalid %s file index %d in chapter mapping.",
+                    badInput ? "input" : "output", badInput ? map.InFile : map.OutFile);
+      FailWithMapping(run, text);
     }
     CopyChapters(map.InFile, map.OutFile);
   }
@@ -152,6 +142,12 @@ void TCustomFFmpeg::WriteHeaders(TTranscodeRun& run) {
     text = first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
     Log(llInfo, "SDP:\r\n" + text);
   }
+}
+
+void TCustomFFmpeg::FailWithMapping(TTranscodeRun& run, const std::string& message) {
+  PrintStreamMapping(run);
+  Log(llError, message);
+  throw FFmpegException(message);
 }
 
 void TCustomFFmpeg::PrintStreamMapping(TTranscodeRun& run) {

@@ -395,12 +395,8 @@ void TCustomFFmpeg::OpenAllEncoders(TTranscodeRun& run) {
         ost->Encoder ? ost->Encoder : ff::avcodec_find_encoder(codec->codec_id);
     const char* type = TypeName(codec->codec_type);
     if (!encoder) {
-      PrintStreamMapping(run);
-      const std::string message =
-          Format("Encoder (codec id %d) not found for output stream #%d.%d (%s)",
-                 int(codec->codec_id), ost->FileIndex, ost->Index, type);
-      Log(llError, message);
-      throw FFmpegException(message);
+      FailWithMapping(run, Format("Encoder (codec id %d) not found for output stream #%d.%d (%s)",
+                                  int(codec->codec_id), ost->FileIndex, ost->Index, type));
     }
     const TInputStream& ist = *run.InputStreams[ost->SourceIndex];
     if (ist.DecoderContext && ist.DecoderContext->subtitle_header &&
@@ -408,9 +404,7 @@ void TCustomFFmpeg::OpenAllEncoders(TTranscodeRun& run) {
       const int size = ist.DecoderContext->subtitle_header_size;
       codec->subtitle_header = static_cast<std::uint8_t*>(ff::av_mallocz(size + 1));
       if (!codec->subtitle_header) {
-        PrintStreamMapping(run);
-        Log(llError, "av_malloc failed");
-        throw FFmpegException("av_malloc failed");
+        FailWithMapping(run, "av_malloc failed");
       }
       std::memcpy(codec->subtitle_header, ist.DecoderContext->subtitle_header, size);
       codec->subtitle_header_size = size;
@@ -422,14 +416,14 @@ void TCustomFFmpeg::OpenAllEncoders(TTranscodeRun& run) {
       ret = ff::avcodec_open2(codec, encoder, nullptr);
     }
     if (ret < 0) {
-      PrintStreamMapping(run);
-      const std::string message = Format(
-          "Error while opening encoder for output stream #%d.%d (%s) - maybe incorrect parameters "
-          "such as bit_rate, rate, width or height. Please check error log message to find out "
-          "more detail information.",
-          ost->FileIndex, ost->Index, type);
-      Log(llError, message);
-      throw FFmpegException(message);
+      FailWithMapping(
+          run,
+          Format(
+              "Error while opening encoder for output stream #%d.%d (%s) - maybe incorrect "
+              "parameters "
+              "such as bit_rate, rate, width or height. Please check error log message to find out "
+              "more detail information.",
+              ost->FileIndex, ost->Index, type));
     }
     {
       std::lock_guard lock(CodecListLock());
@@ -459,12 +453,8 @@ void TCustomFFmpeg::OpenAllDecoders(TTranscodeRun& run) {
     const AVCodec* decoder = ist->Decoder ? ist->Decoder : ff::avcodec_find_decoder(dec->codec_id);
     const char* type = TypeName(dec->codec_type);
     if (!decoder) {
-      PrintStreamMapping(run);
-      const std::string message =
-          Format("Decoder (codec id %d) not found for input stream #%d.%d (%s)", int(dec->codec_id),
-                 ist->FileIndex, ist->Index, type);
-      Log(llError, message);
-      throw FFmpegException(message);
+      FailWithMapping(run, Format("Decoder (codec id %d) not found for input stream #%d.%d (%s)",
+                                  int(dec->codec_id), ist->FileIndex, ist->Index, type));
     }
     int ret;
     {
@@ -472,11 +462,8 @@ void TCustomFFmpeg::OpenAllDecoders(TTranscodeRun& run) {
       ret = ff::avcodec_open2(dec, decoder, nullptr);
     }
     if (ret < 0) {
-      PrintStreamMapping(run);
-      const std::string message = Format("Error while opening decoder for input stream #%d.%d (%s)",
-                                         ist->FileIndex, ist->Index, type);
-      Log(llError, message);
-      throw FFmpegException(message);
+      FailWithMapping(run, Format("Error while opening decoder for input stream #%d.%d (%s)",
+                                  ist->FileIndex, ist->Index, type));
     }
     if (!ist->Frame) ist->Frame = ff::av_frame_alloc();
     if (!ist->Frame) throw FFmpegException("av_frame_alloc failed");
