@@ -134,11 +134,14 @@ TEST_P(DiscTargets, TheOutputIsWhatTheDiscRequires) {
   ASSERT_GT(packs.Offsets.size(), 2u);
   // Packs start on sector boundaries (a VCD may hold empty sectors between them).
   for (std::size_t offset : packs.Offsets) ASSERT_EQ(offset % disc.PacketSize, 0u) << offset;
-  if (disc.MuxRate) EXPECT_EQ(packs.MuxRate, disc.MuxRate);
+  if (disc.MuxRate) {
+    EXPECT_EQ(packs.MuxRate, disc.MuxRate);
+  }
 
   // As long as the input, and the streams start together.
-  if (source.Duration != INT64_MIN)
+  if (source.Duration != INT64_MIN) {
     EXPECT_NEAR(double(media.Duration) / 1e6, double(source.Duration) / 1e6, 2 * frame + 0.03);
+  }
   // Sound and picture start together. WMA's decoder gives its first samples one frame
   // after the container says they start (its overlap), and that lag stays: a known gap.
   if (v >= 0 && a >= 0) {

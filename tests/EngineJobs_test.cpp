@@ -331,7 +331,9 @@ TEST_F(EngineJobs, InputsThatCannotBeOpenedAreRefusedWithTheirName) {
     EXPECT_EQ(engine.LastError.rfind(c.Message, 0), 0u) << engine.LastError;
     EXPECT_EQ(engine.InputFileCount, 0);
     EXPECT_TRUE(engine.VideoCodecName.empty());
-    if (fs::exists(c.File)) EXPECT_EQ(fs::file_size(c.File), before) << "the input changed";
+    if (fs::exists(c.File)) {
+      EXPECT_EQ(fs::file_size(c.File), before) << "the input changed";
+    }
     // The engine is usable for another attempt.
     EXPECT_TRUE(engine.OpenInputFile(test::Fixture("sample.mpg"))) << engine.LastError;
   }
@@ -405,7 +407,9 @@ TEST_F(EngineJobs, BadOutputsAreRefusedBeforeAnythingIsWritten) {
   EXPECT_TRUE(ProbeMedia(input).Opened);
   // Nothing was left behind in the folder: no empty outputs.
   for (const auto& entry : fs::directory_iterator(Dir.Path()))
-    if (entry.is_regular_file()) EXPECT_GT(entry.file_size(), 0u) << entry.path();
+    if (entry.is_regular_file()) {
+      EXPECT_GT(entry.file_size(), 0u) << entry.path();
+    }
   chmod(readOnly.c_str(), 0755);
 }
 
