@@ -320,7 +320,7 @@ TEST_F(Encoding, HooksPreviewsForcedKeyFramesFiltersAndStatistics) {
     throw std::runtime_error("boom");  // logged; the frame goes out unchanged
   };
   int previews = 0;
-  engine.OnPreviewBitmap = [&](TCustomFFmpeg*, void* bitmap, std::int64_t, bool&) {
+  engine.OnPreviewBitmap = [&](TCustomFFmpeg*, void* bitmap, int, std::int64_t, bool&) {
     previews += bitmap != nullptr;
   };
   engine.PreviewInterval = 0;

@@ -92,6 +92,14 @@ void TCustomDecoder::Close() {
   ReadFileInfo();
 }
 
+void TCustomDecoder::ReleaseContext() {
+  if (Context_ && OwnsContext_) {
+    Close();
+    return;
+  }
+  Context_ = nullptr;
+}
+
 void TCustomDecoder::ReadFileInfo() {
   FileSize_ = -1;
   StreamCount_ = ProgramCount_ = -1;

@@ -32,6 +32,10 @@ class TCustomDecoder {
   // Forgets the context (closing it when owned) and resets the information to unknown.
   virtual void Close();
 
+  // The context's owner is about to close it: forget it (an owned one is closed), keep
+  // the information read from it.
+  void ReleaseContext();
+
   // Ignored when null. Initially the decoder itself.
   void SetOwnerEncoder(void* owner) {
     if (owner) Owner_ = owner;

@@ -32,6 +32,7 @@
 
 #include "Engine/EngineSettings.h"
 #include "Engine/HookInfo.h"
+#include "Engine/TaskOptions.h"
 #include "Services/Exceptions.h"
 #include "Services/FFHeaders.h"
 #include "Services/FFLog.h"
@@ -105,8 +106,8 @@ using THookEvent = std::function<void(TCustomFFmpeg* sender, THookInfo* info)>;
 using TAudioHookEvent =
     std::function<void(TCustomFFmpeg* sender, std::int64_t pts, void* samples, int size,
                        int sampleRate, int channels, int sampleFormat)>;
-using TPreviewBitmapEvent =
-    std::function<void(TCustomFFmpeg* sender, void* bitmap, std::int64_t pts, bool& update)>;
+using TPreviewBitmapEvent = std::function<void(TCustomFFmpeg* sender, void* bitmap,
+                                               int frameNumber, std::int64_t pts, bool& update)>;
 using TBeforeFindStreamInfoEvent =
     std::function<void(TCustomFFmpeg* sender, AVFormatContext* context)>;
 
@@ -358,6 +359,8 @@ class TCustomFFmpeg : public TEngineSettings {
   virtual void Report(TTranscodeRun& run, bool last, int fileIndex);
   // False once the owner is being destroyed: the event slots must not be called any more.
   bool EventsAttached() const { return !EventsDetached_; }
+  // Called by CloseFiles before the inputs' contexts are closed.
+  virtual void InputsClosing() {}
 
  private:
   friend class TConvertThread;
@@ -500,7 +503,24 @@ class TFFmpeg : public TCustomFFmpeg {
   // Turns an option text into ParseOption calls; codec lines only with withCodecs.
   void ParseOptions(const std::string& text, bool withCodecs);
 
+  // The file-information object of an input slot, made on first use with the owner set.
+  TFFDecoder& GetDecoder(int index);
+  // Copies of the owner's records, per slot; null when none is stored.
+  void SetInputOptions(int index, const TInputOptions& options);
+  void SetOutputOptions(int index, const TOutputOptions& options);
+  void ClearOutputOptions(int index);  // back to the unset values, if a copy exists
+  const TInputOptions* InputOptions(int index) const;
+  const TOutputOptions* OutputOptions(int index) const;
+
   TFFEncoder* Encoder = nullptr;  // the owner, not owned
+
+ protected:
+  void InputsClosing() override;
+
+ private:
+  std::vector<std::unique_ptr<TFFDecoder>> Decoders_;
+  std::vector<std::unique_ptr<TInputOptions>> InputOptions_;
+  std::vector<std::unique_ptr<TOutputOptions>> OutputOptions_;
 };
 
 // The owner's ordered list of engines; owns them.

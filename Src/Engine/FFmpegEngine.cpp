@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "Components/FFDecode.h"
 #include "Engine/FFmpeg.h"
 #include "Engine/GuardedIO.h"
 #include "Engine/StreamRecords.h"
@@ -285,6 +286,7 @@ void TCustomFFmpeg::CloseFiles() {
   for (auto& name : OutputFileNames) name.clear();
   OutputFileCount = 0;
 
+  InputsClosing();
   if (libraries) {
     for (int i = 0; i < MaxFiles; ++i) {
       AVFormatContext* input = InputFiles[i];
@@ -532,7 +534,45 @@ void TCustomFFmpeg::LogFmt(TLogLevel level, const char* fmt, ...) {
 
 // ---- TFFmpeg ------------------------------------------------------------------------------
 
-TFFmpeg::TFFmpeg(int maxFiles) : TCustomFFmpeg(maxFiles) {}
+TFFmpeg::TFFmpeg(int maxFiles)
+    : TCustomFFmpeg(maxFiles),
+      Decoders_(maxFiles),
+      InputOptions_(maxFiles),
+      OutputOptions_(maxFiles) {}
+
+TFFDecoder& TFFmpeg::GetDecoder(int index) {
+  auto& decoder = Decoders_.at(index);
+  if (!decoder) {
+    decoder = std::make_unique<TFFDecoder>();
+    decoder->SetOwnerEncoder(Encoder);
+  }
+  return *decoder;
+}
+
+void TFFmpeg::SetInputOptions(int index, const TInputOptions& options) {
+  InputOptions_.at(index) = std::make_unique<TInputOptions>(options);
+}
+
+void TFFmpeg::SetOutputOptions(int index, const TOutputOptions& options) {
+  OutputOptions_.at(index) = std::make_unique<TOutputOptions>(options);
+}
+
+void TFFmpeg::ClearOutputOptions(int index) {
+  if (auto& stored = OutputOptions_.at(index)) InitOutputOptions(*stored);
+}
+
+const TInputOptions* TFFmpeg::InputOptions(int index) const {
+  return InputOptions_.at(index).get();
+}
+
+const TOutputOptions* TFFmpeg::OutputOptions(int index) const {
+  return OutputOptions_.at(index).get();
+}
+
+void TFFmpeg::InputsClosing() {
+  for (auto& decoder : Decoders_)
+    if (decoder) decoder->ReleaseContext();
+}
 
 TFFmpeg::~TFFmpeg() {
   // The owner is going away: a run that is stopped by the base destructor must not call

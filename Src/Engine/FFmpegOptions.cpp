@@ -5,6 +5,7 @@
 #include "Engine/FFmpeg.h"
 #include "Engine/OptionNumbers.h"
 #include "Engine/OptionTable.h"
+#include "Engine/OptionText.h"
 #include "Services/Text.h"
 
 namespace tovamo {
@@ -69,34 +70,10 @@ void TCustomFFmpeg::ParseOption(const std::string& name, const std::string& valu
 }
 
 void TFFmpeg::ParseOptions(const std::string& text, bool withCodecs) {
-  const std::string normalized = NormalizeLineBreaks(TrimText(text));
-  std::string rest;
-  rest.reserve(normalized.size());
-  static constexpr std::string_view kLiteralBreak = "<CRLF>";
-  for (std::size_t i = 0; i < normalized.size();) {
-    if (normalized.compare(i, kLiteralBreak.size(), kLiteralBreak) == 0) {
-      rest += '\n';
-      i += kLiteralBreak.size();
-    } else {
-      rest += normalized[i++];
-    }
-  }
-
-  std::size_t start = 0;
-  while (start < rest.size()) {
-    std::size_t end = rest.find('\n', start);
-    if (end == std::string::npos) end = rest.size();
-    const std::string line = rest.substr(start, end - start);
-    start = end + 1;
-    // Empty lines (two separators in a row, a trailing separator) carry no option.
-    if (TrimText(line).empty()) continue;
-
-    const std::size_t eq = line.find('=');
-    const std::string name = LowerCaseAscii(line.substr(0, eq));
-    const std::string value = eq == std::string::npos ? std::string() : line.substr(eq + 1);
-    if (SkippedInOptionText(name)) continue;
-    if (CodecLine(name) && !withCodecs) continue;
-    ParseOption(name, value);
+  for (const TOptionLine& line : SplitOptionText(text)) {
+    if (SkippedInOptionText(line.Name)) continue;
+    if (CodecLine(line.Name) && !withCodecs) continue;
+    ParseOption(line.Name, line.Value);
   }
 }
 

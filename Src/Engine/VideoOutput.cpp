@@ -358,7 +358,7 @@ void TCustomFFmpeg::PreviewFrame(AVFrame* picture, std::int64_t pts, int frameNu
   if ((flags & 2) && OnPreviewBitmap && EventsAttached()) {
     if (convert()) {
       bool update = false;
-      OnPreviewBitmap(this, &PreviewConverter->Bitmap(), pts, update);
+      OnPreviewBitmap(this, &PreviewConverter->Bitmap(), frameNumber, pts, update);
     } else {
       flags &= ~2;
     }
@@ -369,7 +369,6 @@ void TCustomFFmpeg::PreviewFrame(AVFrame* picture, std::int64_t pts, int frameNu
     if (!Previewer || !convert() || !Previewer->Preview(PreviewConverter->Bitmap(), pts))
       flags &= ~1;
   }
-  (void)frameNumber;
   if (!(flags & 1)) Previewer.reset();
   PreviewFlags = flags;
   PreviewFlagsChanged = false;

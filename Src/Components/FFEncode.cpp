@@ -1,0 +1,257 @@
+// The encoder component's tasks and control operations. The relays and the delivery of
+// notifications are in EncoderEvents.cpp.
+#include "Components/FFEncode.h"
+
+#include <cstdio>
+
+#include "Components/EncoderDelivery.h"
+#include "Components/OutputOptionPasses.h"
+#include "Services/Exceptions.h"
+#include "Services/FFLoad.h"
+#include "Services/MainThread.h"
+
+namespace tovamo {
+
+TFFEncoder::TFFEncoder()
+    : Delivery_(std::make_shared<TDeliveryState>()), Decoder_(std::make_unique<TFFDecoder>()) {
+  Version_ = "3.9";
+  Decoder_->SetOwnerEncoder(this);
+}
+
+TFFEncoder::~TFFEncoder() {
+  // No handler runs once the handlers are detached.
+  DetachHandlers();
+  // Every run ends and every termination relay has returned before the engines go, so
+  // that no relay waits for the terminate lock that the clearing holds.
+  Stop(true);
+  {
+    std::lock_guard lock(TerminateLock_);
+    Tasks_.Clear();
+  }
+  WaitForDeliveryThreads();
+}
+
+bool TFFEncoder::LoadLibraries(const std::string& path) {
+  TFFLoader& loader = FFLoader();
+  loader.LibraryPath = path;
+  if (loader.LoadLibs(kEncoderLibraries)) return true;
+  LastError_ = loader.LastErrorText();
+  return false;
+}
+
+void TFFEncoder::CheckNotWorking(const char* operation) const {
+  if (Working_) throw std::runtime_error(std::string("Cannot ") + operation + " while working.");
+}
+
+void TFFEncoder::SetPreview(bool enable) {
+  Preview_ = enable;
+  Tasks_.SetPreview(enable);
+}
+
+void TFFEncoder::SetPreviewBitmap(bool enable) {
+  PreviewBitmap_ = enable;
+  Tasks_.SetPreviewBitmap(enable);
+}
+
+void TFFEncoder::SetProgressInterval(int milliseconds) {
+  ProgressInterval_ = milliseconds <= 100 ? 100 : milliseconds;
+}
+
+int TFFEncoder::AddTask(const std::string& fileName, const TInputOptions* options) {
+  CheckNotWorking("AddTask");
+  auto engine = std::make_unique<TFFmpeg>(MaxFiles_);
+  engine->StrictOptions = StrictOptions_;
+  engine->Encoder = this;
+  try {
+    engine->Verbose = Verbose_;
+    engine->SetPreviewFlags(std::uint8_t((Preview_ ? 1 : 0) | (PreviewBitmap_ ? 2 : 0)));
+    engine->OnBeforeFindStreamInfo = [this](TCustomFFmpeg* sender, AVFormatContext* context) {
+      if (OnBeforeFindStreamInfo) OnBeforeFindStreamInfo(sender, context);
+    };
+    engine->OnPreviewBitmap = [this](TCustomFFmpeg* sender, void* bitmap, int frameNumber,
+                                     std::int64_t pts, bool&) {
+      PreviewRelay(sender, bitmap, frameNumber, pts);
+    };
+    if (options) {
+      TInputOptions copy = *options;
+      if (copy.FileName.empty()) copy.FileName = fileName;
+      engine->SetInputOptions(engine->InputFileCount, copy);
+      engine->ParseOptions(copy.ExtraOptions, true);
+      if (!copy.FileFormat.empty()) engine->ParseOption("f", copy.FileFormat);
+      if (copy.StartTime != kNoTime) engine->SetInputStartTime(copy.StartTime);
+      if (copy.ProgramId >= 0) engine->SetInputProgramId(copy.ProgramId);
+    }
+    engine->IOTimeout = IOTimeout_;
+    if (!engine->OpenInputFile(fileName)) {
+      LastError_ = engine->LastError;
+      return -1;
+    }
+    const int input = engine->InputFileCount - 1;
+    engine->GetDecoder(input).Attach(engine->InputFiles[input]);
+    ConnectRelays(*engine);
+  } catch (const FFmpegException& e) {
+    LastError_ = e.what();
+    return -1;
+  } catch (const EConvertError& e) {
+    LastError_ = e.what();
+    return -1;
+  }
+  return Tasks_.Add(engine.release());
+}
+
+bool TFFEncoder::SetOutputFile(int taskIndex, const std::string& fileName,
+                               const TOutputOptions* options) {
+  CheckNotWorking("SetOutputFile");
+  auto* engine = static_cast<TFFmpeg*>(Tasks_.Items(taskIndex));
+  if (engine->OutputFileCount >= engine->MaxFiles) {
+    char text[64];
+    std::snprintf(text, sizeof text, "max output files %d reached", engine->MaxFiles);
+    LastError_ = text;
+    return false;
+  }
+  engine->StrictOptions = StrictOptions_;
+  const int slot = engine->OutputFileCount;
+  try {
+    TOutputOptions copy;
+    std::unique_ptr<TOptionDefaults> defaults;
+    bool join = false;
+    if (options) {
+      copy = *options;
+      if (copy.FileName.empty()) copy.FileName = fileName;
+      engine->SetOutputOptions(slot, copy);
+      defaults = std::make_unique<TOptionDefaults>(copy);  // pass A
+      const std::string target = TargetName(copy.TargetType);
+      if (!target.empty())
+        engine->SetTarget(target, NormName(copy.NormType), FallbackNormName(copy.FallbackNorm));
+      for (const char* codec : {"acodec", "vcodec", "scodec"}) {
+        const std::string value = defaults->Default(codec);
+        if (!value.empty()) engine->ParseOption(codec, value);
+      }
+      for (const char* preset : {"apre", "vpre", "spre"}) {
+        const std::string value = defaults->Default(preset);
+        if (!value.empty()) engine->ApplyPreset(preset, value);
+      }
+      engine->ParseOptions(copy.ExtraOptions, false);  // pass B
+      ApplyOutputRecord(*engine, copy);
+      if (const std::string size = defaults->Default("s"); !size.empty())
+        engine->ParseOption("s", size);
+      if (const std::string filters = defaults->Default("vf"); !filters.empty())
+        engine->ParseOption("vf", filters);
+      ConnectHookRelays(*engine, copy);
+      engine->SetConverterPixelFormat(copy.HookBitsPerPixel);
+      join = copy.Join;
+    } else {
+      engine->ClearOutputOptions(slot);
+    }
+
+    engine->IOTimeout = IOTimeout_;
+    if (engine->AddOutputFile(fileName, join) < 0) {
+      LastError_ = engine->LastError;
+      engine->ClearOutputOptions(slot);
+      return false;
+    }
+    if (options) {
+      ApplyExtraStreams(*engine, copy.ExtraOptions, *defaults);  // pass C
+      if (copy.Join) engine->JoinSetup();
+    }
+    return true;
+  } catch (const FFmpegException& e) {
+    LastError_ = e.what();
+  } catch (const EConvertError& e) {
+    LastError_ = e.what();
+  }
+  return false;
+}
+
+void TFFEncoder::StartTask(int maxParallel) {
+  CheckNotWorking("StartTask");
+  {
+    std::lock_guard lock(StartLock_);
+    FinishedCount_ = 0;
+    NextTask_ = 0;
+    TasksToStart_ = Tasks_.Count();
+  }
+  AllTerminated_ = false;
+  Threaded_ = maxParallel > 0;
+  Working_ = true;
+  Paused_ = false;
+  while (TasksToStart_ > 0) {
+    StartNextTask();
+    if (Threaded_ && --maxParallel == 0) break;
+  }
+}
+
+void TFFEncoder::StartNextTask() {
+  TCustomFFmpeg* engine;
+  {
+    std::lock_guard lock(StartLock_);
+    if (TasksToStart_ <= 0) return;
+    --TasksToStart_;
+    engine = Tasks_.Items(NextTask_++);
+  }
+  engine->ProgressInterval = std::int64_t(ProgressInterval_) * 1000;
+  // A refused start reports the task's end at once, through the termination relay.
+  if (engine->Start(Threaded_, ThreadPriority)) {
+    engine->Resume();
+    // A task started while the batch is paused waits with the others.
+    if (Paused_) engine->Pause();
+  }
+}
+
+void TFFEncoder::Stop(bool wait) {
+  {
+    std::lock_guard lock(StartLock_);
+    TasksToStart_ = 0;
+  }
+  if (Working_) Tasks_.StopAll(wait);
+}
+
+void TFFEncoder::Pause() {
+  if (Working_ && !Paused_) {
+    Tasks_.PauseAll();
+    Paused_ = true;
+  }
+}
+
+void TFFEncoder::Resume() {
+  if (Working_ && Paused_) {
+    Tasks_.ResumeAll();
+    Paused_ = false;
+  }
+}
+
+void TFFEncoder::ClearTasks() {
+  // A batch without tasks has nothing to wait for.
+  const bool allEnded = AllTerminated_ || FinishedCount_ >= Tasks_.Count();
+  if (Working_ && !allEnded) throw std::runtime_error("Cannot ClearTasks while working.");
+  {
+    // The last task's worker may still be on its way out of the termination relay; each
+    // engine's destructor waits for its worker to return.
+    std::lock_guard lock(TerminateLock_);
+    Tasks_.Clear();
+  }
+  LastError_.clear();
+  {
+    std::lock_guard lock(StartLock_);
+    FinishedCount_ = 0;
+    NextTask_ = -1;
+    TasksToStart_ = 0;
+  }
+  AllTerminated_ = false;
+  Threaded_ = false;
+  Working_ = false;
+  Paused_ = false;
+}
+
+AVFormatContext* TFFEncoder::InputContext(int taskIndex, int inputIndex) const {
+  TCustomFFmpeg* engine = Tasks_.Items(taskIndex);
+  if (inputIndex < 0 || inputIndex >= engine->MaxFiles) return nullptr;
+  return engine->InputFiles[std::size_t(inputIndex)];
+}
+
+TCustomFFmpeg* TFFEncoder::Task(int taskIndex) const { return Tasks_.Items(taskIndex); }
+
+int TFFEncoder::TaskCount() const { return Tasks_.Count(); }
+
+
+}  // namespace tovamo

@@ -1,0 +1,90 @@
+#include "Components/OutputNames.h"
+
+#include <filesystem>
+#include <set>
+#include <system_error>
+
+namespace tovamo {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The output name of an input with "-n" before the extension: "clip-2.mpg".
+std::string NumberedPath(const std::string& folder, const std::string& inputPath, int n) {
+  std::string name = OutputFileName(inputPath);
+  name.insert(name.size() - 4, "-" + std::to_string(n));
+  return folder.empty() ? name : (fs::path(folder) / name).string();
+}
+
+// Absolute, with links of its existing part resolved and "." and ".." taken out.
+fs::path NormalPath(const std::string& path) {
+  std::error_code ec;
+  fs::path absolute = fs::absolute(path, ec);
+  if (ec) absolute = path;
+  fs::path normal = fs::weakly_canonical(absolute, ec);
+  return ec ? absolute.lexically_normal() : normal;
+}
+
+bool IsAnInput(const std::string& path, const std::vector<std::string>& inputs) {
+  return InputOverwrittenBy(path, inputs) >= 0;
+}
+
+}  // namespace
+
+std::string OutputFileName(const std::string& inputPath) {
+  const std::string name = fs::path(inputPath).filename().string();
+  const std::size_t firstNonDot = name.find_first_not_of('.');
+  const std::size_t dot =
+      firstNonDot == std::string::npos ? std::string::npos : name.find('.', firstNonDot);
+  return name.substr(0, dot) + ".mpg";
+}
+
+std::string OutputPathIn(const std::string& folder, const std::string& inputPath) {
+  const std::string name = OutputFileName(inputPath);
+  return folder.empty() ? name : (fs::path(folder) / name).string();
+}
+
+std::vector<TBatchOutputName> NameBatchOutputs(const std::string& folder,
+                                               const std::vector<std::string>& inputs) {
+  // Every input's own name is reserved first, so a renamed input never takes the own name
+  // of a later one.
+  std::set<std::string> taken;
+  for (const std::string& input : inputs) taken.insert(OutputPathIn(folder, input));
+
+  std::vector<TBatchOutputName> names;
+  std::set<std::string> given;
+  for (const std::string& input : inputs) {
+    TBatchOutputName name{OutputPathIn(folder, input), {}};
+    if (!given.insert(name.Path).second) {
+      name.TakenPath = name.Path;
+      for (int n = 2;; ++n) {
+        std::string candidate = NumberedPath(folder, input, n);
+        if (taken.count(candidate) || given.count(candidate) || IsAnInput(candidate, inputs))
+          continue;
+        name.Path = std::move(candidate);
+        given.insert(name.Path);
+        break;
+      }
+    }
+    names.push_back(std::move(name));
+  }
+  return names;
+}
+
+bool IsSameFile(const std::string& a, const std::string& b) {
+  std::error_code ec;
+  if (fs::exists(a, ec) && fs::exists(b, ec)) {
+    const bool same = fs::equivalent(a, b, ec);
+    if (!ec) return same;
+  }
+  return NormalPath(a) == NormalPath(b);
+}
+
+int InputOverwrittenBy(const std::string& output, const std::vector<std::string>& inputs) {
+  for (std::size_t i = 0; i < inputs.size(); ++i)
+    if (IsSameFile(output, inputs[i])) return int(i);
+  return -1;
+}
+
+}  // namespace tovamo

@@ -1,0 +1,41 @@
+// Where a conversion writes its result: the output name of an input in a folder, distinct
+// names for the inputs of one batch, and the refusal of an output that would overwrite an
+// input. The converter window and the tovamo-convert command share these rules.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tovamo {
+
+// The input's file name (without its folder) up to its first "." plus ".mpg":
+// "clip.part1.avi" -> "clip.mpg". Dots that begin the name belong to it (".clip.avi" ->
+// ".clip.mpg"), so a hidden file does not become the bare name ".mpg".
+std::string OutputFileName(const std::string& inputPath);
+
+// folder + "/" + OutputFileName(input); an empty folder is the current one (the name alone).
+std::string OutputPathIn(const std::string& folder, const std::string& inputPath);
+
+struct TBatchOutputName {
+  std::string Path;  // where this input's result goes
+  // The name the input would have had when another input of the batch already holds it
+  // (Path is then a distinct one, "clip-2.mpg"); empty when the input has its own name.
+  std::string TakenPath;
+};
+
+// The output of every input of a batch, in input order. An input keeps its own name unless
+// an earlier input of the batch has it; such a later input gets the first of "stem-2.mpg",
+// "stem-3.mpg", ... that no input of the batch has as its own name and that is not one of
+// the inputs.
+std::vector<TBatchOutputName> NameBatchOutputs(const std::string& folder,
+                                               const std::vector<std::string>& inputs);
+
+// True when the two names are one file: the same existing file however written ("./",
+// symbolic links, "..", another spelling of the folder), or the same path once made
+// absolute and normal when either does not exist.
+bool IsSameFile(const std::string& a, const std::string& b);
+
+// The index of the input that writing `output` would overwrite, or -1 when none.
+int InputOverwrittenBy(const std::string& output, const std::vector<std::string>& inputs);
+
+}  // namespace tovamo
