@@ -1,0 +1,175 @@
+#include "ConvertArgs.h"
+
+#include <charconv>
+#include <map>
+
+#include "Services/Text.h"
+
+namespace tovamo::cli {
+
+namespace {
+
+const std::map<std::string, int> kTargets = {{"none", 0}, {"vcd", 1}, {"svcd", 2}, {"dvd", 3}};
+const std::map<std::string, int> kNorms = {{"auto", 0}, {"pal", 1}, {"ntsc", 2}};
+
+std::optional<int> PositiveNumber(const std::string& text) {
+  int value = 0;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  if (text.empty() || ec != std::errc() || ptr != end || value < 1) return std::nullopt;
+  return value;
+}
+
+// An option line goes into a line-based option text: a line break or the literal
+// "<CRLF>" in it would smuggle in further options, so such a line is refused.
+std::string OptionLineError(const std::string& line) {
+  const std::size_t eq = line.find('=');
+  if (eq == std::string::npos) return "--option needs NAME=VALUE, got \"" + line + "\"";
+  if (TrimText(line.substr(0, eq)).empty()) return "--option \"" + line + "\" has no name";
+  if (line.find_first_of("\r\n") != std::string::npos || line.find("<CRLF>") != std::string::npos)
+    return "--option \"" + TrimText(line) + "\" holds a line break";
+  return {};
+}
+
+}  // namespace
+
+TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
+  TConvertArgs args;
+  bool filesOnly = false;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    std::string arg = arguments[i];
+    if (filesOnly || arg == "-" || arg.empty() || arg[0] != '-') {
+      if (arg.empty()) return {std::nullopt, "an empty file name"};
+      args.Files.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      filesOnly = true;
+      continue;
+    }
+    if (arg == "--help" || arg == "-h") {
+      args.Help = true;
+      continue;
+    }
+    if (arg == "--version") {
+      args.Version = true;
+      continue;
+    }
+
+    // The options that take a value: "-o DIR", "-oDIR", "--target dvd", "--target=dvd".
+    std::string name = arg, value;
+    bool haveValue = false;
+    if (arg.rfind("--", 0) == 0) {
+      const std::size_t eq = arg.find('=');
+      if (eq != std::string::npos) {
+        name = arg.substr(0, eq);
+        value = arg.substr(eq + 1);
+        haveValue = true;
+      }
+    } else if (arg.size() > 2) {
+      name = arg.substr(0, 2);
+      value = arg.substr(2);
+      haveValue = true;
+    }
+    static const char* const kValued[] = {"-o",       "-j",       "--target", "--norm",
+                                          "--aspect", "--option", "--output", "--jobs"};
+    bool valued = false;
+    for (const char* known : kValued) valued = valued || name == known;
+    if (!valued) return {std::nullopt, "unknown option \"" + arg + "\""};
+    if (!haveValue) {
+      if (i + 1 >= arguments.size()) return {std::nullopt, name + " needs a value"};
+      value = arguments[++i];
+    }
+
+    if (name == "-o" || name == "--output") {
+      if (value.empty()) return {std::nullopt, name + " needs a folder"};
+      args.OutputFolder = value;
+    } else if (name == "-j" || name == "--jobs") {
+      const auto jobs = PositiveNumber(value);
+      if (!jobs)
+        return {std::nullopt, name + " needs a whole number of 1 or more, got \"" + value + "\""};
+      args.Jobs = *jobs;
+    } else if (name == "--target") {
+      const auto it = kTargets.find(value);
+      if (it == kTargets.end())
+        return {std::nullopt, "--target must be vcd, svcd, dvd or none, got \"" + value + "\""};
+      args.TargetType = it->second;
+    } else if (name == "--norm") {
+      const auto it = kNorms.find(value);
+      if (it == kNorms.end())
+        return {std::nullopt, "--norm must be pal, ntsc or auto, got \"" + value + "\""};
+      args.NormType = it->second;
+    } else if (name == "--aspect") {
+      if (value != "4:3" && value != "16:9")
+        return {std::nullopt, "--aspect must be 4:3 or 16:9, got \"" + value + "\""};
+      args.AspectRatio = value;
+    } else {
+      if (std::string error = OptionLineError(value); !error.empty()) return {std::nullopt, error};
+      args.Options.push_back(value);
+    }
+  }
+  return {std::move(args), {}};
+}
+
+std::optional<std::string> OptionValue(const std::vector<std::string>& options,
+                                       const std::string& name) {
+  std::optional<std::string> found;
+  for (const std::string& line : options) {
+    const std::size_t eq = line.find('=');
+    if (eq != std::string::npos && SameTextIgnoringCase(TrimText(line.substr(0, eq)), name))
+      found = line.substr(eq + 1);
+  }
+  return found;
+}
+
+std::string UsageText() {
+  return "Usage: tovamo-convert [-o DIR] [--target vcd|svcd|dvd|none] [--norm pal|ntsc|auto]\n"
+         "                      [--aspect 4:3|16:9] [-j N] [--option NAME=VALUE]... [--] "
+         "FILE...\n"
+         "Try \"tovamo-convert --help\" for more.\n";
+}
+
+std::string HelpText() {
+  return R"(Usage: tovamo-convert [OPTION]... [--] FILE...
+Converts video files into MPEG files (".mpg") for video CD, super video CD or DVD.
+
+Each FILE becomes DIR/ + its file name up to the first "." + ".mpg", so clip.part1.avi
+becomes DIR/clip.mpg. When two files of one run would get the same name, the later one
+gets a distinct name (clip-2.mpg, clip-3.mpg, ...) and the command says so. A file whose
+output would be the file itself is refused. Existing outputs are overwritten.
+With no FILE, a short generated sample is converted into DIR, to see the command work.
+
+Options:
+  -o DIR                 write the outputs into DIR (default: the current folder); it
+                         must exist and be writable, or nothing starts
+  --target TARGET        vcd (default), svcd, dvd, or none (plain MPEG settings)
+  --norm NORM            pal, ntsc, or auto (default: guessed from the input)
+  --aspect RATIO         4:3 or 16:9 (default: the target's or the input's)
+  -j N                   convert N files at once (default: the number of processor
+                         cores). When fewer files than cores run, each one's decoder and
+                         encoder get the spare cores as threads, unless --option sets
+                         "threads"
+  --option NAME=VALUE    one more output option ("b=1500k", "threads=1", ...); repeatable
+  --                     everything after it is a FILE, even when it begins with "-"
+  -h, --help             show this text
+  --version              show the program's version and the media libraries it loaded
+
+Progress: on a terminal one live line per running file (percent, frames per second,
+elapsed time, output size) and the overall percentage; otherwise a plain progress line at
+most once a second. At the end one line per FILE: the file, its output, and "Completed",
+or "Cancelled" with the reason.
+
+Ctrl-C or SIGTERM stops cleanly: every output already started is finished so that it can
+be played, and the command ends with status 130 (Ctrl-C) or 143 (SIGTERM). A second Ctrl-C
+ends it at once.
+
+Exit status:
+  0    every file was converted
+  1    a file could not be opened or converted, was refused or was stopped, or the output
+       folder or the media libraries are missing
+  2    usage error (nothing was started)
+  130  stopped by Ctrl-C (143 by SIGTERM)
+)";
+}
+
+}  // namespace tovamo::cli

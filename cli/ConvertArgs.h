@@ -1,0 +1,37 @@
+// The command line of tovamo-convert, read into settings; nothing is started here.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tovamo::cli {
+
+struct TConvertArgs {
+  std::string OutputFolder;          // empty: the current folder
+  int TargetType = 1;                // 0 none, 1 vcd, 2 svcd, 3 dvd (TOutputOptions)
+  int NormType = 0;                  // 0 auto, 1 pal, 2 ntsc
+  std::string AspectRatio;           // empty: the target's or the input's
+  int Jobs = 0;                      // tasks at once; 0: one per processor core
+  std::vector<std::string> Options;  // "name=value" lines for the output's option text
+  std::vector<std::string> Files;
+  bool Help = false;
+  bool Version = false;
+};
+
+struct TParseResult {
+  std::optional<TConvertArgs> Args;  // empty on a usage error
+  std::string Error;                 // what was wrong, one line
+};
+
+TParseResult ParseConvertArgs(const std::vector<std::string>& arguments);
+
+// The short text shown with a usage error, and the full --help text.
+std::string UsageText();
+std::string HelpText();
+
+// The value of an option line "name=value" for `name` (the last one given), if any.
+std::optional<std::string> OptionValue(const std::vector<std::string>& options,
+                                       const std::string& name);
+
+}  // namespace tovamo::cli

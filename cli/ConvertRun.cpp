@@ -1,0 +1,345 @@
+#include "ConvertRun.h"
+
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "BatchPlan.h"
+#include "CodecThreads.h"
+#include "Components/FFEncode.h"
+#include "OutputCleanup.h"
+#include "OutputFolder.h"
+#include "ProgressDisplay.h"
+#include "SampleClip.h"
+#include "Services/Clock.h"
+#include "Services/FFLoad.h"
+#include "Services/MainThread.h"
+#include "Services/ProgramDir.h"
+#include "StopSignals.h"
+
+#ifndef TOVAMO_VERSION
+#define TOVAMO_VERSION "unknown"
+#endif
+
+namespace tovamo::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+void PrintError(const std::string& message) {
+  std::fprintf(stderr, "tovamo-convert: %s\n", message.c_str());
+}
+
+std::string LibraryFolder() {
+  return ProgramDir() + "/lib";
+}
+
+// The option lines as the engine will read them; the engine's own message when it rejects
+// one ("" when all are good). A throwaway engine reads them, so nothing has started yet.
+std::string OptionTextError(const std::string& text) {
+  try {
+    TFFmpeg probe(TFFEncoder::kMaxFiles);
+    probe.StrictOptions = true;
+    probe.ParseOptions(text, false);
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return {};
+}
+
+std::string JoinLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+std::string SignalName(int signal) {
+  return signal == SIGINT ? "Ctrl-C" : "SIGTERM";
+}
+
+// A generated clip in a folder of its own, removed with it.
+class TSampleInput {
+ public:
+  TSampleInput() {
+    std::string pattern = (fs::temp_directory_path() / "tovamo-convert-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
+    Folder_ = pattern;
+    Path_ = (fs::path(Folder_) / "tovamo-sample.nut").string();
+    WriteSampleClip(Path_, TSampleSpec{});
+  }
+  ~TSampleInput() {
+    std::error_code ec;
+    fs::remove_all(Folder_, ec);
+  }
+  TSampleInput(const TSampleInput&) = delete;
+  TSampleInput& operator=(const TSampleInput&) = delete;
+  const std::string& Path() const { return Path_; }
+
+ private:
+  std::string Folder_;
+  std::string Path_;
+};
+
+// The outcome of one input, for its closing line.
+struct TOutcome {
+  bool Completed = false;
+  std::string Reason;  // why it was cancelled
+};
+
+class TConvertRun {
+ public:
+  explicit TConvertRun(const TConvertArgs& args) : Args_(args) {}
+
+  int Run() {
+    if (const std::string problem = OutputFolderProblem(Args_.OutputFolder); !problem.empty()) {
+      PrintError(problem);
+      return 1;
+    }
+    SetMainThread();
+    if (!Encoder_.LoadLibraries(LibraryFolder())) {
+      PrintError("cannot load the media libraries: " + Encoder_.LastError());
+      return 1;
+    }
+    if (const std::string error = OptionTextError(JoinLines(Args_.Options)); !error.empty()) {
+      PrintError("--option: " + error);
+      std::fputs(UsageText().c_str(), stderr);
+      return 2;
+    }
+    std::vector<std::string> inputs = Args_.Files;
+    if (inputs.empty()) {
+      try {
+        Sample_ = std::make_unique<TSampleInput>();
+      } catch (const std::exception& e) {
+        PrintError(std::string("cannot make the sample: ") + e.what());
+        return 1;
+      }
+      inputs.push_back(Sample_->Path());
+    }
+    Plan_ = PlanOutputs(Args_.OutputFolder, inputs);
+    Outcomes_.resize(Plan_.size());
+    if (Sample_)
+      std::printf("No file given: converting a generated %d-second sample into %s\n",
+                  TSampleSpec{}.Seconds, Plan_[0].Output.c_str());
+    for (const TPlannedInput& item : Plan_)
+      if (!item.TakenOutput.empty())
+        std::printf("%s -> %s (%s is taken by an earlier input)\n", item.Input.c_str(),
+                    item.Output.c_str(), item.TakenOutput.c_str());
+    std::fflush(stdout);
+
+    AddTasks();
+    if (!Tasks_.empty() && !ReceivedStopSignal()) RunBatch();
+    return Finish();
+  }
+
+ private:
+  void AddTasks() {
+    int convertible = 0;
+    for (const TPlannedInput& item : Plan_) convertible += item.Refusal.empty();
+    const int cores = ProcessorCores();
+    Running_ = TasksAtOnce(Args_.Jobs, cores, convertible);
+    const int threads = CodecThreadsPerTask(cores, Running_, Args_.Options);
+
+    // The decoder is opened with the input, so the threads go into the input's options too;
+    // the user's own "threads" line reaches both the same way.
+    TInputOptions inputOptions;
+    if (threads > 0)
+      inputOptions.ExtraOptions = "threads=" + std::to_string(threads);
+    else if (const auto user = OptionValue(Args_.Options, "threads"))
+      inputOptions.ExtraOptions = "threads=" + *user;
+    std::vector<std::string> optionLines = Args_.Options;
+    if (threads > 0) optionLines.push_back("threads=" + std::to_string(threads));
+
+    for (std::size_t i = 0; i < Plan_.size(); ++i) {
+      const TPlannedInput& item = Plan_[i];
+      if (!item.Refusal.empty()) {
+        Cancel(i, "refused: " + item.Refusal);
+        continue;
+      }
+      const int task = Encoder_.AddTask(item.Input, &inputOptions);
+      if (task < 0) {
+        Cancel(i, "cannot open: " + Encoder_.LastError());
+        continue;
+      }
+      TOutputOptions options;
+      options.TargetType = Args_.TargetType;
+      options.NormType = Args_.NormType;
+      options.AspectRatio = Args_.AspectRatio;
+      options.ExtraOptions = JoinLines(optionLines);
+      Guards_.emplace_back(item.Output);
+      TaskInput_[task] = i;
+      TTaskState state;
+      state.Input = Label(i);
+      state.Output = item.Output;
+      Tasks_.push_back(std::move(state));
+      if (!Encoder_.SetOutputFile(task, item.Output, &options))
+        SetupErrors_[task] = "cannot set up the output: " + Encoder_.LastError();
+    }
+  }
+
+  void RunBatch() {
+    Display_ = MakeProgressDisplay(stdout);
+    Encoder_.OnProgress = [this](TFFEncoder*, TProgressInfo* info) {
+      if (info->TaskIndex < 0 || info->TaskIndex >= int(Tasks_.size())) return;
+      TTaskState& task = Tasks_[std::size_t(info->TaskIndex)];
+      task.Progress = *info;
+      task.HasProgress = true;
+    };
+    // Termination notices come on delivery threads: everything about them is done on the
+    // main thread, in the order they were queued.
+    Encoder_.OnTerminate = [this](TFFEncoder*, const TTerminateInfo& info) {
+      PostToMainThread([this, info] { TaskEnded(info); });
+    };
+
+    const std::int64_t now = MonotonicMicros();
+    for (int i = 0; i < Running_ && i < int(Tasks_.size()); ++i) {
+      Tasks_[std::size_t(i)].Started = true;
+      Tasks_[std::size_t(i)].StartMicros = now;
+    }
+    NextToStart_ = Running_;
+    Encoder_.StartTask(Running_);
+
+    while (!BatchDone()) {
+      WaitAndServeMainThreadQueue(100);
+      if (const int signal = ReceivedStopSignal(); signal && !Stopped_) {
+        Stopped_ = signal;
+        Encoder_.Stop(true);
+      }
+      Display_->Show(Tasks_, MonotonicMicros());
+    }
+    Display_->Finish();
+    Encoder_.OnProgress = nullptr;
+    Encoder_.OnTerminate = nullptr;
+    try {
+      Encoder_.ClearTasks();
+    } catch (const std::exception&) {
+      // Still winding down: the encoder frees its tasks when it goes.
+    }
+  }
+
+  void TaskEnded(const TTerminateInfo& info) {
+    if (info.TaskIndex < 0) {
+      BatchEndAnnounced_ = true;
+      return;
+    }
+    if (info.TaskIndex >= int(Tasks_.size())) return;
+    TTaskState& task = Tasks_[std::size_t(info.TaskIndex)];
+    task.Ended = true;
+    task.Completed = info.Finished && !info.Exception;
+    ++EndedCount_;
+    std::string& reason = Reasons_[info.TaskIndex];
+    if (const auto setup = SetupErrors_.find(info.TaskIndex); setup != SetupErrors_.end())
+      reason = setup->second;
+    else if (info.Exception)
+      reason = info.ExceptionMsg.empty() ? "failed" : info.ExceptionMsg;
+    else if (!info.Finished && Stopped_)
+      reason = (task.Started ? "stopped by " : "not started: stopped by ") + SignalName(Stopped_);
+    else if (!info.Finished)
+      reason = "stopped";
+    // The next task of the queue starts as this one ends.
+    if (!Stopped_ && NextToStart_ < int(Tasks_.size())) {
+      Tasks_[std::size_t(NextToStart_)].Started = true;
+      Tasks_[std::size_t(NextToStart_)].StartMicros = MonotonicMicros();
+      ++NextToStart_;
+    }
+  }
+
+  // The end of the batch is announced after the last task's notice; the count guards the
+  // order anyway, and a notice that never comes does not hang the command.
+  bool BatchDone() {
+    if (!BatchEndAnnounced_) return false;
+    if (EndedCount_ >= int(Tasks_.size())) return true;
+    if (!AnnouncedAt_) AnnouncedAt_ = MonotonicMicros();
+    return MonotonicMicros() - AnnouncedAt_ > 5000000;
+  }
+
+  void Cancel(std::size_t input, const std::string& reason) {
+    Outcomes_[input] = {false, reason};
+    PrintError(Label(input) + ": " + reason);
+  }
+
+  // How an input is shown: the generated sample lives in a temporary folder that is gone
+  // when the command ends, so it is not shown by that path.
+  std::string Label(std::size_t input) const {
+    return Sample_ ? "generated sample" : Plan_[input].Input;
+  }
+
+  int Finish() {
+    const int signal = ReceivedStopSignal();
+    for (const auto& [task, input] : TaskInput_) {
+      const TTaskState& state = Tasks_[std::size_t(task)];
+      TOutcome& outcome = Outcomes_[input];
+      outcome.Completed = state.Completed;
+      outcome.Reason = Reasons_[task];
+      if (!state.Ended)
+        outcome.Reason = signal ? "not started: stopped by " + SignalName(signal)
+                                : "no end notice from the encoder";
+      // An empty output is no result: it goes, and a "completed" one is not reported so.
+      if (Guards_[std::size_t(task)].RemoveIfEmpty()) {
+        if (outcome.Completed) outcome.Reason = "the output is empty";
+        outcome.Completed = false;
+        outcome.Reason += "; nothing was written";
+      }
+    }
+    bool allCompleted = true;
+    for (std::size_t i = 0; i < Plan_.size(); ++i) {
+      const TOutcome& outcome = Outcomes_[i];
+      allCompleted = allCompleted && outcome.Completed;
+      std::printf("%s -> %s: %s\n", Label(i).c_str(), Plan_[i].Output.c_str(),
+                  outcome.Completed ? "Completed" : ("Cancelled (" + outcome.Reason + ")").c_str());
+    }
+    std::fflush(stdout);
+    if (signal) return 128 + signal;
+    return allCompleted ? 0 : 1;
+  }
+
+  const TConvertArgs& Args_;
+  TFFEncoder Encoder_;
+  std::unique_ptr<TSampleInput> Sample_;
+  std::vector<TPlannedInput> Plan_;
+  std::vector<TOutcome> Outcomes_;        // per input
+  std::vector<TTaskState> Tasks_;         // per encoder task
+  std::vector<TOutputGuard> Guards_;      // per encoder task
+  std::map<int, std::size_t> TaskInput_;  // encoder task -> input
+  std::map<int, std::string> Reasons_;
+  std::map<int, std::string> SetupErrors_;
+  std::unique_ptr<TProgressDisplay> Display_;
+  int Running_ = 1;
+  int NextToStart_ = 0;
+  int EndedCount_ = 0;
+  int Stopped_ = 0;  // the signal that stopped the batch
+  bool BatchEndAnnounced_ = false;
+  std::int64_t AnnouncedAt_ = 0;
+};
+
+}  // namespace
+
+int RunConvert(const TConvertArgs& args) {
+  return TConvertRun(args).Run();
+}
+
+int PrintVersion() {
+  std::printf("tovamo-convert %s\n", TOVAMO_VERSION);
+  TFFLoader& loader = FFLoader();
+  loader.LibraryPath = LibraryFolder();
+  if (!loader.LoadLibs(kEncoderLibraries)) {
+    std::printf("media libraries: not loaded (%s)\n", loader.LastErrorText().c_str());
+    return 1;
+  }
+  for (int i = 0; i < kLibraryCount; ++i) {
+    const auto lib = TLibrary(i);
+    if (!(kEncoderLibraries & LibBit(lib))) continue;
+    std::printf("%-14s %-10s %s\n", ("lib" + std::string(LibraryItem(lib).BaseName)).c_str(),
+                loader.LibVersionText(lib).c_str(), loader.LibFilePath(lib).c_str());
+  }
+  return 0;
+}
+
+}  // namespace tovamo::cli

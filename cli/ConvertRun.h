@@ -1,0 +1,17 @@
+// One run of tovamo-convert: checks, tasks on the encoder component, the live display, a
+// clean stop on Ctrl-C or SIGTERM, the closing lines and the exit status.
+#pragma once
+
+#include "ConvertArgs.h"
+
+namespace tovamo::cli {
+
+// Exit status: 0 every input converted; 1 any input failed, was refused or stopped, or the
+// output folder or the libraries are missing; 2 an --option the engine rejects; 128 + the
+// signal after Ctrl-C (130) or SIGTERM (143).
+int RunConvert(const TConvertArgs& args);
+
+// --version: the program's version and the media libraries it loads, with their files.
+int PrintVersion();
+
+}  // namespace tovamo::cli

@@ -1,0 +1,155 @@
+#include "ProgressDisplay.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cinttypes>
+
+namespace tovamo::cli {
+
+namespace {
+
+std::string Format(const char* fmt, auto... values) {
+  char text[512];
+  std::snprintf(text, sizeof(text), fmt, values...);
+  return text;
+}
+
+std::string PercentText(const TTaskState& task) {
+  if (!task.HasProgress || task.Progress.TotalDuration <= 0) return " --%";
+  return Format("%3d%%", int(TaskPercent(task)));
+}
+
+// percent, fps, elapsed time, output size.
+std::string TaskFigures(const TTaskState& task, std::int64_t nowMicros) {
+  const std::string fps = task.HasProgress && task.Progress.FPS >= 0
+                              ? Format("%4d fps", task.Progress.FPS)
+                              : "   - fps";
+  return PercentText(task) + "  " + fps + "  " + ElapsedText(nowMicros - task.StartMicros) + "  " +
+         Format("%9s", SizeText(task.HasProgress ? task.Progress.CurrentSize : 0).c_str());
+}
+
+std::string OverallLine(const std::vector<TTaskState>& tasks) {
+  const auto done = std::count_if(tasks.begin(), tasks.end(), [](auto& t) { return t.Ended; });
+  return Format("overall %d%% (%d of %d done)", int(OverallPercent(tasks)), int(done),
+                int(tasks.size()));
+}
+
+bool Running(const TTaskState& task) {
+  return task.Started && !task.Ended;
+}
+
+// Redraws its lines in place with ANSI cursor movement. Lines are cut to the terminal's
+// width, so that none wraps and the count of lines to go back over stays right.
+class TTerminalDisplay : public TProgressDisplay {
+ public:
+  explicit TTerminalDisplay(std::FILE* out) : Out_(out) {}
+
+  void Show(const std::vector<TTaskState>& tasks, std::int64_t nowMicros) override {
+    if (LastDraw_ && nowMicros - LastDraw_ < 200000) return;
+    LastDraw_ = nowMicros;
+    std::vector<std::string> lines;
+    for (const TTaskState& task : tasks)
+      if (Running(task)) lines.push_back(TaskFigures(task, nowMicros) + "  " + task.Input);
+    lines.push_back(OverallLine(tasks));
+    Erase();
+    const std::size_t width = Columns();
+    for (const std::string& line : lines) std::fprintf(Out_, "%s\n", Cut(line, width).c_str());
+    Drawn_ = int(lines.size());
+    std::fflush(Out_);
+  }
+
+  void Finish() override {
+    Erase();
+    std::fflush(Out_);
+  }
+
+ private:
+  void Erase() {
+    if (Drawn_ > 0) std::fprintf(Out_, "\x1b[%dA\r\x1b[J", Drawn_);
+    Drawn_ = 0;
+  }
+
+  std::size_t Columns() const {
+    winsize size{};
+    if (ioctl(fileno(Out_), TIOCGWINSZ, &size) == 0 && size.ws_col > 1) return size.ws_col - 1;
+    return 79;
+  }
+
+  // At most `width` characters, counting a UTF-8 sequence as one and never splitting it.
+  static std::string Cut(const std::string& line, std::size_t width) {
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      if ((static_cast<unsigned char>(line[i]) & 0xC0) == 0x80) continue;
+      if (++characters > width) return line.substr(0, i);
+    }
+    return line;
+  }
+
+  std::FILE* Out_;
+  std::int64_t LastDraw_ = 0;
+  int Drawn_ = 0;
+};
+
+// For logs and pipes: a line per running task and the overall percentage, once a second
+// at most, and only when something moved.
+class TPlainDisplay : public TProgressDisplay {
+ public:
+  explicit TPlainDisplay(std::FILE* out) : Out_(out) {}
+
+  void Show(const std::vector<TTaskState>& tasks, std::int64_t nowMicros) override {
+    if (LastPrint_ && nowMicros - LastPrint_ < 1000000) return;
+    std::string text;
+    for (const TTaskState& task : tasks)
+      if (Running(task) && task.HasProgress)
+        text += task.Input + ": " + TaskFigures(task, nowMicros) + "\n";
+    if (text.empty()) return;
+    text += OverallLine(tasks) + "\n";
+    LastPrint_ = nowMicros;
+    std::fputs(text.c_str(), Out_);
+    std::fflush(Out_);
+  }
+
+  void Finish() override {}
+
+ private:
+  std::FILE* Out_;
+  std::int64_t LastPrint_ = 0;
+};
+
+}  // namespace
+
+double TaskPercent(const TTaskState& task) {
+  if (task.Completed) return 100;
+  if (!task.HasProgress || task.Progress.TotalDuration <= 0) return 0;
+  return std::clamp(
+      100.0 * double(task.Progress.CurrentDuration) / double(task.Progress.TotalDuration), 0.0,
+      100.0);
+}
+
+double OverallPercent(const std::vector<TTaskState>& tasks) {
+  if (tasks.empty()) return 0;
+  double sum = 0;
+  for (const TTaskState& task : tasks) sum += TaskPercent(task);
+  return sum / double(tasks.size());
+}
+
+std::string SizeText(std::int64_t bytes) {
+  if (bytes < 1024) return Format("%" PRId64 " B", bytes);
+  if (bytes < 1024 * 1024) return Format("%.0f KiB", double(bytes) / 1024);
+  return Format("%.1f MiB", double(bytes) / (1024 * 1024));
+}
+
+std::string ElapsedText(std::int64_t micros) {
+  const std::int64_t seconds = std::max<std::int64_t>(0, micros / 1000000);
+  return Format("%02" PRId64 ":%02" PRId64 ":%02" PRId64, seconds / 3600, seconds / 60 % 60,
+                seconds % 60);
+}
+
+std::unique_ptr<TProgressDisplay> MakeProgressDisplay(std::FILE* out) {
+  if (isatty(fileno(out))) return std::make_unique<TTerminalDisplay>(out);
+  return std::make_unique<TPlainDisplay>(out);
+}
+
+}  // namespace tovamo::cli

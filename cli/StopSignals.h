@@ -1,0 +1,13 @@
+// Ctrl-C and SIGTERM as a request to stop the batch cleanly. The handler only records the
+// signal; the run's loop sees it and stops the encoder. A second signal of either kind ends
+// the process at once, for a stop that does not come to an end.
+#pragma once
+
+namespace tovamo::cli {
+
+void InstallStopSignals();
+
+// The first stop signal received (SIGINT or SIGTERM), 0 while none came.
+int ReceivedStopSignal();
+
+}  // namespace tovamo::cli
