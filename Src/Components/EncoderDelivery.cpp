@@ -66,7 +66,9 @@ void StartDeliveryThread(std::shared_ptr<TDeliveryState> state,
   }
 }
 
-bool OnDeliveryThreadOf(const TDeliveryState* state) { return tDeliveringFor == state; }
+bool OnDeliveryThreadOf(const TDeliveryState* state) {
+  return tDeliveringFor == state;
+}
 
 void WaitForDeliveryThreads(TDeliveryState& state) {
   const int own = OnDeliveryThreadOf(&state) ? 1 : 0;

@@ -20,9 +20,9 @@ class TFFEncoder;
 struct TDeliveryState {
   std::mutex Lock;
   std::condition_variable Changed;
-  int Pending = 0;       // per-task notices started and not yet handled
-  int Threads = 0;       // delivery threads alive
-  int Calling = 0;       // handlers running on delivery threads
+  int Pending = 0;          // per-task notices started and not yet handled
+  int Threads = 0;          // delivery threads alive
+  int Calling = 0;          // handlers running on delivery threads
   unsigned Generation = 0;  // bumped when the owner detaches its handlers
 };
 

@@ -60,9 +60,13 @@ void TFFEncoder::DetachHandlers() {
   DetachDeliveryHandlers(*Delivery_);
 }
 
-void TFFEncoder::WaitForDeliveryThreads() { tovamo::WaitForDeliveryThreads(*Delivery_); }
+void TFFEncoder::WaitForDeliveryThreads() {
+  tovamo::WaitForDeliveryThreads(*Delivery_);
+}
 
-int TFFEncoder::TaskIndexOf(const TCustomFFmpeg* engine) const { return Tasks_.IndexOf(engine); }
+int TFFEncoder::TaskIndexOf(const TCustomFFmpeg* engine) const {
+  return Tasks_.IndexOf(engine);
+}
 
 void TFFEncoder::ProgressRelay(TCustomFFmpeg* engine, TProgressInfo* info) {
   std::lock_guard lock(ProgressLock_);
@@ -112,8 +116,8 @@ void TFFEncoder::AudioRelay(TCustomFFmpeg* engine, std::int64_t pts, void* sampl
                             int sampleRate, int channels, int sampleFormat) {
   std::lock_guard lock(AudioLock_);
   if (!OnAudioHook) return;
-  OnAudioHook(this, TaskIndexOf(engine), pts, static_cast<std::uint8_t*>(samples), size,
-              sampleRate, channels, sampleFormat);
+  OnAudioHook(this, TaskIndexOf(engine), pts, static_cast<std::uint8_t*>(samples), size, sampleRate,
+              channels, sampleFormat);
 }
 
 void TFFEncoder::DeliverTermination(const TTerminateInfo& info, bool waitDelivered) {

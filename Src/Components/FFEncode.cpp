@@ -69,9 +69,8 @@ int TFFEncoder::AddTask(const std::string& fileName, const TInputOptions* option
       if (OnBeforeFindStreamInfo) OnBeforeFindStreamInfo(sender, context);
     };
     engine->OnPreviewBitmap = [this](TCustomFFmpeg* sender, void* bitmap, int frameNumber,
-                                     std::int64_t pts, bool&) {
-      PreviewRelay(sender, bitmap, frameNumber, pts);
-    };
+                                     std::int64_t pts,
+                                     bool&) { PreviewRelay(sender, bitmap, frameNumber, pts); };
     if (options) {
       TInputOptions copy = *options;
       if (copy.FileName.empty()) copy.FileName = fileName;
@@ -249,9 +248,12 @@ AVFormatContext* TFFEncoder::InputContext(int taskIndex, int inputIndex) const {
   return engine->InputFiles[std::size_t(inputIndex)];
 }
 
-TCustomFFmpeg* TFFEncoder::Task(int taskIndex) const { return Tasks_.Items(taskIndex); }
+TCustomFFmpeg* TFFEncoder::Task(int taskIndex) const {
+  return Tasks_.Items(taskIndex);
+}
 
-int TFFEncoder::TaskCount() const { return Tasks_.Count(); }
-
+int TFFEncoder::TaskCount() const {
+  return Tasks_.Count();
+}
 
 }  // namespace tovamo

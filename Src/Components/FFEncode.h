@@ -46,10 +46,9 @@ class TCustomEncoder : public TFFBaseComponent {
  public:
   // The events; the records they carry are refilled for every notification, so a handler
   // copies what it keeps.
-  using TAudioHookEvent =
-      std::function<void(TFFEncoder* sender, int taskIndex, const std::int64_t pts,
-                         std::uint8_t* sample, int size, int sampleRate, int channels,
-                         int sampleFormat)>;
+  using TAudioHookEvent = std::function<void(TFFEncoder* sender, int taskIndex,
+                                             const std::int64_t pts, std::uint8_t* sample, int size,
+                                             int sampleRate, int channels, int sampleFormat)>;
   using TBeforeFindStreamInfoEvent =
       std::function<void(TCustomFFmpeg* sender, AVFormatContext* context)>;
   using TPreviewBitmapEvent = std::function<void(TFFEncoder* sender, const TPreviewInfo& info)>;
@@ -135,8 +134,8 @@ class TFFEncoder : public TCustomEncoder {
   void ProgressRelay(TCustomFFmpeg* engine, TProgressInfo* info);
   void PreviewRelay(TCustomFFmpeg* engine, void* bitmap, int frameNumber, std::int64_t pts);
   void VideoHookRelay(const TVideoHookEvent& handler, TCustomFFmpeg* engine, THookInfo* info);
-  void AudioRelay(TCustomFFmpeg* engine, std::int64_t pts, void* samples, int size,
-                  int sampleRate, int channels, int sampleFormat);
+  void AudioRelay(TCustomFFmpeg* engine, std::int64_t pts, void* samples, int size, int sampleRate,
+                  int channels, int sampleFormat);
   void RaiseEndOfBatch();
   // Hands `info` to OnTerminate: on a delivery thread in threaded mode or when no batch is
   // working, else directly.

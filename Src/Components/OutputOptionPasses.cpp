@@ -11,7 +11,7 @@ namespace {
 
 // The text's lines that set a per-stream value; "vfilters" is the same as "vf".
 bool QueuedSetting(const std::string& name) {
-  static const char* const kNames[] = {"acodec", "vcodec", "scodec", "apre", "vpre",
+  static const char* const kNames[] = {"acodec", "vcodec", "scodec",   "apre", "vpre",
                                        "spre",   "s",      "vfilters", "vf"};
   for (const char* n : kNames)
     if (name == n) return true;
@@ -41,11 +41,10 @@ std::vector<std::string> SettingsOfNewStream(const std::string& line) {
 }  // namespace
 
 TOptionDefaults::TOptionDefaults(const TOutputOptions& options) {
-  const TOptionLine fields[] = {
-      {"acodec", options.AudioCodec},  {"vcodec", options.VideoCodec},
-      {"scodec", options.SubtitleCodec}, {"apre", options.AudioPreset},
-      {"vpre", options.VideoPreset},   {"spre", options.SubtitlePreset},
-      {"s", options.FrameSize},        {"vf", options.VideoFilters}};
+  const TOptionLine fields[] = {{"acodec", options.AudioCodec},    {"vcodec", options.VideoCodec},
+                                {"scodec", options.SubtitleCodec}, {"apre", options.AudioPreset},
+                                {"vpre", options.VideoPreset},     {"spre", options.SubtitlePreset},
+                                {"s", options.FrameSize},          {"vf", options.VideoFilters}};
   for (const TOptionLine& field : fields)
     if (!field.Value.empty()) Defaults_.push_back(field);
 
@@ -116,8 +115,8 @@ void ApplyOutputRecord(TFFmpeg& engine, const TOutputOptions& o) {
   if (info.Year > 0) engine.SetMetadata("year", std::to_string(info.Year));
   if (info.Track > 0) engine.SetMetadata("track", std::to_string(info.Track));
   const std::pair<const char*, const std::string*> texts[] = {
-      {"title", &info.Title},         {"author", &info.Author}, {"copyright", &info.Copyright},
-      {"comment", &info.Comment},     {"album", &info.Album},   {"genre", &info.Genre}};
+      {"title", &info.Title},     {"author", &info.Author}, {"copyright", &info.Copyright},
+      {"comment", &info.Comment}, {"album", &info.Album},   {"genre", &info.Genre}};
   for (const auto& [key, value] : texts)
     if (!value->empty()) engine.SetMetadata(key, *value);
 }
@@ -160,7 +159,9 @@ std::string NormName(int normType) {
   }
 }
 
-std::string FallbackNormName(int fallbackNorm) { return fallbackNorm == 1 ? "pal" : "ntsc"; }
+std::string FallbackNormName(int fallbackNorm) {
+  return fallbackNorm == 1 ? "pal" : "ntsc";
+}
 
 std::int64_t CalendarToUnixSeconds(double dateTime) {
   // The wall-clock fields of the local date-time, then the local time zone's rules for that

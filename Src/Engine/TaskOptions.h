@@ -89,7 +89,11 @@ struct TOutputOptions {
 };
 
 // Resets a record to its unset values.
-inline void InitInputOptions(TInputOptions& options) { options = TInputOptions{}; }
-inline void InitOutputOptions(TOutputOptions& options) { options = TOutputOptions{}; }
+inline void InitInputOptions(TInputOptions& options) {
+  options = TInputOptions{};
+}
+inline void InitOutputOptions(TOutputOptions& options) {
+  options = TOutputOptions{};
+}
 
 }  // namespace tovamo
