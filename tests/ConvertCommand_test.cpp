@@ -1,0 +1,387 @@
+// tovamo-convert end to end: the built command run as a child process on generated media,
+// judged by its exit status, what it prints and the files it leaves.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/MediaProbe.h"
+#include "support/TestSupport.h"
+
+extern char** environ;
+
+namespace tovamo {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using test::ProbeMedia;
+using test::TMediaInfo;
+
+constexpr int kVideo = 0;  // AVMEDIA_TYPE_VIDEO
+
+struct TRunResult {
+  int ExitCode = -1;
+  std::string Out;
+  std::string Err;
+};
+
+std::string ReadText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// A running tovamo-convert with its output and error text going to files.
+class TCommand {
+ public:
+  TCommand(const fs::path& logDir, const std::vector<std::string>& args,
+           const fs::path& workDir = {})
+      : OutPath_(logDir / "stdout.txt"), ErrPath_(logDir / "stderr.txt") {
+    std::vector<std::string> argv = {TOVAMO_CONVERT};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<char*> cargv;
+    for (std::string& a : argv) cargv.push_back(a.data());
+    cargv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, OutPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, ErrPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    if (!workDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
+    const int error = posix_spawn(&Pid_, cargv[0], &actions, nullptr, cargv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) Pid_ = -1;
+  }
+  ~TCommand() {
+    if (Pid_ > 0) {
+      kill(Pid_, SIGKILL);
+      waitpid(Pid_, nullptr, 0);
+    }
+  }
+
+  void Signal(int signal) const { kill(Pid_, signal); }
+
+  // Waits for the end (killing the child after a minute, which fails the test).
+  TRunResult Wait() {
+    TRunResult result;
+    if (Pid_ <= 0) return result;
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (waitpid(Pid_, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        ADD_FAILURE() << "tovamo-convert did not end within a minute";
+        kill(Pid_, SIGKILL);
+        waitpid(Pid_, &status, 0);
+        break;
+      }
+      std::this_thread::sleep_for(20ms);
+    }
+    Pid_ = -1;
+    result.ExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.Out = ReadText(OutPath_);
+    result.Err = ReadText(ErrPath_);
+    return result;
+  }
+
+ private:
+  fs::path OutPath_, ErrPath_;
+  pid_t Pid_ = -1;
+};
+
+class ConvertCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::LoadSystemLibraries();
+    fs::create_directories(Out());
+    fs::create_directories(Logs());
+  }
+
+  fs::path Out() const { return Dir.Path() / "out"; }
+  fs::path Logs() const { return Dir.Path() / "logs"; }
+
+  TRunResult Run(const std::vector<std::string>& args, const fs::path& workDir = {}) {
+    return TCommand(Logs(), args, workDir).Wait();
+  }
+
+  // A generated fixture copied under another name (in the temp folder unless a path).
+  std::string Copy(const std::string& fixture, const fs::path& to) {
+    const fs::path target = to.is_absolute() ? to : Dir.Path() / to;
+    fs::create_directories(target.parent_path());
+    fs::copy_file(test::Fixture(fixture), target, fs::copy_options::overwrite_existing);
+    return target.string();
+  }
+
+  static std::vector<std::string> Files(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(dir))
+      if (entry.is_regular_file()) names.push_back(fs::relative(entry.path(), dir).string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  test::TTempDir Dir;
+};
+
+// An MPEG program stream with a video stream and at least `minPackets` packets of it.
+void ExpectPlayableMpeg(const std::string& path, std::size_t minPackets = 10) {
+  SCOPED_TRACE(path);
+  const TMediaInfo info = ProbeMedia(path);
+  ASSERT_TRUE(info.Opened);
+  EXPECT_EQ(info.Format, "mpeg");
+  const int video = info.StreamOfType(kVideo);
+  ASSERT_GE(video, 0);
+  EXPECT_GE(info.PacketsOf(video).size(), minPackets);
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST_F(ConvertCommand, BadInputsAreReportedWhileTheOthersConvert) {
+  const std::string good1 = Copy("sample.avi", "in/first.avi");
+  const std::string bad1 = Copy("random.avi", "in/noise.avi");
+  const std::string good2 = Copy("long_5s.mpg", "in/second.mpg");
+  const std::string bad2 = Copy("empty.avi", "in/empty.avi");
+  const std::string missing = (Dir.Path() / "in/missing.avi").string();
+  const TRunResult run = Run({"-o", Out().string(), good1, bad1, good2, bad2, missing});
+
+  EXPECT_EQ(run.ExitCode, 1) << run.Out << run.Err;
+  ExpectPlayableMpeg((Out() / "first.mpg").string());
+  ExpectPlayableMpeg((Out() / "second.mpg").string(), 100);
+  EXPECT_EQ(Files(Out()), (std::vector<std::string>{"first.mpg", "second.mpg"}))
+      << "no output, not even an empty one, for an input that cannot be opened";
+  EXPECT_TRUE(Contains(run.Out, good1 + " -> " + (Out() / "first.mpg").string() + ": Completed"))
+      << run.Out;
+  for (const std::string& bad : {bad1, bad2, missing}) {
+    EXPECT_TRUE(Contains(run.Out, bad + " -> ")) << run.Out;
+    EXPECT_TRUE(Contains(run.Err, bad)) << run.Err;
+  }
+  EXPECT_TRUE(Contains(run.Out, "noise.mpg: Cancelled (cannot open")) << run.Out;
+  EXPECT_EQ(fs::file_size(bad1), fs::file_size(test::Fixture("random.avi")));
+}
+
+struct TStopCase {
+  int Signal;
+  int ExitCode;
+  const char* Reason;
+};
+
+// Two conversions running at the pace of their input (rate emulation) and a third waiting
+// for a slot: the signal finishes the two started outputs so that they play, the third
+// never starts and leaves no file.
+TEST_F(ConvertCommand, StopSignalFinishesTheStartedOutputs) {
+  for (const TStopCase& c : {TStopCase{SIGINT, 130, "stopped by Ctrl-C"},
+                             TStopCase{SIGTERM, 143, "stopped by SIGTERM"}}) {
+    SCOPED_TRACE(c.Reason);
+    fs::remove_all(Out());
+    fs::create_directories(Out());
+    const std::string a = Copy("long_5s.mpg", "in/a.mpg");
+    const std::string b = Copy("long_5s.mpg", "in/b.mpg");
+    const std::string waiting = Copy("sample.avi", "in/waiting.avi");
+    TCommand command(Logs(), {"-j", "2", "--option", "re=1", "-o", Out().string(), a, b, waiting});
+    // Stop once both outputs have received some data.
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    auto written = [&](const char* name) {
+      std::error_code ec;
+      return fs::file_size(Out() / name, ec) > 20000 && !ec;
+    };
+    while (!(written("a.mpg") && written("b.mpg")) && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(50ms);
+    command.Signal(c.Signal);
+    const TRunResult run = command.Wait();
+
+    EXPECT_EQ(run.ExitCode, c.ExitCode) << run.Out << run.Err;
+    for (const char* name : {"a.mpg", "b.mpg"}) {
+      ExpectPlayableMpeg((Out() / name).string(), 5);
+      EXPECT_TRUE(Contains(run.Out, std::string(name) + ": Cancelled (" + c.Reason + ")"))
+          << run.Out;
+    }
+    EXPECT_TRUE(Contains(run.Out, "waiting.mpg: Cancelled (not started")) << run.Out;
+    EXPECT_FALSE(fs::exists(Out() / "waiting.mpg"));
+  }
+}
+
+TEST_F(ConvertCommand, InputsOfOneStemGetDistinctNames) {
+  // clip-2.avi has "clip-2.mpg" as its own name, so the second clip.* becomes clip-3.mpg.
+  const std::string part1 = Copy("sample.avi", "in/clip.part1.avi");
+  const std::string part2 = Copy("sample.mpg", "in/other/clip.part2.mpg");
+  const std::string own = Copy("sample.mp4", "in/clip-2.avi");
+  const TRunResult run = Run({"-o", Out().string(), part1, part2, own});
+
+  EXPECT_EQ(run.ExitCode, 0) << run.Out << run.Err;
+  EXPECT_EQ(Files(Out()), (std::vector<std::string>{"clip-2.mpg", "clip-3.mpg", "clip.mpg"}));
+  const std::string renamed = part2 + " -> " + (Out() / "clip-3.mpg").string();
+  EXPECT_TRUE(Contains(run.Out, renamed + " (" + (Out() / "clip.mpg").string() + " is taken"))
+      << run.Out;
+  EXPECT_TRUE(Contains(run.Out, renamed + ": Completed")) << run.Out;
+  EXPECT_TRUE(Contains(run.Out, part1 + " -> " + (Out() / "clip.mpg").string() + ": Completed"));
+  for (const char* name : {"clip.mpg", "clip-2.mpg", "clip-3.mpg"})
+    ExpectPlayableMpeg((Out() / name).string());
+}
+
+TEST_F(ConvertCommand, UsageErrorsStartNothing) {
+  const std::string input = Copy("sample.avi", "in/clip.avi");
+  const std::string out = Out().string();
+  const std::vector<std::vector<std::string>> cases = {
+      {"--bogus", input},
+      {"-x", input},
+      {"--target", "bluray", input},
+      {"--target=", input},
+      {"--norm", "secam", input},
+      {"--aspect", "5:4", input},
+      {"-j", "0", input},
+      {"-j", "two", input},
+      {"-j", "2x", input},
+      {"-o"},
+      {input, "-o"},
+      {"--option", "bitrate", input},
+      {"--option", "=1", input},
+      {"--option", "b=1000k\nvcodec=rawvideo", input},
+      {"--option", "b=1000k<CRLF>f=avi", input},
+      {"--option", "no_such_option=1", input},  // refused by the engine, before any start
+      {"--option", "threads=many", input},
+      {"", input},
+  };
+  for (std::vector<std::string> args : cases) {
+    args.insert(args.begin(), {"-o", out});
+    std::string shown;
+    for (const std::string& a : args) shown += "[" + a + "] ";
+    SCOPED_TRACE(shown);
+    const TRunResult run = Run(args);
+    EXPECT_EQ(run.ExitCode, 2) << run.Out << run.Err;
+    EXPECT_TRUE(Contains(run.Err, "Usage: tovamo-convert")) << run.Err;
+    EXPECT_EQ(run.Out, "");
+    EXPECT_TRUE(Files(Out()).empty());
+  }
+}
+
+TEST_F(ConvertCommand, AnOutputFolderThatCannotTakeFilesStopsEverythingFirst) {
+  const std::string input = Copy("sample.avi", "in/clip.avi");
+  const std::string file = Copy("sample.avi", "not_a_folder.avi");
+  fs::create_directories(Dir.Path() / "locked");
+  fs::permissions(Dir.Path() / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+  // Root may write anywhere the permissions forbid; a kernel file system refuses even root.
+  const std::string unwritable = geteuid() == 0 ? "/proc" : (Dir.Path() / "locked").string();
+  struct TCase {
+    std::string Folder;
+    const char* Message;
+  };
+  for (const TCase& c :
+       {TCase{(Dir.Path() / "nowhere").string(), "does not exist"},
+        TCase{(Dir.Path() / "nowhere/deeper").string(), "does not exist"},
+        TCase{file, "is not a folder"}, TCase{unwritable, "cannot write into the output folder"}}) {
+    SCOPED_TRACE(c.Folder);
+    const TRunResult run = Run({"-o", c.Folder, input});
+    EXPECT_EQ(run.ExitCode, 1);
+    EXPECT_TRUE(Contains(run.Err, c.Message)) << run.Err;
+    EXPECT_TRUE(Contains(run.Err, c.Folder)) << run.Err;
+    EXPECT_EQ(run.Out, "") << "nothing started";
+  }
+  fs::permissions(Dir.Path() / "locked", fs::perms::owner_all);
+  EXPECT_TRUE(fs::is_empty(Dir.Path() / "locked"));
+  EXPECT_EQ(fs::file_size(file), fs::file_size(test::Fixture("sample.avi")));
+}
+
+TEST_F(ConvertCommand, AwkwardFileNamesConvert) {
+  struct TCase {
+    const char* Input;
+    const char* Output;
+  };
+  const std::vector<TCase> cases = {
+      {"with space.avi", "with space.mpg"},
+      {"it's \"quoted\".avi", "it's \"quoted\".mpg"},
+      {"-starts-with-dash.avi", "-starts-with-dash.mpg"},
+      {"ñandú 視頻.avi", "ñandú 視頻.mpg"},
+      {"$(touch injected).avi", "$(touch injected).mpg"},
+  };
+  std::vector<std::string> args = {"-o", Out().string(), "--"};
+  for (const TCase& c : cases) args.push_back(Copy("sample.avi", fs::path("in") / c.Input));
+  const TRunResult run = Run(args);
+  EXPECT_EQ(run.ExitCode, 0) << run.Out << run.Err;
+  for (const TCase& c : cases) ExpectPlayableMpeg((Out() / c.Output).string());
+  EXPECT_EQ(Files(Out()).size(), cases.size());
+
+  // In the working folder, a name beginning with "-" also passes as "./-name".
+  const TRunResult relative = Run({"-o", "../out", "./-starts-with-dash.avi"}, Dir.Path() / "in");
+  EXPECT_EQ(relative.ExitCode, 0) << relative.Out << relative.Err;
+}
+
+TEST_F(ConvertCommand, AnOutputThatWouldOverwriteAnInputIsRefused) {
+  // The input sits in the output folder under its own output name, reached through
+  // different spellings of the folder and a symbolic link.
+  const std::string inside = Copy("sample.mpg", Out() / "clip.mpg");
+  fs::create_directory_symlink(Out(), Dir.Path() / "link");
+  const std::string other = Copy("sample.avi", "in/other.avi");
+  for (const std::string& folder :
+       {Out().string(), (Dir.Path() / "link").string(), (Out() / "../out/.").string()}) {
+    SCOPED_TRACE(folder);
+    const TRunResult run = Run({"-o", folder, inside, other});
+    EXPECT_EQ(run.ExitCode, 1) << run.Out << run.Err;
+    EXPECT_TRUE(Contains(run.Out, inside + " -> ")) << run.Out;
+    EXPECT_TRUE(Contains(run.Out, "Cancelled (refused: its output")) << run.Out;
+    EXPECT_EQ(ReadText(inside), ReadText(test::Fixture("sample.mpg")));
+    ExpectPlayableMpeg((Out() / "other.mpg").string());
+  }
+}
+
+TEST_F(ConvertCommand, WithoutFilesItConvertsAGeneratedSample) {
+  const TRunResult run = Run({"-o", Out().string()});
+  EXPECT_EQ(run.ExitCode, 0) << run.Out << run.Err;
+  EXPECT_TRUE(Contains(run.Out, "No file given")) << run.Out;
+  EXPECT_TRUE(Contains(run.Out, "tovamo-sample.mpg: Completed")) << run.Out;
+  ExpectPlayableMpeg((Out() / "tovamo-sample.mpg").string(), 50);
+  EXPECT_EQ(Files(Out()), std::vector<std::string>{"tovamo-sample.mpg"});
+}
+
+TEST_F(ConvertCommand, VersionNamesTheLoadedLibraries) {
+  const TRunResult run = Run({"--version"});
+  EXPECT_EQ(run.ExitCode, 0) << run.Err;
+  EXPECT_TRUE(Contains(run.Out, "tovamo-convert ")) << run.Out;
+  EXPECT_TRUE(Contains(run.Out, "libavcodec     59.")) << run.Out;
+}
+
+// The README's recipe for a folder tree, on this machine with two job slots instead of
+// several machines: every file converted into the same place in the output tree, and a
+// second run of it does the same again.
+TEST_F(ConvertCommand, GnuParallelRecipeConvertsAFolderTree) {
+  if (std::system("parallel --version >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "GNU parallel is not installed (scripts/install-deps.sh installs it)";
+  Copy("sample.avi", "tree/a/one.avi");
+  Copy("sample.mpg", "tree/a/b/two.mpg");
+  Copy("sample.mp4", "tree/c d/three.mp4");
+  fs::create_directories(Dir.Path() / "converted");
+  const std::string bin = fs::path(TOVAMO_CONVERT).parent_path().string();
+  const std::string recipe =
+      "cd '" + (Dir.Path() / "tree").string() + "' && export PATH='" + bin +
+      "':\"$PATH\" && find . -type f | parallel -j2 "
+      "'mkdir -p ../converted/{//} && tovamo-convert -j 1 -o ../converted/{//} -- {}' "
+      ">/dev/null";
+  const std::vector<std::string> expected = {"a/b/two.mpg", "a/one.mpg", "c d/three.mpg"};
+  for (int round = 1; round <= 2; ++round) {
+    SCOPED_TRACE(round);
+    EXPECT_EQ(std::system(recipe.c_str()), 0);
+    EXPECT_EQ(Files(Dir.Path() / "converted"), expected);
+    for (const std::string& name : expected)
+      ExpectPlayableMpeg((Dir.Path() / "converted" / name).string());
+  }
+}
+
+}  // namespace
+}  // namespace tovamo
