@@ -358,29 +358,43 @@ TEST_F(ConvertCommand, VersionNamesTheLoadedLibraries) {
 }
 
 // The README's recipe for a folder tree, on this machine with two job slots instead of
-// several machines: every file converted into the same place in the output tree, and a
-// second run of it does the same again.
-TEST_F(ConvertCommand, GnuParallelRecipeConvertsAFolderTree) {
+// several machines: every file converted into the same place in the output tree, a folder
+// with a bad file reported as failed, and a second run after the file is mended doing only
+// that folder again.
+TEST_F(ConvertCommand, GnuParallelRecipeConvertsAFolderTreeAndResumesTheFailed) {
   if (std::system("parallel --version >/dev/null 2>&1") != 0)
     GTEST_SKIP() << "GNU parallel is not installed (scripts/install-deps.sh installs it)";
+  const fs::path tree = Dir.Path() / "tree", converted = Dir.Path() / "converted";
   Copy("sample.avi", "tree/a/one.avi");
   Copy("sample.mpg", "tree/a/b/two.mpg");
-  Copy("sample.mp4", "tree/c d/three.mp4");
-  fs::create_directories(Dir.Path() / "converted");
+  Copy("sample.mp4", "tree/c d/clip.part1.mp4");
+  Copy("sample.avi", "tree/c d/clip.part2.avi");
+  const std::string broken = Copy("random.avi", "tree/e/broken.avi");
   const std::string bin = fs::path(TOVAMO_CONVERT).parent_path().string();
   const std::string recipe =
-      "cd '" + (Dir.Path() / "tree").string() + "' && export PATH='" + bin +
-      "':\"$PATH\" && find . -type f | parallel -j2 "
-      "'mkdir -p ../converted/{//} && tovamo-convert -j 1 -o ../converted/{//} -- {}' "
-      ">/dev/null";
-  const std::vector<std::string> expected = {"a/b/two.mpg", "a/one.mpg", "c d/three.mpg"};
-  for (int round = 1; round <= 2; ++round) {
-    SCOPED_TRACE(round);
-    EXPECT_EQ(std::system(recipe.c_str()), 0);
-    EXPECT_EQ(Files(Dir.Path() / "converted"), expected);
-    for (const std::string& name : expected)
-      ExpectPlayableMpeg((Dir.Path() / "converted" / name).string());
-  }
+      "export PATH='" + bin + "':\"$PATH\" && cd '" + tree.string() +
+      "' && find . -type d | parallel -j2 --wd '" + tree.string() + "' -I@@ --joblog '" +
+      (Dir.Path() / "convert.joblog").string() + "' --resume-failed 'mkdir -p \"" +
+      converted.string() +
+      "\"/@@ && cd @@ && find . -maxdepth 1 -type f -print0 | sort -z | xargs -0r "
+      "tovamo-convert -o \"" +
+      converted.string() + "\"/@@ --' >/dev/null 2>&1";
+  const std::vector<std::string> good = {"a/b/two.mpg", "a/one.mpg", "c d/clip-2.mpg",
+                                         "c d/clip.mpg"};
+
+  EXPECT_NE(std::system(recipe.c_str()), 0) << "a folder failed";
+  EXPECT_EQ(Files(converted), good);
+  for (const std::string& name : good) ExpectPlayableMpeg((converted / name).string());
+  const auto firstWrite = fs::last_write_time(converted / "a/one.mpg");
+
+  Copy("sample.avi", broken);
+  EXPECT_EQ(std::system(recipe.c_str()), 0);
+  std::vector<std::string> all = good;
+  all.insert(all.begin() + 4, "e/broken.mpg");
+  EXPECT_EQ(Files(converted), all);
+  ExpectPlayableMpeg((converted / "e/broken.mpg").string());
+  EXPECT_EQ(fs::last_write_time(converted / "a/one.mpg"), firstWrite)
+      << "a folder that had converted was not done again";
 }
 
 }  // namespace
