@@ -41,7 +41,7 @@ void CheckStoreFile(const std::string& fileName) {
   }
   if (file.gcount() < std::streamsize(sizeof header) ||
       std::memcmp(header, "SQLite format 3", sizeof header) != 0) {
-    throw ETableStoreError("The table store " + Quoted(fileName) +
+    throw ETableStoreError("The file " + Quoted(fileName) +
                            " is not a table store (it is no SQLite file).");
   }
 }
