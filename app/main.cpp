@@ -1,23 +1,37 @@
-// Tovamo's program entry. For now it loads the media libraries the way the converter
-// will (the "lib" folder beside the program first, then the system) and reports them.
+// Tovamo's program entry: the converter window, with the files named on the command line
+// added to its list (the desktop's "Open with" passes them so).
+#include <QCommandLineParser>
+#include <QFileInfo>
 #include <cstdio>
 
-#include "Services/FFLoad.h"
+#include "ConverterWindow.h"
+#include "ErrorDisplay.h"
+#include "FramePreviewWindow.h"
+#include "QtMainThread.h"
 #include "Services/ProgramDir.h"
 
-int main() {
+int main(int argc, char** argv) {
   using namespace tovamo;
-  TFFLoader& loader = FFLoader();
-  loader.LibraryPath = ProgramDir() + "/lib";
-  if (!loader.LoadLibs(kAllLibraries)) {
-    std::fprintf(stderr, "%s\n", loader.LastErrorText().c_str());
-    return 1;
-  }
-  std::printf("Media libraries loaded:\n");
-  for (int i = 0; i < kLibraryCount; ++i) {
-    const auto lib = TLibrary(i);
-    std::printf("  %-20s %-10s %s\n", TFFLoader::LibFileName(lib).c_str(),
-                loader.LibVersionText(lib).c_str(), loader.LibFilePath(lib).c_str());
-  }
-  return 0;
+  TConverterApplication app(argc, argv);
+  QApplication::setApplicationName("Tovamo");
+  QApplication::setApplicationVersion(TOVAMO_VERSION);
+  QApplication::setWindowIcon(QIcon::fromTheme("tovamo", QIcon(":/tovamo.png")));
+  InstallQtMainThreadBridge();
+  InstallFramePreviewWindows();
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription(
+      "Batch video converter: every checked file becomes an MPEG file.");
+  parser.addHelpOption();
+  parser.addVersionOption();
+  parser.addPositionalArgument("files", "Video files to add to the list.", "[FILE...]");
+  parser.process(app);
+
+  QStringList files;
+  for (const QString& file : parser.positionalArguments())
+    files << QFileInfo(file).absoluteFilePath();
+
+  TForm1 window({QString::fromStdString(ProgramDir()), QString(), files});
+  window.show();
+  return app.exec();
 }

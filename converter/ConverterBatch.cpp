@@ -1,0 +1,274 @@
+// Convert, stop, pause and resume; the encoder's notifications shown in the list, the status
+// bar and the Log tab; the control states; closing the window.
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include "BatchFigures.h"
+#include "Components/OutputNames.h"
+#include "ConverterWindow.h"
+#include "ErrorDisplay.h"
+#include "ProfileOptions.h"
+
+namespace tovamo {
+namespace {
+
+void Enable(const std::vector<QAction*>& actions, bool on) {
+  for (QAction* action : actions) action->setEnabled(on);
+}
+
+}  // namespace
+
+// ---- Handlers ----------------------------------------------------------------------------
+
+void TForm1::AttachHandlers() {
+  FFEncoder.OnProgress = [this](TFFEncoder*, TProgressInfo* info) { FFEncoderProgress(*info); };
+  // Termination notices come on delivery threads: each is handed to the window's thread,
+  // tagged with its batch so that a late notice never touches the rows of a newer batch.
+  const int batch = Batch_;
+  FFEncoder.OnTerminate = [this, batch](TFFEncoder*, const TTerminateInfo& info) {
+    QMetaObject::invokeMethod(
+        this, [this, batch, info] { FFEncoderTerminate(batch, info); }, Qt::QueuedConnection);
+  };
+  // The video input hook is connected to nothing the window does.
+  DefaultLogger()->SetOnLog(
+      [this](void*, std::uint32_t threadId, TLogLevel level, const std::string& message) {
+        FFLoggerLog(threadId, level, message);
+      });
+}
+
+void TForm1::DetachHandlers() {
+  FFEncoder.DetachHandlers();
+  DefaultLogger()->SetOnLog(nullptr);
+}
+
+void TForm1::FFLoggerLog(std::uint32_t threadId, TLogLevel level, const std::string& message) {
+  LogLine(QString("#%1.%2: %3").arg(threadId).arg(int(level)).arg(QString::fromStdString(message)));
+}
+
+QTreeWidgetItem* TForm1::RowOfTask(int taskIndex) const {
+  if (taskIndex < 0 || std::size_t(taskIndex) >= TaskRows_.size()) return nullptr;
+  return listview1->topLevelItem(TaskRows_[std::size_t(taskIndex)]);
+}
+
+void TForm1::FFEncoderProgress(const TProgressInfo& info) {
+  QTreeWidgetItem* row = RowOfTask(info.TaskIndex);
+  if (!row) return;
+  row->setText(fcProgress,
+               QString::fromStdString(ProgressCellText(info.CurrentDuration, info.TotalDuration)));
+  if (info.FPS > 0) row->setText(fcFPS, QString::number(info.FPS));
+  row->setText(fcUsedTime, QString::fromStdString(HoursMinutesSeconds(ElapsedSeconds_)));
+  row->setText(fcOutputSize, QString::number(info.CurrentSize));
+  ShowOverallProgress();
+}
+
+void TForm1::ShowOverallProgress() {
+  std::vector<TRowFigure> rows;
+  for (int i = 0; i < listview1->topLevelItemCount(); ++i) {
+    const QTreeWidgetItem* row = listview1->topLevelItem(i);
+    rows.push_back({row->text(fcFileSize).toLongLong(), row->text(fcProgress).toStdString()});
+  }
+  const int percent = OverallPercent(rows);
+  if (percent < 0) return;
+  StatusText->setText(QString("  Converting..%1 % Completed").arg(percent));
+}
+
+void TForm1::FFEncoderTerminate(int batch, const TTerminateInfo& info) {
+  if (batch != Batch_) return;
+  if (info.TaskIndex < 0) {
+    FFEncoder.ClearTasks();
+    ReadyState();
+    return;
+  }
+  if (QTreeWidgetItem* row = RowOfTask(info.TaskIndex))
+    row->setText(fcProgress, info.Finished ? "Completed" : "Cancelled");
+  if (RemainingTasks_ > 0 && --RemainingTasks_ == 0) {
+    QApplication::processEvents();
+    ReadyState();
+  }
+}
+
+// ---- Convert -----------------------------------------------------------------------------
+
+void TForm1::ConvertClick() {
+  const QString folder = Edit1->text().trimmed();
+  if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
+    ShowMessage("The output path does not exists!");
+    return;
+  }
+  if (Converting_) return;
+  if (CurrentProfileIndex() < 0) {
+    ShowMessage("There is no output profile to convert to.");
+    return;
+  }
+  // A profile whose values cannot become options stops here, before anything changes.
+  try {
+    ProfileOptions("input.avi");
+  } catch (const std::exception& e) {
+    ShowErrorDisplay(QString::fromUtf8(e.what()));
+    return;
+  }
+
+  ConvertingState();
+  FFEncoder.ClearTasks();
+  ++Batch_;
+  AttachHandlers();
+  readyListBox.clear();
+  readyidListBox.clear();
+  TaskRows_.clear();
+  for (int i = 0; i < listview1->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* row = listview1->topLevelItem(i);
+    if (row->checkState(fcInput) != Qt::Checked) continue;
+    row->setText(fcProgress, "---");
+    for (int column : {fcFPS, fcUsedTime, fcOutputSize}) row->setText(column, QString());
+    readyListBox.push_back(row->text(fcInput).toStdString());
+    readyidListBox.push_back(i);
+  }
+  ElapsedSeconds_ = 0;
+
+  const std::vector<TBatchOutputName> outputs =
+      NameBatchOutputs(folder.toStdString(), readyListBox);
+  for (std::size_t entry = 0; entry < readyListBox.size(); ++entry) {
+    if (!outputs[entry].TakenPath.empty())
+      LogLine(QString("%1: %2 is the output of another file of this batch; writing %3 instead.")
+                  .arg(QString::fromStdString(readyListBox[entry]),
+                       QString::fromStdString(outputs[entry].TakenPath),
+                       QString::fromStdString(outputs[entry].Path)));
+    if (!PrepareTask(entry, outputs[entry].Path))
+      listview1->topLevelItem(readyidListBox[entry])->setText(fcProgress, "Cancelled");
+  }
+
+  RemainingTasks_ = int(TaskRows_.size());
+  QApplication::processEvents();
+  if (TaskRows_.empty()) {
+    FFEncoder.ClearTasks();
+    ReadyState();
+    return;
+  }
+  FFEncoder.StartTask(int(TaskRows_.size()));
+}
+
+TOutputOptions TForm1::ProfileOptions(const std::string& inputPath) const {
+  TProfileValues values;
+  values.VideoBitrate = VideoBitrateValue->text().toStdString();
+  values.Width = WidthValue->text().toStdString();
+  values.Height = HeightValue->text().toStdString();
+  values.FrameRate = FrameRateValue->text().toStdString();
+  values.Codec = VideoCodecValue->text().toStdString();
+  values.AudioBitrate = AudioBitrateValue->text().toStdString();
+  values.SampleRate = SampleRateValue->text().toStdString();
+  values.Channels = ChannelsValue->text().toStdString();
+  return ProfileToOutputOptions(values, ComboBox1->currentText().toStdString(),
+                                ComboBox2->currentText().toStdString(),
+                                Edit1->text().trimmed().toStdString(), inputPath);
+}
+
+bool TForm1::PrepareTask(std::size_t entry, const std::string& outputPath) {
+  const std::string& input = readyListBox[entry];
+  if (!LoadLibraries()) return false;
+  if (InputOverwrittenBy(outputPath, readyListBox) >= 0) {
+    LogLine(QString("***%1: the output %2 would overwrite an input of this batch; the file is "
+                    "not converted.")
+                .arg(QString::fromStdString(input), QString::fromStdString(outputPath)));
+    return false;
+  }
+  TInputOptions inputOptions;
+  inputOptions.FileName = input;
+  const int task = FFEncoder.AddTask(input, &inputOptions);
+  if (task < 0) {
+    LogLine("");
+    LogLine("***File open error: " + QString::fromStdString(FFEncoder.LastError()));
+    LogLine("");
+    return false;
+  }
+  TOutputOptions options = ProfileOptions(input);
+  options.FileName = outputPath;
+  // A task without its output fails when it starts, and its row says so; the reason is here.
+  if (!FFEncoder.SetOutputFile(task, outputPath, &options))
+    LogLine(QString("***%1: %2")
+                .arg(QString::fromStdString(outputPath),
+                     QString::fromStdString(FFEncoder.LastError())));
+  TaskRows_.push_back(readyidListBox[entry]);
+  return true;
+}
+
+void TForm1::StopClick() {
+  if (!Confirm("Do you want to stop the conversion?")) return;
+  FFEncoder.Stop(true);
+  ReadyState();
+}
+
+void TForm1::PauseClick() {
+  FFEncoder.Pause();
+}
+
+void TForm1::ResumeClick() {
+  FFEncoder.Resume();
+}
+
+// ---- Control states ------------------------------------------------------------------------
+
+void TForm1::ReadyState() {
+  Converting_ = false;
+  ApplyControlStates();
+}
+
+void TForm1::ConvertingState() {
+  Converting_ = true;
+  ApplyControlStates();
+}
+
+void TForm1::ApplyControlStates() {
+  const bool ready = !Converting_;
+  const bool rows = listview1->topLevelItemCount() > 0;
+  const QTreeWidgetItem* current = listview1->currentItem();
+  const bool selected = current && current->isSelected();
+  bool checked = false;
+  for (int i = 0; i < listview1->topLevelItemCount() && !checked; ++i)
+    checked = listview1->topLevelItem(i)->checkState(fcInput) == Qt::Checked;
+
+  Enable(Actions.AddGroup, ready);
+  Enable(Actions.RemoveGroup, ready && rows && selected);
+  Enable(Actions.ClearGroup, ready && rows);
+  Enable(Actions.PreviewGroup, ready && rows && selected);
+  Enable(Actions.ConvertGroup, ready && rows && checked);
+  Button1->setEnabled(ready && rows && checked);
+  Enable(Actions.SelectGroup, ready && rows);
+  for (QAction* action : {Actions.Stop, Actions.Pause, Actions.Resume})
+    action->setEnabled(Converting_);
+  for (QPushButton* button : {Button5, Button6, Button7}) button->setEnabled(Converting_);
+  for (QWidget* control : {static_cast<QWidget*>(Edit1), static_cast<QWidget*>(ComboBox1),
+                           static_cast<QWidget*>(ComboBox2), static_cast<QWidget*>(FolderButton),
+                           static_cast<QWidget*>(LaunchButton)})
+    control->setEnabled(ready);
+  listview1->setEnabled(ready);
+  StatusText->setText(ready ? "Ready" : "Converting..");
+}
+
+// ---- Closing -------------------------------------------------------------------------------
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  // Asked first: a "No" leaves a running conversion running and the window as it was.
+  if (!Confirm("Do you want to exit ?")) {
+    event->ignore();
+    return;
+  }
+  if (Converting_) {
+    ShowMessage("Please stop the current conversion!");
+    event->ignore();
+    return;
+  }
+  DetachHandlers();
+  FFEncoder.Stop(true);
+  Store_.Close();
+  event->accept();
+}
+
+}  // namespace tovamo

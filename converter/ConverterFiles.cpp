@@ -1,0 +1,166 @@
+// Adding, removing and selecting files; preview; the output folder and its launch.
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QUrl>
+
+#include "BatchFigures.h"
+#include "ConverterWindow.h"
+
+namespace tovamo {
+namespace {
+
+const char* const kOpenFilter =
+    "All Supported Files (*.avi *.mpeg *.mpg *.dat *.asf *.wmv *.mov *.qt *.flv *.mp4 *.3gp "
+    "*.rm *.swf *.rmvb);;MPEG (*.mpeg *.mpg);;VCD (*.dat);;Windows Media Files (*.asf *.wmv);;"
+    "Quick Times (*.mov *.qt);;Flash Video (*.flv);;MP4 (*.mp4);;3GP (*.3gp);;AVI (*.avi);;"
+    "RM (*.rm);;SWF (*.swf);;RMVB (*.rmvb)";
+
+}  // namespace
+
+bool TForm1::LoadLibraries() {
+  if (FFEncoder.LoadLibraries((Options_.ProgramDir + "/lib").toStdString())) return true;
+  LogLine(QString::fromStdString(FFEncoder.LastError()));
+  return false;
+}
+
+void TForm1::AddClick() {
+  if (!LoadLibraries()) return;
+  const QStringList files = QFileDialog::getOpenFileNames(this, "Open", QString(), kOpenFilter);
+  if (files.isEmpty()) return;
+  AddFiles(files);
+}
+
+void TForm1::AddFiles(const QStringList& files) {
+  if (Converting_ || files.isEmpty()) return;
+  if (!LoadLibraries()) return;
+  // Probing a file takes a moment: the window keeps painting and tells how far it got.
+  const QString before = StatusText->text();
+  for (int i = 0; i < files.size(); ++i) {
+    if (files.size() > 1)
+      StatusText->setText(QString("Adding %1 of %2...").arg(i + 1).arg(files.size()));
+    AddOneFile(files[i]);
+    QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  }
+  StatusText->setText(before);
+  ReadyState();
+}
+
+bool TForm1::AddOneFile(const QString& file) {
+  if (!LoadLibraries()) return false;
+  TInputOptions options;
+  options.FileName = file.toStdString();
+  const int task = FFEncoder.AddTask(file.toStdString(), &options);
+  if (task < 0) {
+    LogLine("");
+    LogLine("***File open error: " + QString::fromStdString(FFEncoder.LastError()));
+    LogLine("");
+    return false;
+  }
+  const AVFormatContext* context = FFEncoder.InputContext(task, 0);
+  const std::int64_t duration = context ? context->duration : -1;
+  const std::int64_t size = static_cast<TFFmpeg*>(FFEncoder.Task(task))->GetDecoder(0).FileSize();
+  // The task only served to read the file's information: its input is closed at once, so
+  // that a long list holds no open files.
+  FFEncoder.ClearTasks();
+  auto* row = new QTreeWidgetItem;
+  row->setText(fcInput, file);
+  row->setToolTip(fcInput, file);
+  row->setText(fcTotalTime, QString::fromStdString(TotalTimeText(duration)));
+  row->setText(fcFileSize, size >= 0 ? QString::number(size) : QString());
+  row->setFlags(row->flags() | Qt::ItemIsUserCheckable);
+  row->setCheckState(fcInput, Qt::Checked);
+  for (int column : {fcTotalTime, fcFileSize, fcProgress, fcFPS, fcUsedTime, fcOutputSize})
+    row->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
+  listview1->addTopLevelItem(row);
+  return true;
+}
+
+void TForm1::RemoveClick() {
+  if (QTreeWidgetItem* row = listview1->currentItem(); row && row->isSelected()) delete row;
+  ReadyState();
+}
+
+void TForm1::ClearClick() {
+  if (!Confirm("Do you want to stop the conversion?")) return;
+  listview1->clear();
+  ReadyState();
+}
+
+void TForm1::SelectClick(bool check) {
+  if (QTreeWidgetItem* row = listview1->currentItem(); row && row->isSelected())
+    row->setCheckState(fcInput, check ? Qt::Checked : Qt::Unchecked);
+  ReadyState();
+}
+
+void TForm1::SelectAllClick(bool check) {
+  if (listview1->topLevelItemCount() == 0) return;
+  for (int i = 0; i < listview1->topLevelItemCount(); ++i)
+    listview1->topLevelItem(i)->setCheckState(fcInput, check ? Qt::Checked : Qt::Unchecked);
+  ReadyState();
+}
+
+void TForm1::PreviewClick() {
+  QTreeWidgetItem* row = listview1->currentItem();
+  if (!row || !row->isSelected() || Converting_) return;
+  if (PreviewPlayer_) {
+    PreviewPlayer_->PreviewFile(row->text(fcInput));
+  } else {
+    LogLine("The preview player is not available.");
+  }
+}
+
+void TForm1::ChooseFolderClick() {
+  const QString folder = QFileDialog::getExistingDirectory(this, "Select Directory", Edit1->text());
+  if (folder.isEmpty()) return;
+  Edit1->setText(folder);
+  Settings_.Write("path", folder);
+}
+
+void TForm1::LaunchClick() {
+  const QString path = Edit1->text().trimmed();
+  if (path.isEmpty() || !QFileInfo(path).isDir()) {
+    ShowMessage("The output path does not exists!");
+    return;
+  }
+  QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void TForm1::AboutClick() {
+  QMessageBox::about(
+      this, "About Tovamo",
+      QString("<b>Tovamo</b> %1<br>Batch video converter: every checked file becomes an MPEG "
+              "file with VCD, SVCD or DVD settings, all files at once.<br><br>Conversion by "
+              "the FFmpeg libraries, previews by MPlayer.")
+          .arg(QApplication::applicationVersion()));
+}
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+  if (!Converting_ && event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+  QStringList files;
+  for (const QUrl& url : event->mimeData()->urls())
+    if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile()) files << url.toLocalFile();
+  event->acceptProposedAction();
+  // Added after the drop returns, so that the dragging program is not held up.
+  QTimer::singleShot(0, this, [this, files] { AddFiles(files); });
+}
+
+void TForm1::LogLine(const QString& line) {
+  mmoLog->appendPlainText(line);
+}
+
+}  // namespace tovamo

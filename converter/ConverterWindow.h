@@ -1,0 +1,205 @@
+// The converter's main window: the list of input files with their figures, the output
+// profile beside it, the output folder, and the controls that convert the checked files all
+// at once. The window spans several source files:
+//   ConverterWindow.cpp    controls, menus, tool bar, layout
+//   ConverterFiles.cpp     adding, removing and selecting files; preview; folder; launch
+//   ConverterProfiles.cpp  the profile store, the profile and aspect boxes, the side panel
+//   ConverterBatch.cpp     convert, stop, pause, resume, progress, control states, closing
+#pragma once
+
+#include <QMainWindow>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Components/FFEncode.h"
+#include "ConverterSettings.h"
+#include "Services/FFLog.h"
+#include "TableStore.h"
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QTabWidget;
+class QTimer;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace tovamo {
+
+// What the converter asks of the preview player: play one file in the player window.
+class TPreviewPlayer {
+ public:
+  virtual ~TPreviewPlayer() = default;
+  virtual void PreviewFile(const QString& path) = 0;
+};
+
+// Columns of the file list.
+enum TFileColumn {
+  fcInput,
+  fcTotalTime,
+  fcFileSize,
+  fcProgress,
+  fcFPS,
+  fcUsedTime,
+  fcOutputSize,
+  fcColumnCount
+};
+
+class TForm1 : public QMainWindow {
+ public:
+  struct TOptions {
+    QString ProgramDir;        // where data.dat and the "lib" folder are
+    QString SettingsFile;      // empty: the user's settings
+    QStringList InitialFiles;  // added when the window is first shown
+  };
+  explicit TForm1(TOptions options, QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  void SetPreviewPlayer(TPreviewPlayer* player) { PreviewPlayer_ = player; }
+
+  // The actions, as the menus, buttons and tool bar run them.
+  void AddClick();  // the open-file dialog
+  void AddFiles(const QStringList& files);
+  bool AddOneFile(const QString& file);
+  void RemoveClick();
+  void ClearClick();
+  void SelectClick(bool check);     // "&Select" / "&Unselect": the selected row
+  void SelectAllClick(bool check);  // "Select &All" / "Unselect All"
+  void PreviewClick();
+  void ChooseFolderClick();
+  void LaunchClick();
+  void AboutClick();
+  void ConvertClick();
+  void StopClick();
+  void PauseClick();
+  void ResumeClick();
+
+  // The control states of the two window states.
+  void ReadyState();
+  void ConvertingState();
+  bool Converting() const { return Converting_; }
+
+  // The profile box and the aspect box, as the user changes them.
+  void ProfileBoxChanged();
+  void AspectBoxChanged();
+
+  // Questions the window asks (Yes/No); tests replace the dialog.
+  std::function<bool(const QString& question)> Confirm;
+  // Messages the window shows; tests replace the dialog.
+  std::function<void(const QString& message)> ShowMessage;
+
+  // ---- Controls (named as the window's design names them) --------------------------------
+  TFFEncoder FFEncoder;
+  QTreeWidget* listview1 = nullptr;
+  QPlainTextEdit* mmoLog = nullptr;
+  QLineEdit* Edit1 = nullptr;      // output folder
+  QComboBox* ComboBox1 = nullptr;  // "File Type": the profile
+  QComboBox* ComboBox2 = nullptr;  // "Aspect"
+  QPushButton* Button1 = nullptr;  // Convert
+  QPushButton* Button5 = nullptr;  // Stop
+  QPushButton* Button6 = nullptr;  // Pause
+  QPushButton* Button7 = nullptr;  // Resume
+  QPushButton* FolderButton = nullptr;
+  QPushButton* LaunchButton = nullptr;
+  QTabWidget* Tabs = nullptr;
+  QLabel* StatusText = nullptr;  // status bar panel 0
+  QTimer* countTimer = nullptr;
+  QTimer* playTimer = nullptr;
+  // Side panel values.
+  QLabel* VideoCodecValue = nullptr;
+  QLabel* VideoBitrateValue = nullptr;
+  QLabel* WidthValue = nullptr;
+  QLabel* HeightValue = nullptr;
+  QLabel* FrameRateValue = nullptr;
+  QLabel* AspectValue = nullptr;
+  QLabel* AudioBitrateValue = nullptr;
+  QLabel* SampleRateValue = nullptr;
+  QLabel* ChannelsValue = nullptr;
+
+  struct TActions {
+    QAction* Add = nullptr;
+    QAction* Remove = nullptr;
+    QAction* Clear = nullptr;
+    QAction* Preview = nullptr;
+    QAction* Convert = nullptr;
+    QAction* Stop = nullptr;
+    QAction* Pause = nullptr;
+    QAction* Resume = nullptr;
+    QAction* Select = nullptr;
+    QAction* Unselect = nullptr;
+    QAction* SelectAll = nullptr;
+    QAction* UnselectAll = nullptr;
+    QAction* Exit = nullptr;
+    QAction* About = nullptr;
+    QAction* Content = nullptr;
+    QAction* PreviewFrames = nullptr;
+    // The tool bar's and the pop-up menu's own entries for the same commands.
+    std::vector<QAction*> AddGroup, RemoveGroup, ClearGroup, PreviewGroup, ConvertGroup,
+        SelectGroup;
+  } Actions;
+
+  // The profiles as read from the store (names and format strings, in the store's order).
+  std::vector<std::string> ListBox1;
+  std::vector<std::string> ListBox2;
+  // The batch: input paths and the list row of each task.
+  std::vector<std::string> readyListBox;
+  std::vector<int> readyidListBox;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  void CreateControls();
+  void CreateMenus();
+  void CreateToolBar();
+  QWidget* CreateSidePanel();
+  QWidget* CreateBottomPanel();
+  void CreatePopupMenu();
+  void ApplyControlStates();
+
+  // Start-up when first shown: the profile store, the remembered choices, the first files.
+  void FirstShow();
+  bool LoadLibraries();
+  void OpenStore();
+  void FillProfileBox(const QString& rememberedName);
+  void FillAspectBox(const QString& value);
+  void ShowFormatString(const std::string& formatString);
+  int CurrentProfileIndex() const;
+
+  // The batch (ConverterBatch.cpp).
+  bool PrepareTask(std::size_t entry, const std::string& outputPath);
+  void FFEncoderProgress(const TProgressInfo& info);
+  void FFEncoderTerminate(int batch, const TTerminateInfo& info);
+  // The output options of the shown profile for one input.
+  TOutputOptions ProfileOptions(const std::string& inputPath) const;
+  void FFLoggerLog(std::uint32_t threadId, TLogLevel level, const std::string& message);
+  void AttachHandlers();
+  void DetachHandlers();
+  void ShowOverallProgress();
+  void LogLine(const QString& line);
+  QTreeWidgetItem* RowOfTask(int taskIndex) const;
+
+  TOptions Options_;
+  TConverterSettings Settings_;
+  TTableStore Store_;
+  TPreviewPlayer* PreviewPlayer_ = nullptr;
+  bool Shown_ = false;
+  bool Converting_ = false;
+  int RemainingTasks_ = 0;
+  int Batch_ = 0;  // counts the batches started; late notices of an older one are dropped
+  std::int64_t ElapsedSeconds_ = 0;
+  // The list row of each task of the running batch (rows refused at preparation have none).
+  std::vector<int> TaskRows_;
+};
+
+}  // namespace tovamo
