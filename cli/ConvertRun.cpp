@@ -210,6 +210,9 @@ class TConvertRun {
       WaitAndServeMainThreadQueue(100);
       if (const int signal = ReceivedStopSignal(); signal && !Stopped_) {
         Stopped_ = signal;
+        Display_->Finish();
+        std::fprintf(stderr, "tovamo-convert: stopping, finishing the outputs already started%s\n",
+                     signal == SIGINT ? " (Ctrl-C again ends at once)" : "");
         Encoder_.Stop(true);
       }
       Display_->Show(Tasks_, MonotonicMicros());
