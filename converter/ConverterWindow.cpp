@@ -83,7 +83,16 @@ void TForm1::CreateControls() {
   listview1->setContextMenuPolicy(Qt::CustomContextMenu);
   listview1->setAcceptDrops(true);
   listview1->header()->setStretchLastSection(false);
+  listview1->header()->setMinimumSectionSize(40);
+  listview1->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
   listview1->header()->setSectionResizeMode(fcInput, QHeaderView::Stretch);
+  // Paths are long: the end of a path, the file's own name, is what tells rows apart.
+  listview1->setTextElideMode(Qt::ElideLeft);
+  // The list takes no input while converting, but its figures stay as readable as ever.
+  QPalette palette = listview1->palette();
+  for (auto role : {QPalette::Text, QPalette::WindowText, QPalette::Base, QPalette::AlternateBase})
+    palette.setColor(QPalette::Disabled, role, palette.color(QPalette::Active, role));
+  listview1->setPalette(palette);
   listview1->setStyleSheet(
       "QTreeView::item { border-right: 1px solid palette(midlight); "
       "border-bottom: 1px solid palette(midlight); }");

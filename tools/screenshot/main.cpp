@@ -1,0 +1,83 @@
+// Takes the README's picture of the converter window in the middle of a conversion: writes
+// a few generated clips, adds them, converts them with the named profile, pauses once every
+// converting row shows its progress and speed, and saves the window as a PNG.
+//   tovamo-screenshot OUT.png [PROFILE]
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+#include <cstdio>
+
+#include "ConverterWindow.h"
+#include "QtMainThread.h"
+#include "SampleClip.h"
+#include "Services/FFLoad.h"
+#include "Services/ProgramDir.h"
+
+int main(int argc, char** argv) {
+  using namespace tovamo;
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("Tovamo");
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s OUT.png [PROFILE]\n", argv[0]);
+    return 2;
+  }
+  InstallQtMainThreadBridge();
+  const QString profile = argc > 2 ? QString::fromLocal8Bit(argv[2]) : "MPEG2 FOR PAL DVD(720*576)";
+  QTemporaryDir work;
+  const QString outputDir = work.filePath("out");
+  QDir().mkpath(outputDir);
+  if (!FFLoader().LoadLibs(kEncoderLibraries)) {
+    std::fprintf(stderr, "%s\n", FFLoader().LastErrorText().c_str());
+    return 1;
+  }
+  // Long enough that the conversion is still running when the picture is taken.
+  QStringList files;
+  for (const char* name : {"Holiday at the sea.avi", "Birthday party.mp4", "Garden.mov",
+                           "Lecture notes.flv", "Concert.wmv"}) {
+    files << work.filePath(name);
+    cli::WriteSampleClip(files.back().toStdString(), {640, 480, 25, 20});
+  }
+  TForm1 window({QString::fromStdString(ProgramDir()), work.filePath("settings.ini"), {}});
+  window.Confirm = [](const QString&) { return true; };
+  window.resize(960, 540);  // roomier than the first size, as a user would make it
+  window.show();
+  QApplication::processEvents();
+  window.AddFiles(files);
+  window.Edit1->setText(outputDir);
+  window.ComboBox1->setCurrentText(profile);
+  window.ProfileBoxChanged();
+  if (window.listview1->topLevelItemCount() > 1)  // one row left out, as a user would
+    window.listview1->topLevelItem(1)->setCheckState(fcInput, Qt::Unchecked);
+  window.ConvertClick();
+
+  int exitCode = 1;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    int running = 0, checked = 0;
+    for (int i = 0; i < window.listview1->topLevelItemCount(); ++i) {
+      const QTreeWidgetItem* row = window.listview1->topLevelItem(i);
+      if (row->checkState(fcInput) != Qt::Checked) continue;
+      ++checked;
+      const QString progress = row->text(fcProgress);
+      if (progress.endsWith('%') && progress != "0%" && !row->text(fcFPS).isEmpty()) ++running;
+    }
+    if (running < checked && window.Converting()) return;
+    window.PauseClick();
+    QApplication::processEvents();
+    exitCode = window.grab().save(QString::fromLocal8Bit(argv[1])) ? 0 : 1;
+    window.ResumeClick();
+    poll.stop();
+    QTimer::singleShot(0, [&] {
+      window.FFEncoder.Stop(true);
+      QApplication::quit();
+    });
+  });
+  poll.start(10);
+  QTimer::singleShot(120000, [&] { QApplication::quit(); });
+  app.exec();
+  return exitCode;
+}
