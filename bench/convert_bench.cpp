@@ -8,7 +8,7 @@
 //    cores). For comparison, the two one after another with the thread rule ("-j 1").
 //
 // Each figure is the best of the rounds, the pairs taken in alternating order.
-// Usage: convert_bench [--seconds N] [--rounds N]   (default 10 s of PAL source, 3 rounds)
+// Usage: convert_bench [--seconds N] [--rounds N]   (default 20 s of PAL source, 3 rounds)
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -88,7 +88,7 @@ void RunAll(const std::vector<std::vector<std::string>>& runs, TTimes& best) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int seconds = 10, rounds = 3;
+  int seconds = 20, rounds = 3;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (!std::strcmp(argv[i], "--seconds")) seconds = std::max(1, std::atoi(argv[i + 1]));
     if (!std::strcmp(argv[i], "--rounds")) rounds = std::max(1, std::atoi(argv[i + 1]));

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -19,27 +18,16 @@
 #include "ProgressDisplay.h"
 #include "SampleClip.h"
 #include "Services/Clock.h"
-#include "Services/FFLoad.h"
 #include "Services/MainThread.h"
-#include "Services/ProgramDir.h"
 #include "StopSignals.h"
-
-#ifndef TOVAMO_VERSION
-#define TOVAMO_VERSION "unknown"
-#endif
+#include "Version.h"
 
 namespace tovamo::cli {
 
 namespace {
 
-namespace fs = std::filesystem;
-
 void PrintError(const std::string& message) {
   std::fprintf(stderr, "tovamo-convert: %s\n", message.c_str());
-}
-
-std::string LibraryFolder() {
-  return ProgramDir() + "/lib";
 }
 
 // The option lines as the engine will read them; the engine's own message when it rejects
@@ -65,29 +53,6 @@ std::string SignalName(int signal) {
   return signal == SIGINT ? "Ctrl-C" : "SIGTERM";
 }
 
-// A generated clip in a folder of its own, removed with it.
-class TSampleInput {
- public:
-  TSampleInput() {
-    std::string pattern = (fs::temp_directory_path() / "tovamo-convert-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
-    Folder_ = pattern;
-    Path_ = (fs::path(Folder_) / "tovamo-sample.nut").string();
-    WriteSampleClip(Path_, TSampleSpec{});
-  }
-  ~TSampleInput() {
-    std::error_code ec;
-    fs::remove_all(Folder_, ec);
-  }
-  TSampleInput(const TSampleInput&) = delete;
-  TSampleInput& operator=(const TSampleInput&) = delete;
-  const std::string& Path() const { return Path_; }
-
- private:
-  std::string Folder_;
-  std::string Path_;
-};
-
 // The outcome of one input, for its closing line.
 struct TOutcome {
   bool Completed = false;
@@ -104,7 +69,7 @@ class TConvertRun {
       return 1;
     }
     SetMainThread();
-    if (!Encoder_.LoadLibraries(LibraryFolder())) {
+    if (!Encoder_.LoadLibraries(MediaLibraryFolder())) {
       PrintError("cannot load the media libraries: " + Encoder_.LastError());
       return 1;
     }
@@ -116,7 +81,7 @@ class TConvertRun {
     std::vector<std::string> inputs = Args_.Files;
     if (inputs.empty()) {
       try {
-        Sample_ = std::make_unique<TSampleInput>();
+        Sample_ = std::make_unique<TGeneratedSample>();
       } catch (const std::exception& e) {
         PrintError(std::string("cannot make the sample: ") + e.what());
         return 1;
@@ -305,7 +270,7 @@ class TConvertRun {
 
   const TConvertArgs& Args_;
   TFFEncoder Encoder_;
-  std::unique_ptr<TSampleInput> Sample_;
+  std::unique_ptr<TGeneratedSample> Sample_;
   std::vector<TPlannedInput> Plan_;
   std::vector<TOutcome> Outcomes_;        // per input
   std::vector<TTaskState> Tasks_;         // per encoder task
@@ -326,23 +291,6 @@ class TConvertRun {
 
 int RunConvert(const TConvertArgs& args) {
   return TConvertRun(args).Run();
-}
-
-int PrintVersion() {
-  std::printf("tovamo-convert %s\n", TOVAMO_VERSION);
-  TFFLoader& loader = FFLoader();
-  loader.LibraryPath = LibraryFolder();
-  if (!loader.LoadLibs(kEncoderLibraries)) {
-    std::printf("media libraries: not loaded (%s)\n", loader.LastErrorText().c_str());
-    return 1;
-  }
-  for (int i = 0; i < kLibraryCount; ++i) {
-    const auto lib = TLibrary(i);
-    if (!(kEncoderLibraries & LibBit(lib))) continue;
-    std::printf("%-14s %-10s %s\n", ("lib" + std::string(LibraryItem(lib).BaseName)).c_str(),
-                loader.LibVersionText(lib).c_str(), loader.LibFilePath(lib).c_str());
-  }
-  return 0;
 }
 
 }  // namespace tovamo::cli

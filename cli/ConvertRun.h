@@ -11,7 +11,4 @@ namespace tovamo::cli {
 // signal after Ctrl-C (130) or SIGTERM (143).
 int RunConvert(const TConvertArgs& args);
 
-// --version: the program's version and the media libraries it loads, with their files.
-int PrintVersion();
-
 }  // namespace tovamo::cli

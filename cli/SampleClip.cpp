@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -166,6 +167,25 @@ void WriteSampleClip(const std::string& path, const TSampleSpec& spec) {
     std::filesystem::remove(path, ec);
     throw;
   }
+}
+
+TGeneratedSample::TGeneratedSample() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "tovamo-convert-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temporary folder");
+  Folder_ = pattern;
+  Path_ = (std::filesystem::path(Folder_) / "tovamo-sample.nut").string();
+  try {
+    WriteSampleClip(Path_, TSampleSpec{});
+  } catch (...) {
+    std::error_code ec;
+    std::filesystem::remove_all(Folder_, ec);
+    throw;
+  }
+}
+
+TGeneratedSample::~TGeneratedSample() {
+  std::error_code ec;
+  std::filesystem::remove_all(Folder_, ec);
 }
 
 }  // namespace tovamo::cli

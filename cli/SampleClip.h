@@ -18,4 +18,18 @@ struct TSampleSpec {
 // and the library's message; no partial file is left behind then.
 void WriteSampleClip(const std::string& path, const TSampleSpec& spec);
 
+// The default clip, written into a temporary folder of its own that goes with the object.
+class TGeneratedSample {
+ public:
+  TGeneratedSample();  // throws std::runtime_error
+  ~TGeneratedSample();
+  TGeneratedSample(const TGeneratedSample&) = delete;
+  TGeneratedSample& operator=(const TGeneratedSample&) = delete;
+  const std::string& Path() const { return Path_; }
+
+ private:
+  std::string Folder_;
+  std::string Path_;
+};
+
 }  // namespace tovamo::cli

@@ -7,6 +7,7 @@
 #include "ConvertArgs.h"
 #include "ConvertRun.h"
 #include "StopSignals.h"
+#include "Version.h"
 
 int main(int argc, char** argv) {
   using namespace tovamo::cli;
