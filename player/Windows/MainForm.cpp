@@ -624,7 +624,7 @@ void TMainForm::ShowStoppedControls(bool ADelayLogo) {
   if (Core.PlayerState == TPlayerState::Failed && !Core.StopRequested && Playlist.Current() >= 0) {
     ++FailuresInARow;
     if (FailuresInARow < Playlist.Count())
-      AdvanceTimer.start(kFailureAdvanceMs);
+      AdvanceTimer.start(FailureAdvanceMs);
     else if (Playlist.Count() > 1)
       AddLogLine(QStringLiteral("No entry of the playlist could be played."));
   }

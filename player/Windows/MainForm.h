@@ -153,7 +153,7 @@ class TMainForm : public QMainWindow, public TPlayerWindow {
   // Unplayable entries in a row: the playlist moves on after a failure, but never round and
   // round a list where nothing plays.
   int FailuresInARow = 0;
-  static constexpr int kFailureAdvanceMs = 1500;
+  int FailureAdvanceMs = 1500;  // the pause before the next entry after a failure
 
   // Controls (names as in the Part).
   QMenuBar* MenuBar;

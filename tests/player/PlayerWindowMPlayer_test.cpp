@@ -1,0 +1,185 @@
+// The player window with the installed MPlayer on a virtual X display that this program
+// starts for itself (Xvfb): the converter's Preview plays a generated clip inside the
+// window's video panel, fullscreen and back restore the window, and a file MPlayer cannot
+// play fails and the next entry plays.
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QPixmap>
+#include <QProcess>
+#include <QScreen>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/prctl.h>
+
+#include <csignal>
+#include <cstdio>
+
+#include "Windows/PlayerLauncher.h"
+
+using namespace tovamo::player;
+
+namespace {
+
+const QString kMedia = QStringLiteral(TOVAMO_FIXTURE_DIR);
+
+bool WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs = 20000) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!ACondition()) {
+    if (clock.elapsed() > ATimeoutMs) return false;
+    QTest::qWait(20);
+  }
+  return true;
+}
+
+// The number of distinct colours in the video panel's X window: a picture has many.
+int PanelColours(TMainForm& AForm, const QString& ASaveAs = {}) {
+  const QPixmap shot = AForm.screen()->grabWindow(AForm.InnerPanel->winId());
+  if (!ASaveAs.isEmpty()) shot.save(ASaveAs);
+  const QImage image = shot.toImage();
+  QSet<QRgb> colours;
+  for (int y = 0; y < image.height(); y += 3)
+    for (int x = 0; x < image.width(); x += 3) colours.insert(image.pixel(x, y));
+  return int(colours.size());
+}
+
+// A virtual X display for this process: Xvfb picks a free display number and tells it.
+class TVirtualDisplay {
+ public:
+  bool Start(QString& AError) {
+    Server.setProgram(QStringLiteral("Xvfb"));
+    Server.setArguments({"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+    Server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    Server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+    Server.start();
+    if (!Server.waitForStarted(10000)) {
+      AError = "Xvfb did not start: " + Server.errorString();
+      return false;
+    }
+    QByteArray number;
+    while (!number.endsWith('\n') && Server.waitForReadyRead(20000)) number += Server.readAll();
+    if (!number.endsWith('\n')) {
+      AError = "Xvfb did not tell its display";
+      return false;
+    }
+    qputenv("DISPLAY", ":" + number.trimmed());
+    return true;
+  }
+  ~TVirtualDisplay() {
+    Server.terminate();
+    if (!Server.waitForFinished(5000)) Server.kill();
+    Server.waitForFinished(5000);
+  }
+
+ private:
+  QProcess Server;
+};
+
+}  // namespace
+
+class PlayerWindowMPlayerTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<QTemporaryDir> Dir;
+  std::unique_ptr<TPlayerWindows> Players;
+
+  TPlayerWindows& MakePlayers() {
+    // No "dc" in this folder: MPlayer from PATH; sound to MPlayer's null output.
+    QFile ini(Dir->filePath("Vexa.ini"));
+    if (ini.open(QIODevice::WriteOnly)) ini.write("[Vexa]\nAudioOut=null\n");
+    ini.close();
+    TMainFormOptions options;
+    options.ProgramDir = Dir->path();
+    Players = std::make_unique<TPlayerWindows>(options);
+    return *Players;
+  }
+
+  QString Log() { return Players->Window().LogForm->Lines().join('\n'); }
+
+ private slots:
+  void init() {
+    Dir = std::make_unique<QTemporaryDir>();
+    QVERIFY(Dir->isValid());
+  }
+
+  void cleanup() {
+    if (Players && Players->HasWindow()) {
+      TMainForm& form = Players->Window();
+      form.close();
+      QVERIFY(WaitFor([&] { return !form.Core.IsRunning(); }));
+    }
+    Players.reset();
+    Dir.reset();
+  }
+
+  void PreviewPlaysInsideTheWindow() {
+    TPlayerWindows& players = MakePlayers();
+    players.PreviewFile(kMedia + "/long_5s.mpg");
+    TMainForm& form = players.Window();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY2(WaitFor([&] { return form.Core.PlayerState == TPlayerState::Playing && form.Core.PositionSeconds >= 1; }),
+             qPrintable(Log()));
+    QVERIFY(form.InnerPanel->isVisible());
+    QCOMPARE(form.InnerPanel->size(), QSize(160, 120));  // original size of the clip
+    QCOMPARE(form.windowTitle(), QString("long_5s.mpg"));
+    const int colours = PanelColours(form, qEnvironmentVariable("TOVAMO_PLAYER_SHOT"));
+    QVERIFY2(colours > 8, qPrintable(QStringLiteral("only %1 colours in the video panel").arg(colours)));
+    QVERIFY(form.LTime->text().endsWith(" / " + form.Core.DurationText));
+  }
+
+  void FullscreenAndBackRestoreTheGeometry() {
+    TPlayerWindows& players = MakePlayers();
+    players.PreviewFile(kMedia + "/long_5s.mpg");
+    TMainForm& form = players.Window();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY2(WaitFor([&] { return form.Core.PlayerState == TPlayerState::Playing; }), qPrintable(Log()));
+    QTest::qWait(200);
+    const QRect before = form.geometry();
+    QTest::keyClick(&form, Qt::Key_Return, Qt::AltModifier);
+    QVERIFY(form.Fullscreen);
+    QTRY_COMPARE(form.geometry(), form.screen()->geometry());
+    QVERIFY(!form.LEscape->isVisible());  // video plays
+    QTRY_COMPARE(form.InnerPanel->height(), form.screen()->geometry().height());
+    QTest::qWait(300);
+    QVERIFY(PanelColours(form) > 8);
+    QTest::keyClick(&form, Qt::Key_Escape);
+    QVERIFY(!form.Fullscreen);
+    QTRY_COMPARE(form.geometry(), before);
+    QTRY_COMPARE(form.InnerPanel->size(), QSize(160, 120));
+  }
+
+  void UnplayableFileFailsAndTheNextPlays() {
+    TPlayerWindows& players = MakePlayers();
+    TMainForm& form = players.Window();
+    form.FailureAdvanceMs = 300;
+    form.Playlist.Add(kMedia + "/random.avi");
+    form.Playlist.Add(kMedia + "/sample.avi");
+    form.show();
+    QVERIFY2(WaitFor([&] { return form.Core.PlayerState == TPlayerState::Failed; }), qPrintable(Log()));
+    QCOMPARE(form.LStatus->text(), QString("ERROR"));
+    QVERIFY2(WaitFor([&] { return form.Playlist.Current() == 1 && form.Core.PlayerState == TPlayerState::Playing; }),
+             qPrintable(Log()));
+    QCOMPARE(form.Playlist.Entry(0).State, TEntryState::Skipped);
+  }
+};
+
+int main(int argc, char** argv) {
+  TVirtualDisplay display;
+  QString error;
+  bool listing = false;
+  for (int i = 1; i < argc; ++i) listing |= QByteArray(argv[i]).startsWith("-functions");
+  if (!listing && !display.Start(error)) {
+    std::fprintf(stderr, "%s\n", qPrintable(error));
+    return 1;
+  }
+  qputenv("QT_QPA_PLATFORM", "xcb");
+  QApplication app(argc, argv);
+  PlayerWindowMPlayerTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "PlayerWindowMPlayer_test.moc"
