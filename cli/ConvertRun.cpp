@@ -183,8 +183,8 @@ class TConvertRun {
       Display_->Show(Tasks_, MonotonicMicros());
     }
     Display_->Finish();
-    Encoder_.OnProgress = nullptr;
-    Encoder_.OnTerminate = nullptr;
+    // The handlers stay: a delivery thread may still be returning from one, and the
+    // encoder clears them itself, safely, when it goes.
     try {
       Encoder_.ClearTasks();
     } catch (const std::exception&) {
