@@ -1,6 +1,9 @@
-// Tovamo's program entry: the converter window, with the files named on the command line
-// added to its list (the desktop's "Open with" passes them so).
-#include <QCommandLineParser>
+// Tovamo's program entry. Start-up order: the main-thread hand-over and the frame previewer,
+// then the converter window (the main window) and the player's windows; only the converter
+// window is shown, and closing it ends the program.
+//   tovamo [FILE...]            the converter, with the files added to its list
+//   tovamo --preview FILE...    the player window alone on the files
+//   -fs, -compact, -autoquit    start switches of the player window
 #include <QFileInfo>
 #include <cstdio>
 
@@ -9,29 +12,77 @@
 #include "FramePreviewWindow.h"
 #include "QtMainThread.h"
 #include "Services/ProgramDir.h"
+#include "Windows/PlayerLauncher.h"
+
+namespace {
+
+const char* const kUsage =
+    "Usage: tovamo [FILE...]\n"
+    "       tovamo --preview FILE...\n"
+    "\n"
+    "Opens the converter window; the files are added to its list as by Add.\n"
+    "\n"
+    "  --preview     play the files in the player window instead (closing it ends the program)\n"
+    "  -fs           the player window starts in full screen\n"
+    "  -compact      the player window starts in compact mode\n"
+    "  -autoquit     the player window closes at the end of its list\n"
+    "  --version     print the program's version\n"
+    "  --help        print this text\n";
+
+// The converter's Preview plays the file in the player window.
+class TPlayerPreview : public tovamo::TPreviewPlayer {
+ public:
+  explicit TPlayerPreview(tovamo::player::TPlayerWindows& players) : Players_(players) {}
+  void PreviewFile(const QString& path) override { Players_.PreviewFile(path); }
+
+ private:
+  tovamo::player::TPlayerWindows& Players_;
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace tovamo;
+  // The arguments are read before the application exists, so that --help and --version
+  // work without a display.
+  bool preview = false;
+  QStringList files;
+  for (int i = 1; i < argc; ++i) {
+    const QString argument = QString::fromLocal8Bit(argv[i]);
+    if (argument == "--help" || argument == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (argument == "--version") {
+      std::printf("tovamo %s\n", TOVAMO_VERSION);
+      return 0;
+    }
+    if (argument == "--preview") {
+      preview = true;
+    } else if (argument == "-fs" || argument == "-compact" || argument == "-autoquit") {
+      // read by the player window itself
+    } else if (argument.startsWith("--")) {
+      std::fprintf(stderr, "tovamo: unknown option %s\n\n%s", qPrintable(argument), kUsage);
+      return 2;
+    } else {
+      files << QFileInfo(argument).absoluteFilePath();
+    }
+  }
+
   TConverterApplication app(argc, argv);
   QApplication::setApplicationName("Tovamo");
   QApplication::setApplicationVersion(TOVAMO_VERSION);
-  QApplication::setWindowIcon(QIcon::fromTheme("tovamo", QIcon(":/tovamo.png")));
+  QApplication::setWindowIcon(QIcon::fromTheme("tovamo"));
   InstallQtMainThreadBridge();
   InstallFramePreviewWindows();
-
-  QCommandLineParser parser;
-  parser.setApplicationDescription(
-      "Batch video converter: every checked file becomes an MPEG file.");
-  parser.addHelpOption();
-  parser.addVersionOption();
-  parser.addPositionalArgument("files", "Video files to add to the list.", "[FILE...]");
-  parser.process(app);
-
-  QStringList files;
-  for (const QString& file : parser.positionalArguments())
-    files << QFileInfo(file).absoluteFilePath();
+  if (preview) return player::RunPreviewOnly(app, files);
 
   TForm1 window({QString::fromStdString(ProgramDir()), QString(), files});
+  player::TPlayerWindows players;
+  players.Window();  // the player's windows exist from the start, hidden
+  TPlayerPreview playerPreview(players);
+  window.SetPreviewPlayer(&playerPreview);
+  window.OnClosed = [&app] { app.quit(); };
   window.show();
   return app.exec();
 }

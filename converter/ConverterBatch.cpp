@@ -269,6 +269,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
   FFEncoder.Stop(true);
   Store_.Close();
   event->accept();
+  if (OnClosed) OnClosed();
 }
 
 }  // namespace tovamo

@@ -94,6 +94,8 @@ class TForm1 : public QMainWindow {
   std::function<bool(const QString& question)> Confirm;
   // Messages the window shows; tests replace the dialog.
   std::function<void(const QString& message)> ShowMessage;
+  // Called when the window has closed: the program ends then, whatever else is open.
+  std::function<void()> OnClosed;
 
   // ---- Controls (named as the window's design names them) --------------------------------
   TFFEncoder FFEncoder;

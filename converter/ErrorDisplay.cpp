@@ -10,7 +10,22 @@ QString ErrorDisplayText(const QString& message) {
   return message;
 }
 
+namespace {
+std::function<void(const QString&)>& Handler() {
+  static std::function<void(const QString&)> handler;
+  return handler;
+}
+}  // namespace
+
+void SetErrorDisplayHandler(std::function<void(const QString& message)> handler) {
+  Handler() = std::move(handler);
+}
+
 void ShowErrorDisplay(const QString& message) {
+  if (Handler()) {
+    Handler()(ErrorDisplayText(message));
+    return;
+  }
   QMessageBox box(QMessageBox::Critical, QApplication::applicationName(), ErrorDisplayText(message),
                   QMessageBox::Ok);
   box.exec();

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QString>
+#include <functional>
 
 namespace tovamo {
 
@@ -12,6 +13,9 @@ QString ErrorDisplayText(const QString& message);
 
 // Shows the error display for a message.
 void ShowErrorDisplay(const QString& message);
+
+// Replaces the message box (tests record the messages instead); empty restores it.
+void SetErrorDisplayHandler(std::function<void(const QString& message)> handler);
 
 class TConverterApplication : public QApplication {
  public:
