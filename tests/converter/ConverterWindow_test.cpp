@@ -12,12 +12,16 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <unistd.h>
 
 #include "BatchFigures.h"
 #include "ConverterWindow.h"
 #include "ErrorDisplay.h"
+#include "FramePreviewWindow.h"
+#include "Services/Bitmap.h"
 #include "Profiles.h"
 #include "QtMainThread.h"
 #include "SampleClip.h"
@@ -462,6 +466,46 @@ class ConverterWindowTest : public QObject {
     QVERIFY(std::any_of(statusSeen.begin(), statusSeen.end(),
                         [](const QString& s) { return s.startsWith("Adding "); }));
     QCOMPARE(window->StatusText->text(), QString("Ready"));
+  }
+
+  void framePreviewWindowFollowsTheFramesUntilClosed() {
+    // The engine's worker offers frames; the window is made for the first one.
+    std::vector<TFramePreviewWindow*> windows;
+    TPreviewer previewer([&](int width, int height) -> std::unique_ptr<TPreviewWindow> {
+      auto window = std::make_unique<TFramePreviewWindow>(width, height);
+      windows.push_back(window.get());
+      return window;
+    });
+    TBitmap bitmap;
+    bitmap.SetBitsPerPixel(24);
+    bitmap.SetSize(160, 120);
+    for (int y = 0; y < 120; ++y)
+      for (int x = 0; x < 160; ++x) bitmap.ScanLine(y)[3 * x + 2] = 200;  // red
+    // The window's thread keeps serving while the worker waits for its frame to be shown.
+    auto offer = [&](std::int64_t pts) {
+      std::atomic<bool> done{false};
+      bool shown = false;
+      std::thread worker([&] {
+        shown = previewer.Preview(bitmap, pts);
+        done = true;
+      });
+      QTest::qWaitFor([&] { return done.load(); }, 5000);
+      worker.join();
+      return shown;
+    };
+    QVERIFY(offer(3725000000));
+    QCOMPARE(windows.size(), std::size_t(1));
+    TFramePreviewWindow& window = *windows[0];
+    QCOMPARE(window.windowTitle(), QString("01:02:05.000"));
+    QCOMPARE(window.size(), QSize(160, 120));
+    QVERIFY(window.windowFlags() & Qt::WindowStaysOnTopHint);
+    QCOMPARE(QColor(window.grab().toImage().pixel(80, 60)).red(), 200);
+    QVERIFY(offer(3726000000));
+    QCOMPARE(window.windowTitle(), QString("01:02:06.000"));
+    window.close();
+    QVERIFY(!offer(3727000000));  // closed by the user: no further frames
+    QCOMPARE(window.windowTitle(), QString("01:02:06.000"));
+    QCOMPARE(windows.size(), std::size_t(1));
   }
 };
 
