@@ -81,7 +81,9 @@ void TForm1::CreateControls() {
   listview1->setCursor(Qt::PointingHandCursor);
   listview1->setToolTip("Double click to preview the selected file");
   listview1->setContextMenuPolicy(Qt::CustomContextMenu);
-  listview1->setAcceptDrops(true);
+  // Files dropped on the list reach the window, which adds them.
+  listview1->setAcceptDrops(false);
+  listview1->viewport()->setAcceptDrops(false);
   listview1->header()->setStretchLastSection(false);
   listview1->header()->setMinimumSectionSize(40);
   listview1->header()->setSectionResizeMode(QHeaderView::ResizeToContents);

@@ -2,6 +2,9 @@
 // states, converting, stopping, pausing, the remembered settings, the close sequence, and
 // the bad stores, folders and files a user can run into.
 #include <QComboBox>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QUrl>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
@@ -466,6 +469,26 @@ class ConverterWindowTest : public QObject {
     QVERIFY(std::any_of(statusSeen.begin(), statusSeen.end(),
                         [](const QString& s) { return s.startsWith("Adding "); }));
     QCOMPARE(window->StatusText->text(), QString("Ready"));
+  }
+
+  void filesDroppedOrNamedOnTheCommandLineAreAdded() {
+    TForm1 window({StoreDir(), Work.filePath("settings.ini"), {Fixture("sample.avi")}});
+    window.show();
+    QVERIFY(QTest::qWaitFor([&] { return window.listview1->topLevelItemCount() == 1; }, 5000));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(Fixture("sample.mp4")), QUrl::fromLocalFile(Work.path()),
+                  QUrl::fromLocalFile(Fixture("random.avi"))});
+    // Onto the list: the window takes the drop.
+    QWidget* list = window.listview1->viewport();
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list, &drop);
+    // The folder is no file; the random bytes cannot be opened; the clip is added.
+    QVERIFY(QTest::qWaitFor([&] { return window.listview1->topLevelItemCount() == 2; }, 5000));
+    QCOMPARE(window.listview1->topLevelItem(1)->text(fcInput), Fixture("sample.mp4"));
+    QVERIFY(window.mmoLog->toPlainText().contains("***File open error: "));
   }
 
   void framePreviewWindowFollowsTheFramesUntilClosed() {
