@@ -37,7 +37,8 @@ QStringList BuildInfoRows(const TMediaInfo& AInfo) {
   };
   if (!AInfo.VideoDecoder.isEmpty()) vitem("DECODER", AInfo.VideoDecoder);
   if (!AInfo.VideoCodec.isEmpty()) vitem("CODEC", AInfo.VideoCodec);
-  if (AInfo.VideoBitrate != 0) vitem("BITRATE", QStringLiteral("%1 kbps").arg(AInfo.VideoBitrate / 1000));
+  if (AInfo.VideoBitrate != 0)
+    vitem("BITRATE", QStringLiteral("%1 kbps").arg(AInfo.VideoBitrate / 1000));
   if (AInfo.Width != 0 && AInfo.Height != 0)
     vitem("SIZE", QStringLiteral("%1 x %2").arg(AInfo.Width).arg(AInfo.Height));
   if (AInfo.VideoFPS > 0.01) vitem("FPS", QString::number(AInfo.VideoFPS, 'f', 3) + " fps");
@@ -50,7 +51,8 @@ QStringList BuildInfoRows(const TMediaInfo& AInfo) {
   };
   if (!AInfo.AudioDecoder.isEmpty()) aitem("DECODER", AInfo.AudioDecoder);
   if (!AInfo.AudioCodec.isEmpty()) aitem("CODEC", AInfo.AudioCodec);
-  if (AInfo.AudioBitrate != 0) aitem("BITRATE", QStringLiteral("%1 kbps").arg(AInfo.AudioBitrate / 1000));
+  if (AInfo.AudioBitrate != 0)
+    aitem("BITRATE", QStringLiteral("%1 kbps").arg(AInfo.AudioBitrate / 1000));
   if (AInfo.AudioRate != 0) aitem("RATE", QStringLiteral("%1 Hz").arg(AInfo.AudioRate));
   if (AInfo.AudioChannels != 0) aitem("NCH", QString::number(AInfo.AudioChannels));
   if (!audio.isEmpty()) rows << QStringLiteral("!AUDIO") << audio;

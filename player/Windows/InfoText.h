@@ -1,4 +1,4 @@
-// The rows of the stream information window (Part 5.6): labels and values of the media
+// The rows of the stream information window: labels and values of the media
 // information, group titles marked by a leading "!".
 #pragma once
 

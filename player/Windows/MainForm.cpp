@@ -107,7 +107,8 @@ bool TSliderFrame::eventFilter(QObject* AObject, QEvent* AEvent) {
   if (AEvent->type() == QEvent::MouseMove) {
     auto* mouse = static_cast<QMouseEvent*>(AEvent);
     if (!Dragging || !(mouse->buttons() & Qt::LeftButton)) return false;
-    const int left = std::clamp(OriginLeft + int(mouse->globalPosition().x()) - OriginX, 0, Range());
+    const int left =
+        std::clamp(OriginLeft + int(mouse->globalPosition().x()) - OriginX, 0, Range());
     Slider->move(left, 0);
     if (OnSliderMove) OnSliderMove(left);
     return true;
@@ -160,9 +161,10 @@ TMainForm::TMainForm(const TOptions& AOptions, QWidget* AParent) : QMainWindow(A
 
   AskOpenFiles = [this](bool AMultiple) {
     if (AMultiple)
-      return QFileDialog::getOpenFileNames(this, QStringLiteral("Open"), {}, QString::fromLatin1(kOpenFilter));
-    const QString name =
-        QFileDialog::getOpenFileName(this, QStringLiteral("Open"), {}, QString::fromLatin1(kOpenFilter));
+      return QFileDialog::getOpenFileNames(this, QStringLiteral("Open"), {},
+                                           QString::fromLatin1(kOpenFilter));
+    const QString name = QFileDialog::getOpenFileName(this, QStringLiteral("Open"), {},
+                                                      QString::fromLatin1(kOpenFilter));
     return name.isEmpty() ? QStringList() : QStringList{name};
   };
 
@@ -170,11 +172,12 @@ TMainForm::TMainForm(const TOptions& AOptions, QWidget* AParent) : QMainWindow(A
   QObject::connect(&UpdateTimer, &QTimer::timeout, this, [this] { UpdateTimerTick(); });
   UpdateTimer.start();
   AdvanceTimer.setSingleShot(true);
-  QObject::connect(&AdvanceTimer, &QTimer::timeout, this, [this] { PlayNext(+1, TEntryState::Skipped); });
+  QObject::connect(&AdvanceTimer, &QTimer::timeout, this,
+                   [this] { PlayNext(+1, TEntryState::Skipped); });
   PreviewTimer.setSingleShot(true);
   QObject::connect(&PreviewTimer, &QTimer::timeout, this, [this] { PlayLastEntry(); });
 
-  // The client area of the Part, centred on the screen; the program's own size.
+  // The client area of the window's design, centred on the screen; the program's own size.
   ExpectedSize = QSize(370, 296);
   resize(ExpectedSize);
   setMinimumSize(296, 119);
@@ -294,7 +297,8 @@ void TMainForm::CreateControls() {
   BNext->setProperty("tag", 1);
   BCompact->setProperty("tag", int(Qt::Key_C));
   BFullscreen->setProperty("tag", int(Qt::Key_F));
-  for (QToolButton* b : {BPlay, BPause, BStop, BPrev, BNext, BStreamInfo, BPlaylist, BCompact, BFullscreen})
+  for (QToolButton* b :
+       {BPlay, BPause, BStop, BPrev, BNext, BStreamInfo, BPlaylist, BCompact, BFullscreen})
     buttonRow->addWidget(b);
   buttonRow->addStretch(1);
   buttonRow->addWidget(BMute);
@@ -381,8 +385,10 @@ void TMainForm::CreateControls() {
   SetMouseTrackingTree(ControlPanel);
 }
 
-QAction* TMainForm::KeyAction(QMenu* AMenu, const QString& AText, int AKey, const QString& AKeyText) {
-  QAction* action = AMenu->addAction(AKeyText.isEmpty() ? AText : AText + QLatin1Char('\t') + AKeyText);
+QAction* TMainForm::KeyAction(QMenu* AMenu, const QString& AText, int AKey,
+                              const QString& AKeyText) {
+  QAction* action =
+      AMenu->addAction(AKeyText.isEmpty() ? AText : AText + QLatin1Char('\t') + AKeyText);
   action->setData(AKey);
   QObject::connect(action, &QAction::triggered, this, [this, AKey] { SimulateKey(AKey); });
   return action;
@@ -400,7 +406,8 @@ void TMainForm::CreateMenus() {
   MHelp->menuAction()->setVisible(false);
 
   // File.
-  AOpenFile = MFile->addAction(QStringLiteral("Open file\tCtrl+O"), this, [this] { OpenFileDialog(); });
+  AOpenFile =
+      MFile->addAction(QStringLiteral("Open file\tCtrl+O"), this, [this] { OpenFileDialog(); });
   AOpenUrl = MFile->addAction(QStringLiteral("Open URL\tCtrl+L"), this, [this] { OpenUrl(); });
   AOpenUrl->setVisible(false);
   MOpenDrive = MFile->addMenu(QStringLiteral("Open drive"));
@@ -416,7 +423,8 @@ void TMainForm::CreateMenus() {
   ASizeHalf = MView->addAction(QStringLiteral("Half size\tAlt+1"));
   ASizeOriginal = MView->addAction(QStringLiteral("Original size\tAlt+2"));
   ASizeDouble = MView->addAction(QStringLiteral("Double size\tAlt+3"));
-  const TSizeMode modes[] = {TSizeMode::Any, TSizeMode::Half, TSizeMode::Original, TSizeMode::Double};
+  const TSizeMode modes[] = {TSizeMode::Any, TSizeMode::Half, TSizeMode::Original,
+                             TSizeMode::Double};
   int m = 0;
   for (QAction* a : {ASizeAny, ASizeHalf, ASizeOriginal, ASizeDouble}) {
     a->setCheckable(true);
@@ -441,7 +449,8 @@ void TMainForm::CreateMenus() {
   APlay->setCheckable(true);
   APause->setCheckable(true);
   MSeek->addSeparator();
-  AShowPlaylist = MSeek->addAction(QStringLiteral("Show playlist\tL"), this, [this] { TogglePlaylist(); });
+  AShowPlaylist =
+      MSeek->addAction(QStringLiteral("Show playlist\tL"), this, [this] { TogglePlaylist(); });
   AShowPlaylist->setCheckable(true);
   AMute = MSeek->addAction(QStringLiteral("Mute\tM"), this, [this] { MuteClick(false); });
   AMute->setCheckable(true);
@@ -495,13 +504,13 @@ void TMainForm::CreateMenus() {
   });
 
   // Help (hidden).
-  AKeyboardHelp = MHelp->addAction(QStringLiteral("Keybord help"), this, [this] {
-    HelpForm->setVisible(!HelpForm->isVisible());
-  });
+  AKeyboardHelp = MHelp->addAction(QStringLiteral("Keybord help"), this,
+                                   [this] { HelpForm->setVisible(!HelpForm->isVisible()); });
   AKeyboardHelp->setCheckable(true);
   MHelp->addAction(QStringLiteral("About"), this, [this] {
-    QMessageBox::about(this, QStringLiteral("About"),
-                       QStringLiteral("FLV Player\n\nTovamo's preview player, a front-end for MPlayer."));
+    QMessageBox::about(
+        this, QStringLiteral("About"),
+        QStringLiteral("FLV Player\n\nTovamo's preview player, a front-end for MPlayer."));
   });
 
   for (QMenu* menu : {MFile, MView, MSeek, MExtra, MHelp})
@@ -510,10 +519,13 @@ void TMainForm::CreateMenus() {
   // The popup menu of the picture.
   MPopup = new QMenu(this);
   MPopup->addAction(QStringLiteral("Play"), this, [this] { PlayClick(); })->setObjectName("PPlay");
-  MPopup->addAction(QStringLiteral("Pause"), this, [this] { PauseMenuClick(); })->setObjectName("PPause");
+  MPopup->addAction(QStringLiteral("Pause"), this, [this] { PauseMenuClick(); })
+      ->setObjectName("PPause");
   MPopup->addAction(QStringLiteral("Stop"), this, [this] { StopClick(); })->setObjectName("PStop");
-  MPopup->addAction(QStringLiteral("Previous"), this, [this] { BPrev->click(); })->setObjectName("PPrev");
-  MPopup->addAction(QStringLiteral("Next"), this, [this] { BNext->click(); })->setObjectName("PNext");
+  MPopup->addAction(QStringLiteral("Previous"), this, [this] { BPrev->click(); })
+      ->setObjectName("PPrev");
+  MPopup->addAction(QStringLiteral("Next"), this, [this] { BNext->click(); })
+      ->setObjectName("PNext");
   MPopup->addSeparator();
   PFullscreen = KeyAction(MPopup, QStringLiteral("Fullscreen"), Qt::Key_F, QStringLiteral("F"));
   PFullscreenControls =
@@ -544,8 +556,9 @@ void TMainForm::Startup(const TOptions& AOptions) {
   FullscreenOnStart = CompactOnStart = AutoQuit = false;
   Core.Startup();
   if (!AOptions.ProgramDir.isEmpty())
-    Core.ProgramDir = AOptions.ProgramDir.endsWith(QLatin1Char('/')) ? AOptions.ProgramDir
-                                                                     : AOptions.ProgramDir + QLatin1Char('/');
+    Core.ProgramDir = AOptions.ProgramDir.endsWith(QLatin1Char('/'))
+                          ? AOptions.ProgramDir
+                          : AOptions.ProgramDir + QLatin1Char('/');
   Core.PlayerProgram = AOptions.PlayerProgram;
   if (AOptions.ReadSettings) {
     for (const QString& name : SettingsFileNames())
@@ -646,7 +659,8 @@ void TMainForm::ShowMediaLayout() {
 
 void TMainForm::UpdateStatusText() {
   LStatus->setText(PlayerStateText(Core.PlayerState));
-  LStatus->setCursor(Core.PlayerState == TPlayerState::Failed ? Qt::PointingHandCursor : Qt::ArrowCursor);
+  LStatus->setCursor(Core.PlayerState == TPlayerState::Failed ? Qt::PointingHandCursor
+                                                              : Qt::ArrowCursor);
   if (Core.PlayerState == TPlayerState::Playing) FailuresInARow = 0;
   if (Core.PlayerState != TPlayerState::Playing && Core.PlayerState != TPlayerState::Paused)
     LTime->clear();
@@ -875,7 +889,8 @@ void TMainForm::MuteClick(bool AFromButton) {
     Core.Muted = !Core.Muted;
     BMute->setChecked(Core.Muted);
   }
-  BMute->setIcon(style()->standardIcon(Core.Muted ? QStyle::SP_MediaVolumeMuted : QStyle::SP_MediaVolume));
+  BMute->setIcon(
+      style()->standardIcon(Core.Muted ? QStyle::SP_MediaVolumeMuted : QStyle::SP_MediaVolume));
   if (BMute->isChecked())
     Core.SendPlayerCommand(QStringLiteral("mute"));
   else
@@ -967,8 +982,8 @@ void TMainForm::OpenUrl() {
     url = AskUrl(offer);
   } else {
     bool ok = false;
-    url = QInputDialog::getText(this, QStringLiteral("URL"), QStringLiteral("URL?"), QLineEdit::Normal,
-                                offer, &ok);
+    url = QInputDialog::getText(this, QStringLiteral("URL"), QStringLiteral("URL?"),
+                                QLineEdit::Normal, offer, &ok);
     if (!ok) url.clear();
   }
   if (!url.trimmed().isEmpty()) OpenSingleFile(url.trimmed());
@@ -998,7 +1013,8 @@ void TMainForm::DropDown(QMenu* AMenu) {
 }
 
 void TMainForm::MirrorMenus() {
-  for (QAction* a : AspectGroup->actions()) a->setChecked(a->data().toInt() == Core.Settings.Aspect);
+  for (QAction* a : AspectGroup->actions())
+    a->setChecked(a->data().toInt() == Core.Settings.Aspect);
   for (QAction* a : DeinterlaceGroup->actions())
     a->setChecked(a->data().toInt() == Core.Settings.Deinterlace);
   AKeyboardHelp->setChecked(HelpForm->isVisible());
@@ -1018,7 +1034,9 @@ void TMainForm::MirrorMenus() {
 }
 
 void TMainForm::MirrorPopup() {
-  auto find = [this](const char* AName) { return MPopup->findChild<QAction*>(QLatin1String(AName)); };
+  auto find = [this](const char* AName) {
+    return MPopup->findChild<QAction*>(QLatin1String(AName));
+  };
   for (QAction* a : MPopup->actions()) {
     if (a->objectName() == "PPlay") {
       a->setEnabled(BPlay->isEnabled());
@@ -1283,7 +1301,8 @@ bool TMainForm::eventFilter(QObject* AObject, QEvent* AEvent) {
   }
   auto* widget = qobject_cast<QWidget*>(AObject);
   if (!widget || widget->window() != this) return false;
-  const bool display = widget == OuterPanel || widget == Logo || widget == InnerPanel || widget == LEscape;
+  const bool display =
+      widget == OuterPanel || widget == Logo || widget == InnerPanel || widget == LEscape;
   switch (AEvent->type()) {
     case QEvent::KeyPress: {
       auto* key = static_cast<QKeyEvent*>(AEvent);
@@ -1319,7 +1338,8 @@ bool TMainForm::eventFilter(QObject* AObject, QEvent* AEvent) {
         if (display) {
           const QPoint at = OuterPanel->mapFromGlobal(mouse->globalPosition().toPoint());
           if (at.y() >= OuterPanel->height() - 8) ShowFullscreenControls(true);
-        } else if (FullscreenControls && (widget == ControlPanel || ControlPanel->isAncestorOf(widget))) {
+        } else if (FullscreenControls &&
+                   (widget == ControlPanel || ControlPanel->isAncestorOf(widget))) {
           FullscreenControlsHideAt = Clock.elapsed() + kFullscreenControlsMs;
         }
       }
@@ -1435,7 +1455,8 @@ void TMainForm::dropEvent(QDropEvent* AEvent) {
 
 void TMainForm::UpdateTimerTick() {
   if (Polling) QueryPosition();
-  if (FullscreenControls && !FullscreenControlsSticky && Clock.elapsed() >= FullscreenControlsHideAt)
+  if (FullscreenControls && !FullscreenControlsSticky &&
+      Clock.elapsed() >= FullscreenControlsHideAt)
     ShowFullscreenControls(false);
   UpdateScreenSaver();
   if (!Core.IsRunning() && Clock.elapsed() >= ShowLogoAt && !Logo->isVisible()) Logo->show();
@@ -1446,7 +1467,7 @@ void TMainForm::UpdateScreenSaver() {
 }
 
 // ---------------------------------------------------------------------------------------
-// Part 5.7: sizes and modes
+// Sizes and modes
 
 TMainForm::TSizeMode TMainForm::SizeMode() const {
   if (ASizeAny->isChecked()) return TSizeMode::Any;
@@ -1521,8 +1542,9 @@ void TMainForm::ApplyVideoSize() {
   // What the window holds besides its display area: the menu bar and the control panel
   // while they are shown (computed, so that a layout still pending does not matter).
   int extra = 0;
-  if (!MenuBar->isHidden()) extra += MenuBar->heightForWidth(width) > 0 ? MenuBar->heightForWidth(width)
-                                                                         : MenuBar->sizeHint().height();
+  if (!MenuBar->isHidden())
+    extra += MenuBar->heightForWidth(width) > 0 ? MenuBar->heightForWidth(width)
+                                                : MenuBar->sizeHint().height();
   if (!ControlPanel->isHidden()) extra += ControlPanel->height();
   SetProgramGeometry(QRect(geometry().topLeft(), QSize(width, height + extra)));
   FitVideo();
@@ -1544,8 +1566,8 @@ void TMainForm::SetProgramGeometry(const QRect& ARect) {
 
 void TMainForm::SetTopMostFlag(bool AOn) {
   TopMost = AOn;
-  const Qt::WindowFlags flags = AOn ? windowFlags() | Qt::WindowStaysOnTopHint
-                                    : windowFlags() & ~Qt::WindowStaysOnTopHint;
+  const Qt::WindowFlags flags =
+      AOn ? windowFlags() | Qt::WindowStaysOnTopHint : windowFlags() & ~Qt::WindowStaysOnTopHint;
   if (flags == windowFlags()) return;
   if (QWindow* window = windowHandle()) {
     // Told to the window as it is: a QWidget flag change would hide and show it again.
@@ -1557,8 +1579,8 @@ void TMainForm::SetTopMostFlag(bool AOn) {
 }
 
 void TMainForm::SetFrameless(bool AOn) {
-  const Qt::WindowFlags flags = AOn ? windowFlags() | Qt::FramelessWindowHint
-                                    : windowFlags() & ~Qt::FramelessWindowHint;
+  const Qt::WindowFlags flags =
+      AOn ? windowFlags() | Qt::FramelessWindowHint : windowFlags() & ~Qt::FramelessWindowHint;
   if (flags == windowFlags()) return;
   if (QWindow* window = windowHandle()) {
     overrideWindowFlags(flags);
@@ -1655,7 +1677,8 @@ void TMainForm::SetCompact(bool AOn) {
     ControlPanel->hide();
     setMinimumSize(1, 1);
     SetFrameless(true);
-    SetProgramGeometry(QRect(g.left(), g.top() + menu, g.width(), std::max(16, g.height() - menu - controls)));
+    SetProgramGeometry(
+        QRect(g.left(), g.top() + menu, g.width(), std::max(16, g.height() - menu - controls)));
   } else {
     MenuBar->show();
     ControlPanel->show();
@@ -1663,14 +1686,16 @@ void TMainForm::SetCompact(bool AOn) {
                                                             : MenuBar->sizeHint().height();
     SetFrameless(false);
     setMinimumSize(296, 119);
-    SetProgramGeometry(QRect(g.left(), g.top() - menu, g.width(), g.height() + menu + kControlPanelHeight));
+    SetProgramGeometry(
+        QRect(g.left(), g.top() - menu, g.width(), g.height() + menu + kControlPanelHeight));
   }
 }
 
 void TMainForm::PlaceSideWindows() {
   if (Fullscreen) return;
   const QRect frame = frameGeometry();
-  if (PlaylistForm && PlaylistForm->Docked) PlaylistForm->PlaceAt(QPoint(frame.left(), frame.bottom() + 1));
+  if (PlaylistForm && PlaylistForm->Docked)
+    PlaylistForm->PlaceAt(QPoint(frame.left(), frame.bottom() + 1));
   if (InfoForm && InfoForm->Docked) InfoForm->PlaceAt(QPoint(frame.right() + 1, frame.top()));
 }
 

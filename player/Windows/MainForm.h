@@ -1,8 +1,8 @@
-// The preview player's window "FLV Player" (Parts 5.4 and 5.7): MPlayer draws into its
+// The preview player's window "FLV Player": MPlayer draws into its
 // video panel by window id; the window owns the controls, the keyboard map, the menus, the
 // sizes and the fullscreen and compact modes, and turns what the user does into slave
-// commands and player restarts through the player core (Parts 5.1 to 5.3). It also owns
-// the playlist and its window (Part 5.5), the stream information and log windows (Part 5.6)
+// commands and player restarts through the player core. It also owns
+// the playlist and its window, the stream information and log windows
 // and the keyboard help window.
 #pragma once
 
@@ -90,11 +90,11 @@ class TMainForm : public QMainWindow, public TPlayerWindow {
   QString LastLogLine() override;
   void ReplaceLastLogLine(const QString& ALine) override;
 
-  // --- Part 5.4 operations ---
+  // --- Operations ---
   void OpenMedia(const QString& AName);
   void OpenSingleFile(const QString& AName);
   void PlayLastEntry();
-  // The converter's Preview (Part 4.1): Add, show, PlayLastEntry 100 ms later.
+  // The converter's Preview: Add, show, PlayLastEntry 100 ms later.
   void Preview(const QString& AFileName, bool AVistaMode = false);
   void PlayEntry(int AIndex);  // the playlist window's Play and double-click
   void ClearPauseState();
@@ -116,7 +116,7 @@ class TMainForm : public QMainWindow, public TPlayerWindow {
   void TogglePlaylist();
   void ToggleInfo();
 
-  // --- Part 5.7 geometry ---
+  // --- Geometry ---
   enum class TSizeMode { Any, Half, Original, Double };
   void FitVideo();
   void SetSizeMode(TSizeMode AMode);
@@ -155,7 +155,7 @@ class TMainForm : public QMainWindow, public TPlayerWindow {
   int FailuresInARow = 0;
   int FailureAdvanceMs = 1500;  // the pause before the next entry after a failure
 
-  // Controls (names as in the Part).
+  // Controls (named as the window's design names them).
   QMenuBar* MenuBar;
   QMenu* MFile;
   QMenu* MView;

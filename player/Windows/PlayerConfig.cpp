@@ -44,7 +44,9 @@ bool LoadSettings(const QString& AFileName, TPlayerSettings& ASettings, TWindowS
   const QString where = QFileInfo(AFileName).fileName();
   const QByteArray bytes = file.read(kMaxSettingsFileBytes);
   if (!file.atEnd())
-    ANotes << QStringLiteral("%1: only the first %2 bytes are read.").arg(where).arg(kMaxSettingsFileBytes);
+    ANotes << QStringLiteral("%1: only the first %2 bytes are read.")
+                  .arg(where)
+                  .arg(kMaxSettingsFileBytes);
 
   auto ignored = [&](const QString& AKey, const QString& AValue, const QString& AWhy) {
     ANotes << QStringLiteral("%1: %2=%3 ignored (%4).").arg(where, AKey, AValue.left(80), AWhy);
@@ -78,26 +80,37 @@ bool LoadSettings(const QString& AFileName, TPlayerSettings& ASettings, TWindowS
     if (k == "audioout") {
       // The Windows names stay valid: win32 is the system's own output (PulseAudio here),
       // dsound a device of the sound card (ALSA).
-      const auto v = NameValue(value, {{"nosound", 0}, {"null", 1}, {"win32", 2}, {"dsound", 3},
-                                       {"pulse", 2}, {"alsa", 3}});
-      if (v) ASettings.AudioOut = *v;
-      else ignored(key, value, "not nosound, null, win32 (pulse) or dsound (alsa)");
+      const auto v = NameValue(
+          value,
+          {{"nosound", 0}, {"null", 1}, {"win32", 2}, {"dsound", 3}, {"pulse", 2}, {"alsa", 3}});
+      if (v)
+        ASettings.AudioOut = *v;
+      else
+        ignored(key, value, "not nosound, null, win32 (pulse) or dsound (alsa)");
     } else if (k == "audiodev") {
       const auto v = ParseInteger(value);
-      if (v && *v >= 0 && *v <= 31) ASettings.AudioDev = *v;
-      else ignored(key, value, "not a sound card number 0 to 31");
+      if (v && *v >= 0 && *v <= 31)
+        ASettings.AudioDev = *v;
+      else
+        ignored(key, value, "not a sound card number 0 to 31");
     } else if (k == "postproc") {
       const auto v = NameValue(value, {{"off", 0}, {"auto", 1}, {"max", 2}});
-      if (v) ASettings.Postproc = *v;
-      else ignored(key, value, "not off, auto or max");
+      if (v)
+        ASettings.Postproc = *v;
+      else
+        ignored(key, value, "not off, auto or max");
     } else if (k == "deinterlace") {
       const auto v = NameValue(value, {{"off", 0}, {"simple", 1}, {"adaptive", 2}});
-      if (v) ASettings.Deinterlace = *v;
-      else ignored(key, value, "not off, simple or adaptive");
+      if (v)
+        ASettings.Deinterlace = *v;
+      else
+        ignored(key, value, "not off, simple or adaptive");
     } else if (k == "aspect") {
       const auto v = NameValue(value, {{"auto", 0}, {"4:3", 1}, {"16:9", 2}, {"2.35:1", 3}});
-      if (v) ASettings.Aspect = *v;
-      else ignored(key, value, "not auto, 4:3, 16:9 or 2.35:1");
+      if (v)
+        ASettings.Aspect = *v;
+      else
+        ignored(key, value, "not auto, 4:3, 16:9 or 2.35:1");
     } else if (k == "reindex" || k == "softvol" || k == "priorityboost" || k == "fullscreen" ||
                k == "autoquit") {
       const auto v = BoolValue(value);
@@ -116,7 +129,8 @@ bool LoadSettings(const QString& AFileName, TPlayerSettings& ASettings, TWindowS
       ignored(key, value, "unknown key");
     }
   }
-  if (junk > 0) ANotes << QStringLiteral("%1: %2 lines that are no settings ignored.").arg(where).arg(junk);
+  if (junk > 0)
+    ANotes << QStringLiteral("%1: %2 lines that are no settings ignored.").arg(where).arg(junk);
   return true;
 }
 

@@ -1,4 +1,4 @@
-// The player's settings files (Part 5.6): "autorun.inf", then "Vexa.ini", beside the
+// The player's settings files: "autorun.inf", then "Vexa.ini", beside the
 // program, section [Vexa]. Read in that order, a later file overriding an earlier one, and
 // never written. A key that is unknown or a value that is not allowed keeps what was there,
 // and a note says what was ignored.

@@ -1,7 +1,7 @@
 // The entry points the program uses for the preview player.
 //
 //   tovamo::player::TPlayerWindows players;           // owned by the caller (converter)
-//   players.PreviewFile(path);                        // the converter's Preview (Part 4.1)
+//   players.PreviewFile(path);                        // the converter's Preview
 //   players.Window();                                 // the "FLV Player" window, created lazily
 //
 //   int main(...) { QApplication app(...); ... if (preview) return RunPreviewOnly(app, files); }

@@ -34,7 +34,7 @@ QString SubFolder(const QString& AFolder, const QString& AName) {
 
 bool IsUrl(const QString& AName) {
   // A scheme and a colon at the start, as "http:", "rtsp:", "dvd:", "mms:" ("p:" at
-  // positions 1 to 5 in the Part; "://" also catches the schemes without a "p").
+  // positions 1 to 5; "://" also catches the schemes without a "p").
   const QString lower = AName.left(10).toLower();
   const qsizetype p = lower.indexOf(QLatin1String("p:"));
   if (p >= 0 && p <= 4 && !lower.startsWith(QLatin1Char('/'))) return true;
@@ -51,10 +51,10 @@ bool HasDriveLetter(const QString& AName) {
 }  // namespace
 
 const QStringList& MediaExtensions() {
-  static const QStringList list = {
-      "avi", "mpg",  "vob", "dat", "bin", "mpe", "pva", "mov", "qt",  "mpeg", "divx",
-      "ogg", "ogm",  "mkv", "wmv", "asf", "mpv", "m1v", "m2v", "dv",  "m4v",  "264",
-      "wav", "mp1",  "mp2", "mp3", "mpa", "wma", "ac3", "m4a", "26l", "jsv",  "flv"};
+  static const QStringList list = {"avi",  "mpg",  "vob", "dat", "bin", "mpe", "pva", "mov", "qt",
+                                   "mpeg", "divx", "ogg", "ogm", "mkv", "wmv", "asf", "mpv", "m1v",
+                                   "m2v",  "dv",   "m4v", "264", "wav", "mp1", "mp2", "mp3", "mpa",
+                                   "wma",  "ac3",  "m4a", "26l", "jsv", "flv"};
   return list;
 }
 
@@ -158,7 +158,8 @@ void TPlaylist::AddName(const QString& AAnyName, TAddContext& AContext) {
   QString AName = AAnyName;
   if (AName.startsWith(QLatin1String("file://"), Qt::CaseInsensitive))
     AName = QUrl(AName).toLocalFile();
-  else if (!IsUrl(AName) && !HasDriveLetter(AName) && QFileInfo(AName).isRelative() && QFileInfo::exists(AName))
+  else if (!IsUrl(AName) && !HasDriveLetter(AName) && QFileInfo(AName).isRelative() &&
+           QFileInfo::exists(AName))
     AName = QFileInfo(AName).absoluteFilePath();
   const QFileInfo info(AName);
   if (!IsUrl(AName) && info.isDir()) {
@@ -271,12 +272,15 @@ bool TPlaylist::LoadM3U(const QString& AFileName, TAddContext& AContext) {
              (line.size() > 1 && (line[0] == QLatin1Char('/') || line[0] == QLatin1Char('\\'))))
       name = line;
     else
-      name = QDir::cleanPath(folder.filePath(QString(line).replace(QLatin1Char('\\'), QLatin1Char('/'))));
+      name = QDir::cleanPath(
+          folder.filePath(QString(line).replace(QLatin1Char('\\'), QLatin1Char('/'))));
     AddName(name, AContext);
   }
   --AContext.Depth;
   if (skipped > 0)
-    Notes << QStringLiteral("%1: %2 lines that name no file were skipped.").arg(AFileName).arg(skipped);
+    Notes << QStringLiteral("%1: %2 lines that name no file were skipped.")
+                 .arg(AFileName)
+                 .arg(skipped);
   return true;
 }
 
@@ -313,7 +317,8 @@ int TPlaylist::GetNext(TEntryState AExitState, int ADirection) {
       }
     }
     if (!candidates.empty())
-      next = candidates[std::uniform_int_distribution<std::size_t>(0, candidates.size() - 1)(Random)];
+      next =
+          candidates[std::uniform_int_distribution<std::size_t>(0, candidates.size() - 1)(Random)];
   }
   Changed();
   return next;

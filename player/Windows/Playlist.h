@@ -1,4 +1,4 @@
-// The preview player's playlist (Part 5.5): what the player plays, in order, looped or
+// The preview player's playlist: what the player plays, in order, looped or
 // shuffled, with the state each entry ended in; files, folders, ".m3u" lists and disc
 // folders, and the media name resolution that turns a name into MPlayer's media argument
 // and a short title. Qt Core only: the window that shows it is TPlaylistForm.
@@ -33,7 +33,7 @@ struct TResolvedMedia {
   QString Title;
 };
 
-// The 33 media extensions, lower case, in the Part's order.
+// The 33 media extensions, lower case, in the order the open dialog lists them.
 const QStringList& MediaExtensions();
 // The position (1 to 33) of the name's extension in the media list, or 0.
 int IsMediaFile(const QString& AName);

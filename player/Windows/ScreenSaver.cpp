@@ -52,7 +52,8 @@ void TScreenSaverInhibitor::SetInhibited(bool AOn) {
   QDBusMessage call = QDBusMessage::createMethodCall(kService, kPath, kInterface, "Inhibit");
   call << QStringLiteral("tovamo") << QStringLiteral("Playing a video in fullscreen");
   Pending = true;
-  auto* watcher = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 5000), this);
+  auto* watcher =
+      new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call, 5000), this);
   QObject::connect(watcher, &QDBusPendingCallWatcher::finished, this,
                    [this](QDBusPendingCallWatcher* AWatcher) {
                      Pending = false;

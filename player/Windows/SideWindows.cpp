@@ -225,7 +225,8 @@ TPlaylistForm::TPlaylistForm(TMainForm& AMain, TPlaylist& APlaylist)
     if (name.isEmpty()) {
       QFileDialog dialog(this, QStringLiteral("Save Playlist ..."));
       dialog.setAcceptMode(QFileDialog::AcceptSave);
-      dialog.setNameFilters({QStringLiteral("M3U Playlist (*.m3u)"), QStringLiteral("All Files (*)")});
+      dialog.setNameFilters(
+          {QStringLiteral("M3U Playlist (*.m3u)"), QStringLiteral("All Files (*)")});
       dialog.setDefaultSuffix(QStringLiteral("m3u"));
       if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
       name = dialog.selectedFiles().first();
@@ -296,7 +297,8 @@ void TPlaylistForm::DeleteSelected() {
 }
 
 void TPlaylistForm::SaveAs(const QString& AFileName) {
-  if (!Playlist.Save(AFileName)) Main.AddLogLine(QStringLiteral("Cannot save the playlist %1").arg(AFileName));
+  if (!Playlist.Save(AFileName))
+    Main.AddLogLine(QStringLiteral("Cannot save the playlist %1").arg(AFileName));
 }
 
 bool TPlaylistForm::eventFilter(QObject* AObject, QEvent* AEvent) {

@@ -1,5 +1,5 @@
-// The player window's companions: the docked playlist window (Part 5.5), the stream
-// information window and the log window (Part 5.6), and the keyboard help window (Part 5.4).
+// The player window's companions: the docked playlist window, the stream
+// information window and the log window, and the keyboard help window.
 #pragma once
 
 #include <QAbstractListModel>

@@ -121,13 +121,17 @@ class PlayerWindowMPlayerTest : public QObject {
     players.PreviewFile(kMedia + "/long_5s.mpg");
     TMainForm& form = players.Window();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QVERIFY2(WaitFor([&] { return form.Core.PlayerState == TPlayerState::Playing && form.Core.PositionSeconds >= 1; }),
+    QVERIFY2(WaitFor([&] {
+               return form.Core.PlayerState == TPlayerState::Playing &&
+                      form.Core.PositionSeconds >= 1;
+             }),
              qPrintable(Log()));
     QVERIFY(form.InnerPanel->isVisible());
     QCOMPARE(form.InnerPanel->size(), QSize(160, 120));  // original size of the clip
     QCOMPARE(form.windowTitle(), QString("long_5s.mpg"));
     const int colours = PanelColours(form, qEnvironmentVariable("TOVAMO_PLAYER_SHOT"));
-    QVERIFY2(colours > 8, qPrintable(QStringLiteral("only %1 colours in the video panel").arg(colours)));
+    QVERIFY2(colours > 8,
+             qPrintable(QStringLiteral("only %1 colours in the video panel").arg(colours)));
     QVERIFY(form.LTime->text().endsWith(" / " + form.Core.DurationText));
   }
 
@@ -136,7 +140,8 @@ class PlayerWindowMPlayerTest : public QObject {
     players.PreviewFile(kMedia + "/long_5s.mpg");
     TMainForm& form = players.Window();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    QVERIFY2(WaitFor([&] { return form.Core.PlayerState == TPlayerState::Playing; }), qPrintable(Log()));
+    QVERIFY2(WaitFor([&] { return form.Core.PlayerState == TPlayerState::Playing; }),
+             qPrintable(Log()));
     QTest::qWait(200);
     const QRect before = form.geometry();
     QTest::keyClick(&form, Qt::Key_Return, Qt::AltModifier);
@@ -159,9 +164,13 @@ class PlayerWindowMPlayerTest : public QObject {
     form.Playlist.Add(kMedia + "/random.avi");
     form.Playlist.Add(kMedia + "/sample.avi");
     form.show();
-    QVERIFY2(WaitFor([&] { return form.Core.PlayerState == TPlayerState::Failed; }), qPrintable(Log()));
+    QVERIFY2(WaitFor([&] { return form.Core.PlayerState == TPlayerState::Failed; }),
+             qPrintable(Log()));
     QCOMPARE(form.LStatus->text(), QString("ERROR"));
-    QVERIFY2(WaitFor([&] { return form.Playlist.Current() == 1 && form.Core.PlayerState == TPlayerState::Playing; }),
+    QVERIFY2(WaitFor([&] {
+               return form.Playlist.Current() == 1 &&
+                      form.Core.PlayerState == TPlayerState::Playing;
+             }),
              qPrintable(Log()));
     QCOMPARE(form.Playlist.Entry(0).State, TEntryState::Skipped);
   }

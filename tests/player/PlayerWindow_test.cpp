@@ -1,4 +1,4 @@
-// The player window's logic (Parts 5.4 to 5.7) with the stand-in player, on Qt's offscreen
+// The player window's logic with the stand-in player, on Qt's offscreen
 // platform: the keyboard map as a table of key and command sent, the enabling of the
 // controls in every player state, the size modes' geometry, fullscreen and compact modes,
 // the settings files' effect on the command line, the log window's typed commands, the
@@ -164,7 +164,8 @@ class PlayerWindowTest : public QObject {
     const int kp = Qt::KeypadModifier;
     const QString query = "get_percent_pos";
     QTest::newRow("Right") << int(Qt::Key_Right) << none << QStringList{"seek +10", query};
-    QTest::newRow("Shift+Right") << int(Qt::Key_Right) << int(Qt::ShiftModifier) << QStringList{"seek +10", query};
+    QTest::newRow("Shift+Right") << int(Qt::Key_Right) << int(Qt::ShiftModifier)
+                                 << QStringList{"seek +10", query};
     QTest::newRow("Left") << int(Qt::Key_Left) << none << QStringList{"seek -10", query};
     QTest::newRow("Up") << int(Qt::Key_Up) << none << QStringList{"seek +60", query};
     QTest::newRow("Down") << int(Qt::Key_Down) << none << QStringList{"seek -60", query};
@@ -190,17 +191,20 @@ class PlayerWindowTest : public QObject {
     QTest::newRow("M") << int(Qt::Key_M) << none << QStringList{"mute"};
     QTest::newRow("Space") << int(Qt::Key_Space) << none << QStringList{"pause"};
     QTest::newRow("P") << int(Qt::Key_P) << none << QStringList{"pause"};
-    QTest::newRow("Ctrl+0") << int(Qt::Key_0) << int(Qt::ControlModifier) << QStringList{"speed_set 1.0"};
-    QTest::newRow("Ctrl+keypad *") << int(Qt::Key_Asterisk) << int(Qt::ControlModifier | Qt::KeypadModifier)
-                                   << QStringList{"speed_mult 1.1"};
-    QTest::newRow("Ctrl+keypad /") << int(Qt::Key_Slash) << int(Qt::ControlModifier | Qt::KeypadModifier)
-                                   << QStringList{"speed_mult 0.9090909"};
+    QTest::newRow("Ctrl+0") << int(Qt::Key_0) << int(Qt::ControlModifier)
+                            << QStringList{"speed_set 1.0"};
+    QTest::newRow("Ctrl+keypad *")
+        << int(Qt::Key_Asterisk) << int(Qt::ControlModifier | Qt::KeypadModifier)
+        << QStringList{"speed_mult 1.1"};
+    QTest::newRow("Ctrl+keypad /")
+        << int(Qt::Key_Slash) << int(Qt::ControlModifier | Qt::KeypadModifier)
+        << QStringList{"speed_mult 0.9090909"};
     QTest::newRow("/ without tracks") << int(Qt::Key_Slash) << none << QStringList{};
     QTest::newRow("Escape") << int(Qt::Key_Escape) << none << QStringList{};
     QTest::newRow("Enter while playing") << int(Qt::Key_Return) << none << QStringList{};
     QTest::newRow("keypad 5 is no key") << int(Qt::Key_5) << kp << QStringList{};
-    QTest::newRow("Ctrl+Alt+1 is no key") << int(Qt::Key_1) << int(Qt::ControlModifier | Qt::AltModifier)
-                                          << QStringList{};
+    QTest::newRow("Ctrl+Alt+1 is no key")
+        << int(Qt::Key_1) << int(Qt::ControlModifier | Qt::AltModifier) << QStringList{};
   }
 
   void KeyboardMap() {
@@ -421,7 +425,8 @@ class PlayerWindowTest : public QObject {
     form.show();
     form.FailureAdvanceMs = 50;
     form.Playlist.Loop = true;
-    for (int i = 0; i < 3; ++i) form.Playlist.Add(Script(QStringLiteral("bad%1.txt").arg(i), {"exit 1"}));
+    for (int i = 0; i < 3; ++i)
+      form.Playlist.Add(Script(QStringLiteral("bad%1.txt").arg(i), {"exit 1"}));
     int starts = 0;
     QObject::connect(&form.AdvanceTimer, &QTimer::timeout, [&] { ++starts; });
     form.PlayEntry(0);
@@ -457,8 +462,9 @@ class PlayerWindowTest : public QObject {
     a.close();
     QFile v(Dir->filePath("Vexa.ini"));
     QVERIFY(v.open(QIODevice::WriteOnly));
-    v.write("[Vexa]\nAudioOut=DSOUND\nAudioDev=2\nSoftVol=1\nPostproc=off\nDeinterlace=simple\n"
-            "Params=-title \"two words\"\nAutoQuit=1\nLanguage=german\nAudioDev=77\n");
+    v.write(
+        "[Vexa]\nAudioOut=DSOUND\nAudioDev=2\nSoftVol=1\nPostproc=off\nDeinterlace=simple\n"
+        "Params=-title \"two words\"\nAutoQuit=1\nLanguage=german\nAudioDev=77\n");
     v.close();
     TMainForm& form = MakeForm();
     QVERIFY(form.FullscreenOnStart);
@@ -508,8 +514,9 @@ class PlayerWindowTest : public QObject {
   void StreamInfoWindowShowsMediaInfo() {
     TMainForm& form = MakeForm();
     form.show();
-    QVERIFY(PlayServing(form, {"say ID_VIDEO_WIDTH=160", "say ID_VIDEO_HEIGHT=120", "say ID_VIDEO_ASPECT=1.3333",
-                               "say ID_AUDIO_RATE=44100", "say MPEG-PS file format detected."}));
+    QVERIFY(PlayServing(
+        form, {"say ID_VIDEO_WIDTH=160", "say ID_VIDEO_HEIGHT=120", "say ID_VIDEO_ASPECT=1.3333",
+               "say ID_AUDIO_RATE=44100", "say MPEG-PS file format detected."}));
     form.ToggleInfo();
     QVERIFY(form.BStreamInfo->isChecked());
     QVERIFY(form.AStreamInfo->isChecked());
@@ -523,18 +530,23 @@ class PlayerWindowTest : public QObject {
     QVERIFY(!form.BStreamInfo->isChecked());
   }
 
-  // --- sizes and modes (Part 5.7) ---
+  // --- sizes and modes ---
   void SizeModes_data() {
     QTest::addColumn<int>("mode");
     QTest::addColumn<QSize>("video");
     QTest::addColumn<QSize>("display");  // the outer panel; empty: the window keeps its size
     QTest::addColumn<QRect>("picture");  // the video panel within it
-    QTest::newRow("original 320x240") << 2 << QSize(320, 240) << QSize(320, 240) << QRect(0, 0, 320, 240);
-    QTest::newRow("double 320x240") << 3 << QSize(320, 240) << QSize(640, 480) << QRect(0, 0, 640, 480);
+    QTest::newRow("original 320x240")
+        << 2 << QSize(320, 240) << QSize(320, 240) << QRect(0, 0, 320, 240);
+    QTest::newRow("double 320x240")
+        << 3 << QSize(320, 240) << QSize(640, 480) << QRect(0, 0, 640, 480);
     // The window's minimum width holds the half size's panel; the picture is centred.
-    QTest::newRow("half 320x240") << 1 << QSize(320, 240) << QSize(296, 120) << QRect(68, 0, 160, 120);
-    QTest::newRow("original 640x360") << 2 << QSize(640, 360) << QSize(640, 360) << QRect(0, 0, 640, 360);
-    QTest::newRow("half 720x576") << 1 << QSize(720, 576) << QSize(360, 288) << QRect(0, 0, 360, 288);
+    QTest::newRow("half 320x240") << 1 << QSize(320, 240) << QSize(296, 120)
+                                  << QRect(68, 0, 160, 120);
+    QTest::newRow("original 640x360")
+        << 2 << QSize(640, 360) << QSize(640, 360) << QRect(0, 0, 640, 360);
+    QTest::newRow("half 720x576") << 1 << QSize(720, 576) << QSize(360, 288)
+                                  << QRect(0, 0, 360, 288);
     QTest::newRow("any 320x240") << 0 << QSize(320, 240) << QSize() << QRect();
     QTest::newRow("unknown size") << 2 << QSize(0, 0) << QSize() << QRect();
   }
@@ -633,8 +645,8 @@ class PlayerWindowTest : public QObject {
     // A mouse move near the bottom of the picture shows them; they hide again by themselves.
     form.FullscreenControlsHideAt = 0;
     QMouseEvent move(QEvent::MouseMove, QPointF(10, form.OuterPanel->height() - 3),
-                     form.OuterPanel->mapToGlobal(QPointF(10, form.OuterPanel->height() - 3)), Qt::NoButton,
-                     Qt::NoButton, Qt::NoModifier);
+                     form.OuterPanel->mapToGlobal(QPointF(10, form.OuterPanel->height() - 3)),
+                     Qt::NoButton, Qt::NoButton, Qt::NoModifier);
     QApplication::sendEvent(form.OuterPanel, &move);
     QVERIFY(form.FullscreenControls);
     QVERIFY(!form.FullscreenControlsSticky);
@@ -663,7 +675,8 @@ class PlayerWindowTest : public QObject {
     form.move(60, 70);
     QTest::qWait(20);
     const QRect before = form.geometry();
-    const QRect display(form.OuterPanel->mapTo(&form, QPoint(0, 0)) + before.topLeft(), form.OuterPanel->size());
+    const QRect display(form.OuterPanel->mapTo(&form, QPoint(0, 0)) + before.topLeft(),
+                        form.OuterPanel->size());
     QTest::keyClick(&form, Qt::Key_C);
     QVERIFY(form.Compact);
     QVERIFY(form.MenuBar->isHidden());
@@ -735,7 +748,8 @@ class PlayerWindowTest : public QObject {
     QTRY_COMPARE(form.InfoForm->pos(), QPoint(frame.right() + 1, frame.top()));
     // The player moves: docked windows follow.
     form.move(form.pos() + QPoint(30, 20));
-    QTRY_COMPARE(form.PlaylistForm->pos(), QPoint(form.frameGeometry().left(), form.frameGeometry().bottom() + 1));
+    QTRY_COMPARE(form.PlaylistForm->pos(),
+                 QPoint(form.frameGeometry().left(), form.frameGeometry().bottom() + 1));
     // A move of its own undocks; a double-click docks it again.
     QTest::qWait(600);
     form.PlaylistForm->move(5, 5);
@@ -745,7 +759,8 @@ class PlayerWindowTest : public QObject {
     QCOMPARE(form.PlaylistForm->pos(), QPoint(5, 5));
     QTest::mouseDClick(form.PlaylistForm, Qt::LeftButton);
     QVERIFY(form.PlaylistForm->Docked);
-    QTRY_COMPARE(form.PlaylistForm->pos(), QPoint(form.frameGeometry().left(), form.frameGeometry().bottom() + 1));
+    QTRY_COMPARE(form.PlaylistForm->pos(),
+                 QPoint(form.frameGeometry().left(), form.frameGeometry().bottom() + 1));
     // "L" in the playlist window hides it.
     QTest::keyClick(form.PlaylistForm->PlaylistBox, Qt::Key_L);
     QVERIFY(!form.PlaylistForm->isVisible());
@@ -826,7 +841,8 @@ class PlayerWindowTest : public QObject {
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&form, &drop);
     QVERIFY(form.acceptDrops());
-    QCOMPARE(FileNamesOf(form.Playlist), QStringList({Dir->filePath("d1.txt"), Dir->filePath("d2.avi")}));
+    QCOMPARE(FileNamesOf(form.Playlist),
+             QStringList({Dir->filePath("d1.txt"), Dir->filePath("d2.avi")}));
     QVERIFY(WaitFor([&] { return form.Core.PlayerState == TPlayerState::Playing; }));
     QCOMPARE(form.Playlist.Current(), 0);
   }

@@ -1,4 +1,4 @@
-// The playlist (Part 5.5) and the settings files (Part 5.6) without windows: next and
+// The playlist and the settings files without windows: next and
 // previous with loop and shuffle, folders, disc folders, ".m3u" reading and writing, and
 // the bad input of the issue (missing entries, binary junk, overlong lines, a million
 // lines, thousands of files, folders that loop, settings with unknown keys and values).
@@ -156,13 +156,15 @@ class PlaylistTest : public QObject {
     list.Entry(2).Selected = true;
     list.Entry(3).Selected = true;
     list.MoveUp();
-    QCOMPARE(FileNames(list), QStringList({"/nowhere/clip0.avi", "/nowhere/clip2.avi", "/nowhere/clip3.avi",
-                                           "/nowhere/clip1.avi", "/nowhere/clip4.avi"}));
+    QCOMPARE(FileNames(list),
+             QStringList({"/nowhere/clip0.avi", "/nowhere/clip2.avi", "/nowhere/clip3.avi",
+                          "/nowhere/clip1.avi", "/nowhere/clip4.avi"}));
     list.MoveDown();
     list.MoveDown();
     // Each selected row moves past the unselected one after it, once per call.
-    QCOMPARE(FileNames(list), QStringList({"/nowhere/clip1.avi", "/nowhere/clip4.avi", "/nowhere/clip0.avi",
-                                           "/nowhere/clip2.avi", "/nowhere/clip3.avi"}));
+    QCOMPARE(FileNames(list),
+             QStringList({"/nowhere/clip1.avi", "/nowhere/clip4.avi", "/nowhere/clip0.avi",
+                          "/nowhere/clip2.avi", "/nowhere/clip3.avi"}));
     list.DeleteSelected();
     QCOMPARE(FileNames(list), QStringList({"/nowhere/clip1.avi", "/nowhere/clip4.avi"}));
   }
@@ -188,7 +190,8 @@ class PlaylistTest : public QObject {
     Touch(d + "/.hidden.avi");
     TPlaylist list;
     QCOMPARE(list.Add(d), 3);
-    QCOMPARE(FileNames(list), QStringList({d + "/A/a1.mpg", d + "/B/b1.mpg", d + "/a.avi", d + "/b.avi"}));
+    QCOMPARE(FileNames(list),
+             QStringList({d + "/A/a1.mpg", d + "/B/b1.mpg", d + "/a.avi", d + "/b.avi"}));
     QCOMPARE(list.Entry(2).DisplayName, QString("a.avi"));
   }
 
@@ -223,7 +226,8 @@ class PlaylistTest : public QObject {
     Touch(dir.path() + "/one/clip.mkv");
     QCOMPARE(ResolveMedia(dir.path() + "/one").Argument.Name, dir.path() + "/one/clip.mkv");
     // A URL is its own title.
-    QCOMPARE(ResolveMedia("http://example.invalid/a.flv").Title, QString("http://example.invalid/a.flv"));
+    QCOMPARE(ResolveMedia("http://example.invalid/a.flv").Title,
+             QString("http://example.invalid/a.flv"));
   }
 
   void RelativeNamesBecomeWhole() {
@@ -241,21 +245,24 @@ class PlaylistTest : public QObject {
   void M3uLinesResolveAgainstTheListsFolder() {
     QTemporaryDir dir;
     Touch(dir.path() + "/lists/list.m3u",
-          "#EXTM3U\n\nclip one.avi\r\nsub/two.mpg\n/abs/three.avi\nC:\\win\\four.avi\nhttp://h.invalid/s\n"
+          "#EXTM3U\n\nclip "
+          "one.avi\r\nsub/two.mpg\n/abs/three.avi\nC:\\win\\four.avi\nhttp://h.invalid/s\n"
           "sub\\five.avi\n");
     TPlaylist list;
     QCOMPARE(list.Add(dir.path() + "/lists/list.m3u"), 5);
     QCOMPARE(FileNames(list),
-             QStringList({dir.path() + "/lists/clip one.avi", dir.path() + "/lists/sub/two.mpg", "/abs/three.avi",
-                          "C:\\win\\four.avi", "http://h.invalid/s", dir.path() + "/lists/sub/five.avi"}));
+             QStringList({dir.path() + "/lists/clip one.avi", dir.path() + "/lists/sub/two.mpg",
+                          "/abs/three.avi", "C:\\win\\four.avi", "http://h.invalid/s",
+                          dir.path() + "/lists/sub/five.avi"}));
   }
 
   void M3uRoundTripKeepsSpacesAndNonAsciiNames() {
     QTemporaryDir dir;
     const QString d = dir.path();
-    const QStringList names = {d + "/My Clip.avi", d + "/Größe – ä ö ü.mpg", d + "/日本語 ファイル.mkv",
-                               d + "/sub folder/Ünïcödé clip.flv", "/elsewhere/other file.avi",
-                               "http://h.invalid/stream?a=1", d + "/#hash start.avi"};
+    const QStringList names = {d + "/My Clip.avi",          d + "/Größe – ä ö ü.mpg",
+                               d + "/日本語 ファイル.mkv",  d + "/sub folder/Ünïcödé clip.flv",
+                               "/elsewhere/other file.avi", "http://h.invalid/stream?a=1",
+                               d + "/#hash start.avi"};
     for (const QString& name : names)
       if (name.startsWith(d)) Touch(name);
     TPlaylist list;
@@ -321,8 +328,8 @@ class PlaylistTest : public QObject {
 
   void LineLongerThan64KiBIsSkipped() {
     QTemporaryDir dir;
-    Touch(dir.path() + "/long.m3u", "first.avi\n" + QByteArray(70 * 1024, 'a') + ".avi\nlast.avi\n" +
-                                        QByteArray(100 * 1024, 'b'));
+    Touch(dir.path() + "/long.m3u", "first.avi\n" + QByteArray(70 * 1024, 'a') +
+                                        ".avi\nlast.avi\n" + QByteArray(100 * 1024, 'b'));
     TPlaylist list;
     list.Add(dir.path() + "/long.m3u");
     QCOMPARE(FileNames(list), QStringList({dir.path() + "/first.avi", dir.path() + "/last.avi"}));
@@ -355,7 +362,8 @@ class PlaylistTest : public QObject {
 
   void FolderWithThousandsOfFiles() {
     QTemporaryDir dir;
-    for (int i = 0; i < 3000; ++i) Touch(dir.path() + QStringLiteral("/big/f%1.avi").arg(i, 5, 10, QChar('0')));
+    for (int i = 0; i < 3000; ++i)
+      Touch(dir.path() + QStringLiteral("/big/f%1.avi").arg(i, 5, 10, QChar('0')));
     for (int i = 0; i < 500; ++i) Touch(dir.path() + QStringLiteral("/big/n%1.txt").arg(i));
     TPlaylist list;
     list.Add(dir.path() + "/big");
@@ -375,8 +383,8 @@ class PlaylistTest : public QObject {
     QFile::setPermissions(dir.path() + "/top/closed", QFileDevice::Permissions());
     TPlaylist list;
     list.Add(dir.path() + "/top");
-    QFile::setPermissions(dir.path() + "/top/closed", QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                         QFileDevice::ExeOwner);
+    QFile::setPermissions(dir.path() + "/top/closed",
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QStringList names = FileNames(list);
     // Each file once; the closed folder's file only where this user may read it anyway.
     QVERIFY(names.contains(dir.path() + "/top/a.avi"));
@@ -389,13 +397,16 @@ class PlaylistTest : public QObject {
   void SettingsKeysValuesAndDefaults() {
     QTemporaryDir dir;
     Touch(dir.path() + "/autorun.inf",
-          "[autorun]\nopen=setup.exe\n[Vexa]\nAudioOut=win32\nAudioDev=2\nPostproc=max\nDeinterlace=adaptive\n"
-          "Aspect=16:9\nReIndex=1\nSoftVol=true\nPriorityBoost=0\nParams=-fps 30\nFullscreen=1\nAutoQuit=1\n");
+          "[autorun]\nopen=setup.exe\n[Vexa]\nAudioOut=win32\nAudioDev=2\nPostproc="
+          "max\nDeinterlace=adaptive\n"
+          "Aspect=16:9\nReIndex=1\nSoftVol=true\nPriorityBoost=0\nParams=-fps "
+          "30\nFullscreen=1\nAutoQuit=1\n");
     Touch(dir.path() + "/Vexa.ini", "[vexa]\naudioout=DSOUND\naspect=2.35:1\n");
     TPlayerSettings s;
     TWindowSettings w;
     QStringList notes;
-    for (const QString& name : SettingsFileNames()) LoadSettings(dir.path() + "/" + name, s, w, notes);
+    for (const QString& name : SettingsFileNames())
+      LoadSettings(dir.path() + "/" + name, s, w, notes);
     QVERIFY2(notes.isEmpty(), qPrintable(notes.join('\n')));
     QCOMPARE(s.AudioOut, 3);  // Vexa.ini wins; dsound in capitals
     QCOMPARE(s.AudioDev, 2);
@@ -412,8 +423,10 @@ class PlaylistTest : public QObject {
 
   void SettingsBadKeysAndValuesKeepDefaultsAndSaySo() {
     QTemporaryDir dir;
-    QByteArray text = "[Vexa]\nAudioOut=surround\nAudioDev=99\nAudioDev=-1\nPostproc=\nAspect=5:4\nSoftVol=maybe\n"
-                      "Colour=blue\nno equals sign here\n";
+    QByteArray text =
+        "[Vexa]\nAudioOut=surround\nAudioDev=99\nAudioDev=-1\nPostproc=\nAspect=5:4\nSoftVol="
+        "maybe\n"
+        "Colour=blue\nno equals sign here\n";
     text += QByteArray("\0\x01\x02junk\n", 9);
     Touch(dir.path() + "/Vexa.ini", text);
     TPlayerSettings s;
@@ -427,8 +440,8 @@ class PlaylistTest : public QObject {
     QCOMPARE(s.Aspect, defaults.Aspect);
     QCOMPARE(s.SoftVol, defaults.SoftVol);
     const QString all = notes.join('\n');
-    for (const char* word : {"AudioOut=surround", "AudioDev=99", "AudioDev=-1", "Aspect=5:4", "SoftVol=maybe",
-                             "Colour=blue", "unknown key", "no settings"})
+    for (const char* word : {"AudioOut=surround", "AudioDev=99", "AudioDev=-1", "Aspect=5:4",
+                             "SoftVol=maybe", "Colour=blue", "unknown key", "no settings"})
       QVERIFY2(all.contains(QLatin1String(word)), qPrintable(all));
   }
 
@@ -474,8 +487,8 @@ class PlaylistTest : public QObject {
     info.VideoBitrate = 800000;
     info.ClipInfo[0] = {"Title", "Song"};
     QCOMPARE(BuildInfoRows(info),
-             QStringList({"/m/a.avi", "FILE_FORMAT\tAVI", "!TAGS", "Title\tSong", "!VIDEO", "BITRATE\t800 kbps",
-                          "SIZE\t320 x 240", "FPS\t25.000 fps"}));
+             QStringList({"/m/a.avi", "FILE_FORMAT\tAVI", "!TAGS", "Title\tSong", "!VIDEO",
+                          "BITRATE\t800 kbps", "SIZE\t320 x 240", "FPS\t25.000 fps"}));
     info.AudioRate = 44100;
     QVERIFY(BuildInfoRows(info).contains("!AUDIO"));
     QCOMPARE(BuildInfoRows(info).last(), QString("RATE\t44100 Hz"));
