@@ -10,6 +10,7 @@
 #include "ConverterWindow.h"
 #include "ErrorDisplay.h"
 #include "FramePreviewWindow.h"
+#include "PlayerPreview.h"
 #include "QtMainThread.h"
 #include "Services/ProgramDir.h"
 #include "Windows/PlayerLauncher.h"
@@ -28,16 +29,6 @@ const char* const kUsage =
     "  -autoquit     the player window closes at the end of its list\n"
     "  --version     print the program's version\n"
     "  --help        print this text\n";
-
-// The converter's Preview plays the file in the player window.
-class TPlayerPreview : public tovamo::TPreviewPlayer {
- public:
-  explicit TPlayerPreview(tovamo::player::TPlayerWindows& players) : Players_(players) {}
-  void PreviewFile(const QString& path) override { Players_.PreviewFile(path); }
-
- private:
-  tovamo::player::TPlayerWindows& Players_;
-};
 
 }  // namespace
 

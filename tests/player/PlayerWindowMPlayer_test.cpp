@@ -18,6 +18,7 @@
 #include <cstdio>
 
 #include "Windows/PlayerLauncher.h"
+#include "support/QtVirtualDisplay.h"
 
 using namespace tovamo::player;
 
@@ -39,44 +40,8 @@ bool WaitFor(const std::function<bool()>& ACondition, int ATimeoutMs = 20000) {
 int PanelColours(TMainForm& AForm, const QString& ASaveAs = {}) {
   const QPixmap shot = AForm.screen()->grabWindow(AForm.InnerPanel->winId());
   if (!ASaveAs.isEmpty()) shot.save(ASaveAs);
-  const QImage image = shot.toImage();
-  QSet<QRgb> colours;
-  for (int y = 0; y < image.height(); y += 3)
-    for (int x = 0; x < image.width(); x += 3) colours.insert(image.pixel(x, y));
-  return int(colours.size());
+  return tovamo::test::DistinctColours(shot);
 }
-
-// A virtual X display for this process: Xvfb picks a free display number and tells it.
-class TVirtualDisplay {
- public:
-  bool Start(QString& AError) {
-    Server.setProgram(QStringLiteral("Xvfb"));
-    Server.setArguments({"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-    Server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    Server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    Server.start();
-    if (!Server.waitForStarted(10000)) {
-      AError = "Xvfb did not start: " + Server.errorString();
-      return false;
-    }
-    QByteArray number;
-    while (!number.endsWith('\n') && Server.waitForReadyRead(20000)) number += Server.readAll();
-    if (!number.endsWith('\n')) {
-      AError = "Xvfb did not tell its display";
-      return false;
-    }
-    qputenv("DISPLAY", ":" + number.trimmed());
-    return true;
-  }
-  ~TVirtualDisplay() {
-    Server.terminate();
-    if (!Server.waitForFinished(5000)) Server.kill();
-    Server.waitForFinished(5000);
-  }
-
- private:
-  QProcess Server;
-};
 
 }  // namespace
 
@@ -177,7 +142,7 @@ class PlayerWindowMPlayerTest : public QObject {
 };
 
 int main(int argc, char** argv) {
-  TVirtualDisplay display;
+  tovamo::test::TVirtualDisplay display;
   QString error;
   bool listing = false;
   for (int i = 1; i < argc; ++i) listing |= QByteArray(argv[i]).startsWith("-functions");
