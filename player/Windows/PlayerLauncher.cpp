@@ -4,7 +4,12 @@ namespace tovamo::player {
 
 TMainForm::TOptions TPlayerWindows::DefaultOptions() {
   TMainForm::TOptions options;
-  options.Arguments = QCoreApplication::arguments().mid(1);
+  // The player's start switches, wherever they stand among the program's other arguments
+  // ("tovamo --preview -fs FILE" and "tovamo -fs --preview FILE" alike).
+  for (const QString& argument : QCoreApplication::arguments().mid(1))
+    for (const char* start : {"-fs", "-compact", "-autoquit"})
+      if (argument.compare(QLatin1String(start), Qt::CaseInsensitive) == 0)
+        options.Arguments << argument;
   return options;
 }
 
