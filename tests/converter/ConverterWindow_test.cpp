@@ -340,6 +340,8 @@ class ConverterWindowTest : public QObject {
                                     << "Wrong password";
     QTest::newRow("no rows") << "norows"
                              << "";
+    QTest::newRow("five fields") << "short"
+                                 << "";
   }
   void badProfileStoresGiveTheErrorDisplay() {
     QFETCH(QString, kind);
@@ -362,12 +364,14 @@ class ConverterWindowTest : public QObject {
       table.Rows.push_back({kVcd, "1150|352x288|25|4:3|mpeg1video|224|44100|stereo|"});
       WriteTableStore(file.toStdString(), table, "not-the-password", 10);
     }
-    if (kind == "norows") WriteTableStore(file.toStdString(), table, kProfilePassword, 10);
+    if (kind == "short") table.Rows.push_back({"SHORT PROFILE", "512|320x240|25|4:3|mpeg1video"});
+    if (kind == "norows" || kind == "short")
+      WriteTableStore(file.toStdString(), table, kProfilePassword, 10);
 
     auto window = MakeWindow(dir);
     if (error.isEmpty()) {
       QVERIFY(Errors.isEmpty());
-      QCOMPARE(window->ComboBox1->count(), 0);
+      QCOMPARE(window->ComboBox1->count(), kind == "short" ? 1 : 0);
     } else {
       QCOMPARE(Errors.size(), 1);
       QVERIFY2(Errors[0].contains(error), qPrintable(Errors[0]));
@@ -378,7 +382,14 @@ class ConverterWindowTest : public QObject {
     window->Edit1->setText(Work.path());
     window->ConvertClick();
     QVERIFY(!window->Converting());
-    QCOMPARE(Messages.size(), 1);
+    if (kind == "short") {
+      // Its audio values are missing: the error display says which, and nothing starts.
+      QCOMPARE(Errors.size(), 1);
+      QVERIFY2(Errors[0].contains("audio bit rate"), qPrintable(Errors[0]));
+      QCOMPARE(Cell(*window, 0, fcProgress), QString());
+    } else {
+      QCOMPARE(Messages.size(), 1);
+    }
   }
 
   void badOutputFoldersAndVanishedFiles() {
