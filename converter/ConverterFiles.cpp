@@ -61,6 +61,8 @@ bool TForm1::AddOneFile(const QString& file) {
   if (!LoadLibraries()) return false;
   TInputOptions options;
   options.FileName = file.toStdString();
+  // A stopped batch whose end notice is still on its way is over: its tasks can go now.
+  if (FFEncoder.Working() && FFEncoder.AllTerminated()) FFEncoder.ClearTasks();
   const int task = FFEncoder.AddTask(file.toStdString(), &options);
   if (task < 0) {
     LogLine("");
