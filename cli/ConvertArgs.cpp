@@ -36,6 +36,7 @@ std::string OptionLineError(const std::string& line) {
 TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
   TConvertArgs args;
   bool filesOnly = false;
+  bool targetOrNormGiven = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     std::string arg = arguments[i];
     if (filesOnly || arg == "-" || arg.empty() || arg[0] != '-') {
@@ -55,6 +56,10 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
       args.Version = true;
       continue;
     }
+    if (arg == "--list-profiles") {
+      args.ListProfiles = true;
+      continue;
+    }
 
     // The options that take a value: "-o DIR", "-oDIR", "--target dvd", "--target=dvd".
     std::string name = arg, value;
@@ -71,8 +76,9 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
       value = arg.substr(2);
       haveValue = true;
     }
-    static const char* const kValued[] = {"-o",       "-j",       "--target", "--norm",
-                                          "--aspect", "--option", "--output", "--jobs"};
+    static const char* const kValued[] = {"-o",       "-j",       "--target",
+                                          "--norm",   "--aspect", "--option",
+                                          "--output", "--jobs",   "--profile"};
     bool valued = false;
     for (const char* known : kValued) valued = valued || name == known;
     if (!valued) return {std::nullopt, "unknown option \"" + arg + "\""};
@@ -94,20 +100,29 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
       if (it == kTargets.end())
         return {std::nullopt, "--target must be vcd, svcd, dvd or none, got \"" + value + "\""};
       args.TargetType = it->second;
+      targetOrNormGiven = true;
     } else if (name == "--norm") {
       const auto it = kNorms.find(value);
       if (it == kNorms.end())
         return {std::nullopt, "--norm must be pal, ntsc or auto, got \"" + value + "\""};
       args.NormType = it->second;
+      targetOrNormGiven = true;
     } else if (name == "--aspect") {
       if (value != "4:3" && value != "16:9")
         return {std::nullopt, "--aspect must be 4:3 or 16:9, got \"" + value + "\""};
       args.AspectRatio = value;
+    } else if (name == "--profile") {
+      if (value.empty()) return {std::nullopt, "--profile needs a profile name"};
+      args.Profile = value;
     } else {
       if (std::string error = OptionLineError(value); !error.empty()) return {std::nullopt, error};
       args.Options.push_back(value);
     }
   }
+  if (!args.Profile.empty() && targetOrNormGiven)
+    return {std::nullopt,
+            "--profile names its own target and norm: it cannot go with --target "
+            "or --norm"};
   return {std::move(args), {}};
 }
 
@@ -126,6 +141,9 @@ std::string UsageText() {
   return "Usage: tovamo-convert [-o DIR] [--target vcd|svcd|dvd|none] [--norm pal|ntsc|auto]\n"
          "                      [--aspect 4:3|16:9] [-j N] [--option NAME=VALUE]... [--] "
          "FILE...\n"
+         "       tovamo-convert [-o DIR] --profile NAME [--aspect 4:3|16:9] [-j N]\n"
+         "                      [--option NAME=VALUE]... [--] FILE...\n"
+         "       tovamo-convert --list-profiles\n"
          "Try \"tovamo-convert --help\" for more.\n";
 }
 
@@ -144,7 +162,15 @@ Options:
                          must exist and be writable, or nothing starts
   --target TARGET        vcd (default), svcd, dvd, or none (plain MPEG settings)
   --norm NORM            pal, ntsc, or auto (default: guessed from the input)
-  --aspect RATIO         4:3 or 16:9 (default: the target's or the input's)
+  --aspect RATIO         4:3 or 16:9 (default: the target's or the input's; with
+                         --profile the profile's first aspect, 4:3)
+  --profile NAME         convert with the output profile NAME of the converter window
+                         (its frame size, frame rate, codec, bit rates, sample rate and
+                         channels; the name sets the target and the norm, so --target and
+                         --norm cannot go with it). The same input, profile and aspect give
+                         the same output as the window. Quote a name with spaces.
+  --list-profiles        print the names of the profiles (from data.dat beside the
+                         program) one a line, in the store's order, and convert nothing
   -j N                   convert N files at once (default: the number of processor
                          cores). When fewer files than cores run, each one's decoder and
                          encoder get the spare cores as threads, unless --option sets
@@ -167,7 +193,8 @@ Exit status:
   0    every file was converted
   1    a file could not be opened or converted, was refused or was stopped, or the output
        folder or the media libraries are missing
-  2    usage error (nothing was started)
+  2    usage error, an unknown profile, or a profile store that cannot be read
+       (nothing was started)
   130  stopped by Ctrl-C (143 by SIGTERM)
 )";
 }

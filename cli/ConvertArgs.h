@@ -15,6 +15,8 @@ struct TConvertArgs {
   int Jobs = 0;                      // tasks at once; 0: one per processor core
   std::vector<std::string> Options;  // "name=value" lines for the output's option text
   std::vector<std::string> Files;
+  std::string Profile;  // a profile of the profile store: it names the target and the norm
+  bool ListProfiles = false;
   bool Help = false;
   bool Version = false;
 };

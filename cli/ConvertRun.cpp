@@ -6,12 +6,14 @@
 #include <cstdlib>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "BatchPlan.h"
 #include "CodecThreads.h"
+#include "CommandProfile.h"
 #include "Components/FFEncode.h"
 #include "OutputCleanup.h"
 #include "OutputFolder.h"
@@ -64,6 +66,7 @@ class TConvertRun {
   explicit TConvertRun(const TConvertArgs& args) : Args_(args) {}
 
   int Run() {
+    if (!Args_.Profile.empty() && !ChooseProfile()) return 2;
     if (const std::string problem = OutputFolderProblem(Args_.OutputFolder); !problem.empty()) {
       PrintError(problem);
       return 1;
@@ -105,6 +108,24 @@ class TConvertRun {
   }
 
  private:
+  // The --profile of the store beside the program; false (after saying why) when the store
+  // cannot be read, the name is unknown or its values cannot become options.
+  bool ChooseProfile() {
+    const TStoreRead store = ReadProfileStore(ProfileStorePath());
+    if (!store.Error.empty()) {
+      PrintError(store.Error);
+      return false;
+    }
+    TProfileChoice choice =
+        ChooseCommandProfile(store.Profiles, Args_.Profile, Args_.AspectRatio, Args_.OutputFolder);
+    if (!choice.Profile) {
+      PrintError(choice.Error);
+      return false;
+    }
+    Profile_ = std::move(choice.Profile);
+    return true;
+  }
+
   void AddTasks() {
     int convertible = 0;
     for (const TPlannedInput& item : Plan_) convertible += item.Refusal.empty();
@@ -134,10 +155,14 @@ class TConvertRun {
         continue;
       }
       TOutputOptions options;
-      options.TargetType = Args_.TargetType;
-      options.NormType = Args_.NormType;
-      options.AspectRatio = Args_.AspectRatio;
-      options.ExtraOptions = JoinLines(optionLines);
+      if (Profile_) {
+        options = ProfileTaskOptions(*Profile_, Args_.OutputFolder, item.Input, item.Output);
+      } else {
+        options.TargetType = Args_.TargetType;
+        options.NormType = Args_.NormType;
+        options.AspectRatio = Args_.AspectRatio;
+      }
+      options.ExtraOptions += JoinLines(optionLines);
       Guards_.emplace_back(item.Output);
       TaskInput_[task] = i;
       TTaskState state;
@@ -269,6 +294,7 @@ class TConvertRun {
   }
 
   const TConvertArgs& Args_;
+  std::optional<TCommandProfile> Profile_;
   TFFEncoder Encoder_;
   std::unique_ptr<TGeneratedSample> Sample_;
   std::vector<TPlannedInput> Plan_;

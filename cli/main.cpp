@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "CommandProfile.h"
 #include "ConvertArgs.h"
 #include "ConvertRun.h"
 #include "StopSignals.h"
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (parsed.Args->Version) return PrintVersion();
+  if (parsed.Args->ListProfiles) return PrintProfileNames();
   InstallStopSignals();
   return RunConvert(*parsed.Args);
 }

@@ -18,6 +18,10 @@
 #include <thread>
 #include <vector>
 
+#include "FormatString.h"
+#include "ProfileOptions.h"
+#include "Profiles.h"
+#include "TableStoreWriter.h"
 #include "support/MediaProbe.h"
 #include "support/TestSupport.h"
 
@@ -32,6 +36,7 @@ using test::ProbeMedia;
 using test::TMediaInfo;
 
 constexpr int kVideo = 0;  // AVMEDIA_TYPE_VIDEO
+constexpr int kAudio = 1;  // AVMEDIA_TYPE_AUDIO
 
 struct TRunResult {
   int ExitCode = -1;
@@ -50,9 +55,9 @@ std::string ReadText(const fs::path& path) {
 class TCommand {
  public:
   TCommand(const fs::path& logDir, const std::vector<std::string>& args,
-           const fs::path& workDir = {})
+           const fs::path& workDir = {}, const fs::path& program = TOVAMO_CONVERT)
       : OutPath_(logDir / "stdout.txt"), ErrPath_(logDir / "stderr.txt") {
-    std::vector<std::string> argv = {TOVAMO_CONVERT};
+    std::vector<std::string> argv = {program.string()};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<char*> cargv;
     for (std::string& a : argv) cargv.push_back(a.data());
@@ -116,8 +121,9 @@ class ConvertCommand : public ::testing::Test {
   fs::path Out() const { return Dir.Path() / "out"; }
   fs::path Logs() const { return Dir.Path() / "logs"; }
 
-  TRunResult Run(const std::vector<std::string>& args, const fs::path& workDir = {}) {
-    return TCommand(Logs(), args, workDir).Wait();
+  TRunResult Run(const std::vector<std::string>& args, const fs::path& workDir = {},
+                 const fs::path& program = TOVAMO_CONVERT) {
+    return TCommand(Logs(), args, workDir, program).Wait();
   }
 
   // A generated fixture copied under another name (in the temp folder unless a path).
@@ -395,6 +401,133 @@ TEST_F(ConvertCommand, GnuParallelRecipeConvertsAFolderTreeAndResumesTheFailed) 
   ExpectPlayableMpeg((converted / "e/broken.mpg").string());
   EXPECT_EQ(fs::last_write_time(converted / "a/one.mpg"), firstWrite)
       << "a folder that had converted was not done again";
+}
+
+std::vector<TProfile> BuiltProfiles() {
+  return LoadProfiles(TOVAMO_PROFILE_STORE);
+}
+
+TEST_F(ConvertCommand, ListProfilesPrintsTheStoresNamesAndConvertsNothing) {
+  const std::string input = Copy("sample.avi", "in/clip.avi");
+  const TRunResult run = Run({"--list-profiles", "-o", Out().string(), input});
+  EXPECT_EQ(run.ExitCode, 0) << run.Err;
+  std::string names;
+  for (const TProfile& profile : BuiltProfiles()) names += profile.Name + "\n";
+  EXPECT_EQ(run.Out, names);
+  EXPECT_EQ(run.Err, "");
+  EXPECT_TRUE(Files(Out()).empty());
+}
+
+std::string RateText(int num, int den) {
+  return den == 1 ? std::to_string(num) : std::to_string(num) + "/" + std::to_string(den);
+}
+
+// The output of --profile carries what the window's options for that profile ask for. The
+// input (25 fps, 44.1 kHz) differs from both profiles, so a profile left unused shows.
+TEST_F(ConvertCommand, AProfileGivesTheStreamsItsOptionsAskFor) {
+  const std::vector<TProfile> profiles = BuiltProfiles();
+  const std::string input = Copy("sample.avi", "in/clip.avi");
+  for (const std::string name : {"MPEG1 FOR NTSC VCD(352*240)", "MPEG2 FOR PLAYERS(640*480)"}) {
+    SCOPED_TRACE(name);
+    fs::remove_all(Out());
+    fs::create_directories(Out());
+    const auto index = FindProfile(profiles, name);
+    ASSERT_TRUE(index);
+    const TProfileValues values = ProfileValuesOf(profiles[*index].FormatString);
+    const TOutputOptions wanted =
+        ProfileToOutputOptions(values, name, AspectItemsFor(name).front(), Out().string(), input);
+
+    const TRunResult run = Run({"--profile", name, "-o", Out().string(), input});
+    EXPECT_EQ(run.ExitCode, 0) << run.Out << run.Err;
+    const TMediaInfo info = ProbeMedia((Out() / "clip.mpg").string());
+    ASSERT_TRUE(info.Opened);
+    const int video = info.StreamOfType(kVideo), audio = info.StreamOfType(kAudio);
+    ASSERT_GE(video, 0);
+    ASSERT_GE(audio, 0);
+    const test::TStreamInfo& v = info.Streams[std::size_t(video)];
+    const test::TStreamInfo& a = info.Streams[std::size_t(audio)];
+    // A disc target picks its codec itself; the profile shows the one it picks.
+    EXPECT_EQ(v.Codec, wanted.VideoCodec.empty() ? values.Codec : wanted.VideoCodec);
+    EXPECT_EQ(std::to_string(v.Width) + "x" + std::to_string(v.Height), wanted.FrameSize);
+    EXPECT_EQ(RateText(v.RateNum, v.RateDen), wanted.FrameRate);
+    EXPECT_NEAR(v.DisplayAspect(), 4.0 / 3.0, 0.02) << wanted.AspectRatio;
+    EXPECT_EQ(a.SampleRate, wanted.AudioSampleRate);
+    EXPECT_EQ(a.Channels, wanted.AudioChannels);
+  }
+}
+
+TEST_F(ConvertCommand, ProfileUsageErrorsStartNothing) {
+  const std::string input = Copy("sample.avi", "in/clip.avi");
+  const std::string vcd = "MPEG1 FOR PAL VCD(352*288)";
+  struct TCase {
+    std::vector<std::string> Args;
+    std::string Message;
+  };
+  const std::vector<TCase> cases = {
+      {{"--profile", "MPEG1 FOR PAL VCD", input}, "MPEG2 FOR PLAYERS(640*480)"},  // lists names
+      {{"--profile", vcd, "--target", "dvd", input}, "cannot go with --target or --norm"},
+      {{"--norm=ntsc", "--profile", vcd, input}, "cannot go with --target or --norm"},
+      {{"--profile=", input}, "--profile needs a profile name"},
+  };
+  for (TCase c : cases) {
+    SCOPED_TRACE(c.Args[1]);
+    c.Args.insert(c.Args.begin(), {"-o", Out().string()});
+    const TRunResult run = Run(c.Args);
+    EXPECT_EQ(run.ExitCode, 2) << run.Out << run.Err;
+    EXPECT_TRUE(Contains(run.Err, c.Message)) << run.Err;
+    EXPECT_EQ(run.Out, "");
+    EXPECT_TRUE(Files(Out()).empty());
+  }
+}
+
+// The command copied into a folder of its own, beside a store that is missing, broken, or
+// holds a profile whose bit rate is no number: the profile options stop with one line before
+// anything starts, and a run without them does not read the store at all.
+TEST_F(ConvertCommand, AStoreOrProfileThatCannotBeUsedStopsFirst) {
+  const fs::path bin = Dir.Path() / "bin", program = bin / "tovamo-convert";
+  fs::create_directories(bin);
+  fs::copy_file(TOVAMO_CONVERT, program);
+  const fs::path store = bin / kProfileStoreFileName;
+  const std::string input = Copy("sample.avi", "in/clip.avi");
+  const std::string bad = "MPEG1 FOR BAD PLAYERS";
+  struct TCase {
+    const char* Store;
+    std::vector<std::string> Args;
+    std::string Message;
+  };
+  const std::vector<TCase> cases = {
+      {"missing", {"--list-profiles"}, "does not exist"},
+      {"missing", {"--profile", "MPEG1 FOR PAL VCD(352*288)", input}, "does not exist"},
+      {"broken", {"--list-profiles"}, "is not a table store"},
+      {"broken", {"--profile", "MPEG1 FOR PAL VCD(352*288)", input}, "is not a table store"},
+      {"bad profile", {"--profile", bad, input}, "is not a whole number of kbit/s"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::string(c.Store) + " " + c.Args[0]);
+    fs::remove(store);
+    if (c.Store == std::string("broken")) std::ofstream(store) << "not a store";
+    if (c.Store == std::string("bad profile"))
+      WriteTableStore(store.string(),
+                      {kProfileTableName,
+                       {kProfileNameField, kProfileFormatField},
+                       kProfileIndexName,
+                       {kProfileNameField},
+                       {{bad, "fast|352x288|25|Auto|mpeg1video|192|44100|stereo|"}}},
+                      kProfilePassword, 1);
+    std::vector<std::string> args = c.Args;
+    args.insert(args.begin(), {"-o", Out().string()});
+    const TRunResult run = Run(args, {}, program);
+    EXPECT_EQ(run.ExitCode, 2) << run.Out << run.Err;
+    EXPECT_TRUE(Contains(run.Err, c.Message)) << run.Err;
+    EXPECT_EQ(std::count(run.Err.begin(), run.Err.end(), '\n'), 1) << run.Err;
+    EXPECT_EQ(run.Out, "");
+    EXPECT_TRUE(Files(Out()).empty());
+  }
+
+  fs::remove(store);
+  const TRunResult plain = Run({"-o", Out().string(), input}, {}, program);
+  EXPECT_EQ(plain.ExitCode, 0) << plain.Out << plain.Err;
+  ExpectPlayableMpeg((Out() / "clip.mpg").string());
 }
 
 }  // namespace
