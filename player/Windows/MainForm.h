@@ -3,7 +3,13 @@
 // sizes and the fullscreen and compact modes, and turns what the user does into slave
 // commands and player restarts through the player core. It also owns
 // the playlist and its window, the stream information and log windows
-// and the keyboard help window.
+// and the keyboard help window. The window spans several source files:
+//   MainForm.cpp         the slider frame; creation: controls, menus, start-up
+//   MainFormPlaying.cpp  the core's callbacks; opening, playing, volume, the menus' state
+//   MainFormKeys.cpp     the keyboard map
+//   MainFormEvents.cpp   window events, drops, the update timer
+//   MainFormSizes.cpp    sizes, fullscreen, compact, on top, side windows' places
+// MainFormInternal.h holds the constants these files share.
 #pragma once
 
 #include <QAction>
