@@ -6,7 +6,6 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -163,8 +162,8 @@ class TFFEncoder : public TCustomEncoder {
   std::mutex ProgressLock_;
   std::recursive_mutex TerminateLock_;  // a direct handler may stop the batch
   std::mutex VideoLock_;
-  // The delivered flag and the count of running delivery threads, shared with those
-  // threads so that a handler may even free the encoder.
+  // The notices in delivery and the delivery threads still running (EncoderDelivery.h),
+  // shared with those threads so that a handler may even free the encoder.
   std::shared_ptr<struct TDeliveryState> Delivery_;
   std::mutex StartLock_;  // the next task and the tasks still to start
 
