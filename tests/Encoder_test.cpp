@@ -448,6 +448,34 @@ TEST_F(Encoder, TheEndOfBatchHandlerMayClearTheTasksAndStartAgain) {
   }
 }
 
+TEST_F(Encoder, ClearTasksAskedForWhileStopWaitsIsDoneWhenStopReturns) {
+  // Stop(true) on the main thread serves the main thread's queue while it waits; a handler
+  // served there that clears the tasks must not free the engines Stop is still using.
+  TWatchdog watchdog("clearing while a stop waits", 120s);
+  for (int round = 0; round < 4; ++round) {
+    SCOPED_TRACE(round);
+    TFFEncoder encoder;
+    std::atomic<bool> progressed{false};
+    bool cleared = false;
+    encoder.OnProgress = [&](TFFEncoder*, TProgressInfo*) { progressed = true; };
+    encoder.OnTerminate = [&](TFFEncoder* sender, const TTerminateInfo& info) {
+      if (info.TaskIndex != -1) return;
+      PostToMainThread([&, sender] {
+        sender->ClearTasks();
+        cleared = true;
+      });
+    };
+    encoder.SetProgressInterval(100);
+    AddTasks(encoder, {"a.mpg", "b.mpg", "c.mpg"}, test::Fixture("long_5s.mpg"), 5, true);
+    encoder.StartTask(3);
+    ASSERT_TRUE(ServeUntil([&] { return progressed.load(); }));
+    encoder.Stop(true);
+    ASSERT_TRUE(ServeUntil([&] { return cleared && encoder.TaskCount() == 0; }));
+    EXPECT_FALSE(encoder.Working());
+    for (const char* name : {"a.mpg", "b.mpg", "c.mpg"}) EXPECT_TRUE(ProbeMedia(Out(name)).Opened);
+  }
+}
+
 TEST_F(Encoder, DestroyingTheEncoderMidBatchFinishesTheStartedOutputs) {
   TWatchdog watchdog("destroying a working encoder", 60s);
   std::atomic<bool> progressed{false};

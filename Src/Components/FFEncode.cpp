@@ -3,6 +3,7 @@
 #include "Components/FFEncode.h"
 
 #include <cstdio>
+#include <thread>
 
 #include "Components/EncoderDelivery.h"
 #include "Components/OutputOptionPasses.h"
@@ -197,7 +198,37 @@ void TFFEncoder::StartNextTask() {
   }
 }
 
+// Stop and ClearTasks wait on the owner's thread, and a wait there keeps serving the
+// window's events: a handler run meanwhile may call ClearTasks, which would free the engines
+// that the waiting call is using. Such a nested ClearTasks is done when the outermost call
+// returns.
+class TFFEncoder::TOwnerCall {
+ public:
+  explicit TOwnerCall(TFFEncoder& encoder) : Encoder_(encoder) {
+    if (Encoder_.OwnerCallDepth_++ == 0) Encoder_.OwnerCallThread_ = std::this_thread::get_id();
+  }
+  ~TOwnerCall() {
+    if (--Encoder_.OwnerCallDepth_ > 0) return;
+    Encoder_.OwnerCallThread_ = std::thread::id();
+    if (!Encoder_.ClearPending_) return;
+    Encoder_.ClearPending_ = false;
+    try {
+      Encoder_.ClearTasks();
+    } catch (const std::exception&) {
+      // It was checked when it was asked for; nothing can have started since.
+    }
+  }
+  static bool Nested(const TFFEncoder& encoder) {
+    return encoder.OwnerCallDepth_ > 0 &&
+           encoder.OwnerCallThread_.load() == std::this_thread::get_id();
+  }
+
+ private:
+  TFFEncoder& Encoder_;
+};
+
 void TFFEncoder::Stop(bool wait) {
+  TOwnerCall call(*this);
   {
     std::lock_guard lock(StartLock_);
     TasksToStart_ = 0;
@@ -223,6 +254,11 @@ void TFFEncoder::ClearTasks() {
   // A batch without tasks has nothing to wait for.
   const bool allEnded = AllTerminated_ || FinishedCount_ >= Tasks_.Count();
   if (Working_ && !allEnded) throw std::runtime_error("Cannot ClearTasks while working.");
+  if (TOwnerCall::Nested(*this)) {
+    ClearPending_ = true;
+    return;
+  }
+  TOwnerCall call(*this);
   {
     // The last task's worker may still be on its way out of the termination relay; each
     // engine's destructor waits for its worker to return.

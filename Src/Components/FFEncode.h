@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "Components/FFDecode.h"
 #include "Engine/FFmpeg.h"
@@ -86,7 +87,8 @@ class TFFEncoder : public TCustomEncoder {
   void Pause();
   void Resume();
   // Frees every task. Raises "Cannot ClearTasks while working." until the end of the batch
-  // has been announced.
+  // has been announced. Called by a handler while Stop or ClearTasks waits on the same
+  // thread, it takes effect when that call returns.
   void ClearTasks();
 
   AVFormatContext* InputContext(int taskIndex, int inputIndex) const;
@@ -166,6 +168,12 @@ class TFFEncoder : public TCustomEncoder {
   // shared with those threads so that a handler may even free the encoder.
   std::shared_ptr<struct TDeliveryState> Delivery_;
   std::mutex StartLock_;  // the next task and the tasks still to start
+  // Stop and ClearTasks in progress on the owner's thread (FFEncode.cpp), and a ClearTasks
+  // asked for by a handler while they wait.
+  class TOwnerCall;
+  std::atomic<std::thread::id> OwnerCallThread_{};
+  std::atomic<int> OwnerCallDepth_{0};
+  bool ClearPending_ = false;
 
   std::unique_ptr<TFFDecoder> Decoder_;
   TFFmpegList Tasks_;

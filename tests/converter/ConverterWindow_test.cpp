@@ -79,6 +79,8 @@ class ConverterWindowTest : public QObject {
     window->Edit1->setText(outputDir);
     window->ComboBox1->setCurrentText(kVcd);
     window->ProfileBoxChanged();
+    // Figures every 100 ms: on a fast machine a clip converts in about a second.
+    window->FFEncoder.SetProgressInterval(100);
     return window;
   }
 
@@ -207,7 +209,6 @@ class ConverterWindowTest : public QObject {
     window->SelectAllClick(false);
     window->listview1->topLevelItem(1)->setCheckState(fcInput, Qt::Checked);
     window->listview1->topLevelItem(3)->setCheckState(fcInput, Qt::Checked);
-    window->FFEncoder.SetProgressInterval(100);  // a fast machine still sees figures
     window->ConvertClick();
     QVERIFY(window->Converting());
     QCOMPARE(window->readyidListBox, (std::vector<int>{1, 3}));
@@ -323,7 +324,6 @@ class ConverterWindowTest : public QObject {
     Answer = true;
     QVERIFY(!window->close());
     QCOMPARE(Messages.last(), QString("Please stop the current conversion!"));
-    QVERIFY(QTest::qWaitFor([&] { return Cell(*window, 0, fcProgress).endsWith('%'); }, 30000));
     QVERIFY(WaitForReady(*window));
     QCOMPARE(Cell(*window, 0, fcProgress), QString("Completed"));
     QVERIFY(!closed);
