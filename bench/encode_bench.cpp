@@ -35,6 +35,7 @@
 
 #include "Engine/FFmpeg.h"
 #include "Services/FFBindings.h"
+#include "Services/FFOwners.h"
 #include "Services/FFLoad.h"
 #include "Services/FFLog.h"
 
@@ -48,37 +49,7 @@ constexpr int kSampleRate = 48000, kChannels = 2;
 
 // ---- Small owners for the library objects --------------------------------------------
 
-struct TCodecFree {
-  void operator()(AVCodecContext* c) const { ff::avcodec_free_context(&c); }
-};
-struct TFrameFree {
-  void operator()(AVFrame* f) const { ff::av_frame_free(&f); }
-};
-struct TPacketFree {
-  void operator()(AVPacket* p) const { ff::av_packet_free(&p); }
-};
-struct TSwrFree {
-  void operator()(SwrContext* s) const { ff::swr_free(&s); }
-};
-struct TSwsFree {
-  void operator()(SwsContext* s) const { ff::sws_freeContext(s); }
-};
-struct TInputFree {
-  void operator()(AVFormatContext* c) const { ff::avformat_close_input(&c); }
-};
-struct TOutputFree {
-  void operator()(AVFormatContext* c) const {
-    if (c->pb) ff::avio_closep(&c->pb);
-    ff::avformat_free_context(c);
-  }
-};
-using TCodec = std::unique_ptr<AVCodecContext, TCodecFree>;
-using TFrame = std::unique_ptr<AVFrame, TFrameFree>;
-using TPacket = std::unique_ptr<AVPacket, TPacketFree>;
-using TSwr = std::unique_ptr<SwrContext, TSwrFree>;
-using TSws = std::unique_ptr<SwsContext, TSwsFree>;
-using TInput = std::unique_ptr<AVFormatContext, TInputFree>;
-using TOutput = std::unique_ptr<AVFormatContext, TOutputFree>;
+using namespace tovamo::owned;
 
 [[noreturn]] void Fail(const char* what, int err = 0) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};

@@ -10,6 +10,7 @@
 #include <stdexcept>
 
 #include "Services/FFBindings.h"
+#include "Services/FFOwners.h"
 
 namespace tovamo::cli {
 
@@ -17,25 +18,7 @@ namespace {
 
 constexpr int kSampleRate = 48000;
 
-struct TCodecFree {
-  void operator()(AVCodecContext* c) const { ff::avcodec_free_context(&c); }
-};
-struct TFrameFree {
-  void operator()(AVFrame* f) const { ff::av_frame_free(&f); }
-};
-struct TPacketFree {
-  void operator()(AVPacket* p) const { ff::av_packet_free(&p); }
-};
-struct TOutputFree {
-  void operator()(AVFormatContext* c) const {
-    if (c->pb) ff::avio_closep(&c->pb);
-    ff::avformat_free_context(c);
-  }
-};
-using TCodec = std::unique_ptr<AVCodecContext, TCodecFree>;
-using TFrame = std::unique_ptr<AVFrame, TFrameFree>;
-using TPacket = std::unique_ptr<AVPacket, TPacketFree>;
-using TOutput = std::unique_ptr<AVFormatContext, TOutputFree>;
+using namespace owned;
 
 void Check(int ret, const char* what) {
   if (ret >= 0) return;

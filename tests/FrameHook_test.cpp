@@ -15,6 +15,7 @@
 
 #include "Engine/FFmpeg.h"
 #include "Services/FFBindings.h"
+#include "Services/FFOwners.h"
 #include "Services/FrameHook.h"
 #include "support/LogCapture.h"
 #include "support/TestSupport.h"
@@ -67,10 +68,7 @@ std::vector<std::string> Hook(const std::string& library, const std::string& arg
   return all;
 }
 
-struct TFrameFree {
-  void operator()(AVFrame* frame) const { ff::av_frame_free(&frame); }
-};
-using TFramePtr = std::unique_ptr<AVFrame, TFrameFree>;
+using TFramePtr = owned::TFrame;
 
 int PlaneCount(const AVPixFmtDescriptor* desc) {
   int planes = 0;
