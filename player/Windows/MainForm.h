@@ -277,6 +277,8 @@ class TMainForm : public QMainWindow, public TPlayerWindow {
   void SetProgramGeometry(const QRect& ARect);
   void SetTopMostFlag(bool AOn);
   void SetFrameless(bool AOn);
+  // Sets or clears one window flag on the shown window in place.
+  void ChangeWindowFlag(Qt::WindowType AFlag, bool AOn);
   void UpdateNextPrevEnabled();
   void PlaylistChanged();
   void DragWindow(QMouseEvent* AEvent);

@@ -109,23 +109,19 @@ void TMainForm::SetProgramGeometry(const QRect& ARect) {
 
 void TMainForm::SetTopMostFlag(bool AOn) {
   TopMost = AOn;
-  const Qt::WindowFlags flags =
-      AOn ? windowFlags() | Qt::WindowStaysOnTopHint : windowFlags() & ~Qt::WindowStaysOnTopHint;
-  if (flags == windowFlags()) return;
-  if (QWindow* window = windowHandle()) {
-    // Told to the window as it is: a QWidget flag change would hide and show it again.
-    overrideWindowFlags(flags);
-    window->setFlags(flags);
-  } else {
-    setWindowFlags(flags);
-  }
+  ChangeWindowFlag(Qt::WindowStaysOnTopHint, AOn);
 }
 
 void TMainForm::SetFrameless(bool AOn) {
-  const Qt::WindowFlags flags =
-      AOn ? windowFlags() | Qt::FramelessWindowHint : windowFlags() & ~Qt::FramelessWindowHint;
+  ChangeWindowFlag(Qt::FramelessWindowHint, AOn);
+}
+
+void TMainForm::ChangeWindowFlag(Qt::WindowType AFlag, bool AOn) {
+  const Qt::WindowFlags flags = AOn ? windowFlags() | AFlag : windowFlags() & ~AFlag;
   if (flags == windowFlags()) return;
   if (QWindow* window = windowHandle()) {
+    // Told to the window as it is: a QWidget flag change would hide and show it again, and
+    // the video panel's window id, which the player draws into, would change.
     overrideWindowFlags(flags);
     window->setFlags(flags);
   } else {
