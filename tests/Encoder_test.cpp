@@ -295,6 +295,35 @@ TEST_F(Encoder, ProgressReachesTheMainThreadOnlyWhenAskedTo) {
   }
 }
 
+// Switching the previews on the main thread while workers hand it their pictures: the
+// switch never waits for a worker, and every task still ends.
+TEST_F(Encoder, PreviewsSwitchedDuringABatchNeverFreezeTheMainThread) {
+  TWatchdog watchdog("preview switching", 90s);
+  TFFEncoder encoder;
+  encoder.TriggerEventInMainThread = true;
+  encoder.SetPreviewBitmap(true);
+  TNotices notices;
+  notices.Attach(encoder);
+  std::atomic<int> pictures{0};
+  encoder.OnPreviewBitmap = [&](TFFEncoder*, const TPreviewInfo&) {
+    ++pictures;
+    std::this_thread::sleep_for(2ms);  // a window that takes its time to paint
+  };
+  // Read at the input's own pace, so that the batch lasts long enough for many previews.
+  AddTasks(encoder, {"a.mpg", "b.mpg"}, test::Fixture("long_5s.mpg"), 2, true);
+  encoder.StartTask(2);
+  bool on = true;
+  const bool ended = ServeUntil([&] {
+    on = !on;
+    encoder.SetPreviewBitmap(on);
+    encoder.SetPreview(!on);
+    return notices.EndOfBatchSeen();
+  });
+  ASSERT_TRUE(ended);
+  EXPECT_GT(pictures.load(), 0);
+  for (const auto& notice : notices.List()) EXPECT_TRUE(notice.Finished);
+}
+
 // The audio and video codecs of the output's streams, in stream order.
 std::vector<std::string> Codecs(const std::string& path, int type) {
   std::vector<std::string> codecs;

@@ -15,6 +15,7 @@
 #include "support/LogCapture.h"
 #include "support/MediaProbe.h"
 #include "support/TestSupport.h"
+#include "support/Watchdog.h"
 
 namespace tovamo {
 namespace {
@@ -47,6 +48,38 @@ double VideoSpanSeconds(const TMediaInfo& media) {
     last = std::max(last, p.Dts);
   }
   return double(last - first) / 1e6 + 0.04;  // one frame at 25 fps
+}
+
+// Values at the ends of their ranges reach sums and products in the job; each must be held,
+// not wrapped (the sanitizer build checks the arithmetic): the job converts, or the encoder
+// refuses the value with its reason.
+TEST_F(EngineJobs, OptionValuesAtTheirLimitsAreHeldNotWrapped) {
+  const struct {
+    const char* Option;
+    const char* Value;
+    bool Converts;
+  } cases[] = {{"t", "9223372036854", true},  // with the input's start below: past 2^63
+               {"bufsize", "2000000000", false},
+               {"rc_override", "0,10,-2147483648", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.Option) + "=" + c.Value);
+    TFFmpeg engine(2);
+    TEndWaiter waiter(engine);
+    engine.SetInputStartTime(1000000);
+    ASSERT_TRUE(engine.OpenInputFile(test::Fixture("long_5s.mpg"))) << engine.LastError;
+    engine.ParseOption("vcodec", "mpeg2video");
+    engine.ParseOption(c.Option, c.Value);
+    const std::string out = Dir.File("limits.mpg");
+    ASSERT_EQ(engine.AddOutputFile(out, false), 1) << engine.LastError;
+    const auto result = waiter.Run();
+    if (!c.Converts) {
+      EXPECT_NE(result.Message.find("Error while opening encoder"), std::string::npos)
+          << result.Message;
+      continue;
+    }
+    ASSERT_TRUE(result.Finished) << result.Message;
+    EXPECT_NEAR(VideoSpanSeconds(ProbeMedia(out)), 4.0, 0.3);
+  }
 }
 
 TEST_F(EngineJobs, TimeLimitsCutTheCopy) {
@@ -337,6 +370,36 @@ TEST_F(EngineJobs, InputsThatCannotBeOpenedAreRefusedWithTheirName) {
     // The engine is usable for another attempt.
     EXPECT_TRUE(engine.OpenInputFile(test::Fixture("sample.mpg"))) << engine.LastError;
   }
+}
+
+// A named pipe opens at once: with no writer the open ends at the time-out instead of
+// waiting in the system for good, and a writer that feeds it gets its media converted.
+TEST_F(EngineJobs, ANamedPipeOpensUnderTheTimeOut) {
+  test::TWatchdog watchdog("opening a named pipe", std::chrono::seconds(60));
+  const std::string pipe = Dir.File("feed.mpg");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  {
+    TFFmpeg engine(2);
+    engine.IOTimeout = 300;
+    EXPECT_FALSE(engine.OpenInputFile(pipe));
+    EXPECT_EQ(engine.LastError.rfind(pipe + ": ", 0), 0u) << engine.LastError;
+  }
+  std::thread writer([&] {
+    std::ifstream in(test::Fixture("sample.mpg"), std::ios::binary);
+    std::ofstream out(pipe, std::ios::binary);
+    out << in.rdbuf();
+  });
+  TFFmpeg engine(2);
+  TEndWaiter waiter(engine);
+  const bool opened = engine.OpenInputFile(pipe);
+  if (opened) {
+    const std::string out = Dir.File("from_pipe.mpg");
+    ASSERT_EQ(engine.AddOutputFile(out, false), 1) << engine.LastError;
+    EXPECT_TRUE(waiter.Run().Finished);
+    EXPECT_TRUE(ProbeMedia(out).Opened);
+  }
+  writer.join();
+  EXPECT_TRUE(opened) << engine.LastError;
 }
 
 TEST_F(EngineJobs, DamagedInputsConvertWhatCanBeRead) {

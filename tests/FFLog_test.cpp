@@ -467,6 +467,31 @@ TEST_F(Bridge, MessagesAboveTheThresholdVanish) {
   EXPECT_THAT(Got.Messages(), ElementsAre("kept"));
 }
 
+// A thread's own level filters that thread's lines, the libraries' and the program's, and
+// leaves every other thread at the logger's level.
+TEST_F(Bridge, AThreadsOwnLevelFiltersOnlyItsLines) {
+  Logger.SetLogLevel(llWarning);
+  std::thread([&] {
+    const TThreadLogLevel level(llDebug);
+    ff::av_log(nullptr, AV_LOG_DEBUG, "job in debug\n");
+    Logger.Log(nullptr, llDebug, "job's own debug line");
+    {
+      const TThreadLogLevel quiet(llQuiet);
+      ff::av_log(nullptr, AV_LOG_ERROR, "a quiet scope inside\n");
+    }
+    ff::av_log(nullptr, AV_LOG_INFO, "debug again after it\n");
+  }).join();
+  std::thread([&] {
+    const TThreadLogLevel none(std::nullopt);
+    ff::av_log(nullptr, AV_LOG_INFO, "other job at the logger's level\n");
+    ff::av_log(nullptr, AV_LOG_WARNING, "other job's warning\n");
+  }).join();
+  ff::av_log(nullptr, AV_LOG_DEBUG, "main thread in warning\n");
+  EXPECT_THAT(Got.Messages(), ElementsAre("job in debug", "job's own debug line",
+                                          "debug again after it", "other job's warning"));
+  EXPECT_EQ(Logger.LogLevel(), llWarning);
+}
+
 TEST_F(Bridge, LongMessagesArriveWhole) {
   for (std::size_t size : {2046u, 2047u, 2048u, 4095u, 4096u, 10000u}) {
     const std::string text(size, 'q');

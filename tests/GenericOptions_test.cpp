@@ -347,16 +347,17 @@ TEST_F(GenericOptionTest, MuxerPrivateOptionReachesTheOutput) {
   ff::avformat_free_context(out);
 }
 
-TEST_F(GenericOptionTest, DebugOptionRaisesTheLogLevel) {
+// Debug output needs the debug level: the job's own, so other jobs stay as they were.
+TEST_F(GenericOptionTest, DebugOptionsRaiseTheJobsLogLevel) {
   ASSERT_TRUE(Engine->SetGenericOption("qmin", "3"));
-  EXPECT_EQ(DefaultLogger()->LogLevel(), llInfo);
+  EXPECT_FALSE(Engine->JobLogLevel.has_value());
   ASSERT_TRUE(Engine->SetGenericOption("debug", "pict"));
-  EXPECT_EQ(DefaultLogger()->LogLevel(), llDebug);
-}
-
-TEST_F(GenericOptionTest, FormatDebugOptionRaisesTheLogLevel) {
-  ASSERT_TRUE(Engine->SetGenericOption("fdebug", "ts"));
-  EXPECT_EQ(DefaultLogger()->LogLevel(), llDebug);
+  EXPECT_EQ(Engine->JobLogLevel, llDebug);
+  EXPECT_EQ(DefaultLogger()->LogLevel(), llInfo);
+  TFFmpeg other(2);
+  ASSERT_TRUE(other.SetGenericOption("fdebug", "ts"));
+  EXPECT_EQ(other.JobLogLevel, llDebug);
+  EXPECT_EQ(DefaultLogger()->LogLevel(), llInfo);
 }
 
 TEST_F(GenericOptionTest, EachEngineRaisesItsOwnRejection) {

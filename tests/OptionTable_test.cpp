@@ -459,6 +459,32 @@ TEST_F(OptionTest, NumberErrorsRaiseTheConversionError) {
   }
 }
 
+// Values the engine would scale past its integer fields are refused where they enter, with
+// the option's name, and leave every setting as it was.
+TEST_F(OptionTest, ValuesOutsideWhatTheEngineCanHoldAreRefused) {
+  const struct {
+    const char* Option;
+    const char* Value;
+  } cases[] = {{"dc", "-2147483648"},  {"dc", "25"},         {"aq", "3e38"},
+               {"aq", "-3e38"},        {"muxdelay", "3e38"}, {"muxdelay", "-1"},
+               {"muxpreload", "3e38"}, {"vol", "-1"},        {"vol", "2147483647"}};
+  for (const auto& c : cases) {
+    Fresh();
+    const auto before = Settings(*Engine);
+    const std::string message =
+        test::RaisedMessage([&] { Engine->ParseOption(c.Option, c.Value); });
+    EXPECT_NE(message.find(std::string("\"") + c.Option + "\" must be between"), std::string::npos)
+        << c.Option << "=" << c.Value << ": " << message;
+    EXPECT_TRUE(Changed(before, Settings(*Engine)).empty()) << c.Option;
+  }
+  // The edges themselves are taken.
+  for (const auto& [option, value] : std::vector<std::pair<const char*, const char*>>{
+           {"dc", "8"}, {"dc", "11"}, {"vol", "0"}, {"vol", "65536"}, {"muxdelay", "0"}}) {
+    Fresh();
+    EXPECT_NO_THROW(Engine->ParseOption(option, value)) << option << "=" << value;
+  }
+}
+
 TEST_F(OptionTest, EmptyFormatKeepsTheForcedFormat) {
   Engine->ParseOption("f", "mpeg");
   Engine->ParseOption("f", "");
@@ -546,13 +572,16 @@ TEST_F(OptionTest, TimeLimitOnlyWarns) {
   EXPECT_TRUE(log.Has(llWarning, "Warning: -timelimit not implemented"));
 }
 
-TEST_F(OptionTest, LogLevelByName) {
+// The level is the job's own: the process-wide logger and other jobs keep theirs.
+TEST_F(OptionTest, LogLevelByNameIsTheJobsOwn) {
+  const TLogLevel global = DefaultLogger()->LogLevel();
   Engine->ParseOption("loglevel", "error");
-  EXPECT_EQ(DefaultLogger()->LogLevel(), llError);
+  EXPECT_EQ(Engine->JobLogLevel, llError);
   Engine->ParseOption("loglevel", "VERBOSE");
-  EXPECT_EQ(DefaultLogger()->LogLevel(), llVerbose);
+  EXPECT_EQ(Engine->JobLogLevel, llVerbose);
   EXPECT_THROW(Engine->ParseOption("loglevel", "chatty"), EConvertError);
-  EXPECT_EQ(DefaultLogger()->LogLevel(), llVerbose);
+  EXPECT_EQ(Engine->JobLogLevel, llVerbose);
+  EXPECT_EQ(DefaultLogger()->LogLevel(), global);
 }
 
 TEST_F(OptionTest, NewStreamNeedsAnOutput) {

@@ -44,7 +44,7 @@ TEST_F(ParameterParsers, AspectRatioAcceptsRatiosAndNumbers) {
     const char* Text;
     float Ratio;
   } cases[] = {
-      {"16:9", 1.7778f}, {"4:3", 1.3333f},    {"-4:3", -1.3333f}, {"1.5", 1.5f},
+      {"16:9", 1.7778f}, {"4:3", 1.3333f},    {"1.5", 1.5f},
       {"2.35", 2.35f},   {"1.7777", 1.7777f}, {"3e38", 3e38f},
   };
   for (const auto& c : cases) {
@@ -56,8 +56,8 @@ TEST_F(ParameterParsers, AspectRatioAcceptsRatiosAndNumbers) {
 
 TEST_F(ParameterParsers, AspectRatioOfZeroIsRefusedAndKeepsTheSetting) {
   // A number single precision cannot hold would be infinity, or 0, in the setting.
-  for (const char* text :
-       {"4:0", "0", "16:-9", "abc", "x:3", "0:5", "1e39", "-1e39", "1e-300", "1,5"}) {
+  for (const char* text : {"4:0", "0", "16:-9", "abc", "x:3", "0:5", "1e39", "-1e39", "1e-300",
+                           "1,5", "-4:3", "-1.5"}) {
     Engine.FrameAspectRatio = 1.25f;
     EXPECT_EQ(RaisedMessage([&] { Engine.OptFrameAspectRatio("aspect", text); }),
               "Incorrect aspect ratio specification.")
@@ -102,7 +102,8 @@ TEST_F(ParameterParsers, FrameSizeTakesSizesAndAbbreviations) {
   Engine.OptFrameSize("s", "320x240");
   EXPECT_EQ(Engine.FrameWidth, 320);
   EXPECT_EQ(Engine.FrameHeight, 240);
-  for (const char* text : {"x", "320x", "bogus"}) {
+  // Sizes whose byte count no picture buffer can hold are no sizes either.
+  for (const char* text : {"x", "320x", "bogus", "65536x65536", "2147483647x2"}) {
     EXPECT_EQ(RaisedMessage([&] { Engine.OptFrameSize("s", text); }), "Incorrect frame size")
         << text;
     EXPECT_EQ(Engine.FrameWidth, 320);
@@ -592,14 +593,17 @@ TEST_F(ParameterParsers, DirectSettersIgnoreTheirUnsetValues) {
   EXPECT_EQ(Engine.AudioVolume, 256);
   Engine.SetAudioVolume(0);
   EXPECT_EQ(Engine.AudioVolume, 0);
+  Engine.SetAudioVolume(INT_MAX);
+  EXPECT_EQ(Engine.AudioVolume, 0);
 
   Engine.SetAudioSyncMethod(-3);
   EXPECT_EQ(Engine.AudioSyncMethod, -3);
   Engine.SetVideoSyncMethod(2);
   EXPECT_EQ(Engine.VideoSyncMethod, 2);
 
-  // Each must stay positive and finite in the single-precision setting.
-  for (double bad : {0.0, -1.0, std::nan(""), 1e39, HUGE_VAL, 1e-300}) {
+  // Each must stay positive and finite in the single-precision setting, and within what the
+  // muxer holds in microseconds.
+  for (double bad : {0.0, -1.0, std::nan(""), 1e39, HUGE_VAL, 1e-300, 3e38, 2200.0}) {
     Engine.SetMuxMaxDelay(bad);
     Engine.SetMuxPreload(bad);
   }

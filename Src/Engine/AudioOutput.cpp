@@ -119,7 +119,7 @@ void TCustomFFmpeg::EncodeAudioFrame(TTranscodeRun& run, TOutputStream& ost, TIn
   }
 
   // Where the output stands against the input's clock: samples written or waiting.
-  const double syncIpts = double(ist.Pts - StartTime) / AV_TIME_BASE;
+  const double syncIpts = (double(ist.Pts) - double(StartTime)) / AV_TIME_BASE;
   const std::int64_t buffered =
       ff::swr_get_delay(owner.Resampler, enc->sample_rate) + owner.AudioPending;
   if (AudioSyncMethod == 0) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Services/FFHeaders.h"
+#include "Services/FFLog.h"
 
 namespace tovamo {
 
@@ -75,6 +76,7 @@ struct TEngineSettings {
   bool LoopInput = false;
   int LoopOutput = -1;
   int Verbose = 1;
+  std::optional<TLogLevel> JobLogLevel;  // "loglevel" and "debug": this job's lines only
   int ThreadCount = 1;
   int VideoSyncMethod = -1;
   int AudioSyncMethod = 0;

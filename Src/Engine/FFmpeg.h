@@ -106,8 +106,8 @@ using THookEvent = std::function<void(TCustomFFmpeg* sender, THookInfo* info)>;
 using TAudioHookEvent =
     std::function<void(TCustomFFmpeg* sender, std::int64_t pts, void* samples, int size,
                        int sampleRate, int channels, int sampleFormat)>;
-using TPreviewBitmapEvent = std::function<void(TCustomFFmpeg* sender, void* bitmap,
-                                               int frameNumber, std::int64_t pts, bool& update)>;
+using TPreviewBitmapEvent = std::function<void(TCustomFFmpeg* sender, void* bitmap, int frameNumber,
+                                               std::int64_t pts, bool& update)>;
 using TBeforeFindStreamInfoEvent =
     std::function<void(TCustomFFmpeg* sender, AVFormatContext* context)>;
 
@@ -148,7 +148,10 @@ class TCustomFFmpeg : public TEngineSettings {
   void Pause();
   void Resume();
   bool Paused() const;
+  // Preview switches may change on any thread while the worker previews: they are atomic,
+  // and no lock is held while the worker hands a picture to the main thread.
   void SetPreviewFlags(std::uint8_t flags);
+  void SetPreviewFlag(std::uint8_t bit, bool enable);
 
   // Interrupt checks registered per thread with the interrupt registry; arg is the engine.
   static bool IOTimeoutCheck(void* self, void* arg);
@@ -303,8 +306,8 @@ class TCustomFFmpeg : public TEngineSettings {
   AVFrame* OutputHookFrame = nullptr;
   std::unique_ptr<TPreviewSink> Previewer;  // made on first use of preview bit 0
   std::int64_t LastPreviewTime = 0;
-  std::uint8_t PreviewFlags = 0;  // bit 0 internal preview, bit 1 preview bitmap event
-  bool PreviewFlagsChanged = false;
+  std::atomic<std::uint8_t> PreviewFlags{0};  // bit 0 internal preview, bit 1 bitmap event
+  std::atomic<bool> PreviewFlagsChanged{false};
 
   // ---- 10. Open-codec lists (guarded by CodecListLock()) ------------------------------
   // They point into the stream records; whoever cleans up closes exactly these codecs.
@@ -417,6 +420,10 @@ class TCustomFFmpeg : public TEngineSettings {
   // exception with it.
   [[noreturn]] void FailWithMapping(TTranscodeRun& run, const std::string& message);
   void RunPacketLoop(TTranscodeRun& run);
+  // The size an output may reach, and the check that ends a job whose output outgrows it
+  // (OutputBounds.cpp).
+  std::int64_t OutputSizeBound(const TTranscodeRun& run, int file) const;
+  void CheckOutputSizes(const TTranscodeRun& run);
   int ChooseInputFile(TTranscodeRun& run);
   void SwitchJoinedInput(TTranscodeRun& run, int file);
   int ProcessPacket(TTranscodeRun& run, TInputStream& ist, const AVPacket* packet);
@@ -480,7 +487,6 @@ class TCustomFFmpeg : public TEngineSettings {
 
 // The process-wide locks of the engine module.
 std::mutex& CodecListLock();  // guards every engine's open-codec lists
-std::mutex& PreviewLock();    // guards PreviewFlags and the preview converter
 
 // The process-wide text of the last rejected generic option.
 std::string LastOptionError();

@@ -56,11 +56,6 @@ std::mutex& CodecListLock() {
   return lock;
 }
 
-std::mutex& PreviewLock() {
-  static std::mutex lock;
-  return lock;
-}
-
 // ---- Construction -----------------------------------------------------------------------
 
 TCustomFFmpeg::TCustomFFmpeg(int maxFiles) : MaxFiles(maxFiles) {
@@ -198,6 +193,7 @@ void TCustomFFmpeg::Execute() {
   // The libraries read and write numbers as text (options, dictionaries, codec opens) with
   // the C library, which follows the locale: the run works in the C locale throughout.
   TCNumericLocale numbers;
+  const TThreadLogLevel jobLevel(JobLogLevel);
   // Every step runs even when an earlier one failed, so the clean-up and the end notice
   // always happen; the last failure is the one reported.
   auto guarded = [this](auto&& step) {
@@ -443,8 +439,15 @@ void TCustomFFmpeg::PausePoint() {
 }
 
 void TCustomFFmpeg::SetPreviewFlags(std::uint8_t flags) {
-  std::lock_guard lock(PreviewLock());
   PreviewFlags = flags;
+  PreviewFlagsChanged = true;
+}
+
+void TCustomFFmpeg::SetPreviewFlag(std::uint8_t bit, bool enable) {
+  if (enable)
+    PreviewFlags.fetch_or(bit);
+  else
+    PreviewFlags.fetch_and(std::uint8_t(~bit));
   PreviewFlagsChanged = true;
 }
 
@@ -522,10 +525,12 @@ void TGuardedIO::End() {
 // ---- Log ----------------------------------------------------------------------------------
 
 void TCustomFFmpeg::Log(TLogLevel level, const std::string& text) {
+  const TThreadLogLevel jobLevel(JobLogLevel);
   DefaultLogger()->Log(this, level, text);
 }
 
 void TCustomFFmpeg::LogFmt(TLogLevel level, const char* fmt, ...) {
+  const TThreadLogLevel jobLevel(JobLogLevel);
   va_list args;
   va_start(args, fmt);
   DefaultLogger()->LogFmtV(this, level, fmt, args);

@@ -47,17 +47,23 @@ void TCustomFFmpeg::ParseOption(const std::string& name, const std::string& valu
       this->*(row->Flag) = value != "0";
       break;
     case TOptionKind::Integer:
-      if (row->FrameLimit >= 0)
+      if (row->FrameLimit >= 0) {
         MaxFrames[row->FrameLimit] = StrToInt(value);
-      else
-        this->*(row->Integer) = StrToInt(value);
+      } else {
+        const int number = StrToInt(value);
+        CheckOptionRange(*row, number);
+        this->*(row->Integer) = number;
+      }
       break;
     case TOptionKind::Int64:
       this->*(row->Int64) = StrToInt64(value);
       break;
-    case TOptionKind::Float:
-      this->*(row->Float) = StrToSingle(value);
+    case TOptionKind::Float: {
+      const float number = StrToSingle(value);
+      CheckOptionRange(*row, number);
+      this->*(row->Float) = number;
       break;
+    }
     case TOptionKind::Text:
       if (!(row->KeepWhenEmpty && value.empty())) this->*(row->Text) = value;
       break;
@@ -79,8 +85,9 @@ void TFFmpeg::ParseOptions(const std::string& text, bool withCodecs) {
 
 // ---- Handlers ---------------------------------------------------------------------------
 
+// The job's own level: other jobs running beside it keep theirs.
 void TCustomFFmpeg::OptLogLevel(const std::string&, const std::string& value) {
-  DefaultLogger()->SetLogLevelByName(value);
+  JobLogLevel = LogLevelByName(value);
 }
 
 void TCustomFFmpeg::OptTimeLimit(const std::string&, const std::string&) {

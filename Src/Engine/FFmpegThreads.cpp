@@ -206,13 +206,11 @@ void TFFmpegList::StopAll(bool wait) {
 }
 
 void TFFmpegList::SetPreview(bool enable) {
-  for (auto& engine : Items_)
-    engine->SetPreviewFlags(enable ? engine->PreviewFlags | 1u : engine->PreviewFlags & ~1u);
+  for (auto& engine : Items_) engine->SetPreviewFlag(1, enable);
 }
 
 void TFFmpegList::SetPreviewBitmap(bool enable) {
-  for (auto& engine : Items_)
-    engine->SetPreviewFlags(enable ? engine->PreviewFlags | 2u : engine->PreviewFlags & ~2u);
+  for (auto& engine : Items_) engine->SetPreviewFlag(2, enable);
 }
 
 }  // namespace tovamo

@@ -185,8 +185,9 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& name, const std::string&
   oc.Private.push_back(!found);
   oc.PrivateUsed.push_back(false);
 
+  // Debug output is only seen at the debug level: this job's, not every job's.
   if (oc.CodecDefaults[AVMEDIA_TYPE_VIDEO]->debug || oc.FormatDefaults->debug)
-    DefaultLogger()->SetLogLevel(llDebug);
+    JobLogLevel = llDebug;
   return true;
 }
 

@@ -1,6 +1,8 @@
 // Opening the inputs of a job: the pending input options, the forced format, the guarded
 // open and probe, program selection, the seek to the start time, and each stream's decoder
 // choice and settings, which become the defaults for the outputs that follow.
+#include <sys/stat.h>
+
 #include <cmath>
 
 #include "Engine/FFmpeg.h"
@@ -30,6 +32,14 @@ bool DemuxerKnows(const AVInputFormat* format, const char* name) {
 void SetIfKnown(AVDictionary** options, const AVInputFormat* format, const char* name,
                 const std::string& value) {
   if (DemuxerKnows(format, name)) ff::av_dict_set(options, name, value.c_str(), 0);
+}
+
+// A local named pipe: the file protocol would wait in open() for its writer, beyond the
+// reach of the time-out and of a stop, so it is read through the program's own I/O.
+bool IsNamedPipe(const std::string& ffmpegName) {
+  const std::string path = FromFFmpegName(ffmpegName);
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
 }
 
 const AVCodec* ByName(const std::string& name) {
@@ -192,8 +202,9 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
   // 7. to 11. Open, program selection, probe and seek under the I/O time-out.
   std::int64_t seekTarget = StartTime;
   {
+    const TThreadLogLevel jobLevel(JobLogLevel);
     TGuardedIO guard(this);
-    if (IsUnicodeName(ffmpegName)) {
+    if (IsUnicodeName(ffmpegName) || IsNamedPipe(ffmpegName)) {
       const AVIOInterruptCB cb = FFInterruptCB();
       const int ret = OpenUnicodeIO(ffmpegName, uomRead, &cb, &customIO);
       if (ret < 0) {
@@ -290,7 +301,7 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
         AVRational sar =
             st->sample_aspect_ratio.num ? st->sample_aspect_ratio : par->sample_aspect_ratio;
         double ratio = sar.num && sar.den ? double(sar.num) / sar.den : 0;
-        if (FrameWidth * FrameHeight != 0)
+        if (FrameWidth != 0 && FrameHeight != 0)
           ratio = ratio != 0 ? FrameWidth * ratio / FrameHeight : double(FrameWidth) / FrameHeight;
         else if (ratio == 0)
           ratio = 4.0 / 3.0;

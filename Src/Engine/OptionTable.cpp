@@ -1,5 +1,8 @@
 #include "Engine/OptionTable.h"
 
+#include <climits>
+#include <cstdio>
+
 namespace tovamo {
 namespace {
 
@@ -17,6 +20,9 @@ constexpr TOptionRow Flag(const char* name, bool E::*target) {
 constexpr TOptionRow Int(const char* name, int E::*target) {
   return {.Name = name, .Kind = TOptionKind::Integer, .Integer = target};
 }
+constexpr TOptionRow IntIn(const char* name, int E::*target, double min, double max) {
+  return {.Name = name, .Kind = TOptionKind::Integer, .Integer = target, .Min = min, .Max = max};
+}
 constexpr TOptionRow Frames(const char* name, int mediaType) {
   return {.Name = name, .Kind = TOptionKind::Integer, .FrameLimit = mediaType};
 }
@@ -25,6 +31,9 @@ constexpr TOptionRow Int64(const char* name, std::int64_t E::*target) {
 }
 constexpr TOptionRow Float(const char* name, float E::*target) {
   return {.Name = name, .Kind = TOptionKind::Float, .Float = target};
+}
+constexpr TOptionRow FloatIn(const char* name, float E::*target, double min, double max) {
+  return {.Name = name, .Kind = TOptionKind::Float, .Float = target, .Min = min, .Max = max};
 }
 constexpr TOptionRow Text(const char* name, std::string E::*target, bool keepWhenEmpty = false) {
   return {.Name = name, .Kind = TOptionKind::Text, .Text = target, .KeepWhenEmpty = keepWhenEmpty};
@@ -35,6 +44,11 @@ constexpr TOptionRow Handler(const char* name, TOptionHandler handler) {
 constexpr TOptionRow Removed(const char* name, const char* message) {
   return {.Name = name, .Kind = TOptionKind::Removed, .Message = message};
 }
+
+// Ranges of the values that are scaled into the encoders' and muxers' integer fields.
+constexpr double kMaxQuality = double(INT_MAX) / FF_QP2LAMBDA;  // times the lambda scale
+constexpr double kMaxMuxSeconds = double(INT_MAX) / 1e6;        // held in microseconds
+constexpr double kMaxVolume = 65536;                            // 256 is unchanged
 
 const TOptionRow kOptionTable[] = {
     NoOp("L"),
@@ -117,7 +131,7 @@ const TOptionRow kOptionTable[] = {
     Handler("intra_matrix", &E::OptMatrix),
     Handler("inter_matrix", &E::OptMatrix),
     Int("top", &E::TopFieldFirst),
-    Int("dc", &E::IntraDcPrecision),
+    IntIn("dc", &E::IntraDcPrecision, 0, 24),  // the encoder's -8..16 plus 8
     Handler("vtag", &E::OptCodecTag),
     Handler("newvideo", &E::OptNewStream),
     Text("vlang", &E::VideoLanguage),
@@ -127,13 +141,13 @@ const TOptionRow kOptionTable[] = {
     Text("force_key_frames", &E::ForcedKeyFrames),
     Handler("ab", &E::OptBitrate),
     Frames("aframes", AVMEDIA_TYPE_AUDIO),
-    Float("aq", &E::AudioQscale),
+    FloatIn("aq", &E::AudioQscale, -kMaxQuality, kMaxQuality),
     Handler("ar", &E::OptAudioRate),
     Handler("ac", &E::OptAudioChannels),
     Flag("an", &E::AudioDisable),
     Handler("acodec", &E::OptCodec),
     Handler("atag", &E::OptCodecTag),
-    Int("vol", &E::AudioVolume),
+    IntIn("vol", &E::AudioVolume, 0, kMaxVolume),
     Handler("newaudio", &E::OptNewStream),
     Text("alang", &E::AudioLanguage),
     Handler("sample_fmt", &E::OptSampleFmt),
@@ -145,8 +159,8 @@ const TOptionRow kOptionTable[] = {
     Int("vc", &E::VideoChannel),
     Handler("tvstd", &E::OptVideoStandard),
     Flag("isync", &E::InputSync),
-    Float("muxdelay", &E::MuxMaxDelay),
-    Float("muxpreload", &E::MuxPreload),
+    FloatIn("muxdelay", &E::MuxMaxDelay, 0, kMaxMuxSeconds),
+    FloatIn("muxpreload", &E::MuxPreload, 0, kMaxMuxSeconds),
     Handler("absf", &E::OptBitstreamFilter),
     Handler("vbsf", &E::OptBitstreamFilter),
     Handler("sbsf", &E::OptBitstreamFilter),
@@ -160,6 +174,14 @@ const TOptionRow kOptionTable[] = {
 
 std::span<const TOptionRow> OptionTable() {
   return kOptionTable;
+}
+
+void CheckOptionRange(const TOptionRow& row, double value) {
+  if (value >= row.Min && value <= row.Max) return;
+  char text[160];
+  std::snprintf(text, sizeof text, "Option \"%s\" must be between %.10g and %.10g", row.Name,
+                row.Min, row.Max);
+  throw FFmpegException(text);
 }
 
 const TOptionRow* FindOptionRow(const std::string& name) {

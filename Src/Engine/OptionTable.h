@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <string>
 
@@ -30,7 +31,14 @@ struct TOptionRow {
   bool KeepWhenEmpty = false;  // Text rows: an empty value leaves the setting unchanged
   TOptionHandler Handler = nullptr;
   const char* Message = nullptr;  // Removed rows: the exception's message
+  // Integer and Float rows: the values the engine can use without overflowing what it
+  // computes from them; a value outside is refused where it enters.
+  double Min = -std::numeric_limits<double>::infinity();
+  double Max = std::numeric_limits<double>::infinity();
 };
+
+// Refuses a value outside the row's range with a message that names the option.
+void CheckOptionRange(const TOptionRow& row, double value);
 
 // The vocabulary in test order.
 std::span<const TOptionRow> OptionTable();

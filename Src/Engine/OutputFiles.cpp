@@ -57,7 +57,7 @@ bool ParseOverride(const char*& p, RcOverride& entry) {
     entry.quality_factor = 1.0f;
   } else {
     entry.qscale = 0;
-    entry.quality_factor = float(-q) / 100.0f;
+    entry.quality_factor = float(-double(q) / 100.0);
   }
   return true;
 }
@@ -318,7 +318,7 @@ int TCustomFFmpeg::AddOutputFile(const std::string& fileName, bool join) {
     if (ret < 0) return fail(ErrorText(fileName, ret));
   }
 
-  output->max_delay = int(MuxMaxDelay * 1000000);
+  output->max_delay = int(double(MuxMaxDelay) * 1000000);  // ranged where it is set
   if (output->priv_data) {
     // Preload and loop count are the muxers' own options now.
     const AVOption* preload = ff::av_opt_find(output->priv_data, "preload", nullptr, 0, 0);
@@ -445,7 +445,7 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* output, int outputIndex) {
   StartNewStream(output, outputIndex, AVMEDIA_TYPE_VIDEO, ost);
   AVCodecContext* codec = ost->EncoderContext;
   AVStream* stream = ost->Stream;
-  const double aspect = FrameWidth * FrameHeight != 0
+  const double aspect = FrameWidth != 0 && FrameHeight != 0
                             ? double(FrameAspectRatio) * FrameHeight / FrameWidth
                             : double(FrameAspectRatio) * 3 / 4;
   const AVRational sar = ff::av_d2q(aspect, 255);
@@ -481,7 +481,7 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* output, int outputIndex) {
       if (InterMatrix) codec->inter_matrix = CopyMatrix(*InterMatrix);
       if (!RcOverride.empty()) SetRateOverrides(codec, RcOverride);
       if (codec->rc_initial_buffer_occupancy == 0)
-        codec->rc_initial_buffer_occupancy = codec->rc_buffer_size * 3 / 4;
+        codec->rc_initial_buffer_occupancy = int(std::int64_t(codec->rc_buffer_size) * 3 / 4);
       codec->intra_dc_precision = IntraDcPrecision - 8;
       if (Psnr) codec->flags |= AV_CODEC_FLAG_PSNR;
       if (Pass == 1) codec->flags |= AV_CODEC_FLAG_PASS1;

@@ -10,6 +10,7 @@
 #include "Engine/EncodeStep.h"
 #include "Engine/FFmpeg.h"
 #include "Engine/TranscodeRun.h"
+#include "Services/SafeMath.h"
 #include "Services/FFBindings.h"
 #include "Services/FFCodecLock.h"
 #include "Services/FFInterrupt.h"
@@ -100,6 +101,7 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
     if (LimitFileSize > 0 && OutputFiles[0]->pb &&
         ff::avio_seek(OutputFiles[0]->pb, 0, SEEK_CUR) >= LimitFileSize)
       break;
+    CheckOutputSizes(run);
 
     AVFormatContext* input = InputFiles[file];
     const int ret = ff::av_read_frame(input, packet);
@@ -197,7 +199,7 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
     if (RecordingTime != INT64_MAX) {
       const std::int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
       if (ts != AV_NOPTS_VALUE &&
-          ff::av_compare_ts(ts, tb, RecordingTime + StartTime, AV_TIME_BASE_Q) >= 0) {
+          ff::av_compare_ts(ts, tb, SaturatingAdd(RecordingTime, StartTime), AV_TIME_BASE_Q) >= 0) {
         ist.IsPastRecordingTime = true;
         ff::av_packet_unref(packet);
         continue;

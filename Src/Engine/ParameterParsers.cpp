@@ -40,7 +40,10 @@ void TCustomFFmpeg::OptFrameRate(const std::string&, const std::string& value) {
 void TCustomFFmpeg::OptFrameSize(const std::string&, const std::string& value) {
   if (value.empty()) return;
   int width = 0, height = 0;
-  if (ff::av_parse_video_size(&width, &height, value.c_str()) < 0)
+  // A size the libraries parse may still be one no picture can have (65536x65536): its
+  // byte count would overflow what they compute.
+  if (ff::av_parse_video_size(&width, &height, value.c_str()) < 0 ||
+      ff::av_image_check_size(unsigned(width), unsigned(height), 0, nullptr) < 0)
     throw FFmpegException("Incorrect frame size");
   FrameWidth = width;
   FrameHeight = height;
@@ -59,7 +62,8 @@ void TCustomFFmpeg::OptFrameAspectRatio(const std::string&, const std::string& v
   } else if (!TryStrToSingle(value, ratio)) {
     ratio = 0;
   }
-  if (ratio == 0) throw FFmpegException("Incorrect aspect ratio specification.");
+  // A picture is never wider than it is negative.
+  if (!(ratio > 0)) throw FFmpegException("Incorrect aspect ratio specification.");
   FrameAspectRatio = ratio;
 }
 

@@ -27,9 +27,9 @@ const char* TypeName(int type) {
 
 // How much a stream offers as a source: the picture size, or the channel count. The
 // library no longer tells how many frames its probe saw, which once decided this.
-int StreamScore(const AVStream& stream) {
+std::int64_t StreamScore(const AVStream& stream) {
   const AVCodecParameters* par = stream.codecpar;
-  if (par->codec_type == AVMEDIA_TYPE_VIDEO) return par->width * par->height;
+  if (par->codec_type == AVMEDIA_TYPE_VIDEO) return std::int64_t(par->width) * par->height;
   if (par->codec_type == AVMEDIA_TYPE_AUDIO) return par->ch_layout.nb_channels;
   return 0;
 }
@@ -194,7 +194,7 @@ void TCustomFFmpeg::ChooseSources(TTranscodeRun& run) {
     } else {
       // The richest stream of that type not yet taken; the first among equals.
       int best = -1;
-      int bestFrames = -1;
+      std::int64_t bestScore = -1;
       for (int i = 0; i < int(run.InputStreams.size()); ++i) {
         const TInputStream* ist = run.InputStreams[i];
         if (ist->Stream->codecpar->codec_type != type || !ist->Discard ||
@@ -212,9 +212,9 @@ void TCustomFFmpeg::ChooseSources(TTranscodeRun& run) {
           if (!inProgram) continue;
         }
         if (JoinMode && ist->FileIndex != ost->FileIndex) continue;
-        const int score = StreamScore(*ist->Stream);
-        if (score > bestFrames) {
-          bestFrames = score;
+        const std::int64_t score = StreamScore(*ist->Stream);
+        if (score > bestScore) {
+          bestScore = score;
           best = i;
         }
       }

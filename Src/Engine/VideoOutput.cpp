@@ -3,6 +3,7 @@
 // frames by the video sync method, scaling to the encoder's size and format, the owner's
 // output hook, the previews, forced key frames, encoding and the statistics file.
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <mutex>
@@ -34,6 +35,12 @@ bool CopyPicture(AVFrame*& copy, const AVFrame* source) {
   return true;
 }
 
+// The process-wide preview sink factory; its lock is only held to read or swap it.
+std::mutex& FactoryLock() {
+  static std::mutex lock;
+  return lock;
+}
+
 TPreviewSinkFactory& Factory() {
   static TPreviewSinkFactory factory = nullptr;
   return factory;
@@ -42,12 +49,12 @@ TPreviewSinkFactory& Factory() {
 }  // namespace
 
 void SetPreviewSinkFactory(TPreviewSinkFactory factory) {
-  std::lock_guard lock(PreviewLock());
+  std::lock_guard lock(FactoryLock());
   Factory() = factory;
 }
 
 TPreviewSinkFactory PreviewSinkFactory() {
-  std::lock_guard lock(PreviewLock());
+  std::lock_guard lock(FactoryLock());
   return Factory();
 }
 
@@ -237,7 +244,7 @@ void TCustomFFmpeg::VideoOut(TTranscodeRun& run, TOutputStream& ost, TInputStrea
   TOutputStream& owner = ost.Shared ? *ost.Shared : ost;
 
   // How many times this picture goes out.
-  const double syncIpts = double(pts - StartTime) / AV_TIME_BASE / av_q2d(enc->time_base);
+  const double syncIpts = (double(pts) - double(StartTime)) / AV_TIME_BASE / av_q2d(enc->time_base);
   int copies = 1;
   if (VideoSyncMethod != 0) {
     const double delta = syncIpts - double(owner.SyncOpts);
@@ -251,7 +258,7 @@ void TCustomFFmpeg::VideoOut(TTranscodeRun& run, TOutputStream& ost, TInputStrea
       else if (delta > 0.6)
         owner.SyncOpts = std::llrint(syncIpts);
     } else if (delta > 1.1) {
-      copies = int(std::nearbyint(delta));
+      copies = int(std::min(std::nearbyint(delta), double(INT_MAX)));
     }
     if (copies == 0) {
       ++FramesDropped;
@@ -340,21 +347,24 @@ void TCustomFFmpeg::VideoOut(TTranscodeRun& run, TOutputStream& ost, TInputStrea
   }
 }
 
+// Runs on the worker with no lock held: showing the picture may wait for the main thread,
+// which may be switching the preview at that moment.
 void TCustomFFmpeg::PreviewFrame(AVFrame* picture, std::int64_t pts, int frameNumber,
                                  bool converted) {
-  std::lock_guard lock(PreviewLock());
   const std::int64_t now = MonotonicMicros();
   if (!(now - LastPreviewTime > PreviewInterval)) return;
   LastPreviewTime = now;
+  const bool changed = PreviewFlagsChanged.exchange(false);
   auto convert = [&]() -> bool {
-    if (converted && !PreviewFlagsChanged) return true;
+    if (converted && !changed) return true;
     converted =
         PreviewConverter->ToRGB(picture->data, picture->linesize, AVPixelFormat(picture->format),
                                 true, picture->height, picture->width);
     if (!converted) Log(llError, PreviewConverter->LastError());
     return converted;
   };
-  std::uint8_t flags = PreviewFlags;
+  const std::uint8_t asked = PreviewFlags;
+  std::uint8_t flags = asked;
   if ((flags & 2) && OnPreviewBitmap && EventsAttached()) {
     if (convert()) {
       bool update = false;
@@ -364,14 +374,14 @@ void TCustomFFmpeg::PreviewFrame(AVFrame* picture, std::int64_t pts, int frameNu
     }
   } else if (flags & 1) {
     if (!Previewer) {
-      if (TPreviewSinkFactory factory = Factory()) Previewer = factory();
+      if (TPreviewSinkFactory factory = PreviewSinkFactory()) Previewer = factory();
     }
     if (!Previewer || !convert() || !Previewer->Preview(PreviewConverter->Bitmap(), pts))
       flags &= ~1;
   }
   if (!(flags & 1)) Previewer.reset();
-  PreviewFlags = flags;
-  PreviewFlagsChanged = false;
+  // Only the switches that failed here go off; one turned on meanwhile stays on.
+  if (const std::uint8_t failed = asked & ~flags) PreviewFlags.fetch_and(std::uint8_t(~failed));
 }
 
 void TCustomFFmpeg::WriteVideoStatistics(TOutputStream& ost, int frameSize, char pictureType,

@@ -80,6 +80,7 @@
   F(av_image_fill_linesizes) \
   F(av_image_copy) \
   F(av_image_alloc) \
+  F(av_image_check_size) \
   F(av_frame_alloc) \
   F(av_frame_free) \
   F(av_frame_unref) \

@@ -118,6 +118,10 @@ struct TFFLogger::TSink {
   }
 };
 
+// The calling thread's own log level (a TLogLevel), or none.
+constexpr int kNoThreadLevel = -1;
+thread_local int tThreadLevel = kNoThreadLevel;
+
 // The state behind av_log and the global logger. Created on first use and never destroyed:
 // a worker may still log while the program's static objects are torn down, and FFmpeg keeps
 // the callback until the loader unloads it at the very end.
@@ -199,7 +203,10 @@ struct TLogBridge {
 
   static void Callback(void* avcl, int ffLevel, const char* fmt, va_list args) {
     TLogBridge& b = Get();
-    if (ffLevel > b.Threshold.load(std::memory_order_relaxed)) return;
+    const int threshold = tThreadLevel != kNoThreadLevel
+                              ? FFmpegLogLevel(TLogLevel(tThreadLevel))
+                              : b.Threshold.load(std::memory_order_relaxed);
+    if (ffLevel > threshold) return;
     try {
       b.Handle(avcl, ffLevel, fmt, args);
     } catch (...) {
@@ -323,15 +330,16 @@ void TFFLogger::ApplyLevel() {
 }
 
 void TFFLogger::SetLogLevelByName(const std::string& name) {
+  SetLogLevel(LogLevelByName(name));
+}
+
+TLogLevel LogLevelByName(const std::string& name) {
   static constexpr std::pair<std::string_view, int> kNames[] = {
       {"quiet", AV_LOG_QUIET},     {"panic", AV_LOG_PANIC},     {"fatal", AV_LOG_FATAL},
       {"error", AV_LOG_ERROR},     {"warning", AV_LOG_WARNING}, {"info", AV_LOG_INFO},
       {"verbose", AV_LOG_VERBOSE}, {"debug", AV_LOG_DEBUG}};
   for (const auto& [levelName, ffLevel] : kNames) {
-    if (SameTextIgnoringCase(name, levelName)) {
-      SetLogLevel(LogLevelFromFFmpeg(ffLevel));
-      return;
-    }
+    if (SameTextIgnoringCase(name, levelName)) return LogLevelFromFFmpeg(ffLevel);
   }
   // A decimal integer: optional sign, digits, nothing else.
   std::size_t i = 0;
@@ -350,7 +358,15 @@ void TFFLogger::SetLogLevelByName(const std::string& name) {
   }
   if (ok && !negative && value > 2147483647LL) ok = false;
   if (!ok) throw EConvertError("'" + name + "' is not a valid integer value");
-  SetLogLevel(LogLevelFromFFmpeg(int(negative ? -value : value)));
+  return LogLevelFromFFmpeg(int(negative ? -value : value));
+}
+
+TThreadLogLevel::TThreadLogLevel(std::optional<TLogLevel> level) : Previous_(tThreadLevel) {
+  if (level) tThreadLevel = int(*level);
+}
+
+TThreadLogLevel::~TThreadLogLevel() {
+  tThreadLevel = Previous_;
 }
 
 void TFFLogger::SetOnLog(TLogEvent handler) {
@@ -361,8 +377,12 @@ bool TFFLogger::HasOnLog() const {
   return Sink_->HasHandler();
 }
 
+TLogLevel TFFLogger::ThresholdHere() const {
+  return tThreadLevel != kNoThreadLevel ? TLogLevel(tThreadLevel) : LogLevel_.load();
+}
+
 void TFFLogger::Log(void* sender, TLogLevel level, const std::string& text) {
-  const TLogLevel threshold = LogLevel_.load();
+  const TLogLevel threshold = ThresholdHere();
   if (!(level <= threshold || (level == llVerbose && threshold != llQuiet))) return;
   TLogBridge::Deliver(Sink_, TriggerEventInMainThread, sender, CurrentThreadId(), level, &text, 1,
                       false);
@@ -376,7 +396,7 @@ void TFFLogger::LogFmt(void* sender, TLogLevel level, const char* fmt, ...) {
 }
 
 void TFFLogger::LogFmtV(void* sender, TLogLevel level, const char* fmt, va_list args) {
-  const TLogLevel threshold = LogLevel_.load();
+  const TLogLevel threshold = ThresholdHere();
   if (!(level <= threshold || (level == llVerbose && threshold != llQuiet))) return;
   if (!HasOnLog()) return;
   char stack[kStackFormatSize];

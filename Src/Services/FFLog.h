@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace tovamo {
@@ -70,6 +71,9 @@ class TFFLogger {
   friend TFFLogger* DefaultLogger();
   friend struct TLogBridge;
 
+  // The calling thread's own level where one is set (TThreadLogLevel), else LogLevel_.
+  TLogLevel ThresholdHere() const;
+
   std::atomic<TLogLevel> LogLevel_;
   bool AutoCreated_ = false;
   std::shared_ptr<TSink> Sink_;
@@ -77,6 +81,25 @@ class TFFLogger {
 
 // The global logger; one is created (auto-created, no owner) when none exists.
 TFFLogger* DefaultLogger();
+
+// "quiet", "panic", ..., "debug" in any letter case, or a decimal FFmpeg level; a bad number
+// raises EConvertError.
+TLogLevel LogLevelByName(const std::string& name);
+
+// While it lives, the lines logged on the calling thread (the program's own and the
+// libraries') are filtered by `level` instead of the logger's level, so that one job's log
+// level leaves the other jobs alone. The libraries' own tests of the process-wide level (a
+// few debug dumps) still follow the logger's level. No level: the logger's level holds.
+class TThreadLogLevel {
+ public:
+  explicit TThreadLogLevel(std::optional<TLogLevel> level);
+  ~TThreadLogLevel();
+  TThreadLogLevel(const TThreadLogLevel&) = delete;
+  TThreadLogLevel& operator=(const TThreadLogLevel&) = delete;
+
+ private:
+  int Previous_;
+};
 
 // The calling thread's kernel thread id, as log events carry it.
 std::uint32_t CurrentThreadId();

@@ -171,7 +171,9 @@ int OpenUnicodeIO(const std::string& ffmpegName, int flags, const AVIOInterruptC
   int openFlags;
   switch (flags) {
     case uomRead:
-      openFlags = O_RDONLY;
+      // Opening a named pipe for reading waits for a writer inside open() itself, where no
+      // interrupt callback can end it: it opens at once here, and reads wait by polling.
+      openFlags = O_RDONLY | O_NONBLOCK;
       break;
     case uomWrite:
       openFlags = O_WRONLY | O_CREAT | O_TRUNC;
@@ -195,6 +197,7 @@ int OpenUnicodeIO(const std::string& ffmpegName, int flags, const AVIOInterruptC
     close(fd);
     return AVERROR(ENOENT);
   }
+  if (openFlags & O_NONBLOCK) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 
   auto* file = new (std::nothrow) TUnicodeFile;
   auto* buffer = static_cast<unsigned char*>(ff::av_malloc(kIOBufferSize));
