@@ -17,6 +17,7 @@ namespace tovamo {
 namespace {
 
 constexpr int kMaxMediaType = AVMEDIA_TYPE_NB - 1;  // media types run from -1 (unknown) to 4
+constexpr std::int64_t kMaxDecodedPixels = 7680 * 4320;  // the largest pictures in use (8K)
 
 bool ValidMediaType(int type) {
   return type >= AVMEDIA_TYPE_UNKNOWN && type <= kMaxMediaType;
@@ -378,6 +379,8 @@ void TCustomFFmpeg::MakeInputStreamRecords(int fileIndex, const TForcedDecoders&
       throw FFmpegException("avcodec_parameters_to_context failed");
     dec->pkt_timebase = ist->Stream->time_base;
     dec->thread_count = ThreadCount;
+    // A damaged header may claim any picture size; one job holds a few pictures at most.
+    dec->max_pixels = kMaxDecodedPixels;
     if (type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO || type == AVMEDIA_TYPE_SUBTITLE) {
       const int typeFlag = type == AVMEDIA_TYPE_VIDEO   ? AV_OPT_FLAG_VIDEO_PARAM
                            : type == AVMEDIA_TYPE_AUDIO ? AV_OPT_FLAG_AUDIO_PARAM
