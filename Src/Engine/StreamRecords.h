@@ -44,6 +44,7 @@ struct TInputStream {
   std::int64_t Start = 0;                 // wall clock at the run's start, with rate emulation
   std::int64_t NextPts = AV_NOPTS_VALUE;  // microseconds
   std::int64_t Pts = 0;                   // microseconds
+  std::int64_t JumpOffset = 0;  // microseconds: the jumps in this stream's times stepped over
   TTimestampCorrection PtsCorrection{};
   bool IsStart = true;
   bool ShowedMultiPacketWarning = false;
@@ -101,6 +102,7 @@ struct TOutputStream {
   SwrContext* Resampler = nullptr;
   AVFrame* AudioFrame = nullptr;
   int AudioPending = 0;  // samples already in AudioFrame, waiting for a whole frame
+  bool AudioClockSet = false;  // SyncOpts placed at the first samples' time
   int ResampleSampleFmt = -1;
   int ResampleSampleRate = 0;
   AVChannelLayout ResampleLayout{};

@@ -9,6 +9,7 @@
 
 #include "Engine/EncodeStep.h"
 #include "Engine/FFmpeg.h"
+#include "Engine/TimestampLimits.h"
 #include "Engine/TranscodeRun.h"
 #include "Services/FFBindings.h"
 #include "Services/FrameHook.h"
@@ -251,7 +252,10 @@ void TCustomFFmpeg::VideoOut(TTranscodeRun& run, TOutputStream& ost, TInputStrea
       else if (delta > 0.6)
         owner.SyncOpts = std::llrint(syncIpts);
     } else if (delta > 1.1) {
-      copies = int(std::nearbyint(delta));
+      // A longer gap was a jump the packet loop stepped over: never repeat more than that.
+      const double longest =
+          double(kLongestFilledGapMicros) / AV_TIME_BASE / av_q2d(enc->time_base);
+      copies = int(std::nearbyint(std::min(delta, longest)));
     }
     if (copies == 0) {
       ++FramesDropped;
@@ -263,7 +267,9 @@ void TCustomFFmpeg::VideoOut(TTranscodeRun& run, TOutputStream& ost, TInputStrea
       if (Verbose > 2) LogFmt(llVerbose, "*** %d dup!", copies - 1);
     }
   } else {
-    owner.SyncOpts = std::llrint(syncIpts);
+    // Passed through at the input's times, which never step back in the output.
+    const std::int64_t at = std::llrint(syncIpts);
+    owner.SyncOpts = ost.FrameNumber == 0 ? at : std::max(owner.SyncOpts, at);
   }
   copies = std::min(copies, MaxFrames[0] - ost.FrameNumber);
   if (copies <= 0) return;
