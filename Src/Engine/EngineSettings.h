@@ -91,6 +91,8 @@ struct TEngineSettings {
   int FrameWidth = 0;
   int FrameHeight = 0;
   float FrameAspectRatio = 0;
+  // The display aspects a disc target's standard allows: 0 any, 1 only 4:3, 2 4:3 or 16:9.
+  int StandardAspects = 0;
   int FramePixFmt = -1;  // AVPixelFormat, -1 none
   bool IntraOnly = false;
   bool VideoDisable = false;

@@ -435,6 +435,9 @@ class TCustomFFmpeg : public TEngineSettings {
   bool CallVideoHook(const THookEvent& handler, TFormatConverter& converter, AVFrame* picture,
                      std::int64_t pts, int frameNumber, bool& detach);
   void ConfigureFilters(TOutputStream& ost, TInputStream& ist);
+  // The display aspect an output's pictures get: the one asked for, or for a disc target
+  // the one its standard allows nearest to it (Targets.cpp).
+  double OutputDisplayAspect() const;
   void VideoOut(TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* picture,
                 std::int64_t pts);
   void PreviewFrame(AVFrame* picture, std::int64_t pts, int frameNumber, bool converted);
