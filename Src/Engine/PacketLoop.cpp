@@ -171,7 +171,11 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
         (input->iformat->flags & AVFMT_TS_DISCONT) && !CopyTs) {
       const std::int64_t dts = ToMicros(packet->dts, tb);
       const std::int64_t delta = dts - ist.NextPts;
-      if (std::abs(double(delta)) > double(DtsDeltaThreshold) * AV_TIME_BASE || dts + 1 < ist.Pts) {
+      // A step back of a few frames is reordering, or a muxer's careless decoding times
+      // (VCD tracks have them): taking it for a discontinuity would push the rest of the
+      // file later every time, stretching the output.
+      if (std::abs(double(delta)) > double(DtsDeltaThreshold) * AV_TIME_BASE ||
+          dts + AV_TIME_BASE / 10 < ist.Pts) {
         InputTsOffsets[file] -= delta;
         if (Verbose > 2)
           LogFmt(llVerbose, "timestamp discontinuity %lld, new offset= %lld",
