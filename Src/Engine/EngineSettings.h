@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "Engine/PictureFit.h"
 #include "Services/FFHeaders.h"
 
 namespace tovamo {
@@ -93,6 +94,8 @@ struct TEngineSettings {
   float FrameAspectRatio = 0;
   // The display aspects a disc target's standard allows: 0 any, 1 only 4:3, 2 4:3 or 16:9.
   int StandardAspects = 0;
+  // How a picture of another display shape fills the output's frame.
+  TPictureFit PictureFit = TPictureFit::Pad;
   int FramePixFmt = -1;  // AVPixelFormat, -1 none
   bool IntraOnly = false;
   bool VideoDisable = false;

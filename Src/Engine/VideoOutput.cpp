@@ -118,6 +118,25 @@ bool TCustomFFmpeg::CallVideoHook(const THookEvent& handler, TFormatConverter& c
 
 // ---- Filter graph --------------------------------------------------------------------------
 
+unsigned TCustomFFmpeg::CurrentScalerFlags() const {
+  std::int64_t flags = ScalerFlags;
+  if (OptionContexts.ScalerDefaults)
+    ff::av_opt_get_int(OptionContexts.ScalerDefaults, "sws_flags", 0, &flags);
+  return unsigned(flags);
+}
+
+std::string TCustomFFmpeg::FitChain(const TOutputStream& ost, const TInputStream& ist) const {
+  // With a chain of the user's, the size is theirs to decide.
+  if (VideoFiltersGiven && !VideoFilters.empty()) return {};
+  const AVCodecContext* enc = ost.EncoderContext;
+  const AVCodecParameters* in = ist.Stream->codecpar;
+  const AVRational sar = ist.Stream->sample_aspect_ratio.num ? ist.Stream->sample_aspect_ratio
+                                                             : in->sample_aspect_ratio;
+  return FitFilters(PictureFit,
+                    {in->width, in->height, sar, enc->width, enc->height, enc->sample_aspect_ratio},
+                    CurrentScalerFlags());
+}
+
 void TCustomFFmpeg::ConfigureFilters(TOutputStream& ost, TInputStream& ist) {
   AVCodecContext* enc = ost.EncoderContext;
   const AVCodecParameters* in = ist.Stream->codecpar;
@@ -154,15 +173,21 @@ void TCustomFFmpeg::ConfigureFilters(TOutputStream& ost, TInputStream& ist) {
   if (Deinterlace) chain = "yadif";
   if (VideoFiltersGiven && !VideoFilters.empty())
     chain += (chain.empty() ? "" : ",") + VideoFilters;
-  if (enc->width != in->width || enc->height != in->height) {
-    std::int64_t flags = ScalerFlags;
-    if (OptionContexts.ScalerDefaults)
-      ff::av_opt_get_int(OptionContexts.ScalerDefaults, "sws_flags", 0, &flags);
-    std::snprintf(args, sizeof args, "scale=%d:%d:flags=0x%X", enc->width, enc->height,
-                  unsigned(flags));
-    // With a chain of the user's, the size is theirs to decide.
-    if (!(VideoFiltersGiven && !VideoFilters.empty()))
-      chain += (chain.empty() ? "" : ",") + std::string(args);
+  // With a chain of the user's, the size is theirs to decide.
+  if (!(VideoFiltersGiven && !VideoFilters.empty())) {
+    std::string sizing = FitChain(ost, ist);
+    if (sizing.empty() && (enc->width != in->width || enc->height != in->height)) {
+      std::snprintf(args, sizeof args, "scale=%d:%d:flags=0x%X", enc->width, enc->height,
+                    CurrentScalerFlags());
+      sizing = args;
+    }
+    // The pictures keep the output's pixel aspect, whatever the filters made of the input's.
+    if (enc->sample_aspect_ratio.num > 0 && enc->sample_aspect_ratio.den > 0) {
+      std::snprintf(args, sizeof args, "setsar=%d/%d", enc->sample_aspect_ratio.num,
+                    enc->sample_aspect_ratio.den);
+      sizing += (sizing.empty() ? "" : ",") + std::string(args);
+    }
+    if (!sizing.empty()) chain += (chain.empty() ? "" : ",") + sizing;
   }
   if (chain.empty()) chain = "null";
   AVFilterInOut* outputs = ff::avfilter_inout_alloc();
