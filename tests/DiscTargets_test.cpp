@@ -121,9 +121,31 @@ std::string Lines(const std::vector<std::string>& lines) {
   return text;
 }
 
-// Real-world inputs that once gave outputs the authoring tools refused, with their true
-// length where the file's own headers mislead a reader about it.
-const std::pair<const char*, double> kAwkwardInputs[] = {{"vcd_ntsc_track.dat", 4.0}};
+// Inputs that once gave outputs the authoring tools refused or that played wrong, each made
+// into every disc: with their true length where their headers or times mislead a reader
+// about it, and the log line their conversion must give.
+struct TAwkwardInput {
+  const char* File;
+  double Seconds;   // 0: as the file's own times say
+  const char* Log;  // or null
+};
+const TAwkwardInput kAwkwardInputs[] = {
+    {"square_576.avi", 0, nullptr},  // square pixels, 5:4
+    {"square_240.mpg", 0, nullptr},  // square pixels, 22:15
+    {"sample.3gp", 0, nullptr},      // a phone's 176x144
+    {"sample.wmv", 0, nullptr},      // millisecond times of ASF, FLV, RealMedia and WebM
+    {"sample.flv", 0, nullptr},
+    {"sample.rm", 0, nullptr},
+    {"sample.webm", 0, nullptr},
+    {"vcd_ntsc_track.dat", 4.0, nullptr},  // decoding times that step back
+    {"jump_hours.mkv", 2.0, "stepped over"},
+};
+
+const TAwkwardInput* AwkwardInput(const std::string& file) {
+  for (const TAwkwardInput& input : kAwkwardInputs)
+    if (file == input.File) return &input;
+  return nullptr;
+}
 
 class DiscTargets : public ::testing::TestWithParam<TCase> {
  protected:
@@ -152,9 +174,13 @@ TEST_P(DiscTargets, TheOutputIsWhatTheDiscRequires) {
   ASSERT_TRUE(media.Opened);
   EXPECT_EQ(media.Format, "mpeg");
   const double frame = c.Pal ? 1.0 / 25 : 1001.0 / 30000;
+  const TAwkwardInput* awkward = AwkwardInput(c.Input);
+  const double known = awkward ? awkward->Seconds : 0;
   double length = source.Duration != INT64_MIN ? double(source.Duration) / 1e6 : -1;
-  for (const auto& [file, seconds] : kAwkwardInputs)
-    if (c.Input == file) length = seconds;
+  if (known > 0) length = known;
+  if (awkward && awkward->Log) {
+    EXPECT_FALSE(log.Containing(awkward->Log).empty());
+  }
 
   const int v = media.StreamOfType(AVMEDIA_TYPE_VIDEO);
   if (source.StreamOfType(AVMEDIA_TYPE_VIDEO) >= 0) {
@@ -219,7 +245,8 @@ TEST_P(DiscTargets, TheOutputIsWhatTheDiscRequires) {
     // An encoder's priming samples lie before the stream's start: the stream's own start.
     if (sourceAudio >= 0 && source.Streams[sourceAudio].StartTime != INT64_MIN)
       begin = std::min(begin, double(source.Streams[sourceAudio].StartTime) / 1e6);
-    EXPECT_NEAR(double(packets.size()) * frame, last + inFrame - begin, 3 * frame + 0.03);
+    EXPECT_NEAR(double(packets.size()) * frame, known > 0 ? known : last + inFrame - begin,
+                3 * frame + 0.03);
   }
   if (a >= 0) {
     const auto packets = media.PacketsOf(a);
@@ -231,7 +258,8 @@ TEST_P(DiscTargets, TheOutputIsWhatTheDiscRequires) {
     // The input's packets may hold a few tenths of a second each.
     const double frameLength =
         std::string(disc.AudioCodec) == "ac3" ? 1536.0 / 48000 : 1152.0 / 44100;
-    EXPECT_NEAR(Span(media, a), Span(source, sourceAudio), 2 * frameLength + 0.3);
+    EXPECT_NEAR(Span(media, a), known > 0 ? known : Span(source, sourceAudio),
+                2 * frameLength + 0.3);
   }
 
   // The authoring tools take the file without a word of complaint. A disc plays pictures:
@@ -264,31 +292,32 @@ std::vector<TCase> Cases() {
         cases.push_back({"sample.mpg", disc, pal, aspect});
   // ...and every other file once, the combinations taken in turn.
   const char* files[] = {
-      "sample.avi",     "sample.mpeg",       "sample.dat",        "sample.asf",
-      "sample.wmv",     "sample.mov",        "sample.qt",         "sample.flv",
-      "sample.mp4",     "sample.3gp",        "sample.rm",         "sample.rmvb",
-      "sample.swf",     "sample_16x9.mp4",   "odd_size.avi",      "ntsc_29_97.mpg",
-      "rate_15.avi",    "long_5s.mpg",       "audio_48k_6ch.mp4", "audio_only.wav",
-      "audio_only.mp2", "audio_8k_mono.wav", "video_only.avi",    "bframes.avi",
-      "far_start.ts",   "audio_first.mkv",   "vfr.mkv",           "no_duration.mkv",
-      "interlaced.mpg", "two_audio.mkv",     "subtitle.mkv",      "lying_ext.avi",
-      "truncated.mpg"};
+      "sample.avi",      "sample.mpeg",       "sample.dat",        "sample.asf",
+      "sample.wmv",      "sample.mov",        "sample.qt",         "sample.flv",
+      "sample.mp4",      "sample.3gp",        "sample.rm",         "sample.rmvb",
+      "sample.swf",      "sample_16x9.mp4",   "odd_size.avi",      "ntsc_29_97.mpg",
+      "rate_15.avi",     "long_5s.mpg",       "audio_48k_6ch.mp4", "audio_only.wav",
+      "audio_only.mp2",  "audio_8k_mono.wav", "video_only.avi",    "sample.webm",
+      "square_576.avi",  "square_240.mpg",    "bframes.avi",       "far_start.ts",
+      "audio_first.mkv", "vfr.mkv",           "no_duration.mkv",   "interlaced.mpg",
+      "two_audio.mkv",   "subtitle.mkv",      "lying_ext.avi",     "truncated.mpg"};
   int n = 0;
   for (const char* file : files) {
     cases.push_back(
         {file, n % 3, (n / 3) % 2 == 0, (n / 6) % 2 == 1 ? TAspect::Wide : TAspect::Standard});
     ++n;
   }
-  // ...and once more with the aspect left to the input, on another target.
+  // ...and once more with the aspect left to the input, on another target (the inputs
+  // below go to every target that way).
   n = 0;
   for (const char* file : files) {
-    cases.push_back({file, (n + 1) % 3, (n / 3) % 2 == 1, TAspect::Input});
+    if (!AwkwardInput(file)) cases.push_back({file, (n + 1) % 3, (n / 3) % 2 == 1, TAspect::Input});
     ++n;
   }
   // Inputs that once gave outputs the authoring tools refused, each to every target.
-  for (const auto& [file, seconds] : kAwkwardInputs)
+  for (const TAwkwardInput& input : kAwkwardInputs)
     for (int disc = 0; disc < 3; ++disc)
-      for (bool pal : {true, false}) cases.push_back({file, disc, pal, TAspect::Input});
+      for (bool pal : {true, false}) cases.push_back({input.File, disc, pal, TAspect::Input});
   return cases;
 }
 
