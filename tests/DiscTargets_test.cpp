@@ -139,6 +139,7 @@ const TAwkwardInput kAwkwardInputs[] = {
     {"sample.webm", 0, nullptr},
     {"vcd_ntsc_track.dat", 4.0, nullptr},  // decoding times that step back
     {"jump_hours.mkv", 2.0, "stepped over"},
+    {"audio_untimed.mpg", 2.0, nullptr},
 };
 
 const TAwkwardInput* AwkwardInput(const std::string& file) {

@@ -48,6 +48,8 @@
 //   subtitle.mkv        Matroska, MPEG-4 Part 2 + MP2 + three SubRip cues
 //   lying_ext.avi       an MPEG-1 program stream (MPEG-1 video + MP2) named .avi
 //   truncated.mpg       MPEG-1 program stream, 4 s, cut off after 60 % of its bytes
+//   audio_untimed.mpg   MPEG-1 program stream, MPEG-1 video + MP2 whose packets carry no
+//                       timestamps
 //   jump_hours.mkv      Matroska, MPEG-4 Part 2 + MP2, its timestamps jumping 3 hours ahead
 //                       in the middle of the clip
 //
@@ -162,6 +164,11 @@ const std::vector<TFixtureSpec>& FixtureTable() {
        .Audio = {A{"mp2"}},
        .Seconds = 4.0,
        .Damage = TDamage::CutAt60Percent},
+      {.FileName = "audio_untimed.mpg",
+       .Muxer = "mpeg",
+       .Video = V{"mpeg1video"},
+       .Audio = {A{"mp2"}},
+       .Damage = TDamage::AudioTimesRemoved},
       {.FileName = "jump_hours.mkv",
        .Muxer = "matroska",
        .Video = V{"mpeg4"},
