@@ -198,7 +198,7 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
         const std::int64_t delta = ToMicros(ts, tb) - ist.NextPts;
         if (delta > kLongestFilledGapMicros || delta < -kLongestFilledGapMicros) {
           ist.JumpOffset -= delta;
-          LogFmt(llInfo, "Input stream #%d.%d: its timestamps jump by %s at %s; stepped over",
+          LogFmt(llWarning, "Input stream #%d.%d: its timestamps jump by %s at %s; stepped over",
                  ist.FileIndex, ist.Index,
                  (delta < 0 ? "-" + FormatTimestamp(-delta) : FormatTimestamp(delta)).c_str(),
                  FormatTimestamp(ist.NextPts).c_str());
