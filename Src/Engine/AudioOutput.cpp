@@ -122,26 +122,29 @@ void TCustomFFmpeg::EncodeAudioFrame(TTranscodeRun& run, TOutputStream& ost, TIn
   // Where the output stands against the input's clock: samples written or waiting. The
   // output's audio is one continuous run: each frame's time is the one before plus its
   // length, so drift is only ever mended in samples.
-  const double syncIpts = double(ist.Pts - StartTime) / AV_TIME_BASE;
+  const double syncIpts = double(ist.Pts - StartTime - owner.SkippedMicros) / AV_TIME_BASE;
   const std::int64_t buffered =
       ff::swr_get_delay(owner.Resampler, enc->sample_rate) + owner.AudioPending;
   if (AudioSyncMethod == 0 && !owner.AudioClockSet)
     owner.SyncOpts = std::llrint(syncIpts * enc->sample_rate) - buffered;
   owner.AudioClockSet = true;
-  const double delta = syncIpts * enc->sample_rate - double(owner.SyncOpts) - double(buffered);
+  double delta = syncIpts * enc->sample_rate - double(owner.SyncOpts) - double(buffered);
   const double threshold = AudioDriftThreshold * enc->sample_rate;
-  // A longer jump in the input's times was stepped over by the packet loop: never fill or
-  // drop more than that.
-  const double longest = double(kLongestFilledGapMicros) * enc->sample_rate / AV_TIME_BASE;
+  // A jump further than the output may fill is stepped over, not filled with silence nor
+  // made up by dropping the sound.
+  if (std::fabs(delta) > double(kLongestFilledGapMicros) * enc->sample_rate / AV_TIME_BASE) {
+    owner.SkippedMicros += std::llrint(delta * AV_TIME_BASE / enc->sample_rate);
+    delta = 0;
+  }
   const auto mend = [&] {
     if (delta < 0) {
       // Input ahead of its place: drop samples.
-      const int drop = int(std::min(-delta, longest));
+      const int drop = int(-delta);
       if (Verbose > 2) LogFmt(llVerbose, "discarding %d audio samples", drop);
       ff::swr_drop_output(owner.Resampler, drop);
     } else {
       // Input late: silence fills the gap.
-      const int silence = int(std::min(delta, longest));
+      const int silence = int(delta);
       if (Verbose > 2) LogFmt(llVerbose, "adding %d audio samples of silence", silence);
       ff::swr_inject_silence(owner.Resampler,
                              int(ff::av_rescale(silence, frame->sample_rate, enc->sample_rate)));

@@ -80,6 +80,9 @@ struct TOutputStream {
   int FrameNumber = 0;
   TInputStream* SyncIst = nullptr;
   std::int64_t SyncOpts = 0;
+  // Microseconds of the input's time that the output stepped over instead of filling: the
+  // jumps in its times that the packet loop could not take out (copied timestamps).
+  std::int64_t SkippedMicros = 0;
   // Where the stream stands: the end of the last packet written, in microseconds. The
   // packet loop reads next from the input whose outputs lag most.
   std::int64_t LastMuxTime = AV_NOPTS_VALUE;
@@ -101,7 +104,7 @@ struct TOutputStream {
   AVFrame* FilteredFrame = nullptr;
   SwrContext* Resampler = nullptr;
   AVFrame* AudioFrame = nullptr;
-  int AudioPending = 0;  // samples already in AudioFrame, waiting for a whole frame
+  int AudioPending = 0;        // samples already in AudioFrame, waiting for a whole frame
   bool AudioClockSet = false;  // SyncOpts placed at the first samples' time
   int ResampleSampleFmt = -1;
   int ResampleSampleRate = 0;

@@ -263,12 +263,21 @@ void TCustomFFmpeg::VideoOut(TTranscodeRun& run, TOutputStream& ost, TInputStrea
   TOutputStream& owner = ost.Shared ? *ost.Shared : ost;
 
   // How many times this picture goes out.
-  const double syncIpts = double(pts - StartTime) / AV_TIME_BASE / av_q2d(enc->time_base);
+  double syncIpts =
+      double(pts - StartTime - owner.SkippedMicros) / AV_TIME_BASE / av_q2d(enc->time_base);
   int copies = 1;
   if (VideoSyncMethod != 0) {
-    const double delta = syncIpts - double(owner.SyncOpts);
+    double delta = syncIpts - double(owner.SyncOpts);
     const bool variable = VideoSyncMethod == 2 ||
                           (VideoSyncMethod < 0 && (output->oformat->flags & AVFMT_VARIABLE_FPS));
+    // A jump further than the output may fill is stepped over, neither filled with repeated
+    // pictures nor made up by dropping them (a variable rate leaves a gap forward as it is).
+    const double longest = double(kLongestFilledGapMicros) / AV_TIME_BASE / av_q2d(enc->time_base);
+    if (delta < -longest || (!variable && delta > longest)) {
+      owner.SkippedMicros += std::llrint(delta * av_q2d(enc->time_base) * AV_TIME_BASE);
+      syncIpts -= delta;
+      delta = 0;
+    }
     if (delta < -1.1) {
       copies = 0;
     } else if (variable) {
@@ -277,10 +286,7 @@ void TCustomFFmpeg::VideoOut(TTranscodeRun& run, TOutputStream& ost, TInputStrea
       else if (delta > 0.6)
         owner.SyncOpts = std::llrint(syncIpts);
     } else if (delta > 1.1) {
-      // A longer gap was a jump the packet loop stepped over: never repeat more than that.
-      const double longest =
-          double(kLongestFilledGapMicros) / AV_TIME_BASE / av_q2d(enc->time_base);
-      copies = int(std::nearbyint(std::min(delta, longest)));
+      copies = int(std::nearbyint(delta));
     }
     if (copies == 0) {
       ++FramesDropped;
