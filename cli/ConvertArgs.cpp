@@ -76,9 +76,9 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
       value = arg.substr(2);
       haveValue = true;
     }
-    static const char* const kValued[] = {"-o",       "-j",       "--target",
-                                          "--norm",   "--aspect", "--option",
-                                          "--output", "--jobs",   "--profile"};
+    static const char* const kValued[] = {"-o",        "-j",       "--target", "--norm",
+                                          "--aspect",  "--option", "--output", "--jobs",
+                                          "--profile", "--fit"};
     bool valued = false;
     for (const char* known : kValued) valued = valued || name == known;
     if (!valued) return {std::nullopt, "unknown option \"" + arg + "\""};
@@ -111,6 +111,10 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
       if (value != "4:3" && value != "16:9")
         return {std::nullopt, "--aspect must be 4:3 or 16:9, got \"" + value + "\""};
       args.AspectRatio = value;
+    } else if (name == "--fit") {
+      if (value != "pad" && value != "stretch" && value != "crop")
+        return {std::nullopt, "--fit must be pad, stretch or crop, got \"" + value + "\""};
+      args.Options.push_back("fit=" + value);  // an output option like any other
     } else if (name == "--profile") {
       if (value.empty()) return {std::nullopt, "--profile needs a profile name"};
       args.Profile = value;
@@ -139,9 +143,10 @@ std::optional<std::string> OptionValue(const std::vector<std::string>& options,
 
 std::string UsageText() {
   return "Usage: tovamo-convert [-o DIR] [--target vcd|svcd|dvd|none] [--norm pal|ntsc|auto]\n"
-         "                      [--aspect 4:3|16:9] [-j N] [--option NAME=VALUE]... [--] "
-         "FILE...\n"
-         "       tovamo-convert [-o DIR] --profile NAME [--aspect 4:3|16:9] [-j N]\n"
+         "                      [--aspect 4:3|16:9] [--fit pad|stretch|crop] [-j N]\n"
+         "                      [--option NAME=VALUE]... [--] FILE...\n"
+         "       tovamo-convert [-o DIR] --profile NAME [--aspect 4:3|16:9]\n"
+         "                      [--fit pad|stretch|crop] [-j N]\n"
          "                      [--option NAME=VALUE]... [--] FILE...\n"
          "       tovamo-convert --list-profiles\n"
          "Try \"tovamo-convert --help\" for more.\n";
@@ -164,6 +169,10 @@ Options:
   --norm NORM            pal, ntsc, or auto (default: guessed from the input)
   --aspect RATIO         4:3 or 16:9 (default: the target's or the input's; with
                          --profile the profile's first aspect, 4:3)
+  --fit FIT              how a picture of another shape fills the frame: pad (default;
+                         black bars keep its proportions), stretch (it fills the frame,
+                         its proportions given up) or crop (it fills the frame, its edges
+                         cut off)
   --profile NAME         convert with the output profile NAME of the converter window
                          (its frame size, frame rate, codec, bit rates, sample rate and
                          channels; the name sets the target and the norm, so --target and

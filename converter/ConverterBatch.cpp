@@ -190,6 +190,7 @@ bool TForm1::PrepareTask(std::size_t entry, const std::string& outputPath) {
   }
   TOutputOptions options = ProfileOptions(input);
   options.FileName = outputPath;
+  if (!Actions.KeepProportions->isChecked()) options.ExtraOptions += "fit=stretch\n";
   // A task without its output fails when it starts, and its row says so; the reason is here.
   if (!FFEncoder.SetOutputFile(task, outputPath, &options))
     LogLine(QString("***%1: %2")

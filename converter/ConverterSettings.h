@@ -1,4 +1,4 @@
-// The converter's three remembered values ("type", "path", "aspect"). They live in the
+// The converter's remembered values ("type", "path", "aspect", "proportions"). They live in the
 // user's settings (QSettings, organisation "Vantrel", application "Quenra Converter"): a
 // desktop program cannot count on writing machine-wide settings.
 #pragma once

@@ -249,6 +249,15 @@ void TForm1::CreateMenus() {
   a.PreviewFrames->setCheckable(true);
   connect(a.PreviewFrames, &QAction::toggled, this, [this](bool on) { FFEncoder.SetPreview(on); });
 
+  // On unless the user turned it off, and remembered like the profile choices.
+  a.KeepProportions =
+      MakeAction(this, "&Keep Proportions",
+                 "Black bars keep a picture's proportions; off: it is stretched", [] {});
+  a.KeepProportions->setCheckable(true);
+  a.KeepProportions->setChecked(Settings_.Read("proportions").trimmed() != "0");
+  connect(a.KeepProportions, &QAction::toggled, this,
+          [this](bool on) { Settings_.Write("proportions", on ? "1" : "0"); });
+
   QMenu* file = menuBar()->addMenu("   &File   ");
   file->addActions({a.Add, a.Remove, a.Clear});
   file->addSeparator();
@@ -261,6 +270,7 @@ void TForm1::CreateMenus() {
   action->addAction(a.Preview);
   action->addSeparator();
   action->addAction(a.PreviewFrames);
+  action->addAction(a.KeepProportions);
   QMenu* help = menuBar()->addMenu("   &Help   ");
   help->addAction(a.Content);
   help->addSeparator();

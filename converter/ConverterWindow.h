@@ -142,6 +142,8 @@ class TForm1 : public QMainWindow {
     QAction* About = nullptr;
     QAction* Content = nullptr;
     QAction* PreviewFrames = nullptr;
+    // Black bars keep a picture's proportions in a frame of another shape; off: stretched.
+    QAction* KeepProportions = nullptr;
     // The tool bar's and the pop-up menu's own entries for the same commands.
     std::vector<QAction*> AddGroup, RemoveGroup, ClearGroup, PreviewGroup, ConvertGroup,
         SelectGroup;

@@ -252,6 +252,7 @@ TEST_F(ConvertCommand, UsageErrorsStartNothing) {
       {"--target=", input},
       {"--norm", "secam", input},
       {"--aspect", "5:4", input},
+      {"--fit", "zoom", input},
       {"-j", "0", input},
       {"-j", "two", input},
       {"-j", "2x", input},
@@ -344,6 +345,30 @@ TEST_F(ConvertCommand, AnOutputThatWouldOverwriteAnInputIsRefused) {
     EXPECT_TRUE(Contains(run.Out, "Cancelled (refused: its output")) << run.Out;
     EXPECT_EQ(ReadText(inside), ReadText(test::Fixture("sample.mpg")));
     ExpectPlayableMpeg((Out() / "other.mpg").string());
+  }
+}
+
+TEST_F(ConvertCommand, FitKeepsAWidePicturesProportionsUnlessToldToStretch) {
+  const std::string input = Copy("sample_16x9.mp4", "in/wide.mp4");
+  struct TCase {
+    std::vector<std::string> Fit;
+    bool Bars;
+  };
+  for (const TCase& c : {TCase{{}, true}, TCase{{"--fit", "pad"}, true},
+                         TCase{{"--fit=stretch"}, false}, TCase{{"--fit", "crop"}, false}}) {
+    std::vector<std::string> args = {"-o", Out().string(), "--target", "vcd", "--norm", "pal"};
+    args.insert(args.end(), c.Fit.begin(), c.Fit.end());
+    args.push_back(input);
+    SCOPED_TRACE(c.Fit.empty() ? "default" : c.Fit.back());
+    const TRunResult run = Run(args);
+    ASSERT_EQ(run.ExitCode, 0) << run.Out << run.Err;
+    const test::TLumaPicture picture = test::DecodeLuma((Out() / "wide.mpg").string(), 0);
+    ASSERT_EQ(picture.Height, 288);
+    // Black bars above and below a 16:9 picture in a 4:3 frame, or picture to the edge.
+    if (c.Bars)
+      EXPECT_LT(picture.Mean(0, 0, 352, 24), 24);
+    else
+      EXPECT_GT(picture.Mean(0, 0, 352, 24), 60);
   }
 }
 

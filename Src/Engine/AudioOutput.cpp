@@ -7,6 +7,7 @@
 
 #include "Engine/EncodeStep.h"
 #include "Engine/FFmpeg.h"
+#include "Engine/TimestampLimits.h"
 #include "Engine/TranscodeRun.h"
 #include "Services/FFBindings.h"
 
@@ -118,37 +119,52 @@ void TCustomFFmpeg::EncodeAudioFrame(TTranscodeRun& run, TOutputStream& ost, TIn
     ff::av_channel_layout_copy(&owner.ResampleLayout, &frame->ch_layout);
   }
 
-  // Where the output stands against the input's clock: samples written or waiting.
-  const double syncIpts = (double(ist.Pts) - double(StartTime)) / AV_TIME_BASE;
+  // Where the output stands against the input's clock: samples written or waiting. The
+  // output's audio is one continuous run: each frame's time is the one before plus its
+  // length, so drift is only ever mended in samples. In doubles: damaged times may be far
+  // apart.
+  const double syncIpts =
+      (double(ist.Pts) - double(StartTime) - double(owner.SkippedMicros)) / AV_TIME_BASE;
   const std::int64_t buffered =
       ff::swr_get_delay(owner.Resampler, enc->sample_rate) + owner.AudioPending;
-  if (AudioSyncMethod == 0) {
-    // The output follows the input's timestamps, gaps and all.
+  if (AudioSyncMethod == 0 && !owner.AudioClockSet)
     owner.SyncOpts = std::llrint(syncIpts * enc->sample_rate) - buffered;
-  } else {
-    const double delta = syncIpts * enc->sample_rate - double(owner.SyncOpts) - double(buffered);
-    if (std::fabs(delta) > 50) {
-      if (ist.IsStart || std::fabs(delta) > AudioDriftThreshold * enc->sample_rate) {
-        if (delta < 0) {
-          // Input ahead of its place: drop samples.
-          const int drop = int(std::min<double>(-delta, INT32_MAX));
-          if (Verbose > 2) LogFmt(llVerbose, "discarding %d audio samples", drop);
-          ff::swr_drop_output(owner.Resampler, drop);
-        } else {
-          // Input late: silence fills the gap.
-          const int silence = int(std::min<double>(delta, INT32_MAX));
-          if (Verbose > 2) LogFmt(llVerbose, "adding %d audio samples of silence", silence);
-          ff::swr_inject_silence(
-              owner.Resampler, int(ff::av_rescale(silence, frame->sample_rate, enc->sample_rate)));
-        }
-        ist.IsStart = false;
-      } else if (AudioSyncMethod > 1) {
-        const int comp = int(std::clamp<double>(delta, -AudioSyncMethod, AudioSyncMethod));
-        if (Verbose > 2)
-          LogFmt(llVerbose, "compensating audio timestamp drift:%f compensation:%d in:%d", delta,
-                 comp, enc->sample_rate);
-        ff::swr_set_compensation(owner.Resampler, comp, enc->sample_rate);
-      }
+  owner.AudioClockSet = true;
+  double delta = syncIpts * enc->sample_rate - double(owner.SyncOpts) - double(buffered);
+  const double threshold = AudioDriftThreshold * enc->sample_rate;
+  // A jump further than the output may fill is stepped over, not filled with silence nor
+  // made up by dropping the sound.
+  if (std::fabs(delta) > double(kLongestFilledGapMicros) * enc->sample_rate / AV_TIME_BASE) {
+    owner.SkippedMicros += std::llrint(delta * AV_TIME_BASE / enc->sample_rate);
+    delta = 0;
+  }
+  const auto mend = [&] {
+    if (delta < 0) {
+      // Input ahead of its place: drop samples.
+      const int drop = int(-delta);
+      if (Verbose > 2) LogFmt(llVerbose, "discarding %d audio samples", drop);
+      ff::swr_drop_output(owner.Resampler, drop);
+    } else {
+      // Input late: silence fills the gap.
+      const int silence = int(delta);
+      if (Verbose > 2) LogFmt(llVerbose, "adding %d audio samples of silence", silence);
+      ff::swr_inject_silence(owner.Resampler,
+                             int(ff::av_rescale(silence, frame->sample_rate, enc->sample_rate)));
+    }
+  };
+  if (AudioSyncMethod == 0) {
+    // No sync method: the output follows the input's gaps and overlaps, not its jitter.
+    if (std::fabs(delta) > threshold) mend();
+  } else if (std::fabs(delta) > 50) {
+    if (ist.IsStart || std::fabs(delta) > threshold) {
+      mend();
+      ist.IsStart = false;
+    } else if (AudioSyncMethod > 1) {
+      const int comp = int(std::clamp<double>(delta, -AudioSyncMethod, AudioSyncMethod));
+      if (Verbose > 2)
+        LogFmt(llVerbose, "compensating audio timestamp drift:%f compensation:%d in:%d", delta,
+               comp, enc->sample_rate);
+      ff::swr_set_compensation(owner.Resampler, comp, enc->sample_rate);
     }
   }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "Engine/PictureFit.h"
 #include "Services/FFHeaders.h"
 #include "Services/FFLog.h"
 
@@ -93,6 +94,10 @@ struct TEngineSettings {
   int FrameWidth = 0;
   int FrameHeight = 0;
   float FrameAspectRatio = 0;
+  // The display aspects a disc target's standard allows: 0 any, 1 only 4:3, 2 4:3 or 16:9.
+  int StandardAspects = 0;
+  // How a picture of another display shape fills the output's frame.
+  TPictureFit PictureFit = TPictureFit::Pad;
   int FramePixFmt = -1;  // AVPixelFormat, -1 none
   bool IntraOnly = false;
   bool VideoDisable = false;

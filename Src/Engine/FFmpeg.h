@@ -235,6 +235,7 @@ class TCustomFFmpeg : public TEngineSettings {
   void OptFrameRate(const std::string& name, const std::string& value);
   void OptFrameSize(const std::string& name, const std::string& value);
   void OptFrameAspectRatio(const std::string& name, const std::string& value);
+  void OptPictureFit(const std::string& name, const std::string& value);
   void OptFramePixFmt(const std::string& name, const std::string& value);
   void OptSampleFmt(const std::string& name, const std::string& value);
   void OptQscale(const std::string& name, const std::string& value);
@@ -442,6 +443,13 @@ class TCustomFFmpeg : public TEngineSettings {
   bool CallVideoHook(const THookEvent& handler, TFormatConverter& converter, AVFrame* picture,
                      std::int64_t pts, int frameNumber, bool& detach);
   void ConfigureFilters(TOutputStream& ost, TInputStream& ist);
+  // The filters that fit the input's pictures into the output's frame keeping their
+  // proportions; empty when a plain scale does.
+  std::string FitChain(const TOutputStream& ost, const TInputStream& ist) const;
+  unsigned CurrentScalerFlags() const;  // "sws_flags" as the options now give them
+  // The display aspect an output's pictures get: the one asked for, or for a disc target
+  // the one its standard allows nearest to it (Targets.cpp).
+  double OutputDisplayAspect() const;
   void VideoOut(TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* picture,
                 std::int64_t pts);
   void PreviewFrame(AVFrame* picture, std::int64_t pts, int frameNumber, bool converted);

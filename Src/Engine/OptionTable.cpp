@@ -101,6 +101,7 @@ const TOptionRow kOptionTable[] = {
     Handler("r", &E::OptFrameRate),
     Handler("s", &E::OptFrameSize),
     Handler("aspect", &E::OptFrameAspectRatio),
+    Handler("fit", &E::OptPictureFit),
     Handler("pix_fmt", &E::OptFramePixFmt),
     Removed("croptop", kCropRemoved),
     Removed("cropbottom", kCropRemoved),

@@ -446,8 +446,8 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* output, int outputIndex) {
   AVCodecContext* codec = ost->EncoderContext;
   AVStream* stream = ost->Stream;
   const double aspect = FrameWidth != 0 && FrameHeight != 0
-                            ? double(FrameAspectRatio) * FrameHeight / FrameWidth
-                            : double(FrameAspectRatio) * 3 / 4;
+                            ? OutputDisplayAspect() * FrameHeight / FrameWidth
+                            : OutputDisplayAspect() * 3 / 4;
   const AVRational sar = ff::av_d2q(aspect, 255);
 
   if (ost->StreamCopy) {

@@ -9,6 +9,7 @@
 
 #include "Engine/EncodeStep.h"
 #include "Engine/FFmpeg.h"
+#include "Engine/TimestampLimits.h"
 #include "Engine/TranscodeRun.h"
 #include "Services/SafeMath.h"
 #include "Services/FFBindings.h"
@@ -172,7 +173,11 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
         (input->iformat->flags & AVFMT_TS_DISCONT) && !CopyTs) {
       const std::int64_t dts = ToMicros(packet->dts, tb);
       const std::int64_t delta = dts - ist.NextPts;
-      if (std::abs(double(delta)) > double(DtsDeltaThreshold) * AV_TIME_BASE || dts + 1 < ist.Pts) {
+      // A step back of a few frames is reordering, or a muxer's careless decoding times
+      // (VCD tracks have them): taking it for a discontinuity would push the rest of the
+      // file later every time, stretching the output.
+      if (std::abs(double(delta)) > double(DtsDeltaThreshold) * AV_TIME_BASE ||
+          dts + AV_TIME_BASE / 10 < ist.Pts) {
         InputTsOffsets[file] -= delta;
         if (Verbose > 2)
           LogFmt(llVerbose, "timestamp discontinuity %lld, new offset= %lld",
@@ -183,12 +188,35 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
       }
     }
 
+    // A jump in a stream's times further than the output may fill is stepped over, in any
+    // format: hours of repeated pictures or silence help nobody. Subtitles are sparse.
+    const AVMediaType type = ist.Stream->codecpar->codec_type;
+    if (!CopyTs && (type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO)) {
+      const std::int64_t shift = ff::av_rescale_q(ist.JumpOffset, AV_TIME_BASE_Q, tb);
+      if (packet->dts != AV_NOPTS_VALUE) packet->dts += shift;
+      if (packet->pts != AV_NOPTS_VALUE) packet->pts += shift;
+      const std::int64_t ts = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
+      if (ts != AV_NOPTS_VALUE && ist.NextPts != AV_NOPTS_VALUE) {
+        const std::int64_t delta = ToMicros(ts, tb) - ist.NextPts;
+        if (delta > kLongestFilledGapMicros || delta < -kLongestFilledGapMicros) {
+          ist.JumpOffset -= delta;
+          LogFmt(llWarning, "Input stream #%d.%d: its timestamps jump by %s at %s; stepped over",
+                 ist.FileIndex, ist.Index,
+                 (delta < 0 ? "-" + FormatTimestamp(-delta) : FormatTimestamp(delta)).c_str(),
+                 FormatTimestamp(ist.NextPts).c_str());
+          const std::int64_t back = ff::av_rescale_q(delta, AV_TIME_BASE_Q, tb);
+          if (packet->dts != AV_NOPTS_VALUE) packet->dts -= back;
+          if (packet->pts != AV_NOPTS_VALUE) packet->pts -= back;
+        }
+      }
+    }
+
     // Where the file has got to, to tell a file that ends before its stated length.
     {
       const std::int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
       if (ts != AV_NOPTS_VALUE) {
         const std::int64_t end = ToMicros(ts, tb) + FrameDuration(ist, packet) -
-                                 InputTsOffsets[file] -
+                                 InputTsOffsets[file] - ist.JumpOffset -
                                  (input->start_time != AV_NOPTS_VALUE ? input->start_time : 0);
         if (run.FurthestTime[file] == AV_NOPTS_VALUE || end > run.FurthestTime[file])
           run.FurthestTime[file] = end;

@@ -67,6 +67,11 @@ void TCustomFFmpeg::OptFrameAspectRatio(const std::string&, const std::string& v
   FrameAspectRatio = ratio;
 }
 
+void TCustomFFmpeg::OptPictureFit(const std::string&, const std::string& value) {
+  if (!ParsePictureFit(TrimText(value), PictureFit))
+    throw FFmpegException("Invalid fit \"" + value + "\": pad, stretch or crop");
+}
+
 void TCustomFFmpeg::OptFramePixFmt(const std::string&, const std::string& value) {
   if (value == "list") {
     char line[128];

@@ -44,6 +44,7 @@ struct TInputStream {
   std::int64_t Start = 0;                 // wall clock at the run's start, with rate emulation
   std::int64_t NextPts = AV_NOPTS_VALUE;  // microseconds
   std::int64_t Pts = 0;                   // microseconds
+  std::int64_t JumpOffset = 0;  // microseconds: the jumps in this stream's times stepped over
   TTimestampCorrection PtsCorrection{};
   bool IsStart = true;
   bool ShowedMultiPacketWarning = false;
@@ -79,6 +80,9 @@ struct TOutputStream {
   int FrameNumber = 0;
   TInputStream* SyncIst = nullptr;
   std::int64_t SyncOpts = 0;
+  // Microseconds of the input's time that the output stepped over instead of filling: the
+  // jumps in its times that the packet loop could not take out (copied timestamps).
+  std::int64_t SkippedMicros = 0;
   // Where the stream stands: the end of the last packet written, in microseconds. The
   // packet loop reads next from the input whose outputs lag most.
   std::int64_t LastMuxTime = AV_NOPTS_VALUE;
@@ -100,7 +104,8 @@ struct TOutputStream {
   AVFrame* FilteredFrame = nullptr;
   SwrContext* Resampler = nullptr;
   AVFrame* AudioFrame = nullptr;
-  int AudioPending = 0;  // samples already in AudioFrame, waiting for a whole frame
+  int AudioPending = 0;        // samples already in AudioFrame, waiting for a whole frame
+  bool AudioClockSet = false;  // SyncOpts placed at the first samples' time
   int ResampleSampleFmt = -1;
   int ResampleSampleRate = 0;
   AVChannelLayout ResampleLayout{};

@@ -21,7 +21,19 @@ TNorm NormOfRate(AVRational rate) {
   return TNorm::Unknown;
 }
 
+constexpr double kStandard = 4.0 / 3.0;
+constexpr double kWide = 16.0 / 9.0;
+
 }  // namespace
+
+double TCustomFFmpeg::OutputDisplayAspect() const {
+  const double asked = FrameAspectRatio;
+  if (StandardAspects == 0 || !(asked > 0)) return asked;
+  if (StandardAspects == 1) return kStandard;
+  // Nearer as a proportion: 1.54 lies as far from 4:3 as from 16:9.
+  return std::fabs(std::log(asked / kStandard)) <= std::fabs(std::log(asked / kWide)) ? kStandard
+                                                                                      : kWide;
+}
 
 void TCustomFFmpeg::OptTarget(const std::string&, const std::string& value) {
   const std::string text = TrimText(value);
@@ -146,6 +158,9 @@ void TCustomFFmpeg::SetTarget(const std::string& target, const std::string& norm
   } else {
     throw FFmpegException("Unknown target type");
   }
+  // A VCD is 4:3; an SVCD or a DVD 4:3 or 16:9. The aspect asked for, or the input's,
+  // becomes the nearer of those when the output's stream is made.
+  StandardAspects = target == "vcd" ? 1 : target == "svcd" || target == "dvd" ? 2 : 0;
 }
 
 }  // namespace tovamo

@@ -325,9 +325,10 @@ void TCustomFFmpeg::PrepareEncoding(TTranscodeRun& run, TOutputStream& ost, TInp
   ost.EncodingNeeded = true;
   ist.DecodingNeeded = true;
   if (codec->codec_type == AVMEDIA_TYPE_VIDEO) {
-    // Scaling and pixel format conversion come without a graph; a chain of the user's or
-    // deinterlacing need one, which also decides the encoder's size.
-    if ((VideoFiltersGiven && !VideoFilters.empty()) || Deinterlace) ConfigureFilters(ost, ist);
+    // Scaling and pixel format conversion come without a graph; a chain of the user's,
+    // deinterlacing or bars around the picture need one, which also decides the size.
+    if ((VideoFiltersGiven && !VideoFilters.empty()) || Deinterlace || !FitChain(ost, ist).empty())
+      ConfigureFilters(ost, ist);
     codec->bits_per_raw_sample = 0;
   }
 

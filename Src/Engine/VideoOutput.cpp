@@ -10,6 +10,7 @@
 
 #include "Engine/EncodeStep.h"
 #include "Engine/FFmpeg.h"
+#include "Engine/TimestampLimits.h"
 #include "Engine/TranscodeRun.h"
 #include "Services/FFBindings.h"
 #include "Services/FrameHook.h"
@@ -124,6 +125,25 @@ bool TCustomFFmpeg::CallVideoHook(const THookEvent& handler, TFormatConverter& c
 
 // ---- Filter graph --------------------------------------------------------------------------
 
+unsigned TCustomFFmpeg::CurrentScalerFlags() const {
+  std::int64_t flags = ScalerFlags;
+  if (OptionContexts.ScalerDefaults)
+    ff::av_opt_get_int(OptionContexts.ScalerDefaults, "sws_flags", 0, &flags);
+  return unsigned(flags);
+}
+
+std::string TCustomFFmpeg::FitChain(const TOutputStream& ost, const TInputStream& ist) const {
+  // With a chain of the user's, the size is theirs to decide.
+  if (VideoFiltersGiven && !VideoFilters.empty()) return {};
+  const AVCodecContext* enc = ost.EncoderContext;
+  const AVCodecParameters* in = ist.Stream->codecpar;
+  const AVRational sar = ist.Stream->sample_aspect_ratio.num ? ist.Stream->sample_aspect_ratio
+                                                             : in->sample_aspect_ratio;
+  return FitFilters(PictureFit,
+                    {in->width, in->height, sar, enc->width, enc->height, enc->sample_aspect_ratio},
+                    CurrentScalerFlags());
+}
+
 void TCustomFFmpeg::ConfigureFilters(TOutputStream& ost, TInputStream& ist) {
   AVCodecContext* enc = ost.EncoderContext;
   const AVCodecParameters* in = ist.Stream->codecpar;
@@ -160,15 +180,21 @@ void TCustomFFmpeg::ConfigureFilters(TOutputStream& ost, TInputStream& ist) {
   if (Deinterlace) chain = "yadif";
   if (VideoFiltersGiven && !VideoFilters.empty())
     chain += (chain.empty() ? "" : ",") + VideoFilters;
-  if (enc->width != in->width || enc->height != in->height) {
-    std::int64_t flags = ScalerFlags;
-    if (OptionContexts.ScalerDefaults)
-      ff::av_opt_get_int(OptionContexts.ScalerDefaults, "sws_flags", 0, &flags);
-    std::snprintf(args, sizeof args, "scale=%d:%d:flags=0x%X", enc->width, enc->height,
-                  unsigned(flags));
-    // With a chain of the user's, the size is theirs to decide.
-    if (!(VideoFiltersGiven && !VideoFilters.empty()))
-      chain += (chain.empty() ? "" : ",") + std::string(args);
+  // With a chain of the user's, the size is theirs to decide.
+  if (!(VideoFiltersGiven && !VideoFilters.empty())) {
+    std::string sizing = FitChain(ost, ist);
+    if (sizing.empty() && (enc->width != in->width || enc->height != in->height)) {
+      std::snprintf(args, sizeof args, "scale=%d:%d:flags=0x%X", enc->width, enc->height,
+                    CurrentScalerFlags());
+      sizing = args;
+    }
+    // The pictures keep the output's pixel aspect, whatever the filters made of the input's.
+    if (enc->sample_aspect_ratio.num > 0 && enc->sample_aspect_ratio.den > 0) {
+      std::snprintf(args, sizeof args, "setsar=%d/%d", enc->sample_aspect_ratio.num,
+                    enc->sample_aspect_ratio.den);
+      sizing += (sizing.empty() ? "" : ",") + std::string(args);
+    }
+    if (!sizing.empty()) chain += (chain.empty() ? "" : ",") + sizing;
   }
   if (chain.empty()) chain = "null";
   AVFilterInOut* outputs = ff::avfilter_inout_alloc();
@@ -244,12 +270,21 @@ void TCustomFFmpeg::VideoOut(TTranscodeRun& run, TOutputStream& ost, TInputStrea
   TOutputStream& owner = ost.Shared ? *ost.Shared : ost;
 
   // How many times this picture goes out.
-  const double syncIpts = (double(pts) - double(StartTime)) / AV_TIME_BASE / av_q2d(enc->time_base);
+  double syncIpts = (double(pts) - double(StartTime) - double(owner.SkippedMicros)) / AV_TIME_BASE /
+                    av_q2d(enc->time_base);
   int copies = 1;
   if (VideoSyncMethod != 0) {
-    const double delta = syncIpts - double(owner.SyncOpts);
+    double delta = syncIpts - double(owner.SyncOpts);
     const bool variable = VideoSyncMethod == 2 ||
                           (VideoSyncMethod < 0 && (output->oformat->flags & AVFMT_VARIABLE_FPS));
+    // A jump further than the output may fill is stepped over, neither filled with repeated
+    // pictures nor made up by dropping them (a variable rate leaves a gap forward as it is).
+    const double longest = double(kLongestFilledGapMicros) / AV_TIME_BASE / av_q2d(enc->time_base);
+    if (delta < -longest || (!variable && delta > longest)) {
+      owner.SkippedMicros += std::llrint(delta * av_q2d(enc->time_base) * AV_TIME_BASE);
+      syncIpts -= delta;
+      delta = 0;
+    }
     if (delta < -1.1) {
       copies = 0;
     } else if (variable) {
@@ -258,7 +293,7 @@ void TCustomFFmpeg::VideoOut(TTranscodeRun& run, TOutputStream& ost, TInputStrea
       else if (delta > 0.6)
         owner.SyncOpts = std::llrint(syncIpts);
     } else if (delta > 1.1) {
-      copies = int(std::min(std::nearbyint(delta), double(INT_MAX)));
+      copies = int(std::nearbyint(delta));  // at most the longest filled gap
     }
     if (copies == 0) {
       ++FramesDropped;
@@ -270,7 +305,9 @@ void TCustomFFmpeg::VideoOut(TTranscodeRun& run, TOutputStream& ost, TInputStrea
       if (Verbose > 2) LogFmt(llVerbose, "*** %d dup!", copies - 1);
     }
   } else {
-    owner.SyncOpts = std::llrint(syncIpts);
+    // Passed through at the input's times, which never step back in the output.
+    const std::int64_t at = std::llrint(syncIpts);
+    owner.SyncOpts = ost.FrameNumber == 0 ? at : std::max(owner.SyncOpts, at);
   }
   copies = std::min(copies, MaxFrames[0] - ost.FrameNumber);
   if (copies <= 0) return;

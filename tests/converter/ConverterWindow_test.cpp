@@ -290,6 +290,9 @@ class ConverterWindowTest : public QObject {
       window->ComboBox2->setCurrentText("16:9");
       window->AspectBoxChanged();
       TConverterSettings(settings).Write("path", Work.path());
+      // Proportions are kept unless the user says otherwise.
+      QVERIFY(window->Actions.KeepProportions->isChecked());
+      window->Actions.KeepProportions->setChecked(false);
     }
     auto window = MakeWindow(StoreDir(), settings);
     QCOMPARE(window->ComboBox1->currentText(), QString("MPEG2 FOR NTSC DVD(720*480)"));
@@ -297,6 +300,7 @@ class ConverterWindowTest : public QObject {
     QCOMPARE(window->AspectValue->text(), QString("16:9"));
     QCOMPARE(window->Edit1->text(), Work.path());
     QCOMPARE(window->VideoCodecValue->text(), QString("mpeg2video"));
+    QVERIFY(!window->Actions.KeepProportions->isChecked());
 
     // A profile that is no longer in the store: the first one, saved as the choice.
     TConverterSettings(settings).Write("type", "A PROFILE THAT WAS REMOVED");

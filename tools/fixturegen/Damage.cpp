@@ -103,6 +103,39 @@ void HideTracks(TBytes& bytes) {
   if (renamed == 0) throw std::runtime_error("no 'trak' box in a 'moov' box");
 }
 
+// An MPEG-1 packet header: stuffing bytes, an optional buffer size (2 bytes), then a
+// presentation time (5 bytes), both times (10 bytes) or the byte 0x0F for none. Each audio
+// packet's times become stuffing and 0x0F, the packet keeping its length.
+void RemoveAudioTimes(TBytes& bytes) {
+  int removed = 0;
+  for (size_t i = 0; i + 6 < bytes.size(); ++i) {
+    if (bytes[i] != 0 || bytes[i + 1] != 0 || bytes[i + 2] != 1 || (bytes[i + 3] & 0xE0) != 0xC0)
+      continue;
+    const size_t begin = i + 6;
+    size_t at = begin;
+    while (at < bytes.size() && bytes[at] == 0xFF) ++at;
+    const size_t stuffing = at - begin;
+    size_t buffer = 0;
+    if (at + 1 < bytes.size() && (bytes[at] & 0xC0) == 0x40) buffer = 2;
+    const size_t times = at + buffer;
+    if (times >= bytes.size()) break;
+    const size_t length = (bytes[times] & 0xF0) == 0x20   ? 5
+                          : (bytes[times] & 0xF0) == 0x30 ? 10
+                                                          : 0;
+    if (length == 0 || times + length > bytes.size()) continue;
+    const unsigned char size[2] = {bytes[at], buffer ? bytes[at + 1] : (unsigned char)0};
+    size_t out = begin;
+    for (size_t k = 0; k < stuffing + length - 1; ++k) bytes[out++] = 0xFF;
+    if (buffer) {
+      bytes[out++] = size[0];
+      bytes[out++] = size[1];
+    }
+    bytes[out] = 0x0F;
+    ++removed;
+  }
+  if (removed == 0) throw std::runtime_error("no timed MPEG-1 audio packet");
+}
+
 }  // namespace
 
 const char* DamageText(TDamage damage) {
@@ -119,6 +152,8 @@ const char* DamageText(TDamage damage) {
       return "pseudo-random bytes";
     case TDamage::PlainText:
       return "plain text";
+    case TDamage::AudioTimesRemoved:
+      return "audio packets without timestamps";
   }
   return "?";
 }
@@ -145,6 +180,9 @@ void ApplyDamage(const std::string& path, TDamage damage) {
       break;
     case TDamage::PlainText:
       bytes.assign(kProse, kProse + std::strlen(kProse));
+      break;
+    case TDamage::AudioTimesRemoved:
+      RemoveAudioTimes(bytes);
       break;
   }
   WriteAll(path, bytes);

@@ -14,6 +14,7 @@ enum class TDamage {
   TracksHidden,        // MP4/QuickTime: every 'trak' box in 'moov' renamed 'free'
   RandomBytes,         // the whole content replaced by 64 KiB of pseudo-random bytes
   PlainText,           // the whole content replaced by a few lines of prose
+  AudioTimesRemoved,   // MPEG-1 program stream: its audio packets carry no timestamps
 };
 
 // What the damage does, in a few words, for the generator's summary line.

@@ -482,7 +482,16 @@ class TWriter {
 
   // Writes a packet timed in the stream's Base.
   void Write(TOutputStream& s, AVPacket* pkt) {
+    const int64_t at = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
+    const bool jumped = Spec_.JumpSeconds != 0 && at != AV_NOPTS_VALUE &&
+                        static_cast<double>(at * s.Base.num) / s.Base.den >= Spec_.Seconds / 2;
     av_packet_rescale_ts(pkt, s.Base, s.Stream->time_base);
+    if (jumped) {
+      const int64_t jump = av_rescale_q(std::llround(Spec_.JumpSeconds * AV_TIME_BASE),
+                                        AV_TIME_BASE_Q, s.Stream->time_base);
+      if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += jump;
+      if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += jump;
+    }
     if (pkt->pts != AV_NOPTS_VALUE) pkt->pts += s.Offset;
     if (pkt->dts != AV_NOPTS_VALUE) pkt->dts += s.Offset;
     pkt->stream_index = s.Stream->index;

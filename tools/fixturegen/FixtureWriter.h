@@ -50,6 +50,8 @@ struct TFixtureSpec {
   std::vector<TCue> Subtitles = {};
   // "key=value:key=value", for the output context and the muxer (avformat_write_header)
   std::string MuxerOptions = {};
+  // Added to every timestamp from the middle of the clip on: a jump in the file's times.
+  double JumpSeconds = 0;
   // Done to the bytes once written. With no muxer it starts from an empty file.
   TDamage Damage = TDamage::None;
 };

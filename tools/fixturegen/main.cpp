@@ -30,6 +30,9 @@
 //   audio_only.mp2      MPEG audio layer II elementary stream, no video
 //   audio_8k_mono.wav   WAV, 16-bit PCM at 8 kHz mono, no video
 //   video_only.avi      AVI, MPEG-4 Part 2, no audio
+//   sample.webm         WebM, VP8 + Vorbis
+//   square_576.avi      AVI, MPEG-4 Part 2 720x576 with square pixels (5:4) + MP2
+//   square_240.mpg      MPEG-1 program stream, 352x240 with square pixels + MP2
 //
 // Valid but awkward, for the packet loops of a transcoder:
 //   bframes.avi         AVI, MPEG-4 Part 2 with B-frames + MP2: AVI stores no presentation
@@ -45,6 +48,10 @@
 //   subtitle.mkv        Matroska, MPEG-4 Part 2 + MP2 + three SubRip cues
 //   lying_ext.avi       an MPEG-1 program stream (MPEG-1 video + MP2) named .avi
 //   truncated.mpg       MPEG-1 program stream, 4 s, cut off after 60 % of its bytes
+//   audio_untimed.mpg   MPEG-1 program stream, MPEG-1 video + MP2 whose packets carry no
+//                       timestamps
+//   jump_hours.mkv      Matroska, MPEG-4 Part 2 + MP2, its timestamps jumping 3 hours ahead
+//                       in the middle of the clip
 //
 // Bad input, for the error paths:
 //   empty.avi           zero bytes
@@ -109,6 +116,9 @@ const std::vector<TFixtureSpec>& FixtureTable() {
       {"audio_only.mp2", "mp2", kNone, {A{"mp2"}}},
       {"audio_8k_mono.wav", "wav", kNone, {A{"pcm_s16le", 8000, 1}}},
       {"video_only.avi", "avi", V{"mpeg4", 160, 120}, {}},
+      {"sample.webm", "webm", V{"libvpx", 160, 120}, {A{"libvorbis,vorbis"}}},
+      {"square_576.avi", "avi", V{"mpeg4", 720, 576}, {A{"mp2"}}},
+      {"square_240.mpg", "mpeg", V{"mpeg1video", 352, 240}, {A{"mp2"}}},
 
       // Valid files that trip a packet loop written for the easy case. Rows that need
       // more than the common columns name every field.
@@ -154,6 +164,16 @@ const std::vector<TFixtureSpec>& FixtureTable() {
        .Audio = {A{"mp2"}},
        .Seconds = 4.0,
        .Damage = TDamage::CutAt60Percent},
+      {.FileName = "audio_untimed.mpg",
+       .Muxer = "mpeg",
+       .Video = V{"mpeg1video"},
+       .Audio = {A{"mp2"}},
+       .Damage = TDamage::AudioTimesRemoved},
+      {.FileName = "jump_hours.mkv",
+       .Muxer = "matroska",
+       .Video = V{"mpeg4"},
+       .Audio = {A{"mp2"}},
+       .JumpSeconds = 3 * 3600},
 
       // Bad input: the reader must refuse these cleanly, or read what is left.
       {.FileName = "empty.avi"},

@@ -1,0 +1,31 @@
+// Fitting a picture into a frame of another display shape: black bars around it (pad),
+// its edges cut off (crop), or its proportions given up (stretch).
+#pragma once
+
+#include <string>
+
+#include "Services/FFHeaders.h"
+
+namespace tovamo {
+
+enum class TPictureFit { Pad, Stretch, Crop };
+
+// The picture to fit and the frame it goes into: pixel sizes and sample aspect ratios
+// (0/x for square pixels).
+struct TFitShapes {
+  int InWidth, InHeight;
+  AVRational InSar;
+  int OutWidth, OutHeight;
+  AVRational OutSar;
+};
+
+// The filter chain that takes the picture to the frame's size keeping its proportions
+// ("scale,pad" or "crop,scale"), or empty when a plain scale does: the display shapes
+// agree within a percent, or the fit is a stretch. The picture inside the bars has a size
+// on the 16-pixel grid of the MPEG macroblocks, centred on even lines and columns.
+std::string FitFilters(TPictureFit fit, const TFitShapes& shapes, unsigned scaleFlags);
+
+// "pad", "stretch" or "crop"; false for another text.
+bool ParsePictureFit(const std::string& text, TPictureFit& fit);
+
+}  // namespace tovamo

@@ -1,0 +1,121 @@
+// Pictures going into a frame of another display shape: black bars (pad), the edges cut
+// off (crop) or the proportions given up (stretch).
+#include <gtest/gtest.h>
+
+#include "Engine/FFmpeg.h"
+#include "Engine/PictureFit.h"
+#include "support/EngineJob.h"
+#include "support/MediaProbe.h"
+#include "support/TestSupport.h"
+
+namespace tovamo {
+namespace {
+
+struct TFitCase {
+  const char* Name;
+  TPictureFit Fit;
+  TFitShapes Shapes;
+  const char* Filters;
+};
+
+// VCD PAL (352x288, pixels 12:11, 4:3) and DVD PAL (720x576, pixels 16:15, 4:3) frames.
+const TFitCase kFitCases[] = {
+    {"WideIntoStandardGetsBarsAboveAndBelow",
+     TPictureFit::Pad,
+     {320, 180, {1, 1}, 352, 288, {12, 11}},
+     "scale=352:224:flags=0x4,pad=352:288:0:32:black"},
+    {"NarrowIntoStandardGetsBarsLeftAndRight",
+     TPictureFit::Pad,
+     {720, 576, {1, 1}, 720, 576, {16, 15}},
+     "scale=672:576:flags=0x4,pad=720:576:24:0:black"},
+    {"ScopeIntoStandardKeepsItsShape",
+     TPictureFit::Pad,
+     {470, 200, {1, 1}, 352, 288, {12, 11}},
+     "scale=352:160:flags=0x4,pad=352:288:0:64:black"},
+    {"WideCroppedToStandardLosesItsSides",
+     TPictureFit::Crop,
+     {320, 180, {1, 1}, 352, 288, {12, 11}},
+     "crop=240:180:40:0,scale=352:288:flags=0x4"},
+    {"StandardCroppedToWideLosesTopAndBottom",
+     TPictureFit::Crop,
+     {160, 120, {0, 1}, 720, 576, {64, 45}},
+     "crop=160:90:0:14,scale=720:576:flags=0x4"},
+    {"SameShapeNeedsOnlyScaling", TPictureFit::Pad, {160, 120, {0, 1}, 352, 288, {12, 11}}, ""},
+    {"StretchNeverAddsFilters", TPictureFit::Stretch, {320, 180, {1, 1}, 352, 288, {12, 11}}, ""},
+    {"UnknownSizeNeedsNothing", TPictureFit::Pad, {0, 0, {0, 1}, 352, 288, {12, 11}}, ""},
+};
+
+class FitFiltersTable : public ::testing::TestWithParam<TFitCase> {};
+
+TEST_P(FitFiltersTable, GivesTheChainThatKeepsTheProportions) {
+  const TFitCase& c = GetParam();
+  EXPECT_EQ(FitFilters(c.Fit, c.Shapes, SWS_BICUBIC), c.Filters);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, FitFiltersTable, ::testing::ValuesIn(kFitCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(PictureFitOption, TakesThreeWordsAndRefusesOthers) {
+  TFFmpeg engine(1);
+  EXPECT_EQ(engine.PictureFit, TPictureFit::Pad);
+  engine.ParseOption("fit", "crop");
+  EXPECT_EQ(engine.PictureFit, TPictureFit::Crop);
+  engine.ParseOption("fit", "stretch");
+  EXPECT_EQ(engine.PictureFit, TPictureFit::Stretch);
+  EXPECT_EQ(test::RaisedMessage([&] { engine.ParseOption("fit", "zoom"); }),
+            "Invalid fit \"zoom\": pad, stretch or crop");
+  EXPECT_EQ(engine.PictureFit, TPictureFit::Stretch);
+}
+
+// A 16:9 clip made into a 4:3 VCD. Its first picture has the bright bar at its left edge.
+struct TConversion {
+  const char* Fit;
+  bool BarsAboveAndBelow;
+  bool LeftEdgeKept;
+};
+
+class PictureFitConversion : public ::testing::TestWithParam<TConversion> {
+ protected:
+  void SetUp() override { test::LoadSystemLibraries(); }
+  test::TTempDir Dir;
+};
+
+TEST_P(PictureFitConversion, ThePictureFillsTheFrameAsAsked) {
+  const TConversion c = GetParam();
+  const std::string out = Dir.File("fit.mpg");
+  TFFmpeg engine(2);
+  test::TEndWaiter waiter(engine);
+  ASSERT_TRUE(engine.OpenInputFile(test::Fixture("sample_16x9.mp4"))) << engine.LastError;
+  engine.SetTarget("vcd", "pal", "pal");
+  engine.ParseOption("fit", c.Fit);
+  ASSERT_EQ(engine.AddOutputFile(out, false), 1) << engine.LastError;
+  const auto result = waiter.Run();
+  ASSERT_TRUE(result.Finished) << result.Message;
+
+  const test::TLumaPicture picture = test::DecodeLuma(out, 0);
+  ASSERT_EQ(picture.Width, 352);
+  ASSERT_EQ(picture.Height, 288);
+  const double top = picture.Mean(0, 0, 352, 24);
+  const double middle = picture.Mean(40, 120, 272, 48);
+  const double leftEdge = picture.Mean(2, 120, 20, 48);
+  if (c.BarsAboveAndBelow) {
+    EXPECT_LT(top, 24);  // black
+    EXPECT_LT(picture.Mean(0, 264, 352, 24), 24);
+  } else {
+    EXPECT_GT(top, 60);
+  }
+  EXPECT_GT(middle, 60);
+  if (c.LeftEdgeKept)
+    EXPECT_GT(leftEdge, 200);  // the bar
+  else
+    EXPECT_LT(leftEdge, 200);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fits, PictureFitConversion,
+                         ::testing::Values(TConversion{"pad", true, true},
+                                           TConversion{"stretch", false, true},
+                                           TConversion{"crop", false, false}),
+                         [](const auto& info) { return std::string(info.param.Fit); });
+
+}  // namespace
+}  // namespace tovamo
