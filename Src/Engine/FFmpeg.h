@@ -1,7 +1,11 @@
 // The transcoding engine: one TCustomFFmpeg object is one conversion job. Every setting a
 // command-line transcoder keeps in globals is a member here, so any number of jobs live
 // side by side in one process. The class spans several source files split by concern:
-//   FFmpegEngine.cpp      construction, defaults, clean-up, run lifecycle, pause and stop
+//   FFmpegEngine.cpp      construction, defaults, destructors, preview switches, log
+//   EngineRun.cpp         Start, Execute, DoTerminate and the real-time waits
+//   EngineCleanup.cpp     CloseFiles: the job's outputs, inputs and settings released
+//   EngineStop.cpp        stop and pause
+//   EngineInterrupts.cpp  the I/O time-out and stop checks, TGuardedIO
 //   FFmpegThreads.cpp     TConvertThread, TDoTerminateThread, TFFmpegList, TEvent
 //   FFmpegOptions.cpp     ParseOption and the option table, ParseOptions
 //   GenericOptions.cpp    the library's option system: SetGenericOption, ApplyGenericOptions
