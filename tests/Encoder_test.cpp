@@ -63,7 +63,7 @@ class TNotices {
     ASSERT_EQ(list.size(), std::size_t(tasks) + 1);
     EXPECT_EQ(list.back().TaskIndex, -1);
     EXPECT_TRUE(list.back().Finished);
-    EXPECT_FALSE(list.back().Exception);
+    EXPECT_FALSE(list.back().Failed);
     std::vector<int> indexes;
     for (std::size_t i = 0; i + 1 < list.size(); ++i) indexes.push_back(list[i].TaskIndex);
     std::sort(indexes.begin(), indexes.end());
@@ -200,7 +200,7 @@ TEST_F(Encoder, StartTaskRunsAllAtOnceALimitedNumberOrOneAfterAnother) {
       for (int i = 0; i < 3; ++i) EXPECT_EQ(list[std::size_t(i)].TaskIndex, i);
     }
     EXPECT_EQ(mostAtOnce.load(), c.MostAtOnce);
-    for (const auto& info : notices.List()) EXPECT_TRUE(info.Finished) << info.ExceptionMsg;
+    for (const auto& info : notices.List()) EXPECT_TRUE(info.Finished) << info.ErrorMessage;
     for (const char* name : {"a.mpg", "b.mpg", "c.mpg"})
       EXPECT_TRUE(ProbeMedia(Out(name)).Opened) << name;
     encoder.ClearTasks();
@@ -263,9 +263,9 @@ TEST_F(Encoder, AStartTheEngineRefusesIsReportedWithItsReason) {
   const auto list = notices.List();
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[0].TaskIndex, 0);
-  EXPECT_TRUE(list[0].Exception);
+  EXPECT_TRUE(list[0].Failed);
   EXPECT_FALSE(list[0].Finished);
-  EXPECT_EQ(list[0].ExceptionMsg, "At least one output file must be specified");
+  EXPECT_EQ(list[0].ErrorMessage, "At least one output file must be specified");
   EXPECT_EQ(list[1].TaskIndex, -1);
 }
 
@@ -338,7 +338,7 @@ TEST_F(Encoder, OptionTextAndRecordMakeTheStreams) {
     ASSERT_TRUE(encoder.SetOutputFile(task, out, &o)) << encoder.LastError();
     encoder.StartTask(0);
     ASSERT_EQ(notices.List().size(), 2u);
-    EXPECT_TRUE(notices.List()[0].Finished) << notices.List()[0].ExceptionMsg;
+    EXPECT_TRUE(notices.List()[0].Finished) << notices.List()[0].ErrorMessage;
     EXPECT_EQ(Codecs(out, AVMEDIA_TYPE_AUDIO), c.Audio);
     EXPECT_EQ(Codecs(out, AVMEDIA_TYPE_VIDEO), c.Video);
   }

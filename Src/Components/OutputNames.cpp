@@ -17,15 +17,6 @@ std::string NumberedPath(const std::string& folder, const std::string& inputPath
   return folder.empty() ? name : (fs::path(folder) / name).string();
 }
 
-// Absolute, with links of its existing part resolved and "." and ".." taken out.
-fs::path NormalPath(const std::string& path) {
-  std::error_code ec;
-  fs::path absolute = fs::absolute(path, ec);
-  if (ec) absolute = path;
-  fs::path normal = fs::weakly_canonical(absolute, ec);
-  return ec ? absolute.lexically_normal() : normal;
-}
-
 bool IsAnInput(const std::string& path, const std::vector<std::string>& inputs) {
   return InputOverwrittenBy(path, inputs) >= 0;
 }
@@ -70,15 +61,6 @@ std::vector<TBatchOutputName> NameBatchOutputs(const std::string& folder,
     names.push_back(std::move(name));
   }
   return names;
-}
-
-bool IsSameFile(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  if (fs::exists(a, ec) && fs::exists(b, ec)) {
-    const bool same = fs::equivalent(a, b, ec);
-    if (!ec) return same;
-  }
-  return NormalPath(a) == NormalPath(b);
 }
 
 int InputOverwrittenBy(const std::string& output, const std::vector<std::string>& inputs) {

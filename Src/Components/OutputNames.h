@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "Services/SameFile.h"  // IsSameFile, the rule used here
+
 namespace tovamo {
 
 // The input's file name (without its folder) up to its first "." plus ".mpg":
@@ -29,11 +31,6 @@ struct TBatchOutputName {
 // the inputs.
 std::vector<TBatchOutputName> NameBatchOutputs(const std::string& folder,
                                                const std::vector<std::string>& inputs);
-
-// True when the two names are one file: the same existing file however written ("./",
-// symbolic links, "..", another spelling of the folder), or the same path once made
-// absolute and normal when either does not exist.
-bool IsSameFile(const std::string& a, const std::string& b);
 
 // The index of the input that writing `output` would overwrite, or -1 when none.
 int InputOverwrittenBy(const std::string& output, const std::vector<std::string>& inputs);

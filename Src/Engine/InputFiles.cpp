@@ -193,7 +193,9 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
   std::int64_t seekTarget = StartTime;
   {
     TGuardedIO guard(this);
-    if (IsUnicodeName(ffmpegName)) {
+    // Local files are read through the program's own I/O, which can let go of the
+    // descriptor between the set-up and the run (ParkUnicodeIO).
+    if (IsLocalFileName(ffmpegName)) {
       const AVIOInterruptCB cb = FFInterruptCB();
       const int ret = OpenUnicodeIO(ffmpegName, uomRead, &cb, &customIO);
       if (ret < 0) {
@@ -341,7 +343,9 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
   InputTsOffsets[slot] = CopyTs ? InputTsOffset : InputTsOffset - seekTarget;
   if (Verbose >= 0) ff::av_dump_format(input, slot, ffmpegName.c_str(), 0);
 
-  // 14.
+  // 14. The descriptor is not held while the job waits for its turn: a batch of thousands
+  // of inputs must not run out of them. The first read of the run reopens the file.
+  if (customIO) ParkUnicodeIO(customIO);
   ++InputFileCount;
   ResetInputOpenSettings();
   return true;

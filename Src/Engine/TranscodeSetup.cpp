@@ -136,12 +136,6 @@ void TCustomFFmpeg::SetupTranscode(TTranscodeRun& run) {
       PrepareStreamCopy(run, *ost, ist);
     else
       PrepareEncoding(run, *ost, ist);
-    const AVCodecParameters* par = ost->Stream->codecpar;
-    if (par->codec_type == AVMEDIA_TYPE_VIDEO)
-      BitBufferSize = std::max<std::int64_t>(
-          BitBufferSize, 6 * std::int64_t(std::max(par->width, ost->EncoderContext->width)) *
-                                 std::max(par->height, ost->EncoderContext->height) +
-                             200);
   }
   // Later groups of a joined output follow their first group.
   for (TOutputStream* ost : run.OutputStreams) {
@@ -168,6 +162,7 @@ void TCustomFFmpeg::SetupTranscode(TTranscodeRun& run) {
 
   ApplyMetadataMaps(run);
   CopyChapterMaps(run);
+  OpenOutputFiles();
   WriteHeaders(run);
   PrintStreamMapping(run);
   ReportUnusedOptions();
@@ -194,7 +189,7 @@ void TCustomFFmpeg::ChooseSources(TTranscodeRun& run) {
     } else {
       // The richest stream of that type not yet taken; the first among equals.
       int best = -1;
-      int bestFrames = -1;
+      int bestScore = -1;
       for (int i = 0; i < int(run.InputStreams.size()); ++i) {
         const TInputStream* ist = run.InputStreams[i];
         if (ist->Stream->codecpar->codec_type != type || !ist->Discard ||
@@ -213,8 +208,8 @@ void TCustomFFmpeg::ChooseSources(TTranscodeRun& run) {
         }
         if (JoinMode && ist->FileIndex != ost->FileIndex) continue;
         const int score = StreamScore(*ist->Stream);
-        if (score > bestFrames) {
-          bestFrames = score;
+        if (score > bestScore) {
+          bestScore = score;
           best = i;
         }
       }
