@@ -17,10 +17,6 @@ std::string NumberedPath(const std::string& folder, const std::string& inputPath
   return folder.empty() ? name : (fs::path(folder) / name).string();
 }
 
-bool IsAnInput(const std::string& path, const std::vector<std::string>& inputs) {
-  return InputOverwrittenBy(path, inputs) >= 0;
-}
-
 }  // namespace
 
 std::string OutputFileName(const std::string& inputPath) {
@@ -43,6 +39,7 @@ std::vector<TBatchOutputName> NameBatchOutputs(const std::string& folder,
   std::set<std::string> taken;
   for (const std::string& input : inputs) taken.insert(OutputPathIn(folder, input));
 
+  const TSameFileIndex inputFiles(inputs);
   std::vector<TBatchOutputName> names;
   std::set<std::string> given;
   for (const std::string& input : inputs) {
@@ -51,7 +48,7 @@ std::vector<TBatchOutputName> NameBatchOutputs(const std::string& folder,
       name.TakenPath = name.Path;
       for (int n = 2;; ++n) {
         std::string candidate = NumberedPath(folder, input, n);
-        if (taken.count(candidate) || given.count(candidate) || IsAnInput(candidate, inputs))
+        if (taken.count(candidate) || given.count(candidate) || inputFiles.IndexOf(candidate) >= 0)
           continue;
         name.Path = std::move(candidate);
         given.insert(name.Path);

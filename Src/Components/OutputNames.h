@@ -32,7 +32,8 @@ struct TBatchOutputName {
 std::vector<TBatchOutputName> NameBatchOutputs(const std::string& folder,
                                                const std::vector<std::string>& inputs);
 
-// The index of the input that writing `output` would overwrite, or -1 when none.
+// The index of the input that writing `output` would overwrite, or -1 when none. For many
+// outputs against one list, a TSameFileIndex of the inputs answers each in turn.
 int InputOverwrittenBy(const std::string& output, const std::vector<std::string>& inputs);
 
 }  // namespace tovamo

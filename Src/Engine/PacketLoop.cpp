@@ -73,6 +73,15 @@ std::int64_t FrameDuration(const TInputStream& ist, const AVPacket* packet) {
   return 0;
 }
 
+// True when the reading has got to the file's last part (the last 64 KiB or 2 %).
+bool NearTheEnd(AVFormatContext* input) {
+  if (!input->pb) return false;
+  const std::int64_t size = ff::avio_size(input->pb);
+  if (size <= 0) return false;
+  const std::int64_t position = ff::avio_seek(input->pb, 0, SEEK_CUR);
+  return position >= size - std::max<std::int64_t>(65536, size / 50);
+}
+
 }  // namespace
 
 void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
@@ -139,8 +148,9 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
     std::fill(run.NoPacket.begin(), run.NoPacket.end(), false);
     run.NoPacketCount = 0;
     ++run.PacketsRead;
-    // The demuxer marks a packet that the end of the file cut short.
-    run.LastPacketCut[file] = packet->flags & AV_PKT_FLAG_CORRUPT;
+    // The demuxer marks a packet that the end of the file cut short; a parser may still
+    // hand out whole packets after it, so a cut near the end counts until the end.
+    if ((packet->flags & AV_PKT_FLAG_CORRUPT) && NearTheEnd(input)) run.LastPacketCut[file] = true;
     if (PacketDump)
       ff::av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, packet, HexDump,
                            input->streams[packet->stream_index]);
