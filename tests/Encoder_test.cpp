@@ -269,6 +269,52 @@ TEST_F(Encoder, AStartTheEngineRefusesIsReportedWithItsReason) {
   EXPECT_EQ(list[1].TaskIndex, -1);
 }
 
+// Tasks wait for their turn without holding their input's descriptor or touching their
+// output: the file is made when the task starts.
+TEST_F(Encoder, ASetUpTaskHoldsNoDescriptorAndMakesNoFileUntilItStarts) {
+  auto openDescriptors = [] {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
+    return count;
+  };
+  TFFEncoder encoder;
+  TNotices notices;
+  notices.Attach(encoder);
+  const std::size_t before = openDescriptors();
+  std::vector<std::string> names;
+  for (int i = 0; i < 60; ++i) names.push_back("task" + std::to_string(i) + ".mpg");
+  AddTasks(encoder, names, test::Fixture("sample.avi"), 0.2);
+  EXPECT_LE(openDescriptors(), before + 2) << "the inputs let go of their descriptors";
+  for (const std::string& name : names) EXPECT_FALSE(fs::exists(Out(name))) << name;
+  encoder.StartTask(2);
+  ASSERT_TRUE(notices.WaitForEndOfBatch());
+  for (const auto& info : notices.List()) EXPECT_TRUE(info.Finished) << info.ErrorMessage;
+  for (const std::string& name : names) EXPECT_TRUE(ProbeMedia(Out(name)).Opened) << name;
+}
+
+// A setting refused after the task was registered fails the task when it starts, with the
+// refusal: it does not run without what was asked, and nothing is written.
+TEST_F(Encoder, ARefusedSettingFailsItsTaskWithTheReason) {
+  TFFEncoder encoder;
+  TNotices notices;
+  notices.Attach(encoder);
+  ASSERT_EQ(encoder.AddTask(test::Fixture("sample.avi")), 0);
+  TOutputOptions o = Vcd("refused.mpg");
+  o.TargetType = 0;
+  o.ExtraOptions = "s=320x240\nnewvideo=1\nnewvideo=1\ns=bogus";
+  EXPECT_FALSE(encoder.SetOutputFile(0, o.FileName, &o));
+  EXPECT_EQ(encoder.LastError(), "Incorrect frame size");
+  EXPECT_EQ(encoder.Task(0)->OutputFileCount, 0) << "refused before anything was registered";
+  encoder.StartTask(1);
+  ASSERT_TRUE(notices.WaitForEndOfBatch());
+  const auto list = notices.List();
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_TRUE(list[0].Failed);
+  EXPECT_FALSE(list[0].Finished);
+  EXPECT_EQ(list[0].ErrorMessage, "Incorrect frame size");
+  EXPECT_FALSE(fs::exists(o.FileName));
+}
+
 TEST_F(Encoder, ProgressReachesTheMainThreadOnlyWhenAskedTo) {
   for (const bool mainThread : {true, false}) {
     TWatchdog watchdog("progress delivery", 60s);
