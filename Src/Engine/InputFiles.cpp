@@ -205,13 +205,19 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
       input->pb = customIO;
       input->flags |= AVFMT_FLAG_CUSTOM_IO;
     }
+    ClearThreadLastLibraryError();
     const int ret = ff::avformat_open_input(&input, ffmpegName.c_str(), format, &options);
     if (ret >= 0) MarkPrivateOptionsUsed(options);
     ff::av_dict_free(&options);
     if (ret < 0) {
       guard.End();
       input = nullptr;  // the library freed it
-      return fail(ErrorText(fileName, ret));
+      // The error code alone can mislead ("Out of memory" for too many streams): the
+      // demuxer's own last line says what it refused.
+      std::string message = ErrorText(fileName, ret);
+      if (const std::string said = ThreadLastLibraryError(); !said.empty())
+        message += " (" + said + ")";
+      return fail(message);
     }
     opened = true;
 
