@@ -714,5 +714,15 @@ TEST_F(ConvertCommand, TheCommandTellsWhatHappened) {
   EXPECT_TRUE(Contains(failed.Out, "fps")) << failed.Out;
 }
 
+// A line break or an escape sequence in a name would break the progress lines (and the
+// terminal's redraw): they are shown escaped there.
+TEST_F(ConvertCommand, ProgressLinesShowControlCharactersEscaped) {
+  const std::string input = Copy("sample.mpg", "in/two\nlines\x1b[2J.mpg");
+  const TRunResult run = Run({"-o", Out().string(), input});
+  EXPECT_EQ(run.ExitCode, 0) << run.Out << run.Err;
+  EXPECT_TRUE(Contains(run.Out, "two\\nlines\\x1b[2J.mpg: ")) << run.Out;
+  ExpectPlayableMpeg((Out() / "two\nlines\x1b[2J.mpg").string());
+}
+
 }  // namespace
 }  // namespace tovamo
