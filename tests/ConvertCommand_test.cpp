@@ -712,6 +712,14 @@ TEST_F(ConvertCommand, TheCommandTellsWhatHappened) {
   EXPECT_EQ(failed.ExitCode, 1) << failed.Out << failed.Err;
   EXPECT_TRUE(Contains(failed.Out, "the media libraries said: ")) << failed.Out;
   EXPECT_TRUE(Contains(failed.Out, "fps")) << failed.Out;
+
+  // Sound alone has no frame rate to tell the norm by: the default norm serves, rather than
+  // a failure that speaks of an invalid frame rate.
+  const std::string sound = Copy("audio_only.wav", "in/sound.wav");
+  const TRunResult audio = Run({"-o", Out().string(), sound});
+  EXPECT_EQ(audio.ExitCode, 0) << audio.Out << audio.Err;
+  EXPECT_TRUE(Contains(audio.Out, "sound.mpg: Completed")) << audio.Out;
+  EXPECT_GE(ProbeMedia((Out() / "sound.mpg").string()).StreamOfType(kAudio), 0);
 }
 
 // A line break or an escape sequence in a name would break the progress lines (and the
