@@ -713,6 +713,17 @@ TEST_F(ConvertCommand, TheCommandTellsWhatHappened) {
   EXPECT_TRUE(Contains(failed.Out, "the media libraries said: ")) << failed.Out;
   EXPECT_TRUE(Contains(failed.Out, "fps")) << failed.Out;
 
+  // A codec the libraries do not know is named by the tag the file gives it.
+  std::string unknown = ReadText(test::Fixture("sample.avi"));
+  for (std::size_t at; (at = unknown.substr(0, 4096).find("FMP4")) != std::string::npos;)
+    unknown.replace(at, 4, "ZQZQ");
+  const std::string strange = (Dir.Path() / "in/strange.avi").string();
+  test::WriteFile(strange, unknown);
+  const TRunResult undecodable = Run({"-o", Out().string(), "--target", "none", strange});
+  EXPECT_EQ(undecodable.ExitCode, 1) << undecodable.Out << undecodable.Err;
+  EXPECT_TRUE(Contains(undecodable.Out, "No decoder for the unknown codec (tag \"ZQZQ\")"))
+      << undecodable.Out;
+
   // Sound alone has no frame rate to tell the norm by: the default norm serves, rather than
   // a failure that speaks of an invalid frame rate.
   const std::string sound = Copy("audio_only.wav", "in/sound.wav");

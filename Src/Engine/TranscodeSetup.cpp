@@ -448,8 +448,22 @@ void TCustomFFmpeg::OpenAllDecoders(TTranscodeRun& run) {
     const AVCodec* decoder = ist->Decoder ? ist->Decoder : ff::avcodec_find_decoder(dec->codec_id);
     const char* type = TypeName(dec->codec_type);
     if (!decoder) {
-      FailWithMapping(run, Format("Decoder (codec id %d) not found for input stream #%d.%d (%s)",
-                                  int(dec->codec_id), ist->FileIndex, ist->Index, type));
+      // Say what the file names, so that it can be looked up: an id of 0 means the library
+      // did not know the codec at all, and only the tag (a FourCC) tells which it was.
+      const std::uint32_t tag = ist->Stream->codecpar->codec_tag;
+      std::string what = dec->codec_id != AV_CODEC_ID_NONE
+                             ? Format("codec \"%s\"", ff::avcodec_get_name(dec->codec_id))
+                             : std::string("unknown codec");
+      if (tag) {
+        std::string fourcc;
+        for (int shift = 0; shift < 32; shift += 8) {
+          const char c = char((tag >> shift) & 0xFF);
+          fourcc += c >= 32 && c < 127 ? c : '?';
+        }
+        what += " (tag \"" + fourcc + "\")";
+      }
+      FailWithMapping(run, Format("No decoder for the %s of input stream #%d.%d (%s)", what.c_str(),
+                                  ist->FileIndex, ist->Index, type));
     }
     int ret;
     {
