@@ -435,7 +435,34 @@ TEST_F(Encoder, BadOutputSettingsAreRefusedWithTheEnginesReason) {
   EXPECT_EQ(encoder.LastError(), "max output files 20 reached");
 }
 
+// An AVI header that declares `streams` audio streams (8 kHz mono PCM) and one packet.
+std::string AviOfManyStreams(int streams) {
+  auto u32 = [](std::uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
+  auto u16 = [](std::uint16_t v) { return std::string(reinterpret_cast<const char*>(&v), 2); };
+  auto chunk = [&](const std::string& tag, const std::string& data) {
+    return tag + u32(std::uint32_t(data.size())) + data + (data.size() % 2 ? "\0" : "");
+  };
+  auto list = [&](const std::string& kind, const std::string& data) {
+    return chunk("LIST", kind + data);
+  };
+  std::string header = u32(40000) + u32(0) + u32(0) + u32(0) + u32(0) + u32(0) +
+                       u32(std::uint32_t(streams)) + std::string(28, '\0');
+  std::string lists = chunk("avih", header);
+  for (int i = 0; i < streams; ++i) {
+    const std::string strh = "auds" + std::string(4, '\0') + u32(0) + u16(0) + u16(0) + u32(0) +
+                             u32(1) + u32(8000) + u32(0) + u32(0) + u32(0) + u32(2) + u32(0) +
+                             u32(0) + std::string(8, '\0');
+    const std::string strf = u16(1) + u16(1) + u32(8000) + u32(16000) + u16(2) + u16(16);
+    lists += list("strl", chunk("strh", strh) + chunk("strf", strf));
+  }
+  return chunk("RIFF",
+               "AVI " + list("hdrl", lists) + list("movi", chunk("00wb", std::string(100, '\0'))));
+}
+
 TEST_F(Encoder, InputsThatCannotBeOpenedAddNoTask) {
+  // More streams than the library takes: its own reason, not only "Out of memory".
+  const std::string manyStreams = (Dir.Path() / "streams.avi").string();
+  test::WriteFile(manyStreams, AviOfManyStreams(1001));
   struct TCase {
     std::string File;
     std::string Format;
@@ -445,6 +472,7 @@ TEST_F(Encoder, InputsThatCannotBeOpenedAddNoTask) {
       {(Dir.Path() / "missing.avi").string(), "", "missing.avi"},
       {test::Fixture("random.avi"), "", "random.avi"},
       {test::Fixture("sample.avi"), "nosuchformat", "Unknown input format: \"nosuchformat\""},
+      {manyStreams, "", "Number of streams exceeds max_streams"},
   };
   TFFEncoder encoder;
   for (const TCase& c : cases) {
