@@ -7,10 +7,11 @@ namespace tovamo::cli {
 std::vector<TPlannedInput> PlanOutputs(const std::string& folder,
                                        const std::vector<std::string>& inputs) {
   const std::vector<TBatchOutputName> names = NameBatchOutputs(folder, inputs);
+  const TSameFileIndex inputFiles(inputs);
   std::vector<TPlannedInput> plan;
   for (std::size_t i = 0; i < inputs.size(); ++i) {
     TPlannedInput item{inputs[i], names[i].Path, names[i].TakenPath, {}};
-    const int overwritten = InputOverwrittenBy(item.Output, inputs);
+    const int overwritten = inputFiles.IndexOf(item.Output);
     if (overwritten == int(i))
       item.Refusal = "its output " + item.Output + " is the input itself";
     else if (overwritten >= 0)

@@ -41,6 +41,10 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
     std::string arg = arguments[i];
     if (filesOnly || arg == "-" || arg.empty() || arg[0] != '-') {
       if (arg.empty()) return {std::nullopt, "an empty file name"};
+      if (arg == "-")
+        return {std::nullopt,
+                "\"-\" (standard input) cannot be converted: name a file (./- for a file "
+                "called \"-\")"};
       args.Files.push_back(arg);
       continue;
     }
@@ -58,6 +62,14 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
     }
     if (arg == "--list-profiles") {
       args.ListProfiles = true;
+      continue;
+    }
+    if (arg == "-v" || arg == "--verbose") {
+      args.Verbose = true;
+      continue;
+    }
+    if (arg == "--strict") {
+      args.Strict = true;
       continue;
     }
 
@@ -78,7 +90,7 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
     }
     static const char* const kValued[] = {"-o",        "-j",       "--target", "--norm",
                                           "--aspect",  "--option", "--output", "--jobs",
-                                          "--profile", "--fit"};
+                                          "--profile", "--fit",    "--log"};
     bool valued = false;
     for (const char* known : kValued) valued = valued || name == known;
     if (!valued) return {std::nullopt, "unknown option \"" + arg + "\""};
@@ -115,6 +127,9 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
       if (value != "pad" && value != "stretch" && value != "crop")
         return {std::nullopt, "--fit must be pad, stretch or crop, got \"" + value + "\""};
       args.Options.push_back("fit=" + value);  // an output option like any other
+    } else if (name == "--log") {
+      if (value.empty()) return {std::nullopt, "--log needs a file name"};
+      args.LogFile = value;
     } else if (name == "--profile") {
       if (value.empty()) return {std::nullopt, "--profile needs a profile name"};
       args.Profile = value;
@@ -144,7 +159,8 @@ std::optional<std::string> OptionValue(const std::vector<std::string>& options,
 std::string UsageText() {
   return "Usage: tovamo-convert [-o DIR] [--target vcd|svcd|dvd|none] [--norm pal|ntsc|auto]\n"
          "                      [--aspect 4:3|16:9] [--fit pad|stretch|crop] [-j N]\n"
-         "                      [--option NAME=VALUE]... [--] FILE...\n"
+         "                      [--option NAME=VALUE]... [--log FILE] [-v] [--strict]\n"
+         "                      [--] FILE...\n"
          "       tovamo-convert [-o DIR] --profile NAME [--aspect 4:3|16:9]\n"
          "                      [--fit pad|stretch|crop] [-j N]\n"
          "                      [--option NAME=VALUE]... [--] FILE...\n"
@@ -153,7 +169,7 @@ std::string UsageText() {
 }
 
 std::string HelpText() {
-  return R"(Usage: tovamo-convert [OPTION]... [--] FILE...
+  return R"HELP(Usage: tovamo-convert [OPTION]... [--] FILE...
 Converts video files into MPEG files (".mpg") for video CD, super video CD or DVD.
 
 Each FILE becomes DIR/ + its file name up to the first "." + ".mpg", so clip.part1.avi
@@ -184,28 +200,41 @@ Options:
                          cores). When fewer files than cores run, each one's decoder and
                          encoder get the spare cores as threads, unless --option sets
                          "threads"
-  --option NAME=VALUE    one more output option ("b=1500k", "threads=1", ...); repeatable
+  --option NAME=VALUE    one more output option ("b=1500k", "threads=1", ...); repeatable.
+                         Every option is checked before anything starts
+  --log FILE             write the conversion log (the engine's and the media libraries'
+                         lines, as the window's Log tab shows them) to FILE
+  -v, --verbose          show the same log lines on standard error
+  --strict               an input that ends before its stated length counts as failed
+                         (exit status 1) instead of "Completed (input ended early)"
   --                     everything after it is a FILE, even when it begins with "-"
   -h, --help             show this text
   --version              show the program's version and the media libraries it loaded
 
+"-" is no file name here: the command does not read standard input (write ./- for a file
+called "-").
+
 Progress: on a terminal one live line per running file (percent, frames per second,
 elapsed time, output size) and the overall percentage; otherwise a plain progress line at
 most once a second. At the end one line per FILE: the file, its output, and "Completed",
-or "Cancelled" with the reason.
+"Completed (input ended early)" when an input was shorter than it said, or "Cancelled"
+with the reason (and the media libraries' last error line, when they gave one). A file
+from which nothing could be written is not completed.
 
 Ctrl-C or SIGTERM stops cleanly: every output already started is finished so that it can
-be played, and the command ends with status 130 (Ctrl-C) or 143 (SIGTERM). A second Ctrl-C
-ends it at once.
+be played, outputs of files not yet started are not touched, and the command ends with
+status 130 (Ctrl-C) or 143 (SIGTERM). Signals arriving within a second of the first are
+the same stop (as "timeout" and GNU parallel send them); a later one ends it at once.
 
 Exit status:
   0    every file was converted
-  1    a file could not be opened or converted, was refused or was stopped, or the output
-       folder or the media libraries are missing
-  2    usage error, an unknown profile, or a profile store that cannot be read
-       (nothing was started)
+  1    a file could not be opened or converted, was refused, was stopped or gave nothing
+       to write (or, with --strict, ended early), or the output folder or the media
+       libraries are missing
+  2    usage error (an --option the engine refuses included), an unknown profile, or a
+       profile store that cannot be read (nothing was started)
   130  stopped by Ctrl-C (143 by SIGTERM)
-)";
+)HELP";
 }
 
 }  // namespace tovamo::cli

@@ -13,9 +13,10 @@
 
 #include "BatchPlan.h"
 #include "CodecThreads.h"
+#include "CommandLog.h"
 #include "CommandProfile.h"
 #include "Components/FFEncode.h"
-#include "OutputCleanup.h"
+#include "Components/OutputOptionPasses.h"
 #include "OutputFolder.h"
 #include "ProgressDisplay.h"
 #include "SampleClip.h"
@@ -32,19 +33,6 @@ void PrintError(const std::string& message) {
   std::fprintf(stderr, "tovamo-convert: %s\n", message.c_str());
 }
 
-// The option lines as the engine will read them; the engine's own message when it rejects
-// one ("" when all are good). A throwaway engine reads them, so nothing has started yet.
-std::string OptionTextError(const std::string& text) {
-  try {
-    TFFmpeg probe(TFFEncoder::kMaxFiles);
-    probe.StrictOptions = true;
-    probe.ParseOptions(text, false);
-  } catch (const std::exception& e) {
-    return e.what();
-  }
-  return {};
-}
-
 std::string JoinLines(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) text += line + "\n";
@@ -58,7 +46,8 @@ std::string SignalName(int signal) {
 // The outcome of one input, for its closing line.
 struct TOutcome {
   bool Completed = false;
-  std::string Reason;  // why it was cancelled
+  bool EndedEarly = false;  // completed, from an input shorter than it said
+  std::string Reason;       // why it was cancelled
 };
 
 class TConvertRun {
@@ -71,12 +60,16 @@ class TConvertRun {
       PrintError(problem);
       return 1;
     }
+    if (const std::string problem = Log_.Start(Args_.LogFile, Args_.Verbose); !problem.empty()) {
+      PrintError(problem);
+      return 1;
+    }
     SetMainThread();
     if (!Encoder_.LoadLibraries(MediaLibraryFolder())) {
       PrintError("cannot load the media libraries: " + Encoder_.LastError());
       return 1;
     }
-    if (const std::string error = OptionTextError(JoinLines(Args_.Options)); !error.empty()) {
+    if (const std::string error = OutputOptionTextError(JoinLines(Args_.Options)); !error.empty()) {
       PrintError("--option: " + error);
       std::fputs(UsageText().c_str(), stderr);
       return 2;
@@ -163,14 +156,13 @@ class TConvertRun {
         options.AspectRatio = Args_.AspectRatio;
       }
       options.ExtraOptions += JoinLines(optionLines);
-      Guards_.emplace_back(item.Output);
       TaskInput_[task] = i;
       TTaskState state;
       state.Input = Label(i);
       state.Output = item.Output;
       Tasks_.push_back(std::move(state));
-      if (!Encoder_.SetOutputFile(task, item.Output, &options))
-        SetupErrors_[task] = "cannot set up the output: " + Encoder_.LastError();
+      // A refused output fails its task when the task starts, with the reason.
+      Encoder_.SetOutputFile(task, item.Output, &options);
     }
   }
 
@@ -188,21 +180,16 @@ class TConvertRun {
       PostToMainThread([this, info] { TaskEnded(info); });
     };
 
-    const std::int64_t now = MonotonicMicros();
-    for (int i = 0; i < Running_ && i < int(Tasks_.size()); ++i) {
-      Tasks_[std::size_t(i)].Started = true;
-      Tasks_[std::size_t(i)].StartMicros = now;
-    }
-    NextToStart_ = Running_;
     Encoder_.StartTask(Running_);
 
     while (!BatchDone()) {
       WaitAndServeMainThreadQueue(100);
+      NoteStartedTasks();
       if (const int signal = ReceivedStopSignal(); signal && !Stopped_) {
         Stopped_ = signal;
         Display_->Finish();
         std::fprintf(stderr, "tovamo-convert: stopping, finishing the outputs already started%s\n",
-                     signal == SIGINT ? " (Ctrl-C again ends at once)" : "");
+                     signal == SIGINT ? " (Ctrl-C again, a second from now, ends at once)" : "");
         Encoder_.Stop(true);
       }
       Display_->Show(Tasks_, MonotonicMicros());
@@ -217,30 +204,37 @@ class TConvertRun {
     }
   }
 
+  // The encoder starts each task when a slot frees: the display learns it from the task.
+  void NoteStartedTasks() {
+    const std::int64_t now = MonotonicMicros();
+    for (std::size_t i = 0; i < Tasks_.size(); ++i) {
+      TTaskState& task = Tasks_[i];
+      if (task.Started || !Encoder_.Task(int(i))->RunStarted) continue;
+      task.Started = true;
+      task.StartMicros = now;
+    }
+  }
+
   void TaskEnded(const TTerminateInfo& info) {
     if (info.TaskIndex < 0) {
       BatchEndAnnounced_ = true;
       return;
     }
     if (info.TaskIndex >= int(Tasks_.size())) return;
+    NoteStartedTasks();
     TTaskState& task = Tasks_[std::size_t(info.TaskIndex)];
     task.Ended = true;
-    task.Completed = info.Finished && !info.Exception;
+    task.Completed = info.Finished && !info.Failed;
     ++EndedCount_;
+    EndedEarly_[info.TaskIndex] = info.InputEndedEarly;
     std::string& reason = Reasons_[info.TaskIndex];
-    if (const auto setup = SetupErrors_.find(info.TaskIndex); setup != SetupErrors_.end())
-      reason = setup->second;
-    else if (info.Exception)
-      reason = info.ExceptionMsg.empty() ? "failed" : info.ExceptionMsg;
-    else if (!info.Finished && Stopped_)
+    if (info.Failed) {
+      reason = info.ErrorMessage.empty() ? "failed" : info.ErrorMessage;
+      if (!info.LibraryError.empty()) reason += "; the media libraries said: " + info.LibraryError;
+    } else if (!info.Finished && Stopped_) {
       reason = (task.Started ? "stopped by " : "not started: stopped by ") + SignalName(Stopped_);
-    else if (!info.Finished)
+    } else if (!info.Finished) {
       reason = "stopped";
-    // The next task of the queue starts as this one ends.
-    if (!Stopped_ && NextToStart_ < int(Tasks_.size())) {
-      Tasks_[std::size_t(NextToStart_)].Started = true;
-      Tasks_[std::size_t(NextToStart_)].StartMicros = MonotonicMicros();
-      ++NextToStart_;
     }
   }
 
@@ -254,7 +248,7 @@ class TConvertRun {
   }
 
   void Cancel(std::size_t input, const std::string& reason) {
-    Outcomes_[input] = {false, reason};
+    Outcomes_[input] = {false, false, reason};
     PrintError(Label(input) + ": " + reason);
   }
 
@@ -270,23 +264,21 @@ class TConvertRun {
       const TTaskState& state = Tasks_[std::size_t(task)];
       TOutcome& outcome = Outcomes_[input];
       outcome.Completed = state.Completed;
+      outcome.EndedEarly = EndedEarly_[task];
       outcome.Reason = Reasons_[task];
       if (!state.Ended)
         outcome.Reason = signal ? "not started: stopped by " + SignalName(signal)
                                 : "no end notice from the encoder";
-      // An empty output is no result: it goes, and a "completed" one is not reported so.
-      if (Guards_[std::size_t(task)].RemoveIfEmpty()) {
-        if (outcome.Completed) outcome.Reason = "the output is empty";
-        outcome.Completed = false;
-        outcome.Reason += "; nothing was written";
-      }
     }
     bool allCompleted = true;
     for (std::size_t i = 0; i < Plan_.size(); ++i) {
       const TOutcome& outcome = Outcomes_[i];
-      allCompleted = allCompleted && outcome.Completed;
-      std::printf("%s -> %s: %s\n", Label(i).c_str(), Plan_[i].Output.c_str(),
-                  outcome.Completed ? "Completed" : ("Cancelled (" + outcome.Reason + ")").c_str());
+      const bool early = outcome.Completed && outcome.EndedEarly;
+      allCompleted = allCompleted && outcome.Completed && !(early && Args_.Strict);
+      const std::string result = !outcome.Completed ? "Cancelled (" + outcome.Reason + ")"
+                                 : early            ? "Completed (input ended early)"
+                                                    : "Completed";
+      std::printf("%s -> %s: %s\n", Label(i).c_str(), Plan_[i].Output.c_str(), result.c_str());
     }
     std::fflush(stdout);
     if (signal) return 128 + signal;
@@ -294,19 +286,18 @@ class TConvertRun {
   }
 
   const TConvertArgs& Args_;
+  TCommandLog Log_;  // before the encoder: it outlives every line the encoder logs
   std::optional<TCommandProfile> Profile_;
   TFFEncoder Encoder_;
   std::unique_ptr<TGeneratedSample> Sample_;
   std::vector<TPlannedInput> Plan_;
   std::vector<TOutcome> Outcomes_;        // per input
   std::vector<TTaskState> Tasks_;         // per encoder task
-  std::vector<TOutputGuard> Guards_;      // per encoder task
   std::map<int, std::size_t> TaskInput_;  // encoder task -> input
   std::map<int, std::string> Reasons_;
-  std::map<int, std::string> SetupErrors_;
+  std::map<int, bool> EndedEarly_;
   std::unique_ptr<TProgressDisplay> Display_;
   int Running_ = 1;
-  int NextToStart_ = 0;
   int EndedCount_ = 0;
   int Stopped_ = 0;  // the signal that stopped the batch
   bool BatchEndAnnounced_ = false;

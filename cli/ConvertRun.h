@@ -6,8 +6,9 @@
 
 namespace tovamo::cli {
 
-// Exit status: 0 every input converted; 1 any input failed, was refused or stopped, or the
-// output folder or the libraries are missing; 2 an --option the engine rejects, an unknown
+// Exit status: 0 every input converted; 1 any input failed, was refused or stopped, gave
+// nothing to write or (with --strict) ended early, or the output folder, the log file or the
+// libraries are missing; 2 an --option the engine rejects, an unknown
 // --profile, one whose values cannot become options or a profile store that cannot be read;
 // 128 + the signal after Ctrl-C (130) or SIGTERM (143).
 int RunConvert(const TConvertArgs& args);

@@ -36,6 +36,26 @@ std::string OverallLine(const std::vector<TTaskState>& tasks) {
                 int(tasks.size()));
 }
 
+// A name with its control characters shown as escapes ("\n", "\x1b"): one raw in a live
+// line would move the cursor or end the line, and the redraw would go wrong.
+std::string Printable(const std::string& name) {
+  std::string shown;
+  for (const char c : name) {
+    const unsigned char byte = static_cast<unsigned char>(c);
+    if (c == '\n')
+      shown += "\\n";
+    else if (c == '\t')
+      shown += "\\t";
+    else if (c == '\r')
+      shown += "\\r";
+    else if (byte < 0x20 || byte == 0x7f)
+      shown += Format("\\x%02x", byte);
+    else
+      shown += c;
+  }
+  return shown;
+}
+
 bool Running(const TTaskState& task) {
   return task.Started && !task.Ended;
 }
@@ -51,7 +71,8 @@ class TTerminalDisplay : public TProgressDisplay {
     LastDraw_ = nowMicros;
     std::vector<std::string> lines;
     for (const TTaskState& task : tasks)
-      if (Running(task)) lines.push_back(TaskFigures(task, nowMicros) + "  " + task.Input);
+      if (Running(task))
+        lines.push_back(TaskFigures(task, nowMicros) + "  " + Printable(task.Input));
     lines.push_back(OverallLine(tasks));
     Erase();
     const std::size_t width = Columns();
@@ -103,7 +124,7 @@ class TPlainDisplay : public TProgressDisplay {
     std::string text;
     for (const TTaskState& task : tasks)
       if (Running(task) && task.HasProgress)
-        text += task.Input + ": " + TaskFigures(task, nowMicros) + "\n";
+        text += Printable(task.Input) + ": " + TaskFigures(task, nowMicros) + "\n";
     if (text.empty()) return;
     text += OverallLine(tasks) + "\n";
     LastPrint_ = nowMicros;

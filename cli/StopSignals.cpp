@@ -1,25 +1,43 @@
 #include "StopSignals.h"
 
 #include <signal.h>
+#include <time.h>
 
 #include <atomic>
+#include <cstdint>
 
 namespace tovamo::cli {
 
 namespace {
 
+// A signal this close after the first one is part of the same stop: `timeout` signals the
+// command and its group at once, GNU parallel repeats TERM after 200 ms.
+constexpr std::int64_t kSameStopNanos = 1'000'000'000;
+
 std::atomic<int> g_stopSignal{0};
+std::atomic<std::int64_t> g_firstAt{0};  // monotonic nanoseconds of the first signal
 static_assert(std::atomic<int>::is_always_lock_free, "used from a signal handler");
+static_assert(std::atomic<std::int64_t>::is_always_lock_free, "used from a signal handler");
+
+std::int64_t MonotonicNanos() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);  // async-signal-safe
+  return std::int64_t(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
 
 void OnStopSignal(int signal) {
+  const std::int64_t now = MonotonicNanos();
   int none = 0;
-  if (!g_stopSignal.compare_exchange_strong(none, signal)) {
-    // The second one: the default action (the process ends by that signal).
-    struct sigaction action = {};
-    action.sa_handler = SIG_DFL;
-    sigaction(signal, &action, nullptr);
-    raise(signal);
+  if (g_stopSignal.compare_exchange_strong(none, signal)) {
+    g_firstAt = now;
+    return;
   }
+  if (now - g_firstAt.load() < kSameStopNanos) return;
+  // A later one: the default action (the process ends by that signal).
+  struct sigaction action = {};
+  action.sa_handler = SIG_DFL;
+  sigaction(signal, &action, nullptr);
+  raise(signal);
 }
 
 }  // namespace
@@ -28,6 +46,10 @@ void InstallStopSignals() {
   struct sigaction action = {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
+  // Both stop signals are held while the handler runs, so two arriving together are
+  // handled one after the other.
+  sigaddset(&action.sa_mask, SIGINT);
+  sigaddset(&action.sa_mask, SIGTERM);
   action.sa_flags = SA_RESTART;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);

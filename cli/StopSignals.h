@@ -1,6 +1,7 @@
 // Ctrl-C and SIGTERM as a request to stop the batch cleanly. The handler only records the
-// signal; the run's loop sees it and stops the encoder. A second signal of either kind ends
-// the process at once, for a stop that does not come to an end.
+// signal; the run's loop sees it and stops the encoder. Signals within a second of the
+// first are the same stop (a supervisor often sends several at once); one that comes later
+// ends the process at once, for a stop that does not come to an end.
 #pragma once
 
 namespace tovamo::cli {

@@ -87,8 +87,18 @@ void TForm1::FFEncoderTerminate(int batch, const TTerminateInfo& info) {
     ReadyState();
     return;
   }
-  if (QTreeWidgetItem* row = RowOfTask(info.TaskIndex))
+  if (QTreeWidgetItem* row = RowOfTask(info.TaskIndex)) {
     row->setText(fcProgress, info.Finished ? "Completed" : "Cancelled");
+    // Outputs are made when their task starts: a failure there, or a job that wrote
+    // nothing, is only known now, and the row says why.
+    if (info.Failed) {
+      QString reason = QString::fromStdString(info.ErrorMessage);
+      if (!info.LibraryError.empty())
+        reason += " (" + QString::fromStdString(info.LibraryError) + ")";
+      row->setToolTip(fcProgress, reason);
+      LogLine(QString("***%1: %2").arg(row->text(fcInput), reason));
+    }
+  }
   if (RemainingTasks_ > 0 && --RemainingTasks_ == 0) {
     QApplication::processEvents();
     ReadyState();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -264,7 +265,14 @@ TEST_F(ConvertCommand, UsageErrorsStartNothing) {
       {"--option", "b=1000k<CRLF>f=avi", input},
       {"--option", "no_such_option=1", input},  // refused by the engine, before any start
       {"--option", "threads=many", input},
+      // Lines the engine only takes once the output has its streams are checked too.
+      {"--target", "none", "--option", "s=320x240", "--option", "newvideo=1", "--option",
+       "newvideo=1", "--option", "s=bogus", input},
+      {"--option", "vcodec=no_such_codec", input},
+      {"--option", "vf=", "--option", "vpre=no_such_preset", input},
       {"", input},
+      {"-"},  // standard input is not read
+      {"--log=", input},
   };
   for (std::vector<std::string> args : cases) {
     args.insert(args.begin(), {"-o", out});
@@ -308,8 +316,8 @@ TEST_F(ConvertCommand, AnOutputFolderThatCannotTakeFilesStopsEverythingFirst) {
 
 TEST_F(ConvertCommand, AwkwardFileNamesConvert) {
   struct TCase {
-    const char* Input;
-    const char* Output;
+    std::string Input;
+    std::string Output;
   };
   const std::vector<TCase> cases = {
       {"with space.avi", "with space.mpg"},
@@ -317,6 +325,12 @@ TEST_F(ConvertCommand, AwkwardFileNamesConvert) {
       {"-starts-with-dash.avi", "-starts-with-dash.mpg"},
       {"ñandú 視頻.avi", "ñandú 視頻.mpg"},
       {"$(touch injected).avi", "$(touch injected).mpg"},
+      // Past the 2047 bytes of old name buffers, within the 4095 Linux allows.
+      {"deep/" + std::string(250, 'd') + "/" + std::string(250, 'e') + "/" + std::string(250, 'f') +
+           "/" + std::string(250, 'g') + "/" + std::string(250, 'h') + "/" + std::string(250, 'i') +
+           "/" + std::string(250, 'j') + "/" + std::string(250, 'k') + "/" + std::string(200, 'l') +
+           ".avi",
+       std::string(200, 'l') + ".mpg"},
   };
   std::vector<std::string> args = {"-o", Out().string(), "--"};
   for (const TCase& c : cases) args.push_back(Copy("sample.avi", fs::path("in") / c.Input));
@@ -553,6 +567,205 @@ TEST_F(ConvertCommand, AStoreOrProfileThatCannotBeUsedStopsFirst) {
   const TRunResult plain = Run({"-o", Out().string(), input}, {}, program);
   EXPECT_EQ(plain.ExitCode, 0) << plain.Out << plain.Err;
   ExpectPlayableMpeg((Out() / "clip.mpg").string());
+}
+
+// Inputs are set up long before their turn: they hold no descriptor meanwhile and their
+// outputs are made only when they start, so a batch far larger than the descriptor limit
+// converts whole, at the usual limit and at a low one alike.
+TEST_F(ConvertCommand, BatchesLargerThanTheDescriptorLimitConvertWhole) {
+  struct TCase {
+    int Files;
+    rlim_t Limit;  // 0: as inherited
+  };
+  for (const TCase& c : {TCase{2000, 0}, TCase{300, 48}}) {
+    SCOPED_TRACE(std::to_string(c.Files) + " files, limit " + std::to_string(c.Limit));
+    fs::remove_all(Out());
+    fs::remove_all(Dir.Path() / "many");
+    fs::create_directories(Out());
+    fs::create_directories(Dir.Path() / "many");
+    std::vector<std::string> args = {"-o", Out().string(), "--option", "t=0.04"};
+    for (int i = 0; i < c.Files; ++i) {
+      const fs::path link = Dir.Path() / "many" / ("c" + std::to_string(i) + ".mpg");
+      fs::create_symlink(test::Fixture("sample.mpg"), link);
+      args.push_back(link.string());
+    }
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    if (c.Limit) {
+      rlimit low = saved;
+      low.rlim_cur = c.Limit;
+      ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);  // the child inherits it
+    }
+    TCommand command(Logs(), args);
+    setrlimit(RLIMIT_NOFILE, &saved);
+    const TRunResult run = command.Wait();
+    EXPECT_EQ(run.ExitCode, 0) << run.Err.substr(0, 2000);
+    std::size_t completed = 0;
+    for (std::size_t at = 0; (at = run.Out.find(": Completed\n", at)) != std::string::npos; ++at)
+      ++completed;
+    EXPECT_EQ(completed, std::size_t(c.Files));
+    EXPECT_EQ(Files(Out()).size(), std::size_t(c.Files));
+  }
+}
+
+// A rerun stopped during its first file: the outputs an earlier run left for the files that
+// never started are as they were.
+TEST_F(ConvertCommand, AStopLeavesTheOutputsOfFilesNotStartedAlone) {
+  const std::string first = Copy("long_5s.mpg", "in/first.mpg");
+  std::vector<std::string> later;
+  for (const char* name : {"second", "third", "fourth"}) {
+    later.push_back(Copy("sample.avi", fs::path("in") / (std::string(name) + ".avi")));
+    test::WriteFile((Out() / (std::string(name) + ".mpg")).string(), std::string(name) + " kept");
+  }
+  std::vector<std::string> args = {"-j", "1", "--option", "re=1", "-o", Out().string(), first};
+  args.insert(args.end(), later.begin(), later.end());
+  TCommand command(Logs(), args);
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  std::error_code ec;
+  while (!(fs::file_size(Out() / "first.mpg", ec) > 20000 && !ec) &&
+         std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(50ms);
+  command.Signal(SIGINT);
+  const TRunResult run = command.Wait();
+  EXPECT_EQ(run.ExitCode, 130) << run.Out << run.Err;
+  ExpectPlayableMpeg((Out() / "first.mpg").string(), 5);
+  for (const char* name : {"second", "third", "fourth"}) {
+    EXPECT_EQ(ReadText(Out() / (std::string(name) + ".mpg")), std::string(name) + " kept");
+    EXPECT_TRUE(Contains(run.Out, std::string(name) + ".mpg: Cancelled (not started")) << run.Out;
+  }
+}
+
+// Supervisors send the stop signal more than once at a time: `timeout` to the command and
+// again to its group, others TERM twice in a row. That is one stop, which finishes the
+// started outputs, not an abrupt end that leaves them unplayable.
+TEST_F(ConvertCommand, StopSignalsArrivingTogetherAreOneStop) {
+  const std::string a = Copy("long_5s.mpg", "in/a.mpg");
+  const std::string b = Copy("long_5s.mpg", "in/b.mpg");
+  const std::vector<std::string> convert = {"-j",           "2", "--option", "re=1", "-o",
+                                            Out().string(), a,   b};
+  auto written = [&](const char* name) {
+    std::error_code ec;
+    return fs::file_size(Out() / name, ec) > 20000 && !ec;
+  };
+  {
+    SCOPED_TRACE("two SIGTERMs back to back");
+    TCommand command(Logs(), convert);
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!(written("a.mpg") && written("b.mpg")) && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(50ms);
+    command.Signal(SIGTERM);
+    command.Signal(SIGTERM);
+    const TRunResult run = command.Wait();
+    EXPECT_EQ(run.ExitCode, 143) << run.Out << run.Err;
+    for (const char* name : {"a.mpg", "b.mpg"}) {
+      ExpectPlayableMpeg((Out() / name).string(), 5);
+      EXPECT_TRUE(Contains(run.Out, std::string(name) + ": Cancelled (stopped by SIGTERM)"))
+          << run.Out;
+    }
+  }
+  {
+    SCOPED_TRACE("timeout");
+    fs::remove_all(Out());
+    fs::create_directories(Out());
+    std::vector<std::string> timed = {"--preserve-status", "3", TOVAMO_CONVERT};
+    timed.insert(timed.end(), convert.begin(), convert.end());
+    const TRunResult run = Run(timed, {}, "/usr/bin/timeout");
+    EXPECT_EQ(run.ExitCode, 143) << run.Out << run.Err;
+    for (const char* name : {"a.mpg", "b.mpg"}) {
+      ExpectPlayableMpeg((Out() / name).string(), 5);
+      EXPECT_TRUE(Contains(run.Out, std::string(name) + ": Cancelled (stopped by SIGTERM)"))
+          << run.Out;
+    }
+  }
+}
+
+// A job that writes no media is not a conversion: the command says why, exits 1 and
+// leaves no output; a name in the way (a folder) is reported as what it is.
+TEST_F(ConvertCommand, AFileThatGivesNothingToWriteIsNotCompleted) {
+  const std::string sample = Copy("sample.avi", "in/clip.avi");
+  fs::create_directories(Dir.Path() / "in/taken");
+  const std::string taken = Copy("sample.avi", "in/taken/folder.avi");
+  fs::create_directories(Out() / "folder.mpg");
+  struct TCase {
+    std::vector<std::string> Args;
+    std::string Reason;
+  };
+  std::vector<TCase> cases = {
+      {{"--option", "ss=100", sample}, "Nothing was written: the start time (ss)"},
+      {{"--option", "t=0", sample}, "Nothing was written: the recording time (t) is 0"},
+      {{taken}, "folder.mpg: Is a directory"},
+  };
+  for (const char* name :
+       {"completed_no_output.mkv", "completed_no_output.asf", "completed_no_output.avi"})
+    cases.push_back({{std::string(TOVAMO_HOSTILE_MEDIA) + "/" + name}, "Nothing was written"});
+  for (TCase& c : cases) {
+    SCOPED_TRACE(c.Args.back() + " " + c.Reason);
+    c.Args.insert(c.Args.begin(), {"-o", Out().string()});
+    const TRunResult run = Run(c.Args);
+    EXPECT_EQ(run.ExitCode, 1) << run.Out << run.Err;
+    EXPECT_TRUE(Contains(run.Out, ": Cancelled (")) << run.Out;
+    EXPECT_TRUE(Contains(run.Out, c.Reason)) << run.Out;
+    EXPECT_FALSE(Contains(run.Out, "Completed")) << run.Out;
+    EXPECT_EQ(Files(Out()), std::vector<std::string>{}) << "no output is left";
+  }
+  EXPECT_TRUE(fs::is_directory(Out() / "folder.mpg"));
+}
+
+// What went wrong can be read: the log (--log, -v) has the engine's and the libraries'
+// lines, a failure carries the libraries' last error line, and an input that ended early
+// says so on its closing line and fails under --strict.
+TEST_F(ConvertCommand, TheCommandTellsWhatHappened) {
+  const std::string truncated = Copy("truncated.mpg", "in/truncated.mpg");
+  const std::string log = (Dir.Path() / "run.log").string();
+  const TRunResult early = Run({"-o", Out().string(), "--log", log, truncated});
+  EXPECT_EQ(early.ExitCode, 0) << early.Out << early.Err;
+  EXPECT_TRUE(Contains(early.Out, "truncated.mpg: Completed (input ended early)")) << early.Out;
+  const std::string logged = ReadText(log);
+  EXPECT_TRUE(Contains(logged, "ended early")) << logged;
+  EXPECT_TRUE(Contains(logged, "Stream mapping")) << logged;
+
+  const TRunResult strict = Run({"-o", Out().string(), "--strict", "-v", truncated});
+  EXPECT_EQ(strict.ExitCode, 1) << strict.Out << strict.Err;
+  EXPECT_TRUE(Contains(strict.Out, "truncated.mpg: Completed (input ended early)")) << strict.Out;
+  EXPECT_TRUE(Contains(strict.Err, "ended early")) << "-v shows the log: " << strict.Err;
+
+  // MPEG-1 video takes no 1 frame per second: the engine only says the encoder did not open,
+  // the library says why.
+  const std::string clip = Copy("sample.avi", "in/clip.avi");
+  const TRunResult failed =
+      Run({"-o", Out().string(), "--target", "none", "--option", "r=1", clip});
+  EXPECT_EQ(failed.ExitCode, 1) << failed.Out << failed.Err;
+  EXPECT_TRUE(Contains(failed.Out, "the media libraries said: ")) << failed.Out;
+  EXPECT_TRUE(Contains(failed.Out, "fps")) << failed.Out;
+
+  // A codec the libraries do not know is named by the tag the file gives it.
+  std::string unknown = ReadText(test::Fixture("sample.avi"));
+  for (std::size_t at; (at = unknown.substr(0, 4096).find("FMP4")) != std::string::npos;)
+    unknown.replace(at, 4, "ZQZQ");
+  const std::string strange = (Dir.Path() / "in/strange.avi").string();
+  test::WriteFile(strange, unknown);
+  const TRunResult undecodable = Run({"-o", Out().string(), "--target", "none", strange});
+  EXPECT_EQ(undecodable.ExitCode, 1) << undecodable.Out << undecodable.Err;
+  EXPECT_TRUE(Contains(undecodable.Out, "No decoder for the unknown codec (tag \"ZQZQ\")"))
+      << undecodable.Out;
+
+  // Sound alone has no frame rate to tell the norm by: the default norm serves, rather than
+  // a failure that speaks of an invalid frame rate.
+  const std::string sound = Copy("audio_only.wav", "in/sound.wav");
+  const TRunResult audio = Run({"-o", Out().string(), sound});
+  EXPECT_EQ(audio.ExitCode, 0) << audio.Out << audio.Err;
+  EXPECT_TRUE(Contains(audio.Out, "sound.mpg: Completed")) << audio.Out;
+  EXPECT_GE(ProbeMedia((Out() / "sound.mpg").string()).StreamOfType(kAudio), 0);
+}
+
+// A line break or an escape sequence in a name would break the progress lines (and the
+// terminal's redraw): they are shown escaped there.
+TEST_F(ConvertCommand, ProgressLinesShowControlCharactersEscaped) {
+  const std::string input = Copy("sample.mpg", "in/two\nlines\x1b[2J.mpg");
+  const TRunResult run = Run({"-o", Out().string(), input});
+  EXPECT_EQ(run.ExitCode, 0) << run.Out << run.Err;
+  EXPECT_TRUE(Contains(run.Out, "two\\nlines\\x1b[2J.mpg: ")) << run.Out;
+  ExpectPlayableMpeg((Out() / "two\nlines\x1b[2J.mpg").string());
 }
 
 }  // namespace

@@ -63,7 +63,7 @@ class TNotices {
     ASSERT_EQ(list.size(), std::size_t(tasks) + 1);
     EXPECT_EQ(list.back().TaskIndex, -1);
     EXPECT_TRUE(list.back().Finished);
-    EXPECT_FALSE(list.back().Exception);
+    EXPECT_FALSE(list.back().Failed);
     std::vector<int> indexes;
     for (std::size_t i = 0; i + 1 < list.size(); ++i) indexes.push_back(list[i].TaskIndex);
     std::sort(indexes.begin(), indexes.end());
@@ -200,7 +200,7 @@ TEST_F(Encoder, StartTaskRunsAllAtOnceALimitedNumberOrOneAfterAnother) {
       for (int i = 0; i < 3; ++i) EXPECT_EQ(list[std::size_t(i)].TaskIndex, i);
     }
     EXPECT_EQ(mostAtOnce.load(), c.MostAtOnce);
-    for (const auto& info : notices.List()) EXPECT_TRUE(info.Finished) << info.ExceptionMsg;
+    for (const auto& info : notices.List()) EXPECT_TRUE(info.Finished) << info.ErrorMessage;
     for (const char* name : {"a.mpg", "b.mpg", "c.mpg"})
       EXPECT_TRUE(ProbeMedia(Out(name)).Opened) << name;
     encoder.ClearTasks();
@@ -263,10 +263,56 @@ TEST_F(Encoder, AStartTheEngineRefusesIsReportedWithItsReason) {
   const auto list = notices.List();
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[0].TaskIndex, 0);
-  EXPECT_TRUE(list[0].Exception);
+  EXPECT_TRUE(list[0].Failed);
   EXPECT_FALSE(list[0].Finished);
-  EXPECT_EQ(list[0].ExceptionMsg, "At least one output file must be specified");
+  EXPECT_EQ(list[0].ErrorMessage, "At least one output file must be specified");
   EXPECT_EQ(list[1].TaskIndex, -1);
+}
+
+// Tasks wait for their turn without holding their input's descriptor or touching their
+// output: the file is made when the task starts.
+TEST_F(Encoder, ASetUpTaskHoldsNoDescriptorAndMakesNoFileUntilItStarts) {
+  auto openDescriptors = [] {
+    std::size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
+    return count;
+  };
+  TFFEncoder encoder;
+  TNotices notices;
+  notices.Attach(encoder);
+  const std::size_t before = openDescriptors();
+  std::vector<std::string> names;
+  for (int i = 0; i < 60; ++i) names.push_back("task" + std::to_string(i) + ".mpg");
+  AddTasks(encoder, names, test::Fixture("sample.avi"), 0.2);
+  EXPECT_LE(openDescriptors(), before + 2) << "the inputs let go of their descriptors";
+  for (const std::string& name : names) EXPECT_FALSE(fs::exists(Out(name))) << name;
+  encoder.StartTask(2);
+  ASSERT_TRUE(notices.WaitForEndOfBatch());
+  for (const auto& info : notices.List()) EXPECT_TRUE(info.Finished) << info.ErrorMessage;
+  for (const std::string& name : names) EXPECT_TRUE(ProbeMedia(Out(name)).Opened) << name;
+}
+
+// A setting refused after the task was registered fails the task when it starts, with the
+// refusal: it does not run without what was asked, and nothing is written.
+TEST_F(Encoder, ARefusedSettingFailsItsTaskWithTheReason) {
+  TFFEncoder encoder;
+  TNotices notices;
+  notices.Attach(encoder);
+  ASSERT_EQ(encoder.AddTask(test::Fixture("sample.avi")), 0);
+  TOutputOptions o = Vcd("refused.mpg");
+  o.TargetType = 0;
+  o.ExtraOptions = "s=320x240\nnewvideo=1\nnewvideo=1\ns=bogus";
+  EXPECT_FALSE(encoder.SetOutputFile(0, o.FileName, &o));
+  EXPECT_EQ(encoder.LastError(), "Incorrect frame size");
+  EXPECT_EQ(encoder.Task(0)->OutputFileCount, 0) << "refused before anything was registered";
+  encoder.StartTask(1);
+  ASSERT_TRUE(notices.WaitForEndOfBatch());
+  const auto list = notices.List();
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_TRUE(list[0].Failed);
+  EXPECT_FALSE(list[0].Finished);
+  EXPECT_EQ(list[0].ErrorMessage, "Incorrect frame size");
+  EXPECT_FALSE(fs::exists(o.FileName));
 }
 
 TEST_F(Encoder, ProgressReachesTheMainThreadOnlyWhenAskedTo) {
@@ -367,7 +413,7 @@ TEST_F(Encoder, OptionTextAndRecordMakeTheStreams) {
     ASSERT_TRUE(encoder.SetOutputFile(task, out, &o)) << encoder.LastError();
     encoder.StartTask(0);
     ASSERT_EQ(notices.List().size(), 2u);
-    EXPECT_TRUE(notices.List()[0].Finished) << notices.List()[0].ExceptionMsg;
+    EXPECT_TRUE(notices.List()[0].Finished) << notices.List()[0].ErrorMessage;
     EXPECT_EQ(Codecs(out, AVMEDIA_TYPE_AUDIO), c.Audio);
     EXPECT_EQ(Codecs(out, AVMEDIA_TYPE_VIDEO), c.Video);
   }
@@ -418,7 +464,34 @@ TEST_F(Encoder, BadOutputSettingsAreRefusedWithTheEnginesReason) {
   EXPECT_EQ(encoder.LastError(), "max output files 20 reached");
 }
 
+// An AVI header that declares `streams` audio streams (8 kHz mono PCM) and one packet.
+std::string AviOfManyStreams(int streams) {
+  auto u32 = [](std::uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
+  auto u16 = [](std::uint16_t v) { return std::string(reinterpret_cast<const char*>(&v), 2); };
+  auto chunk = [&](const std::string& tag, const std::string& data) {
+    return tag + u32(std::uint32_t(data.size())) + data + (data.size() % 2 ? "\0" : "");
+  };
+  auto list = [&](const std::string& kind, const std::string& data) {
+    return chunk("LIST", kind + data);
+  };
+  std::string header = u32(40000) + u32(0) + u32(0) + u32(0) + u32(0) + u32(0) +
+                       u32(std::uint32_t(streams)) + std::string(28, '\0');
+  std::string lists = chunk("avih", header);
+  for (int i = 0; i < streams; ++i) {
+    const std::string strh = "auds" + std::string(4, '\0') + u32(0) + u16(0) + u16(0) + u32(0) +
+                             u32(1) + u32(8000) + u32(0) + u32(0) + u32(0) + u32(2) + u32(0) +
+                             u32(0) + std::string(8, '\0');
+    const std::string strf = u16(1) + u16(1) + u32(8000) + u32(16000) + u16(2) + u16(16);
+    lists += list("strl", chunk("strh", strh) + chunk("strf", strf));
+  }
+  return chunk("RIFF",
+               "AVI " + list("hdrl", lists) + list("movi", chunk("00wb", std::string(100, '\0'))));
+}
+
 TEST_F(Encoder, InputsThatCannotBeOpenedAddNoTask) {
+  // More streams than the library takes: its own reason, not only "Out of memory".
+  const std::string manyStreams = (Dir.Path() / "streams.avi").string();
+  test::WriteFile(manyStreams, AviOfManyStreams(1001));
   struct TCase {
     std::string File;
     std::string Format;
@@ -428,6 +501,7 @@ TEST_F(Encoder, InputsThatCannotBeOpenedAddNoTask) {
       {(Dir.Path() / "missing.avi").string(), "", "missing.avi"},
       {test::Fixture("random.avi"), "", "random.avi"},
       {test::Fixture("sample.avi"), "nosuchformat", "Unknown input format: \"nosuchformat\""},
+      {manyStreams, "", "Number of streams exceeds max_streams"},
   };
   TFFEncoder encoder;
   for (const TCase& c : cases) {

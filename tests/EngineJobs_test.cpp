@@ -403,7 +403,12 @@ TEST_F(EngineJobs, ANamedPipeOpensUnderTheTimeOut) {
 }
 
 TEST_F(EngineJobs, DamagedInputsConvertWhatCanBeRead) {
-  for (const char* name : {"truncated.mpg", "noise_middle.mpg"}) {
+  struct TCase {
+    const char* Name;
+    bool EndedEarly;  // the end notice says the input was shorter than it said
+  };
+  for (const auto [name, endedEarly] :
+       {TCase{"truncated.mpg", true}, {"noise_middle.mpg", false}}) {
     SCOPED_TRACE(name);
     test::TLogCapture log;
     TFFmpeg engine(2);
@@ -418,6 +423,8 @@ TEST_F(EngineJobs, DamagedInputsConvertWhatCanBeRead) {
     const TMediaInfo media = ProbeMedia(out);
     ASSERT_TRUE(media.Opened);
     EXPECT_GT(VideoSpanSeconds(media), 1.0);
+    EXPECT_EQ(engine.InputEndedEarly, endedEarly);
+    EXPECT_EQ(log.HasPart(llWarning, "ended early"), endedEarly);
   }
 }
 

@@ -115,7 +115,11 @@ void AddRawOutput(TCustomFFmpeg& engine, const std::string& path, const std::str
       ff::avio_write(ctx->pb, reinterpret_cast<const unsigned char*>(bytes.data()),
                      int(bytes.size()));
   }
-  engine.OutputFiles[engine.OutputFileCount++] = ctx;
+  // As a run leaves it: the job made the file, and media reached it when it holds bytes.
+  const int slot = engine.OutputFileCount++;
+  engine.OutputFiles[slot] = ctx;
+  engine.OutputCreated[slot] = !(ctx->oformat->flags & AVFMT_NOFILE);
+  engine.OutputMediaPackets[slot] = bytes.empty() ? 0 : 1;
 }
 
 // An output that copies every stream of the inputs.
@@ -201,7 +205,6 @@ TEST_F(EngineLifecycle, MaxFilesOutsideOneTo512IsAnAssertionFailure) {
 TEST_F(EngineLifecycle, ANewEngineHoldsItsDefaults) {
   TFFmpeg engine(2);
   EXPECT_TRUE(engine.OptionContexts.Allocated());
-  EXPECT_EQ(engine.BitBufferSize, 262144);
   EXPECT_EQ(engine.RequestedDuration, -1);
   EXPECT_TRUE(engine.StrictOptions);
   EXPECT_EQ(engine.ProgressInterval, 500000);

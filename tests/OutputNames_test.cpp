@@ -95,7 +95,13 @@ TEST(OutputNames, TheSameFileIsFoundHoweverItsNameIsWritten) {
        }) {
     SCOPED_TRACE(c.Other);
     EXPECT_EQ(IsSameFile(file, c.Other), c.Same);
+    // The index of a list gives the same answers, both ways round.
+    EXPECT_EQ(TSameFileIndex({dir.File("other.mpg"), c.Other}).IndexOf(file) == 1,
+              c.Same && c.Other != dir.File("other.mpg"));
+    EXPECT_EQ(TSameFileIndex({file}).IndexOf(c.Other), c.Same ? 0 : -1);
   }
+  EXPECT_EQ(TSameFileIndex({(sub / "x/../new.mpg").string()}).IndexOf((sub / "new.mpg").string()),
+            0);
   // Neither exists: the same path once normalised.
   EXPECT_TRUE(IsSameFile((sub / "new.mpg").string(), (sub / "x/../new.mpg").string()));
   // Relative to the working folder.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -142,11 +143,12 @@ TEST(UnicodeNames, FromFFmpegNameUnwrapsOnlyCompleteUnicodeNames) {
 
 TEST(UnicodeNames, NamesFFmpegCannotTakeAreRefused) {
   const std::string prefix = kUnicodeNamePrefix;
-  // The 2048-byte buffer holds 2047 bytes and the terminator, counted in the FFmpeg form.
-  EXPECT_EQ(ToFFmpegName(std::string(2047, 'a')), std::string(2047, 'a'));
-  EXPECT_EQ(ToFFmpegName(std::string(2048, 'a')), "");
-  EXPECT_EQ(ToFFmpegName(std::string(3000, 'a')), "");
-  const std::string fits = "a:" + std::string(2047 - prefix.size() - 2, 'b');
+  // The longest path Linux takes (PATH_MAX with its terminator), counted in the FFmpeg form.
+  EXPECT_EQ(ToFFmpegName(std::string(2048, 'a')), std::string(2048, 'a'));
+  EXPECT_EQ(ToFFmpegName(std::string(4095, 'a')), std::string(4095, 'a'));
+  EXPECT_EQ(ToFFmpegName(std::string(4096, 'a')), "");
+  EXPECT_EQ(ToFFmpegName(std::string(6000, 'a')), "");
+  const std::string fits = "a:" + std::string(4095 - prefix.size() - 2, 'b');
   EXPECT_EQ(ToFFmpegName(fits), prefix + fits);
   EXPECT_EQ(ToFFmpegName(fits + "b"), "");
   // A NUL byte would make FFmpeg open the name's first part instead.
@@ -219,19 +221,30 @@ TEST_F(UnicodeIO, WritingModesCreateOrTruncate) {
   }
 }
 
-TEST_F(UnicodeIO, FilesThatCannotBeOpenedGiveNotFound) {
-  const struct {
+TEST_F(UnicodeIO, FilesThatCannotBeOpenedGiveTheSystemsReason) {
+  std::filesystem::create_symlink(Dir.File("loop:b"), Dir.File("loop:a"));
+  std::filesystem::create_symlink(Dir.File("loop:a"), Dir.File("loop:b"));
+  std::filesystem::create_directory(Dir.File("folder:out.mpg"));
+  test::WriteFile(Dir.File("locked:file.avi"), "x");
+  std::filesystem::permissions(Dir.File("locked:file.avi"), std::filesystem::perms::none);
+  struct TCase {
     std::string Name;
     int Mode;
     int Result;
-  } cases[] = {
-      {ToFFmpegName(Dir.File("missing:file.avi")), uomRead, -2},
-      {ToFFmpegName(Dir.File("no:such/folder/out.avi")), uomWrite, -2},
-      {ToFFmpegName(Dir.File("no:such/folder/out.avi")), uomReadWrite, -2},
-      {ToFFmpegName(Dir.Path().string() + "/"), uomRead, -2},  // a folder is no file
-      {"unicode:utf8:", uomRead, -2},
+  };
+  std::vector<TCase> cases = {
+      {ToFFmpegName(Dir.File("missing:file.avi")), uomRead, AVERROR(ENOENT)},
+      {ToFFmpegName(Dir.File("no:such/folder/out.avi")), uomWrite, AVERROR(ENOENT)},
+      {ToFFmpegName(Dir.File("no:such/folder/out.avi")), uomReadWrite, AVERROR(ENOENT)},
+      {ToFFmpegName(Dir.Path().string() + "/"), uomRead, AVERROR(EISDIR)},  // a folder is no file
+      {ToFFmpegName(Dir.File("folder:out.mpg")), uomWrite, AVERROR(EISDIR)},
+      {ToFFmpegName(Dir.File("loop:a")), uomRead, AVERROR(ELOOP)},
+      {"unicode:utf8:", uomRead, AVERROR(ENOENT)},
       {ToFFmpegName(Dir.File("x:y")), 3, AVERROR(EINVAL)},
   };
+  // Root reads whatever the permissions say.
+  if (geteuid() != 0)
+    cases.push_back({ToFFmpegName(Dir.File("locked:file.avi")), uomRead, AVERROR(EACCES)});
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name + " mode " + std::to_string(c.Mode));
     AVIOContext* pb = reinterpret_cast<AVIOContext*>(&pb);  // must be cleared
@@ -239,7 +252,67 @@ TEST_F(UnicodeIO, FilesThatCannotBeOpenedGiveNotFound) {
     EXPECT_EQ(pb, nullptr);
   }
   EXPECT_FALSE(std::filesystem::exists(Dir.File("missing:file.avi")));
-  EXPECT_EQ(AVERROR(ENOENT), -2);
+
+  // No descriptor left: the lowest free one becomes the limit.
+  test::WriteFile(Dir.File("many:files.avi"), "x");
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  const int lowest = dup(0);
+  ASSERT_GE(lowest, 0);
+  close(lowest);
+  rlimit low = saved;
+  low.rlim_cur = rlim_t(lowest);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  AVIOContext* pb = nullptr;
+  const int tooMany =
+      OpenUnicodeIO(ToFFmpegName(Dir.File("many:files.avi")), uomRead, nullptr, &pb);
+  setrlimit(RLIMIT_NOFILE, &saved);
+  EXPECT_EQ(tooMany, AVERROR(EMFILE));
+  EXPECT_EQ(pb, nullptr);
+}
+
+// A parked reader holds no descriptor and reads on exactly where it was; a file put in its
+// place meanwhile is not read as if it were the one that was opened.
+TEST_F(UnicodeIO, AParkedReaderLetsGoOfItsDescriptorAndReadsOnWhereItWas) {
+  const std::string path = Dir.File("parked.bin");
+  std::string data;
+  for (int i = 0; i < 100000; ++i) data += char('a' + i % 26);
+  test::WriteFile(path, data);
+  auto openDescriptors = [] {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+      (void)entry;
+      ++count;
+    }
+    return count;
+  };
+  AVIOContext* pb = nullptr;
+  ASSERT_EQ(OpenUnicodeIO(path, uomRead, nullptr, &pb), 0);
+  std::string read(40000, '\0');
+  ASSERT_EQ(ff::avio_read(pb, reinterpret_cast<unsigned char*>(read.data()), 40000), 40000);
+  const int open = openDescriptors();
+  ASSERT_TRUE(ParkUnicodeIO(pb));
+  EXPECT_EQ(openDescriptors(), open - 1);
+  EXPECT_EQ(ff::avio_size(pb), std::int64_t(data.size())) << "the size is known while parked";
+  EXPECT_EQ(openDescriptors(), open - 1);
+  std::string rest(60000, '\0');
+  ASSERT_EQ(ff::avio_read(pb, reinterpret_cast<unsigned char*>(rest.data()), 60000), 60000);
+  EXPECT_EQ(read + rest, data);
+  EXPECT_EQ(openDescriptors(), open);
+
+  ASSERT_EQ(ff::avio_seek(pb, 10, SEEK_SET), 10);
+  ASSERT_TRUE(ParkUnicodeIO(pb));
+  test::WriteFile(Dir.File("other.bin"), data);  // made while the first exists: its own inode
+  std::filesystem::rename(Dir.File("other.bin"), path);
+  unsigned char byte = 0;
+  ff::avio_seek(pb, 70000, SEEK_SET);
+  EXPECT_LT(ff::avio_read(pb, &byte, 1), 0);
+  EXPECT_EQ(CloseUnicodeIO(&pb), 0);
+
+  // Writers and pipes keep theirs.
+  ASSERT_EQ(OpenUnicodeIO(Dir.File("written.bin"), uomWrite, nullptr, &pb), 0);
+  EXPECT_FALSE(ParkUnicodeIO(pb));
+  EXPECT_EQ(CloseUnicodeIO(&pb), 0);
 }
 
 TEST_F(UnicodeIO, PlainNamesOpenToo) {

@@ -132,8 +132,10 @@ void TFFEncoder::TerminateRelay(TCustomFFmpeg* engine) {
   if (OnTerminate) {
     TerminateInfo_.TaskIndex = TaskIndexOf(engine);
     TerminateInfo_.Finished = engine->Finished;
-    TerminateInfo_.Exception = engine->ErrorFlag;
-    TerminateInfo_.ExceptionMsg = engine->ErrorMessage;
+    TerminateInfo_.Failed = engine->ErrorFlag;
+    TerminateInfo_.ErrorMessage = engine->ErrorMessage;
+    TerminateInfo_.LibraryError = engine->ErrorFlag ? engine->LibraryError : std::string();
+    TerminateInfo_.InputEndedEarly = engine->InputEndedEarly;
     DeliverTermination(TerminateInfo_, false);
   }
   bool endOfBatch = false;
@@ -159,8 +161,10 @@ void TFFEncoder::RaiseEndOfBatch() {
   }
   TerminateInfo_.TaskIndex = -1;
   TerminateInfo_.Finished = true;
-  TerminateInfo_.Exception = false;
-  TerminateInfo_.ExceptionMsg.clear();
+  TerminateInfo_.Failed = false;
+  TerminateInfo_.ErrorMessage.clear();
+  TerminateInfo_.LibraryError.clear();
+  TerminateInfo_.InputEndedEarly = false;
   if (Threaded_ || !Working_) {
     // Announced before the thread starts, so that its handler may clear the tasks.
     AllTerminated_ = true;

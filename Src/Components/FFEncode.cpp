@@ -111,6 +111,15 @@ bool TFFEncoder::SetOutputFile(int taskIndex, const std::string& fileName,
   }
   engine->StrictOptions = StrictOptions_;
   const int slot = engine->OutputFileCount;
+  // A refused setting fails the task when it starts: it does not run without it.
+  const auto refuse = [&](const std::string& message) {
+    LastError_ = message;
+    if (engine->SetupError.empty()) engine->SetupError = message;
+    return false;
+  };
+  if (options)
+    if (const std::string error = OutputOptionTextError(options->ExtraOptions); !error.empty())
+      return refuse(error);
   try {
     TOutputOptions copy;
     std::unique_ptr<TOptionDefaults> defaults;
@@ -146,9 +155,8 @@ bool TFFEncoder::SetOutputFile(int taskIndex, const std::string& fileName,
 
     engine->IOTimeout = IOTimeout_;
     if (engine->AddOutputFile(fileName, join) < 0) {
-      LastError_ = engine->LastError;
       engine->ClearOutputOptions(slot);
-      return false;
+      return refuse(engine->LastError);
     }
     if (options) {
       ApplyExtraStreams(*engine, copy.ExtraOptions, *defaults);  // pass C
@@ -156,11 +164,10 @@ bool TFFEncoder::SetOutputFile(int taskIndex, const std::string& fileName,
     }
     return true;
   } catch (const FFmpegException& e) {
-    LastError_ = e.what();
+    return refuse(e.what());
   } catch (const EConvertError& e) {
-    LastError_ = e.what();
+    return refuse(e.what());
   }
-  return false;
 }
 
 void TFFEncoder::StartTask(int maxParallel) {

@@ -75,8 +75,9 @@ class TFFEncoder : public TCustomEncoder {
   // Opens the input of a new task. The task's index, or -1 with LastError.
   // Raises "Cannot AddTask while working.".
   int AddTask(const std::string& fileName, const TInputOptions* options = nullptr);
-  // Adds an output to a task. False with LastError. Raises "Cannot SetOutputFile while
-  // working.".
+  // Adds an output to a task; its file is made when the task starts. Every line of the
+  // option text is checked first. False with LastError, and the task then fails with that
+  // message when it starts. Raises "Cannot SetOutputFile while working.".
   bool SetOutputFile(int taskIndex, const std::string& fileName,
                      const TOutputOptions* options = nullptr);
   // maxParallel > 0: that many tasks at once on worker threads, the next one as one ends;

@@ -17,19 +17,6 @@ std::string NumberedPath(const std::string& folder, const std::string& inputPath
   return folder.empty() ? name : (fs::path(folder) / name).string();
 }
 
-// Absolute, with links of its existing part resolved and "." and ".." taken out.
-fs::path NormalPath(const std::string& path) {
-  std::error_code ec;
-  fs::path absolute = fs::absolute(path, ec);
-  if (ec) absolute = path;
-  fs::path normal = fs::weakly_canonical(absolute, ec);
-  return ec ? absolute.lexically_normal() : normal;
-}
-
-bool IsAnInput(const std::string& path, const std::vector<std::string>& inputs) {
-  return InputOverwrittenBy(path, inputs) >= 0;
-}
-
 }  // namespace
 
 std::string OutputFileName(const std::string& inputPath) {
@@ -52,6 +39,7 @@ std::vector<TBatchOutputName> NameBatchOutputs(const std::string& folder,
   std::set<std::string> taken;
   for (const std::string& input : inputs) taken.insert(OutputPathIn(folder, input));
 
+  const TSameFileIndex inputFiles(inputs);
   std::vector<TBatchOutputName> names;
   std::set<std::string> given;
   for (const std::string& input : inputs) {
@@ -60,7 +48,7 @@ std::vector<TBatchOutputName> NameBatchOutputs(const std::string& folder,
       name.TakenPath = name.Path;
       for (int n = 2;; ++n) {
         std::string candidate = NumberedPath(folder, input, n);
-        if (taken.count(candidate) || given.count(candidate) || IsAnInput(candidate, inputs))
+        if (taken.count(candidate) || given.count(candidate) || inputFiles.IndexOf(candidate) >= 0)
           continue;
         name.Path = std::move(candidate);
         given.insert(name.Path);
@@ -70,15 +58,6 @@ std::vector<TBatchOutputName> NameBatchOutputs(const std::string& folder,
     names.push_back(std::move(name));
   }
   return names;
-}
-
-bool IsSameFile(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  if (fs::exists(a, ec) && fs::exists(b, ec)) {
-    const bool same = fs::equivalent(a, b, ec);
-    if (!ec) return same;
-  }
-  return NormalPath(a) == NormalPath(b);
 }
 
 int InputOverwrittenBy(const std::string& output, const std::vector<std::string>& inputs) {

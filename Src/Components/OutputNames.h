@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "Services/SameFile.h"  // IsSameFile, the rule used here
+
 namespace tovamo {
 
 // The input's file name (without its folder) up to its first "." plus ".mpg":
@@ -30,12 +32,8 @@ struct TBatchOutputName {
 std::vector<TBatchOutputName> NameBatchOutputs(const std::string& folder,
                                                const std::vector<std::string>& inputs);
 
-// True when the two names are one file: the same existing file however written ("./",
-// symbolic links, "..", another spelling of the folder), or the same path once made
-// absolute and normal when either does not exist.
-bool IsSameFile(const std::string& a, const std::string& b);
-
-// The index of the input that writing `output` would overwrite, or -1 when none.
+// The index of the input that writing `output` would overwrite, or -1 when none. For many
+// outputs against one list, a TSameFileIndex of the inputs answers each in turn.
 int InputOverwrittenBy(const std::string& output, const std::vector<std::string>& inputs);
 
 }  // namespace tovamo

@@ -38,7 +38,44 @@ std::vector<std::string> SettingsOfNewStream(const std::string& line) {
   return {};
 }
 
+AVMediaType CodecLineType(const std::string& name) {
+  if (name == "vcodec") return AVMEDIA_TYPE_VIDEO;
+  if (name == "acodec") return AVMEDIA_TYPE_AUDIO;
+  if (name == "scodec") return AVMEDIA_TYPE_SUBTITLE;
+  return AVMEDIA_TYPE_UNKNOWN;
+}
+
 }  // namespace
+
+std::string OutputOptionTextError(const std::string& optionText) {
+  try {
+    TFFmpeg probe(1);
+    probe.StrictOptions = true;
+    std::vector<TOptionLine> codecs;
+    for (const TOptionLine& line : SplitOptionText(optionText)) {
+      if (!SettingsOfNewStream(line.Name).empty()) continue;
+      if (CodecLineType(line.Name) != AVMEDIA_TYPE_UNKNOWN) {
+        codecs.push_back(line);  // after the others: "strict" decides which codecs may be used
+      } else if (line.Name == "apre" || line.Name == "vpre" || line.Name == "spre") {
+        if (!line.Value.empty()) probe.ApplyPreset(line.Name, line.Value);
+      } else {
+        probe.ParseOption(line.Name == "vfilters" ? "vf" : line.Name, line.Value);
+      }
+    }
+    for (const TOptionLine& line : codecs) {
+      if (line.Value.empty() || line.Value == "copy") continue;
+      const AVMediaType type = CodecLineType(line.Name);
+      const AVCodecContext* defaults = probe.OptionContexts.CodecDefaults[type];
+      AVCodecID id;
+      if (!probe.FindCodec(line.Value, type, true,
+                           defaults ? defaults->strict_std_compliance : FF_COMPLIANCE_NORMAL, id))
+        return probe.LastError;
+    }
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return {};
+}
 
 TOptionDefaults::TOptionDefaults(const TOutputOptions& options) {
   const TOptionLine fields[] = {{"acodec", options.AudioCodec},    {"vcodec", options.VideoCodec},

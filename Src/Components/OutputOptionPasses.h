@@ -38,6 +38,12 @@ void ApplyOutputRecord(TFFmpeg& engine, const TOutputOptions& options);
 // Pass C, after the output exists: the extra streams of the option text.
 void ApplyExtraStreams(TFFmpeg& engine, const std::string& optionText, TOptionDefaults& defaults);
 
+// Every line of an output's option text, checked on a throwaway engine before anything is
+// opened or registered: the message for the first line the engine refuses, "" when all
+// are good. Lines the passes only queue (codecs, presets, "s", "vf") are checked as well;
+// a "new..." line is checked through the settings its stream takes.
+std::string OutputOptionTextError(const std::string& optionText);
+
 // Norm and target names of the record's codes.
 std::string TargetName(int targetType);  // "" for none
 std::string NormName(int normType);

@@ -28,15 +28,16 @@ std::filesystem::path LocalFile(const char* url) {
   return std::filesystem::path(name);
 }
 
-// Deletes a regular file that holds no bytes: an output that received nothing.
-void DeleteIfEmpty(const std::filesystem::path& path) {
-  if (path.empty()) return;
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(path, ec)) return;
-  if (std::filesystem::file_size(path, ec) == 0 && !ec) std::filesystem::remove(path, ec);
-}
-
 }  // namespace
+
+bool TCustomFFmpeg::RemoveOutputWithoutMedia(int slot, const std::string& file) {
+  // Only what this run made: a file that was there before and that the job never opened
+  // is not the job's to remove.
+  if (file.empty() || !OutputCreated[slot] || OutputMediaPackets[slot] > 0) return false;
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(file, ec)) return false;
+  return std::filesystem::remove(file, ec) && !ec;
+}
 
 void TCustomFFmpeg::CloseFiles() {
   const bool libraries = LibrariesLoaded();
@@ -61,8 +62,10 @@ void TCustomFFmpeg::CloseFiles() {
           closeError = ErrorText(FromFFmpegName(output->url ? output->url : ""), ret);
       }
       ff::avformat_free_context(output);
-      if (writesFile) DeleteIfEmpty(file);
+      if (writesFile) RemoveOutputWithoutMedia(i, file.string());
     }
+    std::fill(OutputCreated.begin(), OutputCreated.end(), false);
+    std::fill(OutputMediaPackets.begin(), OutputMediaPackets.end(), 0);
   }
   for (auto& table : OutputStreamTables) table.clear();
   for (auto& name : OutputFileNames) name.clear();

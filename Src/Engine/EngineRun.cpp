@@ -23,19 +23,22 @@ bool TCustomFFmpeg::WorkerStarted() const {
 }
 
 bool TCustomFFmpeg::Start(bool useThread, TThreadPriority priority) {
-  const char* refusal = nullptr;
+  std::string refusal;
   TConvertThread* thread = nullptr;
   {
     std::lock_guard lock(StateLock_);
     if (Running || Terminated || TerminateClaimed_) return false;
-    if (OutputFileCount <= 0)
+    if (!SetupError.empty())
+      refusal = SetupError;
+    else if (OutputFileCount <= 0)
       refusal = "At least one output file must be specified";
     else if (InputFileCount <= 0)
       refusal = "At least one input file must be specified";
-    if (refusal) {
+    if (!refusal.empty()) {
       TerminateClaimed_ = true;  // this call delivers the end notice
     } else {
       Running = true;
+      RunStarted = true;
       StopRequested = false;
       Finished = false;
       Terminated = false;
@@ -47,8 +50,9 @@ bool TCustomFFmpeg::Start(bool useThread, TThreadPriority priority) {
       }
     }
   }
-  if (refusal) {
+  if (!refusal.empty()) {
     CloseFiles();
+    ClearThreadLastLibraryError();  // the caller's earlier lines are not this job's cause
     RecordError(refusal);
     DoTerminate();
     return false;
@@ -61,6 +65,9 @@ void TCustomFFmpeg::RecordError(const std::string& message) {
   Log(llQuiet, message);
   ErrorFlag = true;
   ErrorMessage = message;
+  // The cause is often only in the libraries' own last line ("Please check error log").
+  const std::string library = ThreadLastLibraryError();
+  LibraryError = library.empty() || message.find(library) != std::string::npos ? "" : library;
 }
 
 void TCustomFFmpeg::Execute() {
@@ -79,6 +86,8 @@ void TCustomFFmpeg::Execute() {
       RecordError("Unknown error");
     }
   };
+  ClearThreadLastLibraryError();
+  InputEndedEarly = false;
   guarded([this] { Finished = false; });
   guarded([this] { Transcode(); });
   // A run that failed inside the packet loop leaves its codecs in the open lists.

@@ -18,6 +18,15 @@ void TCustomFFmpeg::WaitServing(TEvent& event) {
   ProcessPendingMainThreadWork();
 }
 
+void TCustomFFmpeg::EndRunBeforeFreeing() {
+  // A worker still on its way out of the run, or a pending termination notice, uses this
+  // object until it signals its event; unless this is that notice freeing its engine.
+  if (FreedFromOwnNotice()) return;
+  if (Running) StopRunning(true);
+  WaitServing(DoneEvent);
+  WaitServing(TerminateEvent);
+}
+
 void TCustomFFmpeg::StopRunning(bool wait) {
   StopRequested = true;
   {

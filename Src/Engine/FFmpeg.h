@@ -77,8 +77,13 @@ class TEvent {
 struct TTerminateInfo {
   int TaskIndex = -1;
   bool Finished = false;
-  bool Exception = false;
-  std::string ExceptionMsg;
+  bool Failed = false;       // the job ended on an error; ErrorMessage says which
+  std::string ErrorMessage;  // empty when the job did not fail
+  // The media libraries' last error line of the job, when it says more than ErrorMessage.
+  std::string LibraryError;
+  // An input ended before its stated length, or its rest could not be read: a finished
+  // job's output is shorter than the input said.
+  bool InputEndedEarly = false;
 };
 
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
@@ -283,6 +288,10 @@ class TCustomFFmpeg : public TEngineSettings {
   std::vector<AVFormatContext*> OutputFiles;  // MaxFiles slots
   std::vector<std::string> OutputFileNames;   // MaxFiles slots, the names as given
   std::vector<bool> OutputCustomIO;           // MaxFiles slots, as InputCustomIO
+  // MaxFiles slots: the run created the slot's file (OpenOutputFiles), and how many media
+  // packets it handed to the slot's muxer. A created file that got none is removed.
+  std::vector<bool> OutputCreated;
+  std::vector<std::int64_t> OutputMediaPackets;
   int OutputFileCount = 0;
   // MaxFiles slots: the stream records of each output, in stream order.
   std::vector<std::vector<std::unique_ptr<TOutputStream>>> OutputStreamTables;
@@ -295,7 +304,6 @@ class TCustomFFmpeg : public TEngineSettings {
   AVFilterGraph* FilterGraph = nullptr;
 
   // ---- 8. Work buffers ----------------------------------------------------------------
-  int BitBufferSize = 262144;
   std::FILE* VstatsFile = nullptr;
   bool UsingFrameHooks = false;
   // The "vhook" hooks, in the order added (ProcessFrameHooks takes FrameHooks.get());
@@ -336,10 +344,16 @@ class TCustomFFmpeg : public TEngineSettings {
   std::atomic<bool> StopRequested{false};
   std::atomic<bool> Finished{false};
   std::atomic<bool> Terminated{false};
-  int IOTimeout = 10000;  // milliseconds; 0 or less: no time-out
+  std::atomic<bool> RunStarted{false};  // Start let the run begin (it may have ended since)
+  int IOTimeout = 10000;                // milliseconds; 0 or less: no time-out
   std::atomic<std::int64_t> IOStartTime{INT64_MAX};
   bool ErrorFlag = false;
   std::string ErrorMessage;
+  std::string LibraryError;      // the libraries' last error line before the failure, if any
+  bool InputEndedEarly = false;  // an input ended before its stated length or could not be read
+  // Set when an output's set-up was refused after the job was registered: Start then ends
+  // the job at once with this message instead of running it without what was asked.
+  std::string SetupError;
   std::int64_t RequestedDuration = -1;
   std::string LastError;
   bool StrictOptions = true;
@@ -379,6 +393,9 @@ class TCustomFFmpeg : public TEngineSettings {
   // Waits for an event; on the main thread in 20 ms slices that serve the main thread's
   // queue, so that a run handing a call to the main thread cannot deadlock the wait.
   static void WaitServing(TEvent& event);
+  // The destructors' first step: a run still going is stopped and its end notice waited
+  // for, unless the calling thread is delivering that notice.
+  void EndRunBeforeFreeing();
   // Sleeps up to `micros` on the worker, returning early on a stop or pause request.
   void WaitSlice(std::int64_t micros);
   // Holds the worker back until the packet time `micros` (from the start of the run,
@@ -403,6 +420,13 @@ class TCustomFFmpeg : public TEngineSettings {
                       TOutputStream*& record);
   void FinishStreamLanguage(AVStream* stream, std::string& language);
   void DiscardOutput(int slot, AVFormatContext*& context, bool registered);
+  // Creates the file of every output that writes one; run when the job starts.
+  void OpenOutputFiles();
+  // The one rule for an output that holds nothing: the file the run created for the slot
+  // (`file`, its local path) is removed when no media packet reached it. True if removed.
+  bool RemoveOutputWithoutMedia(int slot, const std::string& file);
+  // Why the run wrote no media to an output, or "" when every output received some.
+  std::string NoMediaReason(const TTranscodeRun& run) const;
   // Closes an output's file; a negative result is the close's error.
   int CloseOutputIO(int slot, AVFormatContext* context);
 

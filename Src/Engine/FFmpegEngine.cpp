@@ -45,6 +45,8 @@ TCustomFFmpeg::TCustomFFmpeg(int maxFiles) : MaxFiles(maxFiles) {
   InputCustomIO.assign(MaxFiles, false);
   OutputFileNames.assign(MaxFiles, {});
   OutputCustomIO.assign(MaxFiles, false);
+  OutputCreated.assign(MaxFiles, false);
+  OutputMediaPackets.assign(MaxFiles, 0);
   HookConverter = std::make_unique<TFormatConverter>();
   PreviewConverter = std::make_unique<TFormatConverter>();
   StrictOptions = true;
@@ -74,7 +76,6 @@ void TCustomFFmpeg::InitDefaults() {
   MetadataGlobalAutocopy = true;
   MetadataStreamsAutocopy = true;
   MetadataChaptersAutocopy = true;
-  BitBufferSize = 262144;
   AllocOptionContexts(ScalerFlags);
   Thread = nullptr;
   OpenEncoders.clear();
@@ -92,13 +93,7 @@ void TCustomFFmpeg::InitDefaults() {
 }
 
 TCustomFFmpeg::~TCustomFFmpeg() {
-  // A worker still on its way out of the run, or a pending termination notice, uses this
-  // object until it signals its event; unless this is that notice freeing its engine.
-  if (!FreedFromOwnNotice()) {
-    if (Running) StopRunning(true);
-    WaitServing(DoneEvent);
-    WaitServing(TerminateEvent);
-  }
+  EndRunBeforeFreeing();
   try {
     CloseFiles();
   } catch (const std::exception& e) {
@@ -185,11 +180,7 @@ TFFmpeg::~TFFmpeg() {
   // The owner is going away: a run that is stopped by the base destructor must not call
   // back into it. The slots themselves are only cleared once no run can read them.
   EventsDetached_ = true;
-  if (!FreedFromOwnNotice()) {
-    if (Running) StopRunning(true);
-    WaitServing(DoneEvent);
-    WaitServing(TerminateEvent);
-  }
+  EndRunBeforeFreeing();
   OnTerminate = nullptr;
   OnProgress = nullptr;
   OnPreviewBitmap = nullptr;

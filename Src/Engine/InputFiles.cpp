@@ -16,7 +16,7 @@
 namespace tovamo {
 namespace {
 
-constexpr int kMaxMediaType = AVMEDIA_TYPE_NB - 1;  // media types run from -1 (unknown) to 4
+constexpr int kMaxMediaType = AVMEDIA_TYPE_NB - 1;       // media types run from -1 (unknown) to 4
 constexpr std::int64_t kMaxDecodedPixels = 7680 * 4320;  // the largest pictures in use (8K)
 
 bool ValidMediaType(int type) {
@@ -205,7 +205,10 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
   {
     const TThreadLogLevel jobLevel(JobLogLevel);
     TGuardedIO guard(this);
-    if (IsUnicodeName(ffmpegName) || IsNamedPipe(ffmpegName)) {
+    // Local files are read through the program's own I/O, which can let go of the
+    // descriptor between the set-up and the run (ParkUnicodeIO), and named pipes, whose
+    // open would otherwise wait for a writer beyond the reach of the time-out.
+    if (IsLocalFileName(ffmpegName) || IsNamedPipe(ffmpegName)) {
       const AVIOInterruptCB cb = FFInterruptCB();
       const int ret = OpenUnicodeIO(ffmpegName, uomRead, &cb, &customIO);
       if (ret < 0) {
@@ -215,13 +218,19 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
       input->pb = customIO;
       input->flags |= AVFMT_FLAG_CUSTOM_IO;
     }
+    ClearThreadLastLibraryError();
     const int ret = ff::avformat_open_input(&input, ffmpegName.c_str(), format, &options);
     if (ret >= 0) MarkPrivateOptionsUsed(options);
     ff::av_dict_free(&options);
     if (ret < 0) {
       guard.End();
       input = nullptr;  // the library freed it
-      return fail(ErrorText(fileName, ret));
+      // The error code alone can mislead ("Out of memory" for too many streams): the
+      // demuxer's own last line says what it refused.
+      std::string message = ErrorText(fileName, ret);
+      if (const std::string said = ThreadLastLibraryError(); !said.empty())
+        message += " (" + said + ")";
+      return fail(message);
     }
     opened = true;
 
@@ -353,7 +362,9 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
   InputTsOffsets[slot] = CopyTs ? InputTsOffset : InputTsOffset - seekTarget;
   if (Verbose >= 0) ff::av_dump_format(input, slot, ffmpegName.c_str(), 0);
 
-  // 14.
+  // 14. The descriptor is not held while the job waits for its turn: a batch of thousands
+  // of inputs must not run out of them. The first read of the run reopens the file.
+  if (customIO) ParkUnicodeIO(customIO);
   ++InputFileCount;
   ResetInputOpenSettings();
   return true;

@@ -1,6 +1,10 @@
 // The outputs of a job: the container format, which kinds of stream an output gets, each
 // stream's encoder choice and settings, opening the file for writing, and join mode.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 
@@ -10,6 +14,7 @@
 #include "Services/FFBindings.h"
 #include "Services/FFInterrupt.h"
 #include "Services/FFUtils.h"
+#include "Services/SameFile.h"
 #include "Services/UnicodeProtocol.h"
 
 namespace tovamo {
@@ -17,23 +22,36 @@ namespace {
 
 constexpr int kLambdaScale = FF_QP2LAMBDA;  // quality units per quantiser step
 
-// The local path behind a name, made absolute and canonical where the file exists.
-std::filesystem::path CanonicalOrAbsolute(const std::string& name) {
-  std::error_code ec;
-  std::filesystem::path path(name);
-  if (name.rfind("file:", 0) == 0) path = name.substr(5);
-  auto canonical = std::filesystem::weakly_canonical(path, ec);
-  if (!ec) return canonical;
-  return std::filesystem::absolute(path, ec);
+// The local path behind an FFmpeg name, or an empty path for names of other protocols.
+std::string LocalPath(const std::string& ffmpegName) {
+  if (IsUnicodeName(ffmpegName)) return FromFFmpegName(ffmpegName);
+  if (ffmpegName.rfind("file:", 0) == 0) return ffmpegName.substr(5);
+  if (ffmpegName.find(':') != std::string::npos) return {};
+  return ffmpegName;
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
-  std::error_code ec;
-  const std::filesystem::path pa(a.rfind("file:", 0) == 0 ? a.substr(5) : a);
-  const std::filesystem::path pb(b.rfind("file:", 0) == 0 ? b.substr(5) : b);
-  if (std::filesystem::exists(pa, ec) && std::filesystem::exists(pb, ec))
-    return std::filesystem::equivalent(pa, pb, ec);
-  return CanonicalOrAbsolute(a) == CanonicalOrAbsolute(b);
+// Whether two names as given (not FFmpeg names) are one local file.
+bool SameLocalFile(const std::string& a, const std::string& b) {
+  const std::string pathA = LocalPath(ToFFmpegName(a));
+  const std::string pathB = LocalPath(ToFFmpegName(b));
+  return !pathA.empty() && !pathB.empty() && IsSameFile(pathA, pathB);
+}
+
+// Why a file could not be created at `path` (an AVERROR), or 0 when it looks as if it can.
+// Nothing is created: the file is made when the job starts.
+int PlaceError(const std::string& path) {
+  if (path.empty()) return 0;
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return AVERROR(EISDIR);
+    return access(path.c_str(), W_OK) == 0 ? 0 : AVERROR(errno);
+  }
+  if (errno != ENOENT) return AVERROR(errno);
+  std::string folder = std::filesystem::path(path).parent_path().string();
+  if (folder.empty()) folder = ".";
+  if (stat(folder.c_str(), &st) != 0) return AVERROR(errno);
+  if (!S_ISDIR(st.st_mode)) return AVERROR(ENOTDIR);
+  return access(folder.c_str(), W_OK | X_OK) == 0 ? 0 : AVERROR(errno);
 }
 
 // One "start,end,q" entry of an rc_override list; false when the text is malformed.
@@ -168,22 +186,34 @@ int TCustomFFmpeg::CloseOutputIO(int slot, AVFormatContext* context) {
 }
 
 void TCustomFFmpeg::DiscardOutput(int slot, AVFormatContext*& context, bool registered) {
-  const std::filesystem::path path(FromFFmpegName(OutputFileNames[slot]));
   if (registered) {
     OutputFiles[slot] = nullptr;
     OutputFileNames[slot].clear();
     OutputStreamTables[slot].clear();
     --OutputFileCount;
   }
-  const bool hadFile = context && context->pb;
-  CloseOutputIO(slot, context);
   ff::avformat_free_context(context);
   context = nullptr;
-  // A file this call created and nothing was written to: leave no empty file behind.
-  if (hadFile) {
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(path, ec) && std::filesystem::file_size(path, ec) == 0)
-      std::filesystem::remove(path, ec);
+}
+
+void TCustomFFmpeg::OpenOutputFiles() {
+  for (int i = 0; i < OutputFileCount; ++i) {
+    AVFormatContext* output = OutputFiles[i];
+    // The later slots of a joined output share the first one's context, already open.
+    if (!output || output->pb || (output->oformat->flags & AVFMT_NOFILE)) continue;
+    const std::string& ffmpegName = OutputFileNames[i];
+    TGuardedIO guard(this);
+    const AVIOInterruptCB cb = FFInterruptCB();
+    int ret;
+    if (IsUnicodeName(ffmpegName)) {
+      ret = OpenUnicodeIO(ffmpegName, uomWrite, &cb, &output->pb);
+      OutputCustomIO[i] = ret >= 0;
+    } else {
+      ret = ff::avio_open2(&output->pb, ffmpegName.c_str(), AVIO_FLAG_WRITE, &cb, nullptr);
+    }
+    guard.End();
+    if (ret < 0) throw FFmpegException(ErrorText(FromFFmpegName(ffmpegName), ret));
+    OutputCreated[i] = true;
   }
 }
 
@@ -200,7 +230,7 @@ int TCustomFFmpeg::AddOutputFile(const std::string& fileName, bool join) {
 
   // Writing over an input would destroy it while it is read.
   for (int i = 0; i < InputFileCount; ++i) {
-    if (InputFiles[i] && !InputFileNames[i].empty() && SameFile(fileName, InputFileNames[i])) {
+    if (InputFiles[i] && !InputFileNames[i].empty() && SameLocalFile(fileName, InputFileNames[i])) {
       LastError = "Output file '" + fileName + "' is the same file as input file #" +
                   std::to_string(i) + "; the input would be destroyed";
       return -1;
@@ -304,19 +334,11 @@ int TCustomFFmpeg::AddOutputFile(const std::string& fileName, bool join) {
   if ((format->flags & AVFMT_NEEDNUMBER) && !ff::av_filename_number_test(ffmpegName.c_str()))
     return fail(ErrorText(fileName, -33));
 
-  if (!(format->flags & AVFMT_NOFILE)) {
-    TGuardedIO guard(this);
-    const AVIOInterruptCB cb = FFInterruptCB();
-    int ret;
-    if (IsUnicodeName(ffmpegName)) {
-      ret = OpenUnicodeIO(ffmpegName, uomWrite, &cb, &output->pb);
-      OutputCustomIO[slot] = ret >= 0;
-    } else {
-      ret = ff::avio_open2(&output->pb, ffmpegName.c_str(), AVIO_FLAG_WRITE, &cb, nullptr);
-    }
-    guard.End();
-    if (ret < 0) return fail(ErrorText(fileName, ret));
-  }
+  // The file itself is created when the job starts (OpenOutputFiles): a job that never
+  // starts leaves nothing on disk. A place where it cannot be made is refused now.
+  if (!(format->flags & AVFMT_NOFILE))
+    if (const int ret = PlaceError(LocalPath(ffmpegName)); ret < 0)
+      return fail(ErrorText(fileName, ret));
 
   output->max_delay = int(double(MuxMaxDelay) * 1000000);  // ranged where it is set
   if (output->priv_data) {

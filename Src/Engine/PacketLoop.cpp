@@ -75,6 +75,15 @@ std::int64_t FrameDuration(const TInputStream& ist, const AVPacket* packet) {
   return 0;
 }
 
+// True when the reading has got to the file's last part (the last 64 KiB or 2 %).
+bool NearTheEnd(AVFormatContext* input) {
+  if (!input->pb) return false;
+  const std::int64_t size = ff::avio_size(input->pb);
+  if (size <= 0) return false;
+  const std::int64_t position = ff::avio_seek(input->pb, 0, SEEK_CUR);
+  return position >= size - std::max<std::int64_t>(65536, size / 50);
+}
+
 }  // namespace
 
 void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
@@ -118,6 +127,7 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
       const std::int64_t duration = input->duration;
       const std::int64_t reached = run.FurthestTime[file];
       if (ret != AVERROR_EOF) {
+        InputEndedEarly = true;
         Log(llWarning,
             ErrorText(InputFileNames[file].empty() ? std::string(input->url) : InputFileNames[file],
                       ret) +
@@ -125,6 +135,7 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
       } else if (run.LastPacketCut[file] ||
                  (duration != AV_NOPTS_VALUE && reached != AV_NOPTS_VALUE &&
                   reached < duration - std::max<std::int64_t>(AV_TIME_BASE, duration / 10))) {
+        InputEndedEarly = true;
         LogFmt(
             llWarning, "%s: the file ended early, at %s of %s",
             (InputFileNames[file].empty() ? std::string(input->url) : InputFileNames[file]).c_str(),
@@ -139,8 +150,10 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
     }
     std::fill(run.NoPacket.begin(), run.NoPacket.end(), false);
     run.NoPacketCount = 0;
-    // The demuxer marks a packet that the end of the file cut short.
-    run.LastPacketCut[file] = packet->flags & AV_PKT_FLAG_CORRUPT;
+    ++run.PacketsRead;
+    // The demuxer marks a packet that the end of the file cut short; a parser may still
+    // hand out whole packets after it, so a cut near the end counts until the end.
+    if ((packet->flags & AV_PKT_FLAG_CORRUPT) && NearTheEnd(input)) run.LastPacketCut[file] = true;
     if (PacketDump)
       ff::av_pkt_dump_log2(nullptr, AV_LOG_DEBUG, packet, HexDump,
                            input->streams[packet->stream_index]);
@@ -582,6 +595,29 @@ void TCustomFFmpeg::MuxPacket(TTranscodeRun&, TOutputStream& ost, AVPacket* pack
   const int ret = ff::av_interleaved_write_frame(output, packet);
   if (ret < 0)
     throw FFmpegException("av_interleaved_write_frame(): " + ErrorText("", ret).substr(2));
+  ++OutputMediaPackets[JoinMode ? 0 : ost.FileIndex];
+}
+
+std::string TCustomFFmpeg::NoMediaReason(const TTranscodeRun& run) const {
+  const int files = JoinMode ? std::min(OutputFileCount, 1) : OutputFileCount;
+  bool empty = false;
+  for (int i = 0; i < files; ++i) empty = empty || OutputMediaPackets[i] == 0;
+  if (!empty) return {};
+  std::int64_t furthest = AV_NOPTS_VALUE;
+  for (const std::int64_t reached : run.FurthestTime)
+    if (reached != AV_NOPTS_VALUE) furthest = std::max(furthest, reached);
+  std::string why;
+  if (RecordingTime <= 0)
+    why = "the recording time (t) is 0";
+  else if (run.PacketsRead == 0)
+    why = "the input holds no frames";
+  else if (StartTime > 0 && (furthest == AV_NOPTS_VALUE || furthest <= StartTime))
+    why = "the start time (ss) " + FormatTimestamp(StartTime) +
+          " is at or after the end of the input" +
+          (furthest == AV_NOPTS_VALUE ? "" : " (" + FormatTimestamp(furthest) + ")");
+  else
+    why = "no frame of the input could be decoded and encoded (see the log)";
+  return "Nothing was written: " + why;
 }
 
 void TCustomFFmpeg::EndOfJob(TTranscodeRun& run) {
@@ -600,6 +636,10 @@ void TCustomFFmpeg::EndOfJob(TTranscodeRun& run) {
   }
   Report(run, true, -1);
   CloseCodecs();
+  // An output without media is no result, whatever else went well.
+  if (!StopRequested)
+    if (const std::string reason = NoMediaReason(run); !reason.empty())
+      throw FFmpegException(reason);
   Finished = !StopRequested;
 }
 

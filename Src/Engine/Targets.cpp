@@ -58,7 +58,10 @@ void TCustomFFmpeg::SetTarget(const std::string& target, const std::string& norm
   } else if (norm == "film") {
     n = TNorm::Film;
   } else {
-    if (FrameRate.den == 0) throw FFmpegException("frame_rate is invalid.");
+    // Inputs without any picture have no rate to tell the norm: the default norm serves.
+    const bool picturesIn = CheckInputStreams(false).HasVideo;
+    if (FrameRate.den == 0 && (picturesIn || InputFileCount == 0))
+      throw FFmpegException("frame_rate is invalid.");
     n = NormOfRate(FrameRate);
     // Then the inputs' video streams decide, the first that names a norm. The decoder's
     // time base that once told the rate is no longer kept per stream; the stream's frame

@@ -25,7 +25,7 @@ struct TTranscodeRun {
   int CurrentInput = 0;  // join mode: the input being played
   std::int64_t TimerStart = 0;
   std::int64_t LastReportTime = 0;
-  double ReportedTime = 0;  // seconds: output time of the last report, which never goes back
+  double ReportedTime = 0;        // seconds: output time of the last report, which never goes back
   AVPacket* Packet = nullptr;     // the packet being read; owned
   AVPacket* OutPacket = nullptr;  // the packet being written; owned
   // Furthest end time (microseconds, after offsets) read per input file, to tell a file
@@ -33,6 +33,7 @@ struct TTranscodeRun {
   std::vector<std::int64_t> FurthestTime;
   std::vector<bool> LastPacketCut;  // per input file: the last packet read was cut short
   bool ShowedSubtitlePtsWarning = false;
+  std::int64_t PacketsRead = 0;  // from every input, to tell why nothing was written
 };
 
 }  // namespace tovamo

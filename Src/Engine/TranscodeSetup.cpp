@@ -136,12 +136,6 @@ void TCustomFFmpeg::SetupTranscode(TTranscodeRun& run) {
       PrepareStreamCopy(run, *ost, ist);
     else
       PrepareEncoding(run, *ost, ist);
-    const AVCodecParameters* par = ost->Stream->codecpar;
-    if (par->codec_type == AVMEDIA_TYPE_VIDEO)
-      BitBufferSize = std::max<std::int64_t>(
-          BitBufferSize, 6 * std::int64_t(std::max(par->width, ost->EncoderContext->width)) *
-                                 std::max(par->height, ost->EncoderContext->height) +
-                             200);
   }
   // Later groups of a joined output follow their first group.
   for (TOutputStream* ost : run.OutputStreams) {
@@ -168,6 +162,7 @@ void TCustomFFmpeg::SetupTranscode(TTranscodeRun& run) {
 
   ApplyMetadataMaps(run);
   CopyChapterMaps(run);
+  OpenOutputFiles();
   WriteHeaders(run);
   PrintStreamMapping(run);
   ReportUnusedOptions();
@@ -454,8 +449,22 @@ void TCustomFFmpeg::OpenAllDecoders(TTranscodeRun& run) {
     const AVCodec* decoder = ist->Decoder ? ist->Decoder : ff::avcodec_find_decoder(dec->codec_id);
     const char* type = TypeName(dec->codec_type);
     if (!decoder) {
-      FailWithMapping(run, Format("Decoder (codec id %d) not found for input stream #%d.%d (%s)",
-                                  int(dec->codec_id), ist->FileIndex, ist->Index, type));
+      // Say what the file names, so that it can be looked up: an id of 0 means the library
+      // did not know the codec at all, and only the tag (a FourCC) tells which it was.
+      const std::uint32_t tag = ist->Stream->codecpar->codec_tag;
+      std::string what = dec->codec_id != AV_CODEC_ID_NONE
+                             ? Format("codec \"%s\"", ff::avcodec_get_name(dec->codec_id))
+                             : std::string("unknown codec");
+      if (tag) {
+        std::string fourcc;
+        for (int shift = 0; shift < 32; shift += 8) {
+          const char c = char((tag >> shift) & 0xFF);
+          fourcc += c >= 32 && c < 127 ? c : '?';
+        }
+        what += " (tag \"" + fourcc + "\")";
+      }
+      FailWithMapping(run, Format("No decoder for the %s of input stream #%d.%d (%s)", what.c_str(),
+                                  ist->FileIndex, ist->Index, type));
     }
     int ret;
     {

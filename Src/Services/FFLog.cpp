@@ -125,6 +125,11 @@ thread_local int tThreadLevel = kNoThreadLevel;
 // The state behind av_log and the global logger. Created on first use and never destroyed:
 // a worker may still log while the program's static objects are torn down, and FFmpeg keeps
 // the callback until the loader unloads it at the very end.
+std::string& ThreadLastErrorLine() {
+  static thread_local std::string line;
+  return line;
+}
+
 struct TLogBridge {
   // FFmpeg units; read without the lock by every av_log call.
   std::atomic<int> Threshold{AV_LOG_INFO};
@@ -255,11 +260,21 @@ struct TLogBridge {
       pending.erase(0, start);
       if (pending.empty()) Pending.erase(it);
     }
+    if (ffLevel <= AV_LOG_ERROR && !lines.empty() && !lines.back().empty())
+      ThreadLastErrorLine() = lines.back();
     // Delivered after the lock is released, each thread its own lines in the order it cut
     // them, so every thread's lines keep their order.
     DeliverToGlobal(tid, LogLevelFromFFmpeg(ffLevel), lines);
   }
 };
+
+std::string ThreadLastLibraryError() {
+  return ThreadLastErrorLine();
+}
+
+void ClearThreadLastLibraryError() {
+  ThreadLastErrorLine().clear();
+}
 
 int FFmpegLogLevel(TLogLevel level) {
   return (int(level) - 1) * 8;

@@ -101,6 +101,12 @@ class TThreadLogLevel {
   int Previous_;
 };
 
+// The last error line (error level or worse) the media libraries logged on the calling
+// thread, whether or not a handler took it: a job's worker reads it to tell the cause of
+// a failure. Empty when there was none since the last clear.
+std::string ThreadLastLibraryError();
+void ClearThreadLastLibraryError();
+
 // The calling thread's kernel thread id, as log events carry it.
 std::uint32_t CurrentThreadId();
 

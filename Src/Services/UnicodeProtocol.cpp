@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <string>
 #include <string_view>
 
 #include "Services/FFBindings.h"
@@ -76,7 +77,43 @@ struct TUnicodeFile {
   bool Pollable = false;  // a pipe, socket or device: transfers may wait for the other side
   AVIOInterruptCB Interrupt{nullptr, nullptr};
   int WriteError = 0;  // first failed write
+  // A parked reader: the descriptor is closed and the next transfer reopens the same file
+  // (by device and inode) at the offset it had.
+  std::string Path;
+  bool Parked = false;
+  off_t ParkedAt = 0;
+  dev_t Device = 0;
+  ino_t Inode = 0;
 };
+
+int OpenRetrying(const char* path, int flags) {
+  int fd;
+  do {
+    fd = open(path, flags | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// Reopens a parked reader where it left off. 0, or the error of the reopen; a file that
+// was replaced meanwhile is not read as if it were the one that was opened.
+int Unpark(TUnicodeFile& f) {
+  if (!f.Parked) return 0;
+  const int fd = OpenRetrying(f.Path.c_str(), O_RDONLY);
+  if (fd < 0) return AVERROR(errno);
+  struct stat st;
+  if (fstat(fd, &st) != 0 || st.st_dev != f.Device || st.st_ino != f.Inode) {
+    close(fd);
+    return AVERROR(ESTALE);
+  }
+  if (lseek(fd, f.ParkedAt, SEEK_SET) < 0) {
+    const int error = AVERROR(errno);
+    close(fd);
+    return error;
+  }
+  f.Fd = fd;
+  f.Parked = false;
+  return 0;
+}
 
 bool Interrupted(const TUnicodeFile& f) {
   return f.Interrupt.callback && f.Interrupt.callback(f.Interrupt.opaque) != 0;
@@ -98,6 +135,7 @@ int WaitReady(const TUnicodeFile& f, short events) {
 
 int ReadPacket(void* opaque, uint8_t* buf, int size) {
   TUnicodeFile& f = *static_cast<TUnicodeFile*>(opaque);
+  if (const int u = Unpark(f); u < 0) return u;
   if (const int w = WaitReady(f, POLLIN); w < 0) return w;
   for (;;) {
     const ssize_t n = read(f.Fd, buf, static_cast<std::size_t>(size));
@@ -131,12 +169,19 @@ int64_t Seek(void* opaque, int64_t offset, int whence) {
   TUnicodeFile& f = *static_cast<TUnicodeFile*>(opaque);
   whence &= ~AVSEEK_FORCE;
   if (whence == AVSEEK_SIZE) {
+    // Asking the size does not take the descriptor back.
     struct stat st;
+    if (f.Parked) {
+      if (stat(f.Path.c_str(), &st) != 0) return AVERROR(errno);
+      if (st.st_dev != f.Device || st.st_ino != f.Inode) return AVERROR(ESTALE);
+      return st.st_size;
+    }
     if (fstat(f.Fd, &st) != 0) return AVERROR(errno);
     if (!S_ISREG(st.st_mode)) return AVERROR(ESPIPE);
     return st.st_size;
   }
   if (whence != SEEK_SET && whence != SEEK_CUR && whence != SEEK_END) return AVERROR(EINVAL);
+  if (const int u = Unpark(f); u < 0) return u;
   const off_t pos = lseek(f.Fd, static_cast<off_t>(offset), whence);
   return pos < 0 ? AVERROR(errno) : static_cast<int64_t>(pos);
 }
@@ -187,15 +232,13 @@ int OpenUnicodeIO(const std::string& ffmpegName, int flags, const AVIOInterruptC
   const std::string path = FromFFmpegName(ffmpegName);
   if (path.empty() || path.find('\0') != std::string::npos) return AVERROR(ENOENT);
 
-  int fd;
-  do {
-    fd = open(path.c_str(), openFlags | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return AVERROR(ENOENT);
+  const int fd = OpenRetrying(path.c_str(), openFlags);
+  if (fd < 0) return AVERROR(errno);
   struct stat st;
   if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    const int error = S_ISDIR(st.st_mode) ? EISDIR : errno;
     close(fd);
-    return AVERROR(ENOENT);
+    return AVERROR(error);
   }
   if (openFlags & O_NONBLOCK) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
 
@@ -204,6 +247,9 @@ int OpenUnicodeIO(const std::string& ffmpegName, int flags, const AVIOInterruptC
   AVIOContext* ctx = nullptr;
   if (file && buffer) {
     file->Fd = fd;
+    file->Path = path;
+    file->Device = st.st_dev;
+    file->Inode = st.st_ino;
     file->Pollable = !S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode);
     if (interrupt) file->Interrupt = *interrupt;
     ctx = ff::avio_alloc_context(buffer, kIOBufferSize, flags == uomRead ? 0 : 1, file, ReadPacket,
@@ -219,6 +265,27 @@ int OpenUnicodeIO(const std::string& ffmpegName, int flags, const AVIOInterruptC
   if (file->Pollable) ctx->seekable = 0;
   *pb = ctx;
   return 0;
+}
+
+bool ParkUnicodeIO(AVIOContext* pb) {
+  if (!pb || pb->write_flag || !pb->opaque) return false;
+  auto& file = *static_cast<TUnicodeFile*>(pb->opaque);
+  if (file.Parked) return true;
+  if (file.Pollable || file.Fd < 0) return false;
+  const off_t at = lseek(file.Fd, 0, SEEK_CUR);
+  if (at < 0) return false;
+  close(file.Fd);
+  file.Fd = -1;
+  file.ParkedAt = at;
+  file.Parked = true;
+  return true;
+}
+
+bool IsLocalFileName(const std::string& ffmpegName) {
+  if (IsUnicodeName(ffmpegName)) return true;
+  if (ffmpegName.find(':') != std::string::npos) return false;
+  struct stat st;
+  return stat(ffmpegName.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 int CloseUnicodeIO(AVIOContext** pb) {

@@ -16,8 +16,9 @@ namespace tovamo {
 // The prefix of names that only OpenUnicodeIO can open.
 inline constexpr const char* kUnicodeNamePrefix = "unicode:utf8:";
 
-// Longest name handed to FFmpeg, in bytes: a 2048-byte name buffer with its terminator.
-inline constexpr std::size_t kMaxFFmpegNameLength = 2047;
+// Longest name handed to FFmpeg, in bytes: the longest path Linux takes (PATH_MAX, 4096,
+// with its terminator).
+inline constexpr std::size_t kMaxFFmpegNameLength = 4095;
 
 // True when FFmpeg would misread the name: it holds ':' and the text before the first ':'
 // is not one of the protocols that stay as they are (unicode, stream, gopher, http, pipe,
@@ -53,11 +54,23 @@ enum TUnicodeOpenMode : int {
 // AVERROR_EOF. When `interrupt` is given (copied), every transfer first asks it and gives
 // AVERROR_EXIT when it says stop; on pipes and devices a transfer waits for data in short
 // polls so that it can be stopped while nothing arrives.
-// Returns 0 with *pb set, AVERROR(ENOENT) (-2) when the file cannot be opened (missing,
-// a folder, no permission), AVERROR(EINVAL) for another `flags` value, AVERROR(ENOMEM).
+// Returns 0 with *pb set; when the file cannot be opened, the system's error for it
+// (AVERROR(ENOENT), AVERROR(EACCES), AVERROR(ELOOP), AVERROR(EISDIR) for a folder,
+// AVERROR(EMFILE), ...); AVERROR(EINVAL) for another `flags` value, AVERROR(ENOMEM).
 // Needs avutil and avformat bound.
 int OpenUnicodeIO(const std::string& ffmpegName, int flags, const AVIOInterruptCB* interrupt,
                   AVIOContext** pb);
+
+// Closes the descriptor of a reader of a regular file until its next read or seek, which
+// reopens the same file at the same offset (or fails with AVERROR(ESTALE) when the name
+// now holds another file). What is buffered stays, so the reader's state is unchanged: a
+// set-up can hold many inputs without holding their descriptors. `pb` must come from
+// OpenUnicodeIO; false (and nothing changes) for writers, pipes and devices.
+bool ParkUnicodeIO(AVIOContext* pb);
+
+// True for names OpenUnicodeIO should open for reading: "unicode:utf8:" names, and plain
+// names (no protocol) of existing regular files.
+bool IsLocalFileName(const std::string& ffmpegName);
 
 // Flushes what is still buffered, closes the file, frees the context and its buffer and sets
 // *pb to null; does nothing for a null *pb. Returns 0, or the first write error of the

@@ -424,6 +424,23 @@ class ConverterWindowTest : public QObject {
     QCOMPARE(QDir(Work.filePath("folders")).entryList(QDir::Files), QStringList({"sample.mpg"}));
   }
 
+  // Its output is made when its task starts and holds nothing: the row is cancelled, says
+  // why, and no empty file is left.
+  void aFileThatGivesNothingToWriteSaysWhy() {
+    const QString out = Work.filePath("nothing");
+    auto window = ConvertingWindow(out);
+    window->AddFiles(
+        {QString(TOVAMO_HOSTILE_MEDIA) + "/completed_no_output.avi", Fixture("sample.avi")});
+    window->ConvertClick();
+    QVERIFY(WaitForReady(*window));
+    QCOMPARE(Cell(*window, 0, fcProgress), QString("Cancelled"));
+    QCOMPARE(Cell(*window, 1, fcProgress), QString("Completed"));
+    const QString why = window->listview1->topLevelItem(0)->toolTip(fcProgress);
+    QVERIFY2(why.startsWith("Nothing was written"), qPrintable(why));
+    QVERIFY(window->mmoLog->toPlainText().contains("completed_no_output.avi: " + why));
+    QCOMPARE(QDir(out).entryList(QDir::Files), QStringList({"sample.mpg"}));
+  }
+
   void sameStemsAndAnInputInTheOutputFolder() {
     const QString out = Work.filePath("stems");
     auto window = ConvertingWindow(out);
