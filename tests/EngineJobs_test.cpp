@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -400,6 +401,30 @@ TEST_F(EngineJobs, ANamedPipeOpensUnderTheTimeOut) {
   }
   writer.join();
   EXPECT_TRUE(opened) << engine.LastError;
+}
+
+// A header that claims a sample rate far beyond real sound is refused when the job sets up,
+// instead of building a resampler of hundreds of megabytes that gives nothing.
+TEST_F(EngineJobs, AnImpossibleSampleRateIsRefusedWithTheClaim) {
+  std::ifstream in(test::Fixture("audio_only.wav"), std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  const std::size_t fmt = bytes.find("fmt ");
+  ASSERT_NE(fmt, std::string::npos);
+  const std::uint32_t rate = 1000000000;
+  std::memcpy(bytes.data() + fmt + 12, &rate, 4);  // the little-endian rate field
+  const std::string wav = Dir.File("ghz.wav");
+  std::ofstream(wav, std::ios::binary) << bytes;
+
+  TFFmpeg engine(2);
+  TEndWaiter waiter(engine);
+  ASSERT_TRUE(engine.OpenInputFile(wav)) << engine.LastError;
+  const std::string out = Dir.File("ghz.mpg");
+  ASSERT_EQ(engine.AddOutputFile(out, false), 1) << engine.LastError;
+  const auto result = waiter.Run();
+  EXPECT_FALSE(result.Finished);
+  EXPECT_NE(result.Message.find("claims a sample rate of 1000000000 Hz"), std::string::npos)
+      << result.Message;
+  EXPECT_FALSE(fs::exists(out));
 }
 
 TEST_F(EngineJobs, DamagedInputsConvertWhatCanBeRead) {

@@ -25,6 +25,8 @@ const char* TypeName(int type) {
   return name.c_str();
 }
 
+constexpr int kMaxInputSampleRate = 768000;  // the highest rate recorded sound uses
+
 // How much a stream offers as a source: the picture size, or the channel count. The
 // library no longer tells how many frames its probe saw, which once decided this.
 std::int64_t StreamScore(const AVStream& stream) {
@@ -312,6 +314,13 @@ void TCustomFFmpeg::PrepareEncoding(TTranscodeRun& run, TOutputStream& ost, TInp
         throw FFmpegException("Video pixel format is unknown, stream cannot be encoded");
       break;
     case AVMEDIA_TYPE_AUDIO:
+      // A damaged header may claim any rate; resampling from one far beyond real sound
+      // builds a filter of hundreds of megabytes and takes minutes for nothing.
+      if (ist.Stream->codecpar->sample_rate > kMaxInputSampleRate)
+        throw FFmpegException(Format(
+            "Input stream #%d.%d claims a sample rate of %d Hz; at most %d Hz can be converted",
+            ist.FileIndex, ist.Index, ist.Stream->codecpar->sample_rate, kMaxInputSampleRate));
+      break;
     case AVMEDIA_TYPE_SUBTITLE:
       break;
     default:
