@@ -6,6 +6,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "Engine/FFmpeg.h"
+
 namespace tovamo::cli {
 
 namespace {
@@ -30,6 +32,9 @@ void OnStopSignal(int signal) {
   int none = 0;
   if (g_stopSignal.compare_exchange_strong(none, signal)) {
     g_firstAt = now;
+    // An input that is being opened (a named pipe without a writer, a slow mount) would
+    // hold the stop until its time-out.
+    TCustomFFmpeg::CancelAllOpens();
     return;
   }
   if (now - g_firstAt.load() < kSameStopNanos) return;

@@ -679,6 +679,30 @@ TEST_F(ConvertCommand, StopSignalsArrivingTogetherAreOneStop) {
   }
 }
 
+// A stop while an input is still being opened (a named pipe nobody writes to) cancels the
+// open at once instead of waiting for the time-out; the log says which of the two it was.
+TEST_F(ConvertCommand, AStopCancelsAnOpenThatWaits) {
+  const fs::path pipe = Dir.Path() / "feed.mpg";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  TCommand command(Logs(), {"-v", "-o", Out().string(), pipe.string()});
+  // A writer can join only once the command reads the pipe; it then holds it open without
+  // writing, so the command's probe waits for data.
+  int writer = -1;
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (writer < 0 && std::chrono::steady_clock::now() < deadline) {
+    writer = open(pipe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (writer < 0) std::this_thread::sleep_for(20ms);
+  }
+  ASSERT_GE(writer, 0) << "the command never opened the pipe";
+  command.Signal(SIGTERM);
+  const TRunResult run = command.Wait();
+  close(writer);
+  EXPECT_EQ(run.ExitCode, 143) << run.Out << run.Err;
+  EXPECT_TRUE(Contains(run.Err, "connecting/reading/writing canceled")) << run.Err;
+  EXPECT_FALSE(Contains(run.Err, "connecting/reading/writing timeout")) << run.Err;
+  EXPECT_FALSE(fs::exists(Out() / "feed.mpg"));
+}
+
 // A job that writes no media is not a conversion: the command says why, exits 1 and
 // leaves no output; a name in the way (a folder) is reported as what it is.
 TEST_F(ConvertCommand, AFileThatGivesNothingToWriteIsNotCompleted) {

@@ -15,12 +15,25 @@ constexpr std::int64_t kNoIO = INT64_MAX;  // IOStartTime while no blocking call
 
 }  // namespace
 
+namespace {
+
+std::atomic<bool> gOpensCancelled{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+}  // namespace
+
+void TCustomFFmpeg::CancelAllOpens() noexcept {
+  gOpensCancelled.store(true);
+}
+
 bool TCustomFFmpeg::IOTimeoutCheck(void* self, void* arg) {
   auto* engine = static_cast<TCustomFFmpeg*>(self);
-  if (!engine || arg != self || engine->IOTimeout <= 0) return false;
-  const std::int64_t start = engine->IOStartTime;
+  if (!engine || arg != self) return false;
+  const bool cancelled = gOpensCancelled.load();
+  if (!cancelled && engine->IOTimeout <= 0) return false;
+  const std::int64_t start = cancelled ? 0 : std::int64_t(engine->IOStartTime);
   const std::int64_t now = MonotonicMicros();
-  if (!(now - start > std::int64_t(engine->IOTimeout) * 1000)) return false;
+  if (!cancelled && !(now - start > std::int64_t(engine->IOTimeout) * 1000)) return false;
   const int note = start == 0 ? 1 : 2;
   if (IsMainThread()) {
     engine->Log(llInfo, note == 1 ? "connecting/reading/writing canceled"

@@ -164,6 +164,10 @@ class TCustomFFmpeg : public TEngineSettings {
 
   // Interrupt checks registered per thread with the interrupt registry; arg is the engine.
   static bool IOTimeoutCheck(void* self, void* arg);
+  // For a process that is stopping: every open or probe waiting now, and every later one,
+  // ends as cancelled, on any thread. Running jobs' reads and writes are left alone (their
+  // trailers must still be written). Async-signal-safe.
+  static void CancelAllOpens() noexcept;
   static bool StopCheck(void* self, void* arg);
 
   // Execute's body: runs on the worker (or the caller with useThread false).
