@@ -95,6 +95,10 @@ int TFFEncoder::AddTask(const std::string& fileName, const TInputOptions* option
   } catch (const EConvertError& e) {
     LastError_ = e.what();
     return -1;
+  } catch (const std::exception& e) {
+    // Whatever else the caller's options provoke is this call's failure, not the program's.
+    LastError_ = e.what();
+    return -1;
   }
   return Tasks_.Add(engine.release());
 }
@@ -158,6 +162,8 @@ bool TFFEncoder::SetOutputFile(int taskIndex, const std::string& fileName,
   } catch (const FFmpegException& e) {
     LastError_ = e.what();
   } catch (const EConvertError& e) {
+    LastError_ = e.what();
+  } catch (const std::exception& e) {
     LastError_ = e.what();
   }
   return false;
