@@ -3,6 +3,7 @@
 // result or the error its entry point promises.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
