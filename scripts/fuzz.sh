@@ -4,7 +4,8 @@
 #
 #   scripts/fuzz.sh TARGET|all SECONDS
 #
-# Targets: fuzz/targets/<name>.cpp; seeds: fuzz/corpus/<name>/ (read only). What a run
+# Targets: fuzz/targets/<name>.cpp; seeds: fuzz/corpus/<name>/ (read only), and the words
+# of fuzz/dict/<name>.dict where there is one. What a run
 # learns stays in build-fuzz/fuzz-work/<name>/; an input that fails is written to
 # build-fuzz/fuzz-failures/<name>/ and the run stops there. Copy it to fuzz/findings/<name>/
 # with a name that says what it found: the ordinary tests feed it again
@@ -42,10 +43,13 @@ for t in $targets; do
   work="$build/fuzz-work/$t"
   failures="$build/fuzz-failures/$t"
   mkdir -p "$work" "$failures"
+  dict=()
+  [ -f "$root/fuzz/dict/$t.dict" ] && dict=(-dict="$root/fuzz/dict/$t.dict")
   echo "== $t for $2 s"
   # A slow input (over 10 s) and one that takes more than 2 GB count as failures too.
   if ! nice -n 19 "$build/fuzz/fuzz_$t" -max_total_time="$2" -timeout=10 -rss_limit_mb=2048 \
-      -print_final_stats=1 -artifact_prefix="$failures/" "$work" "$root/fuzz/corpus/$t"; then
+      -print_final_stats=1 -artifact_prefix="$failures/" "${dict[@]}" "$work" \
+      "$root/fuzz/corpus/$t"; then
     echo "== $t found a failure: see $failures" >&2
     status=1
   fi
