@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs every Debian package the project needs to build, test and run. Idempotent:
 # packages already present are left alone, and apt is only asked when something is missing.
+# With --fuzz it adds what only the fuzz targets need (scripts/fuzz.sh): clang and its
+# libFuzzer runtime.
 set -euo pipefail
 
 packages=(
@@ -19,6 +21,9 @@ packages=(
   # A comma-decimal locale, for the tests that prove option numbers ignore the locale.
   locales
 )
+if [ "${1:-}" = "--fuzz" ]; then
+  packages+=(clang libclang-rt-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

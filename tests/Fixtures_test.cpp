@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -16,6 +17,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include <sys/wait.h>
 
 #include "Services/FFLoad.h"
 #include "support/TestSupport.h"
@@ -631,6 +634,23 @@ TEST_P(RefusedFixture, HasItsShapeAndDoesNotOpen) {
 
 INSTANTIATE_TEST_SUITE_P(Generated, RefusedFixture, ::testing::ValuesIn(kRefused),
                          CaseName<TRefusedFile>);
+
+// Options are answered, never taken for the output folder.
+TEST(FixtureGenerator, OptionsMakeNoFolder) {
+  const struct {
+    const char* Argument;
+    int ExitCode;
+  } cases[] = {{"--help", 0}, {"-h", 0}, {"--bogus", 2}, {"-", 2}};
+  for (const auto& c : cases) {
+    test::TTempDir dir;
+    const std::string command = "cd '" + dir.Path().string() + "' && '" TOVAMO_FIXTUREGEN "' " +
+                                c.Argument + " >/dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << c.Argument;
+    EXPECT_EQ(WEXITSTATUS(status), c.ExitCode) << c.Argument;
+    EXPECT_TRUE(std::filesystem::is_empty(dir.Path())) << c.Argument;
+  }
+}
 
 }  // namespace
 }  // namespace tovamo

@@ -254,6 +254,13 @@ TEST(ProfileStore, BadStoresGiveAClearErrorOrNoRecords) {
          ExecuteSql(f, "UPDATE tovamo_protection SET rounds = 4000000000");
        },
        "password record of the table \"videoaudio_format\""},
+      {"more key rounds than the writer uses",
+       [](const std::string& f) {
+         WriteProfiles(f, {{"a", "1"}});
+         ExecuteSql(f,
+                    "UPDATE tovamo_protection SET rounds = " + std::to_string(kMaxKeyRounds + 1));
+       },
+       "password record of the table \"videoaudio_format\""},
       {"a field written in plain text",
        [](const std::string& f) {
          WriteProfiles(f, {{"a", "1"}, {"b", "2"}});

@@ -95,6 +95,10 @@ int TFFEncoder::AddTask(const std::string& fileName, const TInputOptions* option
   } catch (const EConvertError& e) {
     LastError_ = e.what();
     return -1;
+  } catch (const std::exception& e) {
+    // Whatever else the caller's options provoke is this call's failure, not the program's.
+    LastError_ = e.what();
+    return -1;
   }
   return Tasks_.Add(engine.release());
 }
@@ -166,6 +170,8 @@ bool TFFEncoder::SetOutputFile(int taskIndex, const std::string& fileName,
   } catch (const FFmpegException& e) {
     return refuse(e.what());
   } catch (const EConvertError& e) {
+    return refuse(e.what());
+  } catch (const std::exception& e) {  // any other error is a result too, never an escape
     return refuse(e.what());
   }
 }

@@ -15,8 +15,6 @@
 namespace tovamo {
 namespace {
 
-constexpr const char* kModule = "FFmpeg";
-
 // Integer part of "a:b" for the aspect ratio: a text that is no number counts as 0.
 int IntOrZero(const std::string& text) {
   int v = 0;
@@ -182,7 +180,7 @@ void TCustomFFmpeg::OptCodecTag(const std::string& name, const std::string& valu
     *tag = std::uint32_t(std::uint64_t(number) & 0xFFFFFFFFu);
     return;
   }
-  Assert(value.size() == 4, "tag parameter must be 4 chars or int value", kModule);
+  if (value.size() != 4) throw FFmpegException("tag parameter must be 4 chars or int value");
   const auto byte = [&](int i) { return std::uint32_t(static_cast<unsigned char>(value[i])); };
   *tag = byte(0) | byte(1) << 8 | byte(2) << 16 | byte(3) << 24;
 }

@@ -19,8 +19,9 @@ namespace tovamo {
 inline constexpr std::size_t kTableSaltSize = 16;
 inline constexpr std::size_t kFieldTagSize = 16;
 inline constexpr std::uint32_t kDefaultKeyRounds = 20000;
-// A stored round count beyond this is a damaged file, not a reason to spin for hours.
-inline constexpr std::uint32_t kMaxKeyRounds = 5'000'000;
+// The writer never uses more; a stored count beyond it is a damaged file, refused before the
+// key is stretched rather than a stall of every start-up.
+inline constexpr std::uint32_t kMaxKeyRounds = kDefaultKeyRounds;
 
 class TTableKeys {
  public:

@@ -198,6 +198,12 @@ void TPlaylist::AddFolder(const QString& AFolder, TAddContext& AContext) {
     Notes << QStringLiteral("Folder left out (already listed or too deep): %1").arg(folder);
     return;
   }
+  // The root reached from a list or through a link inside a folder is not what was named:
+  // walking the whole file system (with /proc and /sys) would hold the window for long.
+  if (canonical == QLatin1String("/") && AContext.Depth > 0) {
+    Notes << QStringLiteral("Folder left out (the whole file system): %1").arg(folder);
+    return;
+  }
   AContext.Folders.insert(canonical);
   const QDir dir(folder);
   if (!dir.isReadable()) {
@@ -271,9 +277,9 @@ bool TPlaylist::LoadM3U(const QString& AFileName, TAddContext& AContext) {
     else if (IsUrl(line) || HasDriveLetter(line) ||
              (line.size() > 1 && (line[0] == QLatin1Char('/') || line[0] == QLatin1Char('\\'))))
       name = line;
-    else
-      name = QDir::cleanPath(
-          folder.filePath(QString(line).replace(QLatin1Char('\\'), QLatin1Char('/'))));
+    else  // joined by hand: QDir::filePath would take a lone "/" as the root itself
+      name = QDir::cleanPath(folder.absolutePath() + QLatin1Char('/') +
+                             QString(line).replace(QLatin1Char('\\'), QLatin1Char('/')));
     AddName(name, AContext);
   }
   --AContext.Depth;

@@ -256,6 +256,33 @@ class PlaylistTest : public QObject {
                           dir.path() + "/lists/sub/five.avi"}));
   }
 
+  // A lone separator is the list's own folder, not the file system's root; a line that
+  // names the root itself, or a link to it in a listed folder, is left out with a note.
+  void M3uLinesNeverReachTheWholeFileSystem() {
+    QTemporaryDir dir;
+    Touch(dir.path() + "/lists/here.avi");
+    const struct {
+      QByteArray Text;
+      QStringList Names;
+    } cases[] = {
+        {"/\n", {dir.path() + "/lists/here.avi"}},
+        {"\\\n", {dir.path() + "/lists/here.avi"}},
+        {"/..\n//\n/./\n", {}},
+    };
+    for (const auto& c : cases) {
+      Touch(dir.path() + "/lists/list.m3u", c.Text);
+      TPlaylist list;
+      list.Add(dir.path() + "/lists/list.m3u");
+      QCOMPARE(FileNames(list), c.Names);
+    }
+    Touch(dir.path() + "/linked/clip.avi");
+    QVERIFY(QFile::link("/", dir.path() + "/linked/root"));
+    TPlaylist list;
+    list.Add(dir.path() + "/linked");
+    QCOMPARE(FileNames(list), QStringList({dir.path() + "/linked/clip.avi"}));
+    QVERIFY(list.Notes.join('\n').contains("the whole file system"));
+  }
+
   void M3uRoundTripKeepsSpacesAndNonAsciiNames() {
     QTemporaryDir dir;
     const QString d = dir.path();

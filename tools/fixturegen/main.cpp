@@ -197,11 +197,21 @@ const std::vector<TFixtureSpec>& FixtureTable() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  constexpr const char* kUsage = "usage: fixturegen <output-folder>\n";
   if (argc != 2) {
-    std::fprintf(stderr, "usage: fixturegen <output-folder>\n");
+    std::fprintf(stderr, "%s", kUsage);
     return 2;
   }
   const std::string folder = argv[1];
+  // An option is never taken for a folder name (a folder "-x" is given as "./-x").
+  if (folder == "--help" || folder == "-h") {
+    std::printf("%s", kUsage);
+    return 0;
+  }
+  if (folder.starts_with('-')) {
+    std::fprintf(stderr, "fixturegen: unknown option %s\n%s", folder.c_str(), kUsage);
+    return 2;
+  }
   std::error_code ec;
   std::filesystem::create_directories(folder, ec);
   if (ec) {
