@@ -331,11 +331,12 @@ class TCustomFFmpeg : public TEngineSettings {
   std::vector<TOutputStream*> OpenEncoders;
   std::vector<TInputStream*> OpenDecoders;
   std::int64_t ExtraSize = 0;   // bytes of the encoders' global headers
-  std::int64_t VideoSize = 0;   // bytes of video written
-  std::int64_t AudioSize = 0;   // bytes of audio written
-  int FramesDuplicated = 0;     // video frames repeated by the sync method
-  int FramesDropped = 0;        // video frames dropped by the sync method
-  bool DupDropChanged = false;  // either count changed since the last report
+  // Counted by the stages of a job, read by its progress reports on another thread.
+  std::atomic<std::int64_t> VideoSize{0};  // bytes of video written
+  std::atomic<std::int64_t> AudioSize{0};  // bytes of audio written
+  std::atomic<int> FramesDuplicated{0};    // video frames repeated by the sync method
+  std::atomic<int> FramesDropped{0};       // video frames dropped by the sync method
+  std::atomic<bool> DupDropChanged{false};  // either count changed since the last report
   // Quantisers of the reported video stream's pictures, one count per rounded quantiser
   // ("qphist"); kept for the engine's life.
   std::array<int, 52> QpHistogramCounts{};
@@ -393,6 +394,7 @@ class TCustomFFmpeg : public TEngineSettings {
   friend class TDoTerminateThread;
   friend class TGuardedIO;
   friend class TFFmpeg;
+  friend class TJobPipeline;
 
   // Waits for an event; on the main thread in 20 ms slices that serve the main thread's
   // queue, so that a run handing a call to the main thread cannot deadlock the wait.
@@ -460,16 +462,25 @@ class TCustomFFmpeg : public TEngineSettings {
   int ChooseInputFile(TTranscodeRun& run);
   void SwitchJoinedInput(TTranscodeRun& run, int file);
   int ProcessPacket(TTranscodeRun& run, TInputStream& ist, const AVPacket* packet);
+  // ProcessPacket for a demuxed packet, with its decoding error raised (exit_on_error) or
+  // logged; false when the packet could not be decoded.
+  bool DecodeAndDeliver(TTranscodeRun& run, TInputStream& ist, const AVPacket* packet);
+  // Drains the encoders that the stream feeds, at the end of its input.
+  void FlushEncodersOf(TTranscodeRun& run, TInputStream& ist);
   void CopyPacket(TTranscodeRun& run, TOutputStream& ost, TInputStream& ist,
                   const AVPacket& packet);
   void WritePacket(TTranscodeRun& run, TOutputStream& ost, AVPacket* packet);
   void FilterPacket(TTranscodeRun& run, TOutputStream& ost, std::size_t filter, AVPacket* packet);
+  // Hands an encoded packet to the muxer: at once, or through the stages' muxing thread.
   void MuxPacket(TTranscodeRun& run, TOutputStream& ost, AVPacket* packet);
+  void WriteMuxPacket(TOutputStream& ost, AVPacket* packet);
   void EndOfJob(TTranscodeRun& run);
   void DispatchDecoded(TTranscodeRun& run, TInputStream& ist, AVFrame* frame, AVSubtitle* subtitle,
                        std::int64_t packetPts);
   // The encoding paths (Encoding.cpp): one decoded frame to one encoded output stream.
-  void EncodeVideoFrame(TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* frame);
+  // `pts` is the picture's input time in microseconds.
+  void EncodeVideoFrame(TTranscodeRun& run, TOutputStream& ost, TInputStream& ist, AVFrame* frame,
+                        std::int64_t pts);
   // The video path's steps (VideoOutput.cpp).
   void PreprocessPicture(TInputStream& ist, AVFrame*& picture);
   bool CallVideoHook(const THookEvent& handler, TFormatConverter& converter, AVFrame* picture,
@@ -493,7 +504,7 @@ class TCustomFFmpeg : public TEngineSettings {
   // Sends one frame (or none, to drain) to the stream's encoder and writes every packet it
   // gives, counting their bytes; `failure` is the message of an encoder error.
   void EncodeFrame(TTranscodeRun& run, TOutputStream& ost, AVFrame* frame, const char* failure,
-                   std::int64_t& byteCounter);
+                   std::atomic<std::int64_t>& byteCounter);
   // Encodes what the stream's resampler holds in whole frames; `last` sends the rest too.
   // `flush` empties the resampler's filter too (before it is replaced).
   void DrainResampler(TTranscodeRun& run, TOutputStream& ost, bool last, bool flush = false);
@@ -515,7 +526,7 @@ class TCustomFFmpeg : public TEngineSettings {
   mutable std::mutex PauseLock_;
   std::condition_variable PauseCond_;
   bool PauseRequested_ = false;
-  std::int64_t PausedMicros_ = 0;  // worker only: time spent waiting in PausePoint
+  std::atomic<std::int64_t> PausedMicros_{0};  // time the worker spent waiting in PausePoint
 
   // Guards Thread against the worker deleting its thread object, and the claims of Start
   // and Stop. Never held while an event slot runs or while waiting.

@@ -9,6 +9,7 @@
 
 #include "Engine/EncodeStep.h"
 #include "Engine/FFmpeg.h"
+#include "Engine/JobPipeline.h"
 #include "Engine/TimestampLimits.h"
 #include "Engine/TranscodeRun.h"
 #include "Services/SafeMath.h"
@@ -95,6 +96,7 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
   PausedMicros_ = 0;
   TLoopStopCheck stopCheck(this);
   AVPacket* packet = run.Packet;
+  run.Pipeline = TJobPipeline::ForRun(*this, run);
 
   while (!StopRequested) {
     PausePoint();
@@ -111,7 +113,7 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
     if (LimitFileSize > 0 && OutputFiles[0]->pb &&
         ff::avio_seek(OutputFiles[0]->pb, 0, SEEK_CUR) >= LimitFileSize)
       break;
-    CheckOutputSizes(run);
+    if (!run.Pipeline) CheckOutputSizes(run);  // else the muxing thread checks
 
     AVFormatContext* input = InputFiles[file];
     const int ret = ff::av_read_frame(input, packet);
@@ -182,15 +184,15 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
     }
 
     // Discontinuities in formats that allow them.
-    if (packet->dts != AV_NOPTS_VALUE && ist.NextPts != AV_NOPTS_VALUE &&
+    if (packet->dts != AV_NOPTS_VALUE && ist.ReadNextPts != AV_NOPTS_VALUE &&
         (input->iformat->flags & AVFMT_TS_DISCONT) && !CopyTs) {
       const std::int64_t dts = ToMicros(packet->dts, tb);
-      const std::int64_t delta = dts - ist.NextPts;
+      const std::int64_t delta = dts - ist.ReadNextPts;
       // A step back of a few frames is reordering, or a muxer's careless decoding times
       // (VCD tracks have them): taking it for a discontinuity would push the rest of the
       // file later every time, stretching the output.
       if (std::abs(double(delta)) > double(DtsDeltaThreshold) * AV_TIME_BASE ||
-          dts + AV_TIME_BASE / 10 < ist.Pts) {
+          dts + AV_TIME_BASE / 10 < ist.ReadPts) {
         InputTsOffsets[file] -= delta;
         if (Verbose > 2)
           LogFmt(llVerbose, "timestamp discontinuity %lld, new offset= %lld",
@@ -209,14 +211,14 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
       if (packet->dts != AV_NOPTS_VALUE) packet->dts += shift;
       if (packet->pts != AV_NOPTS_VALUE) packet->pts += shift;
       const std::int64_t ts = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
-      if (ts != AV_NOPTS_VALUE && ist.NextPts != AV_NOPTS_VALUE) {
-        const std::int64_t delta = ToMicros(ts, tb) - ist.NextPts;
+      if (ts != AV_NOPTS_VALUE && ist.ReadNextPts != AV_NOPTS_VALUE) {
+        const std::int64_t delta = ToMicros(ts, tb) - ist.ReadNextPts;
         if (delta > kLongestFilledGapMicros || delta < -kLongestFilledGapMicros) {
           ist.JumpOffset -= delta;
           LogFmt(llWarning, "Input stream #%d.%d: its timestamps jump by %s at %s; stepped over",
                  ist.FileIndex, ist.Index,
                  (delta < 0 ? "-" + FormatTimestamp(-delta) : FormatTimestamp(delta)).c_str(),
-                 FormatTimestamp(ist.NextPts).c_str());
+                 FormatTimestamp(ist.ReadNextPts).c_str());
           const std::int64_t back = ff::av_rescale_q(delta, AV_TIME_BASE_Q, tb);
           if (packet->dts != AV_NOPTS_VALUE) packet->dts -= back;
           if (packet->pts != AV_NOPTS_VALUE) packet->pts -= back;
@@ -247,19 +249,26 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
       }
     }
 
-    if (ProcessPacket(run, ist, packet) < 0) {
-      const std::string message = [&] {
-        char text[160];
-        std::snprintf(text, sizeof text, "Error while decoding stream #%d.%d (%s)", ist.FileIndex,
-                      ist.Index, MediaTypeName(ist.Stream->codecpar->codec_type).c_str());
-        return std::string(text);
-      }();
+    // The reader's clock: where this packet is, and where the stream's next one is due.
+    if (packet->dts != AV_NOPTS_VALUE)
+      ist.ReadPts = ToMicros(packet->dts, tb);
+    else if (ist.ReadNextPts != AV_NOPTS_VALUE)
+      ist.ReadPts = ist.ReadNextPts;
+    if (ist.ReadPts != AV_NOPTS_VALUE) ist.ReadNextPts = ist.ReadPts + FrameDuration(ist, packet);
+
+    if (run.Pipeline) {
+      bool going = false;
+      try {
+        going = run.Pipeline->Submit(ist, packet);
+      } catch (const TStageAborted&) {
+      }
       ff::av_packet_unref(packet);
-      if (ExitOnError) throw FFmpegException(message);
-      if (Verbose >= 0) Log(llVerbose, message);
-      continue;
+      if (!going) break;  // a stage failed: the end of the job reports it
+      continue;           // the muxing thread reports the progress
     }
+    const bool decoded = DecodeAndDeliver(run, ist, packet);
     ff::av_packet_unref(packet);
+    if (!decoded) continue;
 
     const std::int64_t now = MonotonicMicros();
     if (now - run.LastReportTime > ProgressInterval) {
@@ -270,6 +279,18 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
 }
 
 int TCustomFFmpeg::ChooseInputFile(TTranscodeRun& run) {
+  if (InputFileCount == 1 && !JoinMode) {
+    // One input: nothing to weigh, and the stages' clocks are theirs alone.
+    int file = -1;
+    for (const TOutputStream* ost : run.OutputStreams) {
+      const TInputStream* ist = run.InputStreams[ost->SourceIndex];
+      if (ist->IsPastRecordingTime || run.NoPacket[ist->FileIndex]) continue;
+      if (!run.Files[ist->FileIndex].EofReached) file = ist->FileIndex;
+      if (ost->FrameNumber >= MaxFrames[MaxFramesIndex(ost->Stream->codecpar->codec_type)])
+        return -1;
+    }
+    return file;
+  }
   if (JoinMode) {
     const int c = run.CurrentInput;
     const int from = c * run.GroupSize;
@@ -357,21 +378,38 @@ void TCustomFFmpeg::SwitchJoinedInput(TTranscodeRun& run, int c) {
 
   const int total = int(run.OutputStreams.size());
   for (int k = (c + 1) * group; k < total; ++k) {
-    run.OutputStreams[k]->SyncOpts = run.OutputStreams[k - group]->SyncOpts;
-    run.OutputStreams[k]->FrameNumber = run.OutputStreams[k - group]->FrameNumber;
+    run.OutputStreams[k]->SyncOpts = run.OutputStreams[k - group]->SyncOpts.load();
+    run.OutputStreams[k]->FrameNumber = run.OutputStreams[k - group]->FrameNumber.load();
     run.OutputStreams[k]->LastDts = run.OutputStreams[k - group]->LastDts;
   }
   std::int64_t maxEnd = 0;
   if ((c + 1) * group < total) {
     for (int k = c * group; k < (c + 1) * group; ++k) {
       TOutputStream* ost = run.OutputStreams[k];
-      maxEnd = std::max(maxEnd, ost->LastMuxTime);
+      maxEnd = std::max(maxEnd, ost->LastMuxTime.load());
       ost->InReport = false;
     }
   }
   if (last) return;
   InputTsOffsets[c + 1] += maxEnd;
   run.CurrentInput = c + 1;
+}
+
+bool TCustomFFmpeg::DecodeAndDeliver(TTranscodeRun& run, TInputStream& ist,
+                                     const AVPacket* packet) {
+  if (ProcessPacket(run, ist, packet) >= 0) return true;
+  char text[160];
+  std::snprintf(text, sizeof text, "Error while decoding stream #%d.%d (%s)", ist.FileIndex,
+                ist.Index, MediaTypeName(ist.Stream->codecpar->codec_type).c_str());
+  if (ExitOnError) throw FFmpegException(text);
+  if (Verbose >= 0) Log(llVerbose, text);
+  return false;
+}
+
+void TCustomFFmpeg::FlushEncodersOf(TTranscodeRun& run, TInputStream& ist) {
+  for (TOutputStream* ost : run.OutputStreams)
+    if (ost->EncodingNeeded && !ost->Shared && run.InputStreams[ost->SourceIndex] == &ist)
+      FlushEncoder(run, *ost);
 }
 
 int TCustomFFmpeg::ProcessPacket(TTranscodeRun& run, TInputStream& ist, const AVPacket* packet) {
@@ -453,9 +491,10 @@ int TCustomFFmpeg::ProcessPacket(TTranscodeRun& run, TInputStream& ist, const AV
   }
   if (!packet) {
     // Drained: encoders fed by this stream are drained as well.
-    for (TOutputStream* ost : run.OutputStreams)
-      if (ost->EncodingNeeded && !ost->Shared && run.InputStreams[ost->SourceIndex] == &ist)
-        FlushEncoder(run, *ost);
+    if (ist.Lane && ist.Lane->EncodesApart())
+      ist.Lane->HandOnDrain();
+    else
+      FlushEncodersOf(run, ist);
   }
   return 0;
 }
@@ -467,7 +506,11 @@ void TCustomFFmpeg::DispatchDecoded(TTranscodeRun& run, TInputStream& ist, AVFra
     if (JoinMode && ost->FileIndex != run.CurrentInput) continue;
     switch (ost->EncoderContext->codec_type) {
       case AVMEDIA_TYPE_VIDEO:
-        if (frame) EncodeVideoFrame(run, *ost, ist, frame);
+        if (!frame) break;
+        if (ist.Lane && ist.Lane->EncodesApart())
+          ist.Lane->HandOnPicture(*ost, frame, ist.Pts);
+        else
+          EncodeVideoFrame(run, *ost, ist, frame, ist.Pts);
         break;
       case AVMEDIA_TYPE_AUDIO:
         if (frame) EncodeAudioFrame(run, *ost, ist, frame);
@@ -568,6 +611,13 @@ void TCustomFFmpeg::FilterPacket(TTranscodeRun& run, TOutputStream& ost, std::si
 }
 
 void TCustomFFmpeg::MuxPacket(TTranscodeRun&, TOutputStream& ost, AVPacket* packet) {
+  if (ost.MuxLane)
+    ost.MuxLane->Emit(ost, packet);
+  else
+    WriteMuxPacket(ost, packet);
+}
+
+void TCustomFFmpeg::WriteMuxPacket(TOutputStream& ost, AVPacket* packet) {
   AVFormatContext* output = OutputFiles[ost.FileIndex];
   TOutputStream& owner = ost.Shared ? *ost.Shared : ost;
   packet->stream_index = ost.Index;
@@ -590,7 +640,7 @@ void TCustomFFmpeg::MuxPacket(TTranscodeRun&, TOutputStream& ost, AVPacket* pack
     const AVRational tb = ost.Stream->time_base;
     const std::int64_t end = ff::av_rescale_q(
         packet->dts + std::max<std::int64_t>(packet->duration, 0), tb, AV_TIME_BASE_Q);
-    ost.LastMuxTime = std::max(ost.LastMuxTime, end);
+    ost.LastMuxTime = std::max(ost.LastMuxTime.load(), end);
   }
   const int ret = ff::av_interleaved_write_frame(output, packet);
   if (ret < 0)
@@ -621,8 +671,20 @@ std::string TCustomFFmpeg::NoMediaReason(const TTranscodeRun& run) const {
 }
 
 void TCustomFFmpeg::EndOfJob(TTranscodeRun& run) {
-  for (TInputStream* ist : run.InputStreams)
-    if (ist->DecodingNeeded && !ist->Flushed) ProcessPacket(run, *ist, nullptr);
+  if (run.Pipeline) {
+    // The drains go through the stages like the packets, then every stage finishes; the
+    // first failure of any of them ends the job here.
+    try {
+      for (TInputStream* ist : run.InputStreams)
+        if (ist->DecodingNeeded && !ist->Flushed && !run.Pipeline->Submit(*ist, nullptr)) break;
+    } catch (const TStageAborted&) {
+    }
+    run.Pipeline->Finish();
+    run.Pipeline.reset();
+  } else {
+    for (TInputStream* ist : run.InputStreams)
+      if (ist->DecodingNeeded && !ist->Flushed) ProcessPacket(run, *ist, nullptr);
+  }
 
   const int files = JoinMode ? std::min(OutputFileCount, 1) : OutputFileCount;
   for (int i = 0; i < files; ++i) {

@@ -107,7 +107,7 @@ void TCustomFFmpeg::Report(TTranscodeRun& run, bool last, int fileIndex) {
         double errorSum = 0, scaleSum = 0;
         line.Add("PSNR=");
         for (int j = 0; j < 3; ++j) {
-          const double error = double(last ? enc->error[j] : owner.CodedError[j]);
+          const double error = double(last ? enc->error[j] : owner.CodedError[j].load());
           double scale = double(enc->width) * enc->height * 255.0 * 255.0;
           if (last) scale *= frame;
           if (j) scale /= 4;
@@ -158,7 +158,7 @@ void TCustomFFmpeg::Report(TTranscodeRun& run, bool last, int fileIndex) {
     line.Add("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s", double(totalSize) / 1024, time,
              bitrate);
     if (FramesDuplicated || FramesDropped) {
-      line.Add(" dup=%d drop=%d", FramesDuplicated, FramesDropped);
+      line.Add(" dup=%d drop=%d", FramesDuplicated.load(), FramesDropped.load());
       if (DupDropChanged && Verbose >= 0 && listening) {
         DupDropChanged = false;
         Log(llVerbose, line.Text());

@@ -4,6 +4,7 @@
 // lists of open encoders and decoders only point into them.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -15,6 +16,8 @@
 #include "Services/FFUtils.h"
 
 namespace tovamo {
+
+class TStageLane;
 
 // Per input file, for the length of one run.
 struct TInputFileRec {
@@ -42,8 +45,15 @@ struct TInputStream {
   bool Discard = true;  // no output stream takes this stream
   bool DecodingNeeded = false;
   std::int64_t Start = 0;                 // wall clock at the run's start, with rate emulation
-  std::int64_t NextPts = AV_NOPTS_VALUE;  // microseconds
-  std::int64_t Pts = 0;                   // microseconds
+  // The decoding side's clock, microseconds: the last frame's time and the next one's.
+  std::int64_t NextPts = AV_NOPTS_VALUE;
+  std::int64_t Pts = 0;
+  // The reading side's clock, microseconds, from the packets alone: the last packet's time
+  // and where the next one is due. The reader tells jumps and discontinuities by it, so
+  // that they never depend on how far the decoder has got.
+  std::int64_t ReadPts = AV_NOPTS_VALUE;
+  std::int64_t ReadNextPts = AV_NOPTS_VALUE;
+  TStageLane* Lane = nullptr;  // the stage that decodes the stream, when the job has stages
   std::int64_t JumpOffset = 0;  // microseconds: the jumps in this stream's times stepped over
   TTimestampCorrection PtsCorrection{};
   bool IsStart = true;
@@ -77,15 +87,16 @@ struct TOutputStream {
 
   int SourceIndex = -1;  // entry of the input stream table
   bool EncodingNeeded = false;
-  int FrameNumber = 0;
+  // Written by the stream's stage and read by the progress report on another thread.
+  std::atomic<int> FrameNumber{0};
   TInputStream* SyncIst = nullptr;
-  std::int64_t SyncOpts = 0;
+  std::atomic<std::int64_t> SyncOpts{0};
   // Microseconds of the input's time that the output stepped over instead of filling: the
   // jumps in its times that the packet loop could not take out (copied timestamps).
   std::int64_t SkippedMicros = 0;
   // Where the stream stands: the end of the last packet written, in microseconds. The
   // packet loop reads next from the input whose outputs lag most.
-  std::int64_t LastMuxTime = AV_NOPTS_VALUE;
+  std::atomic<std::int64_t> LastMuxTime{AV_NOPTS_VALUE};
   std::int64_t LastDts = AV_NOPTS_VALUE;  // of the last packet written, stream time base
 
   std::vector<TBitstreamFilterSpec> BitstreamFilterSpecs;  // as the options gave them
@@ -116,11 +127,12 @@ struct TOutputStream {
   std::string LogFileName;
   int SavedCodecId = 0;
   bool InReport = false;
+  TStageLane* MuxLane = nullptr;  // the stage whose packets the muxing thread writes, if any
   // The encoder's account of the last picture it coded, for the progress report: its
   // quality (lambda, FF_QP2LAMBDA per quantiser step) and, with PSNR, its squared error
   // per plane. NoteCodedPacket (Progress.cpp) takes them from a packet's quality stats.
-  int CodedQuality = 0;
-  std::uint64_t CodedError[3] = {};
+  std::atomic<int> CodedQuality{0};
+  std::atomic<std::uint64_t> CodedError[3] = {};
   void NoteCodedPacket(const AVPacket& packet);
 };
 

@@ -4,11 +4,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "Engine/StreamRecords.h"
 
 namespace tovamo {
+
+class TJobPipeline;
 
 struct TTranscodeRun {
   TTranscodeRun() = default;
@@ -34,6 +37,9 @@ struct TTranscodeRun {
   std::vector<bool> LastPacketCut;  // per input file: the last packet read was cut short
   bool ShowedSubtitlePtsWarning = false;
   std::int64_t PacketsRead = 0;  // from every input, to tell why nothing was written
+  // The job's stages on threads of their own, when it has them; stopped before the rest
+  // of the run goes.
+  std::unique_ptr<TJobPipeline> Pipeline;
 };
 
 }  // namespace tovamo

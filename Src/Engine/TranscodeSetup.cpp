@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "Engine/FFmpeg.h"
+#include "Engine/JobPipeline.h"
 #include "Engine/TranscodeRun.h"
 #include "Services/FFBindings.h"
 #include "Services/FFCodecLock.h"
@@ -39,6 +40,7 @@ std::int64_t StreamScore(const AVStream& stream) {
 }  // namespace
 
 TTranscodeRun::~TTranscodeRun() {
+  Pipeline.reset();
   if (!ff::av_packet_free) return;
   ff::av_packet_free(&Packet);
   ff::av_packet_free(&OutPacket);

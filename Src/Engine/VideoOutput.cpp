@@ -230,13 +230,13 @@ void TCustomFFmpeg::ConfigureFilters(TOutputStream& ost, TInputStream& ist) {
 }
 
 void TCustomFFmpeg::EncodeVideoFrame(TTranscodeRun& run, TOutputStream& ost, TInputStream& ist,
-                                     AVFrame* frame) {
+                                     AVFrame* frame, std::int64_t inputPts) {
   if (!ost.FilterGraph) {
-    VideoOut(run, ost, ist, frame, ist.Pts);
+    VideoOut(run, ost, ist, frame, inputPts);
     return;
   }
   // The graph works in microseconds.
-  frame->pts = ist.Pts;
+  frame->pts = inputPts;
   int ret = ff::av_buffersrc_add_frame_flags(ost.FilterSource, frame, AV_BUFFERSRC_FLAG_KEEP_REF);
   if (ret < 0) throw FFmpegException(ErrorText("Error while feeding the filter graph", ret));
   if (!ost.FilteredFrame) ost.FilteredFrame = NewFrame();
@@ -248,7 +248,7 @@ void TCustomFFmpeg::EncodeVideoFrame(TTranscodeRun& run, TOutputStream& ost, TIn
         ost.FilteredFrame->pts != AV_NOPTS_VALUE
             ? ff::av_rescale_q(ost.FilteredFrame->pts,
                                ff::av_buffersink_get_time_base(ost.FilterSink), AV_TIME_BASE_Q)
-            : ist.Pts;
+            : inputPts;
     const AVRational sar = ff::av_buffersink_get_sample_aspect_ratio(ost.FilterSink);
     if (sar.num) ost.EncoderContext->sample_aspect_ratio = sar;
     try {
@@ -307,7 +307,7 @@ void TCustomFFmpeg::VideoOut(TTranscodeRun& run, TOutputStream& ost, TInputStrea
   } else {
     // Passed through at the input's times, which never step back in the output.
     const std::int64_t at = std::llrint(syncIpts);
-    owner.SyncOpts = ost.FrameNumber == 0 ? at : std::max(owner.SyncOpts, at);
+    owner.SyncOpts = ost.FrameNumber == 0 ? at : std::max(owner.SyncOpts.load(), at);
   }
   copies = std::min(copies, MaxFrames[0] - ost.FrameNumber);
   if (copies <= 0) return;

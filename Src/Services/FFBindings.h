@@ -86,6 +86,7 @@
   F(av_frame_unref) \
   F(av_frame_ref) \
   F(av_frame_copy) \
+  F(av_frame_clone) \
   F(av_frame_copy_props) \
   F(av_frame_get_buffer) \
   F(av_frame_make_writable) \
@@ -166,6 +167,7 @@
   F(av_packet_alloc) \
   F(av_packet_free) \
   F(av_packet_unref) \
+  F(av_packet_move_ref) \
   F(av_packet_ref) \
   F(av_packet_clone) \
   F(av_new_packet) \

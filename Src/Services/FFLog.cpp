@@ -276,6 +276,10 @@ void ClearThreadLastLibraryError() {
   ThreadLastErrorLine().clear();
 }
 
+void SetThreadLastLibraryError(const std::string& line) {
+  ThreadLastErrorLine() = line;
+}
+
 int FFmpegLogLevel(TLogLevel level) {
   return (int(level) - 1) * 8;
 }

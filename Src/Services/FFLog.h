@@ -106,6 +106,9 @@ class TThreadLogLevel {
 // a failure. Empty when there was none since the last clear.
 std::string ThreadLastLibraryError();
 void ClearThreadLastLibraryError();
+// Makes `line` the calling thread's last library error: a job whose stage failed on another
+// thread reports that stage's cause.
+void SetThreadLastLibraryError(const std::string& line);
 
 // The calling thread's kernel thread id, as log events carry it.
 std::uint32_t CurrentThreadId();

@@ -1,0 +1,278 @@
+#include "Engine/JobPipeline.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "Engine/FFmpeg.h"
+#include "Engine/TranscodeRun.h"
+#include "Services/Clock.h"
+#include "Services/FFBindings.h"
+#include "Services/FFLog.h"
+#include "Services/Text.h"
+
+namespace tovamo {
+namespace {
+
+// Slots per queue. Packets are small, so the reader may run well ahead of the slowest
+// stage and the others never wait for it; pictures are large, so only a few wait.
+constexpr std::size_t kPacketSlots = 64;
+constexpr std::size_t kPictureSlots = 4;
+constexpr std::size_t kMuxSlots = 256;
+
+}  // namespace
+
+TStagePolicy StagePolicy() {
+  static const TStagePolicy policy = [] {
+    const char* value = std::getenv("TOVAMO_STAGES");
+    if (value && std::strcmp(value, "on") == 0) return TStagePolicy::kOn;
+    if (value && std::strcmp(value, "off") == 0) return TStagePolicy::kOff;
+    return TStagePolicy::kAuto;
+  }();
+  return policy;
+}
+
+// ---- Items and lanes ------------------------------------------------------------------------
+
+TStageItem::~TStageItem() {
+  if (Packet) ff::av_packet_free(&Packet);
+  if (Picture) ff::av_frame_free(&Picture);
+}
+
+TStageItem& TStageItem::operator=(TStageItem&& other) noexcept {
+  if (this == &other) return *this;
+  if (Packet) ff::av_packet_free(&Packet);
+  if (Picture) ff::av_frame_free(&Picture);
+  Kind = other.Kind;
+  Packet = std::exchange(other.Packet, nullptr);
+  Picture = std::exchange(other.Picture, nullptr);
+  Output = other.Output;
+  Pts = other.Pts;
+  return *this;
+}
+
+TStageLane::TStageLane(TInputStream* input, bool encodesApart)
+    : Input_(input),
+      EncodesApart_(encodesApart),
+      Packets_(kPacketSlots),
+      Pictures_(kPictureSlots),
+      Muxed_(kMuxSlots) {}
+
+void TStageLane::HandOnPicture(TOutputStream& output, const AVFrame* picture, std::int64_t pts) {
+  TStageItem item(TStageItem::kPicture);
+  item.Picture = ff::av_frame_clone(picture);
+  if (!item.Picture) throw FFmpegException("av_frame_clone failed");
+  item.Output = &output;
+  item.Pts = pts;
+  if (!Pictures_.Push(std::move(item))) throw TStageAborted();
+}
+
+void TStageLane::HandOnDrain() {
+  if (!Pictures_.Push(TStageItem(TStageItem::kDrainEncoders))) throw TStageAborted();
+}
+
+void TStageLane::Emit(TOutputStream& output, AVPacket* packet) {
+  TStageItem item(TStageItem::kPacket);
+  item.Packet = ff::av_packet_alloc();
+  if (!item.Packet) throw FFmpegException("av_packet_alloc failed");
+  // As the muxer would: the packet's reference is taken, the caller's packet left blank.
+  ff::av_packet_move_ref(item.Packet, packet);
+  item.Output = &output;
+  if (!Muxed_.Push(std::move(item))) throw TStageAborted();
+}
+
+// ---- The pipeline ---------------------------------------------------------------------------
+
+std::unique_ptr<TJobPipeline> TJobPipeline::ForRun(TCustomFFmpeg& engine, TTranscodeRun& run) {
+  const TStagePolicy policy = StagePolicy();
+  if (policy == TStagePolicy::kOff) return nullptr;
+  if (policy == TStagePolicy::kAuto && engine.ThreadCount == 1) return nullptr;
+  if (engine.InputFileCount != 1 || engine.JoinMode || engine.RateEmulation ||
+      engine.LimitFileSize > 0)
+    return nullptr;
+  for (const int limit : engine.MaxFrames)
+    if (limit != INT32_MAX) return nullptr;
+  int video = 0, audio = 0;
+  for (const TInputStream* ist : run.InputStreams) {
+    if (!ist->DecodingNeeded || !ist->DecoderOpen) continue;
+    const AVMediaType type = ist->DecoderContext->codec_type;
+    video += type == AVMEDIA_TYPE_VIDEO;
+    audio += type == AVMEDIA_TYPE_AUDIO;
+  }
+  // The hooks and previews draw on buffers of the engine's own: one video stream at most.
+  if (video > 1 || video + audio == 0) return nullptr;
+  auto pipeline = std::make_unique<TJobPipeline>(engine, run);
+  pipeline->Start();
+  return pipeline;
+}
+
+TJobPipeline::TJobPipeline(TCustomFFmpeg& engine, TTranscodeRun& run)
+    : Engine_(engine), Run_(run), Order_(0) {}
+
+TJobPipeline::~TJobPipeline() {
+  AbortAll();
+  JoinAll();
+  for (TInputStream* ist : Run_.InputStreams) ist->Lane = nullptr;
+  for (TOutputStream* ost : Run_.OutputStreams) ost->MuxLane = nullptr;
+}
+
+void TJobPipeline::Start() {
+  Lanes_.push_back(std::make_unique<TStageLane>(nullptr, false));
+  for (TInputStream* ist : Run_.InputStreams) {
+    if (!ist->DecodingNeeded || !ist->DecoderOpen) continue;
+    const AVMediaType type = ist->DecoderContext->codec_type;
+    if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) continue;
+    Lanes_.push_back(std::make_unique<TStageLane>(ist, type == AVMEDIA_TYPE_VIDEO));
+    ist->Lane = Lanes_.back().get();
+  }
+  for (TOutputStream* ost : Run_.OutputStreams) {
+    TInputStream* source = Run_.InputStreams[ost->SourceIndex];
+    ost->MuxLane = !ost->StreamCopy && source->Lane ? source->Lane : Lanes_[0].get();
+  }
+  try {
+    Threads_.emplace_back([this] { RunStage([this] { MuxStage(); }); });
+    for (std::size_t i = 1; i < Lanes_.size(); ++i) {
+      TStageLane& lane = *Lanes_[i];
+      Threads_.emplace_back([this, &lane] { RunStage([this, &lane] { DecodeStage(lane); }); });
+      if (lane.EncodesApart())
+        Threads_.emplace_back([this, &lane] { RunStage([this, &lane] { EncodeStage(lane); }); });
+    }
+  } catch (...) {
+    AbortAll();
+    JoinAll();
+    throw;
+  }
+}
+
+bool TJobPipeline::Submit(TInputStream& input, AVPacket* packet) {
+  if (Failed_) return false;
+  TStageLane* lane = input.Lane;
+  if (!lane) {
+    // Handled on this thread; its packets still reach the muxer in their turn.
+    if (!Order_.Push(0)) return false;
+    if (packet)
+      Engine_.DecodeAndDeliver(Run_, input, packet);
+    else
+      Engine_.ProcessPacket(Run_, input, nullptr);
+    return Lanes_[0]->Muxed_.Push(TStageItem(TStageItem::kEnd));
+  }
+  int index = 0;
+  while (Lanes_[std::size_t(index)].get() != lane) ++index;
+  TStageItem item(packet ? TStageItem::kPacket : TStageItem::kDrain);
+  if (packet) {
+    item.Packet = ff::av_packet_alloc();
+    if (!item.Packet) throw FFmpegException("av_packet_alloc failed");
+    ff::av_packet_move_ref(item.Packet, packet);
+  }
+  return Order_.Push(index) && lane->Packets_.Push(std::move(item));
+}
+
+void TJobPipeline::Finish() {
+  Order_.Close();
+  for (auto& lane : Lanes_) lane->Packets_.Close();
+  Lanes_[0]->Muxed_.Close();
+  JoinAll();
+  std::lock_guard lock(ErrorLock_);
+  if (Error_) {
+    if (!ErrorLibraryLine_.empty()) SetThreadLastLibraryError(ErrorLibraryLine_);
+    std::rethrow_exception(Error_);
+  }
+  // A stage that ended early without a failure of its own cannot happen; should the muxer
+  // have missed packets, the run must not pass for complete.
+  if (Failed_) throw FFmpegException("The conversion's stages ended early");
+}
+
+void TJobPipeline::Fail(std::exception_ptr error) {
+  {
+    std::lock_guard lock(ErrorLock_);
+    if (!Error_) {
+      Error_ = error;
+      ErrorLibraryLine_ = ThreadLastLibraryError();
+    }
+  }
+  AbortAll();
+}
+
+void TJobPipeline::AbortAll() {
+  Failed_ = true;
+  Order_.Abort();
+  for (auto& lane : Lanes_) {
+    lane->Packets_.Abort();
+    lane->Pictures_.Abort();
+    lane->Muxed_.Abort();
+  }
+}
+
+void TJobPipeline::JoinAll() {
+  for (std::thread& thread : Threads_)
+    if (thread.joinable()) thread.join();
+  Threads_.clear();
+}
+
+template <class F>
+void TJobPipeline::RunStage(F&& work) {
+  // The job's own settings for the libraries' text and log lines hold on every stage.
+  TCNumericLocale numbers;
+  const TThreadLogLevel level(Engine_.JobLogLevel);
+  ClearThreadLastLibraryError();
+  try {
+    work();
+  } catch (const TStageAborted&) {
+    // Another stage failed first; its failure is the one reported.
+  } catch (...) {
+    Fail(std::current_exception());
+  }
+}
+
+void TJobPipeline::DecodeStage(TStageLane& lane) {
+  TStageQueue<TStageItem>& next = lane.EncodesApart() ? lane.Pictures_ : lane.Muxed_;
+  while (std::optional<TStageItem> item = lane.Packets_.Pop()) {
+    if (item->Kind == TStageItem::kPacket)
+      Engine_.DecodeAndDeliver(Run_, *lane.Input_, item->Packet);
+    else
+      Engine_.ProcessPacket(Run_, *lane.Input_, nullptr);
+    item.reset();
+    if (!next.Push(TStageItem(TStageItem::kEnd))) throw TStageAborted();
+  }
+  next.Close();
+}
+
+void TJobPipeline::EncodeStage(TStageLane& lane) {
+  while (std::optional<TStageItem> item = lane.Pictures_.Pop()) {
+    switch (item->Kind) {
+      case TStageItem::kPicture:
+        Engine_.EncodeVideoFrame(Run_, *item->Output, *lane.Input_, item->Picture, item->Pts);
+        break;
+      case TStageItem::kDrainEncoders:
+        Engine_.FlushEncodersOf(Run_, *lane.Input_);
+        break;
+      default:
+        if (!lane.Muxed_.Push(TStageItem(TStageItem::kEnd))) throw TStageAborted();
+        break;
+    }
+  }
+  lane.Muxed_.Close();
+}
+
+void TJobPipeline::MuxStage() {
+  while (std::optional<int> index = Order_.Pop()) {
+    TStageLane& lane = *Lanes_[std::size_t(*index)];
+    for (;;) {
+      std::optional<TStageItem> item = lane.Muxed_.Pop();
+      if (!item) {
+        // Aborted, or a stage ended without finishing its work.
+        if (!Failed_) Fail(std::make_exception_ptr(FFmpegException("A conversion stage ended early")));
+        return;
+      }
+      if (item->Kind == TStageItem::kEnd) break;
+      Engine_.WriteMuxPacket(*item->Output, item->Packet);
+    }
+    Engine_.CheckOutputSizes(Run_);
+    const std::int64_t now = MonotonicMicros();
+    if (now - Run_.LastReportTime > Engine_.ProgressInterval) {
+      Run_.LastReportTime = now;
+      Engine_.Report(Run_, false, 0);
+    }
+  }
+}
+
+}  // namespace tovamo
