@@ -52,6 +52,8 @@ using TQuantMatrix = std::array<std::uint16_t, 64>;
 // Media type order of the per-type tables: video, audio, data, subtitle, attachment.
 constexpr int kMediaTypeCount = 5;
 
+enum class TStagePolicy { kAuto, kOn, kOff };
+
 struct TEngineSettings {
   // ---- Mapping tables ------------------------------------------------------------------
   std::vector<TStreamMap> StreamMaps;
@@ -79,6 +81,9 @@ struct TEngineSettings {
   int Verbose = 1;
   std::optional<TLogLevel> JobLogLevel;  // "loglevel" and "debug": this job's lines only
   int ThreadCount = 1;
+  // Whether the job splits its work into stages on threads of their own (JobPipeline.h);
+  // by default when its codecs get threads of their own.
+  TStagePolicy Stages = TStagePolicy::kAuto;
   int VideoSyncMethod = -1;
   int AudioSyncMethod = 0;
   float AudioDriftThreshold = 0.1f;

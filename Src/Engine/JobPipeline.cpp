@@ -83,7 +83,7 @@ void TStageLane::Emit(TOutputStream& output, AVPacket* packet) {
 // ---- The pipeline ---------------------------------------------------------------------------
 
 std::unique_ptr<TJobPipeline> TJobPipeline::ForRun(TCustomFFmpeg& engine, TTranscodeRun& run) {
-  const TStagePolicy policy = StagePolicy();
+  const TStagePolicy policy = engine.Stages != TStagePolicy::kAuto ? engine.Stages : StagePolicy();
   if (policy == TStagePolicy::kOff) return nullptr;
   if (policy == TStagePolicy::kAuto && engine.ThreadCount == 1) return nullptr;
   if (engine.InputFileCount != 1 || engine.JoinMode || engine.RateEmulation ||
@@ -260,7 +260,8 @@ void TJobPipeline::MuxStage() {
       std::optional<TStageItem> item = lane.Muxed_.Pop();
       if (!item) {
         // Aborted, or a stage ended without finishing its work.
-        if (!Failed_) Fail(std::make_exception_ptr(FFmpegException("A conversion stage ended early")));
+        if (!Failed_)
+          Fail(std::make_exception_ptr(FFmpegException("A conversion stage ended early")));
         return;
       }
       if (item->Kind == TStageItem::kEnd) break;

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "Engine/EngineSettings.h"
 #include "Engine/StageQueue.h"
 
 namespace tovamo {
@@ -26,10 +27,10 @@ struct TTranscodeRun;
 // the first failure has been recorded already, this only unwinds.
 struct TStageAborted {};
 
-// Whether jobs split their work into stages: by default when their codecs get threads of
-// their own ("threads" other than 1), which the batch only gives when cores are spare. The
-// environment variable TOVAMO_STAGES=on|off overrides it, to compare the two paths.
-enum class TStagePolicy { kAuto, kOn, kOff };
+// The process's choice for jobs that leave it open (TEngineSettings::Stages): by default
+// stages when a job's codecs get threads of their own ("threads" other than 1), which a
+// batch only gives when cores are spare. The environment variable TOVAMO_STAGES=on|off
+// overrides it, to compare the two paths.
 TStagePolicy StagePolicy();
 
 // The work of one input stream with threads of its own, or (without an input) of the

@@ -37,8 +37,8 @@ struct TStageItem {
   TStageItem& operator=(const TStageItem&) = delete;
 
   TKind Kind = kEnd;
-  AVPacket* Packet = nullptr;  // owned
-  AVFrame* Picture = nullptr;  // owned
+  AVPacket* Packet = nullptr;       // owned
+  AVFrame* Picture = nullptr;       // owned
   TOutputStream* Output = nullptr;  // the stream a picture or an encoded packet is for
   std::int64_t Pts = 0;             // a picture's input time, microseconds
 };
@@ -57,7 +57,9 @@ class TStageQueue {
   // False when the queue was aborted or closed: the item is dropped.
   bool Push(T item) {
     std::unique_lock lock(Lock_);
-    NotFull_.wait(lock, [this] { return Aborted_ || Closed_ || Capacity_ == 0 || Items_.size() < Capacity_; });
+    NotFull_.wait(lock, [this] {
+      return Aborted_ || Closed_ || Capacity_ == 0 || Items_.size() < Capacity_;
+    });
     if (Aborted_ || Closed_) return false;
     Items_.push_back(std::move(item));
     NotEmpty_.notify_one();

@@ -1,0 +1,174 @@
+// A job's work as stages on threads of their own: the same bytes as the one-thread path for
+// the same settings and codec threads; decoding and encoding on different threads; a stage
+// that fails ends the job with its own message and leaves no thread behind; and the queue
+// between the stages, which must never leave a thread blocked after a failure.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <set>
+#include <thread>
+
+#include "Engine/FFmpeg.h"
+#include "Engine/StageQueue.h"
+#include "Services/FFLog.h"
+#include "support/EngineJob.h"
+#include "support/MediaProbe.h"
+#include "support/TestSupport.h"
+
+namespace tovamo {
+namespace {
+
+using test::TEndWaiter;
+namespace fs = std::filesystem;
+
+class JobStages : public ::testing::Test {
+ protected:
+  void SetUp() override { test::LoadSystemLibraries(); }
+
+  // Converts `input` with two codec threads and the stages on or off; the job's result.
+  test::TJobResult Convert(const std::string& input, const std::string& output, TStagePolicy stages,
+                           const std::function<void(TFFmpeg&)>& configure) {
+    TFFmpeg engine(2);
+    TEndWaiter waiter(engine);
+    engine.Stages = stages;
+    engine.ParseOption("threads", "2");  // before the open: the decoder takes it there
+    if (!engine.OpenInputFile(test::Fixture(input))) return {true, false, true, engine.LastError};
+    configure(engine);
+    if (engine.AddOutputFile(output, false) != 1) return {true, false, true, engine.LastError};
+    return waiter.Run();
+  }
+
+  test::TTempDir Dir;
+};
+
+std::string Bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct TSameBytesCase {
+  const char* Name;
+  const char* Input;
+  std::function<void(TFFmpeg&)> Configure;
+};
+
+TEST_F(JobStages, WriteTheSameBytesAsTheOneThreadPath) {
+  const auto target = [](const char* target, const char* norm) {
+    return [=](TFFmpeg& e) { e.SetTarget(target, norm, "pal"); };
+  };
+  const std::vector<TSameBytesCase> cases = {
+      {"dvd from H.264 and AAC", "sample.mp4", target("dvd", "pal")},
+      {"vcd from B-frames, scaled and retimed", "bframes.avi", target("vcd", "ntsc")},
+      {"svcd 16:9, padded", "sample.mov",
+       [](TFFmpeg& e) {
+         e.SetTarget("svcd", "pal", "pal");
+         e.ParseOption("aspect", "16:9");
+       }},
+      {"audio copied beside encoded video", "sample.avi",
+       [](TFFmpeg& e) {
+         e.ParseOption("vcodec", "mpeg1video");
+         e.ParseOption("acodec", "copy");
+       }},
+      {"audio and video sync methods", "vfr.mkv",
+       [](TFFmpeg& e) {
+         e.SetTarget("dvd", "pal", "pal");
+         e.ParseOption("async", "1");
+         e.ParseOption("vsync", "1");
+       }},
+      {"subtitles beside the stages", "subtitle.mkv", target("dvd", "ntsc")},
+      {"a jump of hours stepped over", "jump_hours.mkv", target("dvd", "pal")},
+      {"sound alone", "audio_only.wav", target("dvd", "pal")},
+      {"pictures alone", "video_only.avi", target("svcd", "ntsc")},
+  };
+  for (const TSameBytesCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const std::string alone = Dir.File("alone.mpg");
+    const std::string staged = Dir.File("staged.mpg");
+    const auto one = Convert(c.Input, alone, TStagePolicy::kOff, c.Configure);
+    ASSERT_TRUE(one.Finished) << one.Message;
+    const auto many = Convert(c.Input, staged, TStagePolicy::kOn, c.Configure);
+    ASSERT_TRUE(many.Finished) << many.Message;
+    const std::string expected = Bytes(alone);
+    ASSERT_GT(expected.size(), 2048u);
+    EXPECT_TRUE(Bytes(staged) == expected) << "the staged output differs";
+  }
+}
+
+TEST_F(JobStages, DecodeAndEncodeOnThreadsOfTheirOwn) {
+  for (const TStagePolicy stages : {TStagePolicy::kOff, TStagePolicy::kOn}) {
+    SCOPED_TRACE(stages == TStagePolicy::kOn ? "stages" : "one thread");
+    std::set<std::uint32_t> inputThreads, outputThreads;
+    int inputs = 0, outputs = 0;
+    const auto result = Convert("sample.mpg", Dir.File("out.mpg"), stages, [&](TFFmpeg& e) {
+      e.SetTarget("vcd", "pal", "pal");
+      e.OnVideoInputHook = [&](TCustomFFmpeg*, THookInfo* info) {
+        inputThreads.insert(CurrentThreadId());
+        ++inputs;
+        info->Update = false;
+      };
+      e.OnVideoOutputHook = [&](TCustomFFmpeg*, THookInfo* info) {
+        outputThreads.insert(CurrentThreadId());
+        ++outputs;
+        info->Update = false;
+      };
+    });
+    ASSERT_TRUE(result.Finished) << result.Message;
+    EXPECT_EQ(inputs, 50);  // 2 s at 25 frames/s, every picture on both hooks
+    EXPECT_EQ(outputs, 50);
+    ASSERT_EQ(inputThreads.size(), 1u);
+    ASSERT_EQ(outputThreads.size(), 1u);
+    EXPECT_EQ(*inputThreads.begin() != *outputThreads.begin(), stages == TStagePolicy::kOn);
+  }
+}
+
+TEST_F(JobStages, ARefusedWriteEndsTheJobWithItsReason) {
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  for (const TStagePolicy stages : {TStagePolicy::kOff, TStagePolicy::kOn}) {
+    SCOPED_TRACE(stages == TStagePolicy::kOn ? "stages" : "one thread");
+    const auto result = Convert("long_5s.mpg", "/dev/full", stages,
+                                [](TFFmpeg& e) { e.SetTarget("dvd", "pal", "pal"); });
+    ASSERT_TRUE(result.Ended);
+    EXPECT_FALSE(result.Finished);
+    EXPECT_TRUE(result.Error);
+    EXPECT_NE(result.Message.find("No space left on device"), std::string::npos) << result.Message;
+  }
+}
+
+TEST(StageQueue, AbortWakesEveryWaiterAndCloseLetsTheRestBeTaken) {
+  {
+    TStageQueue<int> queue(1);
+    ASSERT_TRUE(queue.Push(1));
+    std::atomic<int> pushed{-1};
+    std::thread producer([&] { pushed = queue.Push(2); });  // waits: the queue is full
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    queue.Abort();
+    producer.join();
+    EXPECT_EQ(pushed, 0);
+    EXPECT_FALSE(queue.Pop());
+  }
+  {
+    TStageQueue<int> queue(4);
+    std::optional<int> popped = 7;
+    std::thread consumer([&] { popped = queue.Pop(); });  // waits: the queue is empty
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    queue.Abort();
+    consumer.join();
+    EXPECT_FALSE(popped);
+  }
+  {
+    TStageQueue<int> queue(0);  // unbounded
+    for (int i = 0; i < 100; ++i) ASSERT_TRUE(queue.Push(i));
+    queue.Close();
+    EXPECT_FALSE(queue.Push(100));
+    int taken = 0;
+    while (std::optional<int> item = queue.Pop()) EXPECT_EQ(*item, taken++);
+    EXPECT_EQ(taken, 100);
+  }
+}
+
+}  // namespace
+}  // namespace tovamo
