@@ -21,11 +21,16 @@
 namespace tovamo {
 namespace {
 
+// Every container the media libraries open, by the extensions such files carry.
 const char* const kOpenFilter =
     "All Supported Files (*.avi *.mpeg *.mpg *.dat *.asf *.wmv *.mov *.qt *.flv *.mp4 *.3gp "
-    "*.rm *.swf *.rmvb);;MPEG (*.mpeg *.mpg);;VCD (*.dat);;Windows Media Files (*.asf *.wmv);;"
-    "Quick Times (*.mov *.qt);;Flash Video (*.flv);;MP4 (*.mp4);;3GP (*.3gp);;AVI (*.avi);;"
-    "RM (*.rm);;SWF (*.swf);;RMVB (*.rmvb)";
+    "*.rm *.swf *.rmvb *.mkv *.webm *.m4v *.ts *.m2ts *.mts *.ogv *.ogg *.vob *.m2v *.mpv "
+    "*.3g2 *.f4v *.divx *.dv *.nut *.y4m);;"
+    "MPEG (*.mpeg *.mpg *.m2v *.mpv);;VCD (*.dat);;Windows Media Files (*.asf *.wmv);;"
+    "Quick Times (*.mov *.qt);;Flash Video (*.flv *.f4v);;MP4 (*.mp4 *.m4v);;"
+    "3GP (*.3gp *.3g2);;AVI (*.avi *.divx);;RM (*.rm);;SWF (*.swf);;RMVB (*.rmvb);;"
+    "Matroska (*.mkv);;WebM (*.webm);;MPEG Transport Streams (*.ts *.m2ts *.mts);;"
+    "Ogg (*.ogv *.ogg);;DVD Video Objects (*.vob);;DV (*.dv);;All Files (*)";
 
 }  // namespace
 
@@ -47,6 +52,7 @@ void TForm1::AddFiles(const QStringList& files) {
   if (!LoadLibraries()) return;
   // Probing a file takes a moment: the window keeps painting and tells how far it got.
   const QString before = StatusText->text();
+  RefusedFiles_.clear();
   for (int i = 0; i < files.size(); ++i) {
     if (files.size() > 1)
       StatusText->setText(QString("Adding %1 of %2...").arg(i + 1).arg(files.size()));
@@ -55,10 +61,29 @@ void TForm1::AddFiles(const QStringList& files) {
   }
   StatusText->setText(before);
   ReadyState();
+  // Said once for the whole Add, not only in the Log tab where nobody looks.
+  if (!RefusedFiles_.isEmpty())
+    ShowMessage(QString("These files were not added:\n\n%1").arg(RefusedFiles_.join("\n")));
+  RefusedFiles_.clear();
+}
+
+QTreeWidgetItem* TForm1::RowOfFile(const QString& file) const {
+  const QString wanted = QDir::cleanPath(QFileInfo(file).absoluteFilePath());
+  for (int i = 0; i < listview1->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* row = listview1->topLevelItem(i);
+    if (QDir::cleanPath(QFileInfo(row->text(fcInput)).absoluteFilePath()) == wanted) return row;
+  }
+  return nullptr;
 }
 
 bool TForm1::AddOneFile(const QString& file) {
   if (!LoadLibraries()) return false;
+  // A file already listed is not listed twice: its row is shown instead.
+  if (QTreeWidgetItem* row = RowOfFile(file)) {
+    listview1->setCurrentItem(row);
+    listview1->scrollToItem(row);
+    return true;
+  }
   TInputOptions options;
   options.FileName = file.toStdString();
   // A stopped batch whose end notice is still on its way is over: its tasks can go now.
@@ -68,6 +93,7 @@ bool TForm1::AddOneFile(const QString& file) {
     LogLine("");
     LogLine("***File open error: " + QString::fromStdString(FFEncoder.LastError()));
     LogLine("");
+    RefusedFiles_ << QString::fromStdString(FFEncoder.LastError());
     return false;
   }
   const AVFormatContext* context = FFEncoder.InputContext(task, 0);
