@@ -43,8 +43,10 @@ void TForm1::SizeColumnsFirstTime() {
                                              "000.00", "00:00:00", "0000000000"};
   int figures = 0;
   for (int column = fcTotalTime; column < fcColumnCount; ++column) {
-    const int width =
-        std::max(header->sectionSizeHint(column), metrics.horizontalAdvance(widest[column]) + 16);
+    // A failed row's Progress cell carries an icon before its text.
+    const int icon = column == fcProgress ? listview1->iconSize().width() + 24 : 0;
+    const int width = std::max(header->sectionSizeHint(column),
+                               metrics.horizontalAdvance(widest[column]) + 16 + icon);
     header->resizeSection(column, width);
     figures += width;
   }
