@@ -17,22 +17,9 @@
 
 #include "BatchFigures.h"
 #include "ConverterWindow.h"
+#include "OpenFilter.h"
 
 namespace tovamo {
-namespace {
-
-// Every container the media libraries open, by the extensions such files carry.
-const char* const kOpenFilter =
-    "All Supported Files (*.avi *.mpeg *.mpg *.dat *.asf *.wmv *.mov *.qt *.flv *.mp4 *.3gp "
-    "*.rm *.swf *.rmvb *.mkv *.webm *.m4v *.ts *.m2ts *.mts *.ogv *.ogg *.vob *.m2v *.mpv "
-    "*.3g2 *.f4v *.divx *.dv *.nut *.y4m);;"
-    "MPEG (*.mpeg *.mpg *.m2v *.mpv);;VCD (*.dat);;Windows Media Files (*.asf *.wmv);;"
-    "Quick Times (*.mov *.qt);;Flash Video (*.flv *.f4v);;MP4 (*.mp4 *.m4v);;"
-    "3GP (*.3gp *.3g2);;AVI (*.avi *.divx);;RM (*.rm);;SWF (*.swf);;RMVB (*.rmvb);;"
-    "Matroska (*.mkv);;WebM (*.webm);;MPEG Transport Streams (*.ts *.m2ts *.mts);;"
-    "Ogg (*.ogv *.ogg);;DVD Video Objects (*.vob);;DV (*.dv);;All Files (*)";
-
-}  // namespace
 
 bool TForm1::LoadLibraries() {
   if (FFEncoder.LoadLibraries((Options_.ProgramDir + "/lib").toStdString())) return true;
@@ -42,7 +29,8 @@ bool TForm1::LoadLibraries() {
 
 void TForm1::AddClick() {
   if (!LoadLibraries()) return;
-  const QStringList files = QFileDialog::getOpenFileNames(this, "Open", QString(), kOpenFilter);
+  const QStringList files =
+      QFileDialog::getOpenFileNames(this, "Open", QString(), OpenFileFilter(DemuxerExtensions()));
   if (files.isEmpty()) return;
   AddFiles(files);
 }

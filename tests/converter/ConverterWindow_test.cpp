@@ -26,6 +26,7 @@
 #include "ErrorDisplay.h"
 #include "FileListDelegate.h"
 #include "FramePreviewWindow.h"
+#include "OpenFilter.h"
 #include "WindowPlacement.h"
 #include "Services/Bitmap.h"
 #include "Profiles.h"
@@ -670,6 +671,28 @@ class ConverterWindowTest : public QObject {
     window->AddFiles({Fixture("sample.avi")});
     QCOMPARE(window->listview1->topLevelItem(0)->toolTip(fcInput), Fixture("sample.avi"));
     QCOMPARE(window->listview1->textElideMode(), Qt::ElideMiddle);
+  }
+
+  void theAddDialogOffersEveryContainerTheLibrariesOpen() {
+    const std::vector<std::string> fromLibraries = DemuxerExtensions();
+    for (const char* extension : {"mkv", "webm", "avi", "nut", "y4m"})
+      QVERIFY2(
+          std::find(fromLibraries.begin(), fromLibraries.end(), extension) != fromLibraries.end(),
+          extension);
+    const QString filter = OpenFileFilter(fromLibraries);
+    const QString all = filter.section(";;", 0, 0);
+    QVERIFY(all.startsWith("All Supported Files ("));
+    for (const std::string& extension : fromLibraries)
+      QVERIFY2(all.contains(" *." + QString::fromStdString(extension)) ||
+                   all.contains("(*." + QString::fromStdString(extension)),
+               extension.c_str());
+    // The usual containers are there by name even without the libraries, and any file.
+    const QString plain = OpenFileFilter({});
+    for (const char* pattern : {"*.mkv", "*.webm", "*.m4v", "*.ts", "*.m2ts", "*.mts", "*.ogv",
+                                "*.vob", "*.mpeg", "*.rmvb"})
+      QVERIFY2(plain.section(";;", 0, 0).contains(pattern), pattern);
+    QVERIFY(plain.endsWith(";;All Files (*)"));
+    QCOMPARE(plain.count("*.mkv"), 2);  // in the whole list and in its own group
   }
 
   void addingTellsTheRefusedFilesAndShowsListedOnes() {
