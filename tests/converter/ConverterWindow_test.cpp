@@ -667,6 +667,15 @@ class ConverterWindowTest : public QObject {
     QCOMPARE(window->size(), QSize(700, 450));
     QCOMPARE(window->listview1->header()->sectionSize(fcInput), 333);
     QCOMPARE(window->listview1->header()->sectionSize(fcFPS), 91);
+    {
+      // Left far off the screen (a screen since unplugged): brought back whole.
+      auto away = MakeWindow(StoreDir(), settings);
+      away->move(available.topLeft() + QPoint(4000, 3000));
+    }
+    auto back = MakeWindow(StoreDir(), settings);
+    QVERIFY2(available.contains(back->geometry()),
+             qPrintable(QString("%1,%2").arg(back->x()).arg(back->y())));
+    QCOMPARE(back->size(), QSize(700, 450));
     // A row's whole path is its tooltip; a long one is cut in its middle.
     window->AddFiles({Fixture("sample.avi")});
     QCOMPARE(window->listview1->topLevelItem(0)->toolTip(fcInput), Fixture("sample.avi"));
