@@ -17,6 +17,7 @@
 #include "CommandProfile.h"
 #include "Components/FFEncode.h"
 #include "Components/OutputOptionPasses.h"
+#include "Components/TemporaryOutput.h"
 #include "OutputFolder.h"
 #include "ProgressDisplay.h"
 #include "SampleClip.h"
@@ -161,8 +162,12 @@ class TConvertRun {
       state.Input = Label(i);
       state.Output = item.Output;
       Tasks_.push_back(std::move(state));
-      // A refused output fails its task when the task starts, with the reason.
-      Encoder_.SetOutputFile(task, item.Output, &options);
+      // Written under a temporary name until the task ends, so that a failure never
+      // destroys an earlier output. A refused output fails its task when the task starts.
+      const std::string temporary = OutputWritePath(item.Output);
+      if (!options.FileName.empty()) options.FileName = temporary;
+      Temporaries_[task] = temporary;
+      Encoder_.SetOutputFile(task, temporary, &options);
     }
   }
 
@@ -236,6 +241,21 @@ class TConvertRun {
     } else if (!info.Finished) {
       reason = "stopped";
     }
+    SettleOutput(info.TaskIndex, info.Failed     ? TTaskEnd::Failed
+                                 : info.Finished ? TTaskEnd::Completed
+                                                 : TTaskEnd::Stopped);
+  }
+
+  void SettleOutput(int task, TTaskEnd end) {
+    const auto temporary = Temporaries_.find(task);
+    if (temporary == Temporaries_.end()) return;
+    const std::string error =
+        SettleTemporaryOutput(temporary->second, Plan_[TaskInput_[task]].Output, end);
+    Temporaries_.erase(temporary);
+    if (error.empty()) return;
+    PrintError(Label(TaskInput_[task]) + ": " + error);
+    if (end != TTaskEnd::Failed) Tasks_[std::size_t(task)].Completed = false;
+    Reasons_[task] = error;
   }
 
   // The end of the batch is announced after the last task's notice; the count guards the
@@ -260,6 +280,8 @@ class TConvertRun {
 
   int Finish() {
     const int signal = ReceivedStopSignal();
+    // A task without an end notice has stopped: what it wrote takes its name all the same.
+    while (!Temporaries_.empty()) SettleOutput(Temporaries_.begin()->first, TTaskEnd::Stopped);
     for (const auto& [task, input] : TaskInput_) {
       const TTaskState& state = Tasks_[std::size_t(task)];
       TOutcome& outcome = Outcomes_[input];
@@ -295,6 +317,7 @@ class TConvertRun {
   std::vector<TTaskState> Tasks_;         // per encoder task
   std::map<int, std::size_t> TaskInput_;  // encoder task -> input
   std::map<int, std::string> Reasons_;
+  std::map<int, std::string> Temporaries_;  // encoder task -> its output's temporary name
   std::map<int, bool> EndedEarly_;
   std::unique_ptr<TProgressDisplay> Display_;
   int Running_ = 1;

@@ -9,6 +9,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QTextBlock>
 #include <QTreeWidget>
 
 #include "BatchFigures.h"
@@ -69,15 +71,37 @@ void TForm1::FFEncoderProgress(const TProgressInfo& info) {
   ShowOverallProgress();
 }
 
-void TForm1::ShowOverallProgress() {
+int TForm1::OverallFigure() const {
   std::vector<TRowFigure> rows;
   for (int i = 0; i < listview1->topLevelItemCount(); ++i) {
     const QTreeWidgetItem* row = listview1->topLevelItem(i);
     rows.push_back({row->text(fcFileSize).toLongLong(), row->text(fcProgress).toStdString()});
   }
-  const int percent = OverallPercent(rows);
+  return OverallPercent(rows);
+}
+
+void TForm1::ShowOverallProgress() {
+  // While paused the status bar keeps saying so; a report under way does not undo it.
+  if (FFEncoder.Paused()) return;
+  const int percent = OverallFigure();
   if (percent < 0) return;
   StatusText->setText(QString("  Converting..%1 % Completed").arg(percent));
+}
+
+void TForm1::MarkFailedRow(QTreeWidgetItem* row, const QString& reason) {
+  row->setIcon(fcProgress, style()->standardIcon(QStyle::SP_MessageBoxCritical));
+  row->setToolTip(fcProgress, reason);
+}
+
+void TForm1::ShowBatchSummary() {
+  if (BatchTold_ || BatchCompleted_ + BatchFailed_ + BatchStopped_ < BatchRows_) return;
+  BatchTold_ = true;
+  BatchSummary->setText(QString("%1 completed, %2 failed, %3 stopped")
+                            .arg(BatchCompleted_)
+                            .arg(BatchFailed_)
+                            .arg(BatchStopped_));
+  if (OnBatchEnded)
+    OnBatchEnded(BatchCompleted_, BatchFailed_, BatchStopped_, Edit1->text().trimmed());
 }
 
 void TForm1::FFEncoderTerminate(int batch, const TTerminateInfo& info) {
@@ -85,19 +109,33 @@ void TForm1::FFEncoderTerminate(int batch, const TTerminateInfo& info) {
   if (info.TaskIndex < 0) {
     FFEncoder.ClearTasks();
     ReadyState();
+    ShowBatchSummary();
     return;
   }
   if (QTreeWidgetItem* row = RowOfTask(info.TaskIndex)) {
     row->setText(fcProgress, info.Finished ? "Completed" : "Cancelled");
+    const TTaskEnd end = info.Failed     ? TTaskEnd::Failed
+                         : info.Finished ? TTaskEnd::Completed
+                                         : TTaskEnd::Stopped;
+    const QString settleError = SettleOutput(info.TaskIndex, end);
     // Outputs are made when their task starts: a failure there, or a job that wrote
     // nothing, is only known now, and the row says why.
+    QString reason;
     if (info.Failed) {
-      QString reason = QString::fromStdString(info.ErrorMessage);
+      reason = QString::fromStdString(info.ErrorMessage);
       if (!info.LibraryError.empty())
         reason += " (" + QString::fromStdString(info.LibraryError) + ")";
-      row->setToolTip(fcProgress, reason);
-      LogLine(QString("***%1: %2").arg(row->text(fcInput), reason));
+    } else if (!settleError.isEmpty()) {
+      reason = settleError;
     }
+    if (!reason.isEmpty()) {
+      MarkFailedRow(row, reason);
+      LogLine(QString("***%1: %2").arg(row->text(fcInput), reason));
+      ++BatchFailed_;
+    } else {
+      ++(end == TTaskEnd::Completed ? BatchCompleted_ : BatchStopped_);
+    }
+    ShowBatchSummary();
   }
   if (RemainingTasks_ > 0 && --RemainingTasks_ == 0) {
     QApplication::processEvents();
@@ -108,12 +146,9 @@ void TForm1::FFEncoderTerminate(int batch, const TTerminateInfo& info) {
 // ---- Convert -----------------------------------------------------------------------------
 
 void TForm1::ConvertClick() {
-  const QString folder = Edit1->text().trimmed();
-  if (folder.isEmpty() || !QFileInfo(folder).isDir()) {
-    ShowMessage("The output path does not exists!");
-    return;
-  }
   if (Converting_) return;
+  const QString folder = Edit1->text().trimmed();
+  if (!OutputFolderReady(folder)) return;
   if (CurrentProfileIndex() < 0) {
     ShowMessage("There is no output profile to convert to.");
     return;
@@ -126,33 +161,58 @@ void TForm1::ConvertClick() {
     return;
   }
 
+  // The batch's outputs are known before anything changes: existing ones are asked about.
+  std::vector<std::string> inputs;
+  for (int i = 0; i < listview1->topLevelItemCount(); ++i)
+    if (listview1->topLevelItem(i)->checkState(fcInput) == Qt::Checked)
+      inputs.push_back(listview1->topLevelItem(i)->text(fcInput).toStdString());
+  const std::vector<TBatchOutputName> outputs = NameBatchOutputs(folder.toStdString(), inputs);
+  if (!ConfirmOverwrites(outputs, inputs)) return;
+
   ConvertingState();
+  // A stopped batch whose last notices never came: what its tasks wrote is settled now.
+  SettleAllOutputs();
   FFEncoder.ClearTasks();
   ++Batch_;
   AttachHandlers();
   readyListBox.clear();
   readyidListBox.clear();
   TaskRows_.clear();
+  TaskOutputs_.clear();
   for (int i = 0; i < listview1->topLevelItemCount(); ++i) {
     QTreeWidgetItem* row = listview1->topLevelItem(i);
     if (row->checkState(fcInput) != Qt::Checked) continue;
     row->setText(fcProgress, "---");
+    row->setIcon(fcProgress, QIcon());
+    row->setToolTip(fcProgress, QString());
     for (int column : {fcFPS, fcUsedTime, fcOutputSize}) row->setText(column, QString());
     readyListBox.push_back(row->text(fcInput).toStdString());
     readyidListBox.push_back(i);
   }
   ElapsedSeconds_ = 0;
+  BatchRows_ = int(readyListBox.size());
+  BatchCompleted_ = BatchFailed_ = BatchStopped_ = 0;
+  BatchTold_ = false;
+  BatchSummary->clear();
 
-  const std::vector<TBatchOutputName> outputs =
-      NameBatchOutputs(folder.toStdString(), readyListBox);
   for (std::size_t entry = 0; entry < readyListBox.size(); ++entry) {
     if (!outputs[entry].TakenPath.empty())
       LogLine(QString("%1: %2 is the output of another file of this batch; writing %3 instead.")
                   .arg(QString::fromStdString(readyListBox[entry]),
                        QString::fromStdString(outputs[entry].TakenPath),
                        QString::fromStdString(outputs[entry].Path)));
-    if (!PrepareTask(entry, outputs[entry].Path))
-      listview1->topLevelItem(readyidListBox[entry])->setText(fcProgress, "Cancelled");
+    const int logLines = mmoLog->document()->blockCount();
+    if (!PrepareTask(entry, outputs[entry].Path)) {
+      QTreeWidgetItem* row = listview1->topLevelItem(readyidListBox[entry]);
+      row->setText(fcProgress, "Cancelled");
+      // The reason is the last line the preparation wrote to the Log tab.
+      QString reason;
+      for (int line = mmoLog->document()->blockCount() - 1; line >= logLines && reason.isEmpty();
+           --line)
+        reason = mmoLog->document()->findBlockByNumber(line).text().trimmed();
+      MarkFailedRow(row, reason.startsWith("***") ? reason.mid(3) : reason);
+      ++BatchFailed_;
+    }
   }
 
   RemainingTasks_ = int(TaskRows_.size());
@@ -160,6 +220,7 @@ void TForm1::ConvertClick() {
   if (TaskRows_.empty()) {
     FFEncoder.ClearTasks();
     ReadyState();
+    ShowBatchSummary();
     return;
   }
   FFEncoder.StartTask(int(TaskRows_.size()));
@@ -198,15 +259,19 @@ bool TForm1::PrepareTask(std::size_t entry, const std::string& outputPath) {
     LogLine("");
     return false;
   }
+  // Written under a temporary name until the task ends: a failure never destroys an
+  // earlier output of the same name.
+  const std::string temporary = OutputWritePath(outputPath);
   TOutputOptions options = ProfileOptions(input);
-  options.FileName = outputPath;
+  options.FileName = temporary;
   if (!Actions.KeepProportions->isChecked()) options.ExtraOptions += "fit=stretch\n";
   // A task without its output fails when it starts, and its row says so; the reason is here.
-  if (!FFEncoder.SetOutputFile(task, outputPath, &options))
+  if (!FFEncoder.SetOutputFile(task, temporary, &options))
     LogLine(QString("***%1: %2")
                 .arg(QString::fromStdString(outputPath),
                      QString::fromStdString(FFEncoder.LastError())));
   TaskRows_.push_back(readyidListBox[entry]);
+  TaskOutputs_.push_back({temporary, outputPath, false});
   return true;
 }
 
@@ -218,10 +283,15 @@ void TForm1::StopClick() {
 
 void TForm1::PauseClick() {
   FFEncoder.Pause();
+  if (!Converting_ || !FFEncoder.Paused()) return;
+  BeforePause_ = StatusText->text();
+  StatusText->setText(QString("  Paused..%1 % Completed").arg(std::max(OverallFigure(), 0)));
 }
 
 void TForm1::ResumeClick() {
+  const bool wasPaused = FFEncoder.Paused();
   FFEncoder.Resume();
+  if (Converting_ && wasPaused) StatusText->setText(BeforePause_);
 }
 
 // ---- Control states ------------------------------------------------------------------------
@@ -278,7 +348,9 @@ void TForm1::closeEvent(QCloseEvent* event) {
   }
   DetachHandlers();
   FFEncoder.Stop(true);
+  SettleAllOutputs();
   Store_.Close();
+  SavePlacement();
   event->accept();
   if (OnClosed) OnClosed();
 }

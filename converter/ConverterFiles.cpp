@@ -17,17 +17,9 @@
 
 #include "BatchFigures.h"
 #include "ConverterWindow.h"
+#include "OpenFilter.h"
 
 namespace tovamo {
-namespace {
-
-const char* const kOpenFilter =
-    "All Supported Files (*.avi *.mpeg *.mpg *.dat *.asf *.wmv *.mov *.qt *.flv *.mp4 *.3gp "
-    "*.rm *.swf *.rmvb);;MPEG (*.mpeg *.mpg);;VCD (*.dat);;Windows Media Files (*.asf *.wmv);;"
-    "Quick Times (*.mov *.qt);;Flash Video (*.flv);;MP4 (*.mp4);;3GP (*.3gp);;AVI (*.avi);;"
-    "RM (*.rm);;SWF (*.swf);;RMVB (*.rmvb)";
-
-}  // namespace
 
 bool TForm1::LoadLibraries() {
   if (FFEncoder.LoadLibraries((Options_.ProgramDir + "/lib").toStdString())) return true;
@@ -37,7 +29,8 @@ bool TForm1::LoadLibraries() {
 
 void TForm1::AddClick() {
   if (!LoadLibraries()) return;
-  const QStringList files = QFileDialog::getOpenFileNames(this, "Open", QString(), kOpenFilter);
+  const QStringList files =
+      QFileDialog::getOpenFileNames(this, "Open", QString(), OpenFileFilter(DemuxerExtensions()));
   if (files.isEmpty()) return;
   AddFiles(files);
 }
@@ -47,6 +40,7 @@ void TForm1::AddFiles(const QStringList& files) {
   if (!LoadLibraries()) return;
   // Probing a file takes a moment: the window keeps painting and tells how far it got.
   const QString before = StatusText->text();
+  RefusedFiles_.clear();
   for (int i = 0; i < files.size(); ++i) {
     if (files.size() > 1)
       StatusText->setText(QString("Adding %1 of %2...").arg(i + 1).arg(files.size()));
@@ -55,10 +49,29 @@ void TForm1::AddFiles(const QStringList& files) {
   }
   StatusText->setText(before);
   ReadyState();
+  // Said once for the whole Add, not only in the Log tab where nobody looks.
+  if (!RefusedFiles_.isEmpty())
+    ShowMessage(QString("These files were not added:\n\n%1").arg(RefusedFiles_.join("\n")));
+  RefusedFiles_.clear();
+}
+
+QTreeWidgetItem* TForm1::RowOfFile(const QString& file) const {
+  const QString wanted = QDir::cleanPath(QFileInfo(file).absoluteFilePath());
+  for (int i = 0; i < listview1->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* row = listview1->topLevelItem(i);
+    if (QDir::cleanPath(QFileInfo(row->text(fcInput)).absoluteFilePath()) == wanted) return row;
+  }
+  return nullptr;
 }
 
 bool TForm1::AddOneFile(const QString& file) {
   if (!LoadLibraries()) return false;
+  // A file already listed is not listed twice: its row is shown instead.
+  if (QTreeWidgetItem* row = RowOfFile(file)) {
+    listview1->setCurrentItem(row);
+    listview1->scrollToItem(row);
+    return true;
+  }
   TInputOptions options;
   options.FileName = file.toStdString();
   // A stopped batch whose end notice is still on its way is over: its tasks can go now.
@@ -68,6 +81,7 @@ bool TForm1::AddOneFile(const QString& file) {
     LogLine("");
     LogLine("***File open error: " + QString::fromStdString(FFEncoder.LastError()));
     LogLine("");
+    RefusedFiles_ << QString::fromStdString(FFEncoder.LastError());
     return false;
   }
   const AVFormatContext* context = FFEncoder.InputContext(task, 0);

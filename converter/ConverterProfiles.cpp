@@ -16,6 +16,7 @@ void TForm1::showEvent(QShowEvent* event) {
   QMainWindow::showEvent(event);
   if (Shown_) return;
   Shown_ = true;
+  SizeColumnsFirstTime();
   FirstShow();
 }
 
@@ -27,7 +28,8 @@ void TForm1::FirstShow() {
   OpenStore();
   FillProfileBox(Settings_.Read("type").trimmed());
   const QString path = Settings_.Read("path").trimmed();
-  if (!path.isEmpty()) Edit1->setText(path);
+  OfferedFolder_ = DefaultOutputFolder();
+  Edit1->setText(path.isEmpty() ? OfferedFolder_ : path);
 }
 
 void TForm1::OpenStore() {

@@ -1,5 +1,9 @@
 #include "ConverterWindow.h"
 
+#include "DesktopNotice.h"
+#include "FileListDelegate.h"
+#include "WindowPlacement.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
@@ -51,21 +55,27 @@ TForm1::TForm1(TOptions options, QWidget* parent)
   ShowMessage = [this](const QString& message) {
     QMessageBox::information(this, QApplication::applicationName(), message);
   };
+  auto* notice = new TDesktopNotice(this);
+  OnBatchEnded = [notice](int completed, int failed, int stopped, const QString& folder) {
+    notice->ShowBatchEnd(completed, failed, stopped, folder);
+  };
   setWindowTitle("Tovamo For iPod");
   setAcceptDrops(true);
   CreateControls();
   CreateMenus();
   CreateToolBar();
   CreatePopupMenu();
-  resize(640, 480);
+  RestorePlacement();
   mmoLog->setPlainText("Info:");
   AttachHandlers();
   ReadyState();
 }
 
 TForm1::~TForm1() {
+  SavePlacement();
   DetachHandlers();
   FFEncoder.Stop(true);
+  SettleAllOutputs();
 }
 
 void TForm1::CreateControls() {
@@ -86,18 +96,17 @@ void TForm1::CreateControls() {
   listview1->viewport()->setAcceptDrops(false);
   listview1->header()->setStretchLastSection(false);
   listview1->header()->setMinimumSectionSize(40);
-  listview1->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
-  listview1->header()->setSectionResizeMode(fcInput, QHeaderView::Stretch);
-  // Paths are long: the end of a path, the file's own name, is what tells rows apart.
-  listview1->setTextElideMode(Qt::ElideLeft);
+  // The user sizes every column; the widths are remembered with the window's place.
+  listview1->header()->setSectionResizeMode(QHeaderView::Interactive);
+  // Paths are long: the folder's start and the file's own name tell rows apart, the
+  // whole path is the row's tooltip.
+  listview1->setTextElideMode(Qt::ElideMiddle);
   // The list takes no input while converting, but its figures stay as readable as ever.
   QPalette palette = listview1->palette();
   for (auto role : {QPalette::Text, QPalette::WindowText, QPalette::Base, QPalette::AlternateBase})
     palette.setColor(QPalette::Disabled, role, palette.color(QPalette::Active, role));
   listview1->setPalette(palette);
-  listview1->setStyleSheet(
-      "QTreeView::item { border-right: 1px solid palette(midlight); "
-      "border-bottom: 1px solid palette(midlight); }");
+  listview1->setItemDelegate(new TFileListDelegate(fcProgress, listview1));
   connect(listview1, &QTreeWidget::itemDoubleClicked, this, [this] { PreviewClick(); });
   connect(listview1, &QTreeWidget::itemSelectionChanged, this, [this] {
     if (!Converting_) ApplyControlStates();
@@ -131,7 +140,8 @@ void TForm1::CreateControls() {
   StatusText = new QLabel("Ready");
   StatusText->setMinimumWidth(260);
   statusBar()->addWidget(StatusText);
-  statusBar()->addWidget(new QLabel, 1);
+  BatchSummary = new QLabel;
+  statusBar()->addWidget(BatchSummary, 1);
 
   countTimer = new QTimer(this);
   countTimer->setInterval(1000);
@@ -238,6 +248,12 @@ void TForm1::CreateMenus() {
   a.Exit = MakeAction(this, "&Exit", "", [this] { close(); });
   a.Convert = MakeAction(this, "&Convert", "Start the Conversion", [this] { ConvertClick(); });
   a.Stop = MakeAction(this, "&Stop", "Stop the conversion", [this] { StopClick(); });
+  // Only the menus' entries carry keys: the same key on two actions would be ambiguous.
+  a.Add->setShortcut(QKeySequence::Open);
+  a.Remove->setShortcut(QKeySequence::Delete);
+  a.Convert->setShortcuts(
+      {QKeySequence(Qt::CTRL | Qt::Key_Return), QKeySequence(Qt::CTRL | Qt::Key_Enter)});
+  a.Stop->setShortcut(Qt::Key_Escape);
   a.Pause = MakeAction(this, "Pause", "Pause the conversion", [this] { PauseClick(); });
   a.Resume = MakeAction(this, "&Resume", "Resume the conversion", [this] { ResumeClick(); });
   a.Preview = MakeAction(this, "&Preview", "Preview the selected file", [this] { PreviewClick(); });

@@ -5,6 +5,8 @@
 //   ConverterFiles.cpp     adding, removing and selecting files; preview; folder; launch
 //   ConverterProfiles.cpp  the profile store, the profile and aspect boxes, the side panel
 //   ConverterBatch.cpp     convert, stop, pause, resume, progress, control states, closing
+//   ConverterOutputs.cpp   the output folder, the overwrite question, outputs' temporary names
+//   ConverterPlacement.cpp the window's size and place and the columns' widths, remembered
 #pragma once
 
 #include <QMainWindow>
@@ -15,6 +17,8 @@
 #include <vector>
 
 #include "Components/FFEncode.h"
+#include "Components/OutputNames.h"
+#include "Components/TemporaryOutput.h"
 #include "ConverterSettings.h"
 #include "Services/FFLog.h"
 #include "TableStore.h"
@@ -39,6 +43,10 @@ class TPreviewPlayer {
   virtual ~TPreviewPlayer() = default;
   virtual void PreviewFile(const QString& path) = 0;
 };
+
+// The output folder offered until the user chooses one: the user's videos folder (XDG)
+// + "/Tovamo".
+QString DefaultOutputFolder();
 
 // Columns of the file list.
 enum TFileColumn {
@@ -94,6 +102,8 @@ class TForm1 : public QMainWindow {
   std::function<bool(const QString& question)> Confirm;
   // Messages the window shows; tests replace the dialog.
   std::function<void(const QString& message)> ShowMessage;
+  // Told at the end of every batch (a desktop notice); tests replace it.
+  std::function<void(int completed, int failed, int stopped, const QString& folder)> OnBatchEnded;
   // Called when the window has closed: the program ends then, whatever else is open.
   std::function<void()> OnClosed;
 
@@ -111,7 +121,8 @@ class TForm1 : public QMainWindow {
   QPushButton* FolderButton = nullptr;
   QPushButton* LaunchButton = nullptr;
   QTabWidget* Tabs = nullptr;
-  QLabel* StatusText = nullptr;  // status bar panel 0
+  QLabel* StatusText = nullptr;    // status bar panel 0
+  QLabel* BatchSummary = nullptr;  // status bar panel 1: how the last batch ended
   QTimer* countTimer = nullptr;
   QTimer* playTimer = nullptr;
   // Side panel values.
@@ -170,6 +181,13 @@ class TForm1 : public QMainWindow {
   QWidget* CreateBottomPanel();
   void CreatePopupMenu();
   void ApplyControlStates();
+  // The row that lists `file` (the same path however written), or none.
+  QTreeWidgetItem* RowOfFile(const QString& file) const;
+
+  // The window's place and the columns' widths (ConverterPlacement.cpp).
+  void RestorePlacement();
+  void SavePlacement();
+  void SizeColumnsFirstTime();
 
   // Start-up when first shown: the profile store, the remembered choices, the first files.
   void FirstShow();
@@ -190,8 +208,23 @@ class TForm1 : public QMainWindow {
   void AttachHandlers();
   void DetachHandlers();
   void ShowOverallProgress();
+  // Marks a row whose task failed: an error icon in its Progress cell, the reason as tip.
+  void MarkFailedRow(QTreeWidgetItem* row, const QString& reason);
+  void ShowBatchSummary();
   void LogLine(const QString& line);
   QTreeWidgetItem* RowOfTask(int taskIndex) const;
+  // The overall figure over all rows, or -1 when the rows hold no bytes.
+  int OverallFigure() const;
+
+  // The batch's outputs (ConverterOutputs.cpp).
+  // The folder exists, or was made; otherwise the user was told why not.
+  bool OutputFolderReady(const QString& folder);
+  // Asks once when outputs of the batch exist; true to go on.
+  bool ConfirmOverwrites(const std::vector<TBatchOutputName>& outputs,
+                         const std::vector<std::string>& inputs);
+  // Gives a task's output its final name, or removes it; an error text when that failed.
+  QString SettleOutput(int taskIndex, TTaskEnd end);
+  void SettleAllOutputs();
 
   TOptions Options_;
   TConverterSettings Settings_;
@@ -202,8 +235,23 @@ class TForm1 : public QMainWindow {
   int RemainingTasks_ = 0;
   int Batch_ = 0;  // counts the batches started; late notices of an older one are dropped
   std::int64_t ElapsedSeconds_ = 0;
+  int LastPercent_ = 0;  // the overall figure last shown
+  // Files refused by the Add under way, with their reasons, told in one message at its end.
+  QStringList RefusedFiles_;
   // The list row of each task of the running batch (rows refused at preparation have none).
   std::vector<int> TaskRows_;
+  // The output of each task: written under Temporary, settled when the task ends.
+  struct TTaskOutput {
+    std::string Temporary;
+    std::string Final;
+    bool Settled = false;
+  };
+  std::vector<TTaskOutput> TaskOutputs_;
+  // How the rows of the batch ended; the summary is told once every row has.
+  int BatchRows_ = 0, BatchCompleted_ = 0, BatchFailed_ = 0, BatchStopped_ = 0;
+  bool BatchTold_ = true;
+  QString BeforePause_;    // the status text a Resume brings back
+  QString OfferedFolder_;  // the output folder offered at start, made when first needed
 };
 
 }  // namespace tovamo

@@ -8,6 +8,7 @@
 #include <QWindow>
 
 #include "Services/Bitmap.h"
+#include "WindowPlacement.h"
 
 namespace tovamo {
 
@@ -60,10 +61,11 @@ TFramePreviewWindow::TFramePreviewWindow(int width, int height)
   setAttribute(Qt::WA_DeleteOnClose, false);
   setFixedSize(width, height);
   setCursor(Qt::SizeAllCursor);
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect area = screen->availableGeometry();
-    move(area.center() - QPoint(width / 2, height / 2));
-  }
+  // One window per task of a batch: cascaded from the screen's corner, so that none hides
+  // another or the converter's buttons.
+  static int opened = 0;
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    move(CascadedPosition(opened++, QSize(width, height), screen->availableGeometry()));
   show();
 }
 

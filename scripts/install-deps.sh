@@ -12,8 +12,9 @@ packages=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   libavfilter-dev libavdevice-dev
   libsqlite3-dev
-  # Windows, and the preview player with what its tests need to give it a real window.
-  qt6-base-dev libx11-dev fontconfig mplayer xvfb xauth
+  # Windows, and the preview player with what its tests need to give it a real window; a
+  # session bus of its own for the test of the desktop notice.
+  qt6-base-dev libx11-dev fontconfig mplayer xvfb xauth dbus-daemon
   # The disc authoring tools, which the disc target tests hand every output to as judges.
   dvdauthor vcdimager
   # GNU parallel, for the test of the README's recipe that spreads conversions over machines.

@@ -6,5 +6,5 @@ cd "$(dirname "$0")/.."
 build=${1:-build}
 cmake -S . -B "$build" -G Ninja >/dev/null
 cmake --build "$build" -j"$(nproc)" --target tovamo-screenshot
-xvfb-run -a -s "-screen 0 1280x800x24" "$build/app/tovamo-screenshot" docs/screenshot.png
+xvfb-run -a -s "-screen 0 1366x768x24" "$build/app/tovamo-screenshot" docs/screenshot.png
 echo "docs/screenshot.png written"

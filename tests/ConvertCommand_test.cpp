@@ -161,6 +161,18 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// Whether more than 20000 bytes of an output are written: a running task writes under a
+// hidden temporary name beside the final one (".a.mpg.part-<pid>.mpg").
+bool WrittenSoFar(const fs::path& folder, const std::string& name) {
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    const std::string file = entry.path().filename().string();
+    if (file != name && file.rfind("." + name + ".part-", 0) != 0) continue;
+    if (fs::file_size(entry.path(), ec) > 20000 && !ec) return true;
+  }
+  return false;
+}
+
 TEST_F(ConvertCommand, BadInputsAreReportedWhileTheOthersConvert) {
   const std::string good1 = Copy("sample.avi", "in/first.avi");
   const std::string bad1 = Copy("random.avi", "in/noise.avi");
@@ -205,10 +217,7 @@ TEST_F(ConvertCommand, StopSignalFinishesTheStartedOutputs) {
     TCommand command(Logs(), {"-j", "2", "--option", "re=1", "-o", Out().string(), a, b, waiting});
     // Stop once both outputs have received some data.
     const auto deadline = std::chrono::steady_clock::now() + 20s;
-    auto written = [&](const char* name) {
-      std::error_code ec;
-      return fs::file_size(Out() / name, ec) > 20000 && !ec;
-    };
+    auto written = [&](const char* name) { return WrittenSoFar(Out(), name); };
     while (!(written("a.mpg") && written("b.mpg")) && std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(50ms);
     command.Signal(c.Signal);
@@ -621,9 +630,7 @@ TEST_F(ConvertCommand, AStopLeavesTheOutputsOfFilesNotStartedAlone) {
   args.insert(args.end(), later.begin(), later.end());
   TCommand command(Logs(), args);
   const auto deadline = std::chrono::steady_clock::now() + 20s;
-  std::error_code ec;
-  while (!(fs::file_size(Out() / "first.mpg", ec) > 20000 && !ec) &&
-         std::chrono::steady_clock::now() < deadline)
+  while (!WrittenSoFar(Out(), "first.mpg") && std::chrono::steady_clock::now() < deadline)
     std::this_thread::sleep_for(50ms);
   command.Signal(SIGINT);
   const TRunResult run = command.Wait();
@@ -643,10 +650,7 @@ TEST_F(ConvertCommand, StopSignalsArrivingTogetherAreOneStop) {
   const std::string b = Copy("long_5s.mpg", "in/b.mpg");
   const std::vector<std::string> convert = {"-j",           "2", "--option", "re=1", "-o",
                                             Out().string(), a,   b};
-  auto written = [&](const char* name) {
-    std::error_code ec;
-    return fs::file_size(Out() / name, ec) > 20000 && !ec;
-  };
+  auto written = [&](const char* name) { return WrittenSoFar(Out(), name); };
   {
     SCOPED_TRACE("two SIGTERMs back to back");
     TCommand command(Logs(), convert);
@@ -733,6 +737,22 @@ TEST_F(ConvertCommand, AFileThatGivesNothingToWriteIsNotCompleted) {
     EXPECT_EQ(Files(Out()), std::vector<std::string>{}) << "no output is left";
   }
   EXPECT_TRUE(fs::is_directory(Out() / "folder.mpg"));
+}
+
+// An output is written under a temporary name and takes its own when the task ends: a
+// failed run leaves the earlier output as it was, a completed one replaces it.
+TEST_F(ConvertCommand, AFailedTaskLeavesTheEarlierOutputAlone) {
+  const std::string sample = Copy("sample.avi", "in/clip.avi");
+  test::WriteFile((Out() / "clip.mpg").string(), "earlier output");
+  const TRunResult failed = Run({"-o", Out().string(), "--option", "ss=100", sample});
+  EXPECT_EQ(failed.ExitCode, 1) << failed.Out << failed.Err;
+  EXPECT_EQ(ReadText(Out() / "clip.mpg"), "earlier output");
+  EXPECT_EQ(Files(Out()), std::vector<std::string>{"clip.mpg"}) << "no temporary file is left";
+
+  const TRunResult completed = Run({"-o", Out().string(), sample});
+  EXPECT_EQ(completed.ExitCode, 0) << completed.Out << completed.Err;
+  ExpectPlayableMpeg((Out() / "clip.mpg").string());
+  EXPECT_EQ(Files(Out()), std::vector<std::string>{"clip.mpg"});
 }
 
 // What went wrong can be read: the log (--log, -v) has the engine's and the libraries'

@@ -26,6 +26,10 @@ constexpr int kSeekFrameHeight = 19;
 const char* const kOpenFilter =
     "All Supported Video (*.avi *.mpeg *.mpg *.dat *.asf *.wmv *.mov *.qt *.flv *.mp4 *.3gp);;"
     "iPod Video (*.mp4)";
+// The playlist's Add takes M3U playlists too (their entries are added).
+const char* const kPlaylistAddFilter =
+    "All Supported Video and Playlists (*.avi *.mpeg *.mpg *.dat *.asf *.wmv *.mov *.qt *.flv "
+    "*.mp4 *.3gp *.m3u);;M3U Playlist (*.m3u);;iPod Video (*.mp4);;All Files (*)";
 
 QPixmap LogoPixmap() {
   QPixmap pixmap(120, 100);
@@ -156,7 +160,7 @@ TMainForm::TMainForm(const TOptions& AOptions, QWidget* AParent) : QMainWindow(A
   AskOpenFiles = [this](bool AMultiple) {
     if (AMultiple)
       return QFileDialog::getOpenFileNames(this, QStringLiteral("Open"), {},
-                                           QString::fromLatin1(kOpenFilter));
+                                           QString::fromLatin1(kPlaylistAddFilter));
     const QString name = QFileDialog::getOpenFileName(this, QStringLiteral("Open"), {},
                                                       QString::fromLatin1(kOpenFilter));
     return name.isEmpty() ? QStringList() : QStringList{name};

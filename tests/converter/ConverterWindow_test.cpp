@@ -3,6 +3,7 @@
 // the bad stores, folders and files a user can run into.
 #include <QComboBox>
 #include <QDropEvent>
+#include <QHeaderView>
 #include <QMimeData>
 #include <QUrl>
 #include <QElapsedTimer>
@@ -23,7 +24,10 @@
 #include "BatchFigures.h"
 #include "ConverterWindow.h"
 #include "ErrorDisplay.h"
+#include "FileListDelegate.h"
 #include "FramePreviewWindow.h"
+#include "OpenFilter.h"
+#include "WindowPlacement.h"
 #include "Services/Bitmap.h"
 #include "Profiles.h"
 #include "QtMainThread.h"
@@ -58,6 +62,7 @@ class ConverterWindowTest : public QObject {
   QStringList Messages;   // every message it showed
   QStringList Errors;     // the error display's messages
   bool Answer = true;     // the answer to every question
+  QStringList BatchEnds;  // "completed failed stopped folder" of every batch end told
 
   std::unique_ptr<TForm1> MakeWindow(const QString& programDir = StoreDir(),
                                      const QString& settings = {}) {
@@ -68,6 +73,9 @@ class ConverterWindowTest : public QObject {
       return Answer;
     };
     window->ShowMessage = [this](const QString& message) { Messages << message; };
+    window->OnBatchEnded = [this](int completed, int failed, int stopped, const QString& folder) {
+      BatchEnds << QString("%1 %2 %3 %4").arg(completed).arg(failed).arg(stopped).arg(folder);
+    };
     window->show();
     return window;
   }
@@ -108,6 +116,7 @@ class ConverterWindowTest : public QObject {
     Questions.clear();
     Messages.clear();
     Errors.clear();
+    BatchEnds.clear();
     Answer = true;
   }
 
@@ -124,6 +133,11 @@ class ConverterWindowTest : public QObject {
     QCOMPARE(OverallPercent({{1000, "Completed"}, {1000, "50%"}, {2000, ""}}), 37);
     QCOMPARE(OverallPercent({{1000, "Cancelled"}, {1000, "00:01:05"}}), 50);
     QCOMPARE(OverallPercent({{0, "50%"}}), -1);
+    // The Progress cell's bar: a percentage or done; other texts draw no bar.
+    const std::pair<const char*, int> bars[] = {
+        {"0%", 0},   {"37%", 37}, {"100%", 100},    {"Completed", 100}, {"Cancelled", -1},
+        {"---", -1}, {"", -1},    {"00:01:05", -1}, {"x%", -1}};
+    for (const auto& [text, value] : bars) QVERIFY2(ProgressBarValue(text) == value, text);
   }
 
   void addingThreeFilesOfWhichTheSecondCannotBeOpened() {
@@ -251,6 +265,14 @@ class ConverterWindowTest : public QObject {
     QVERIFY(!window->Converting());
     QVERIFY(QTest::qWaitFor([&] { return window->FFEncoder.TaskCount() == 0; }, 10000));
     for (int row : {0, 1}) QCOMPARE(Cell(*window, row, fcProgress), QString("Cancelled"));
+    // Stopped rows are no failures: no mark, and the end of the batch counts them apart.
+    for (int row : {0, 1}) QVERIFY(window->listview1->topLevelItem(row)->icon(fcProgress).isNull());
+    QVERIFY(QTest::qWaitFor([&] { return !BatchEnds.isEmpty(); }, 10000));
+    QCOMPARE(BatchEnds, QStringList({"0 0 2 " + out}));
+    QCOMPARE(window->BatchSummary->text(), QString("0 completed, 0 failed, 2 stopped"));
+    // The parts written take their own names; no temporary file is left.
+    for (const QString& file : QDir(out).entryList(QDir::Files | QDir::Hidden))
+      QVERIFY2(!file.startsWith('.'), qPrintable(file));
     for (const QString& file : QDir(out).entryList(QDir::Files)) {
       QVERIFY(QFileInfo(out + "/" + file).size() > 0);
       QVERIFY(test::ProbeMedia((out + "/" + file).toStdString()).Opened);
@@ -274,9 +296,15 @@ class ConverterWindowTest : public QObject {
     const QString held = Cell(*window, 0, fcOutputSize);
     QTest::qWait(1200);
     QCOMPARE(Cell(*window, 0, fcOutputSize), held);
+    // The status bar says it is paused, with the figure reached, and not "Converting".
+    const QString paused = window->StatusText->text();
+    QVERIFY2(paused.startsWith("  Paused..") && paused.endsWith(" % Completed"),
+             qPrintable(paused));
     QVERIFY(window->Button5->isEnabled() && window->Button6->isEnabled() &&
             window->Button7->isEnabled());
     window->ResumeClick();
+    QVERIFY2(window->StatusText->text().startsWith("  Converting.."),
+             qPrintable(window->StatusText->text()));
     QVERIFY(WaitForReady(*window));
     QCOMPARE(Cell(*window, 0, fcProgress), QString("Completed"));
   }
@@ -406,13 +434,23 @@ class ConverterWindowTest : public QObject {
     const QString vanishing = Work.filePath("vanishing.avi");
     QVERIFY(QFile::copy(Fixture("sample.avi"), vanishing));
     window->AddFiles({Fixture("sample.avi"), vanishing});
-    // A folder that is missing, or a file: refused before anything changes.
+    // A folder that is missing, or a file: refused before anything changes. Only a name
+    // that is nothing yet is offered as a new folder; here the user says no.
+    Answer = false;
     for (const QString& folder : {Work.filePath("no-such-folder"), vanishing, QString("  ")}) {
+      Questions.clear();
       window->Edit1->setText(folder);
       window->ConvertClick();
       QVERIFY(!window->Converting());
       QCOMPARE(Messages.last(), QString("The output path does not exists!"));
+      const QStringList offered =
+          folder.endsWith("no-such-folder")
+              ? QStringList{"Do you want to create the folder " + folder + " ?"}
+              : QStringList{};
+      QCOMPARE(Questions, offered);
+      QVERIFY(!QFileInfo::exists(Work.filePath("no-such-folder")));
     }
+    Answer = true;
     // A file gone since it was added: its row is cancelled, the other converts.
     QVERIFY(QFile::remove(vanishing));
     window->Edit1->setText(Work.filePath("folders"));
@@ -439,6 +477,17 @@ class ConverterWindowTest : public QObject {
     QVERIFY2(why.startsWith("Nothing was written"), qPrintable(why));
     QVERIFY(window->mmoLog->toPlainText().contains("completed_no_output.avi: " + why));
     QCOMPARE(QDir(out).entryList(QDir::Files), QStringList({"sample.mpg"}));
+    // The failed row is marked; the completed one is not.
+    QVERIFY(!window->listview1->topLevelItem(0)->icon(fcProgress).isNull());
+    QVERIFY(window->listview1->topLevelItem(1)->icon(fcProgress).isNull());
+    QCOMPARE(window->BatchSummary->text(), QString("1 completed, 1 failed, 0 stopped"));
+    QCOMPARE(BatchEnds, QStringList({"1 1 0 " + out}));
+    // Each batch is told once at its end: here the completed row alone, over its output.
+    window->listview1->topLevelItem(0)->setCheckState(fcInput, Qt::Unchecked);
+    window->ConvertClick();
+    QVERIFY(WaitForReady(*window));
+    QCOMPARE(BatchEnds.size(), 2);
+    QCOMPARE(BatchEnds.last(), "1 0 0 " + out);
   }
 
   void sameStemsAndAnInputInTheOutputFolder() {
@@ -510,6 +559,7 @@ class ConverterWindowTest : public QObject {
 
   void filesDroppedOrNamedOnTheCommandLineAreAdded() {
     TForm1 window({StoreDir(), Work.filePath("settings.ini"), {Fixture("sample.avi")}});
+    window.ShowMessage = [this](const QString& message) { Messages << message; };
     window.show();
     QVERIFY(QTest::qWaitFor([&] { return window.listview1->topLevelItemCount() == 1; }, 5000));
     QMimeData data;
@@ -526,6 +576,261 @@ class ConverterWindowTest : public QObject {
     QVERIFY(QTest::qWaitFor([&] { return window.listview1->topLevelItemCount() == 2; }, 5000));
     QCOMPARE(window.listview1->topLevelItem(1)->text(fcInput), Fixture("sample.mp4"));
     QVERIFY(window.mmoLog->toPlainText().contains("***File open error: "));
+    QCOMPARE(Messages.size(), 1);
+    QVERIFY2(Messages[0].contains("random.avi"), qPrintable(Messages[0]));
+  }
+
+  void windowsAreKeptOnTheScreen() {
+    const QRect laptop(0, 0, 1366, 740), large(0, 0, 1600, 960), small(0, 0, 800, 560);
+    const QRect right(1600, 30, 1366, 738);  // a second screen beside the first
+    QCOMPARE(FirstWindowSize(laptop), QSize(960, 600));
+    QCOMPARE(FirstWindowSize(large), QSize(960, 600));
+    QCOMPARE(FirstWindowSize(small), QSize(800, 560));
+    struct TCase {
+      const char* Name;
+      QRect Window, Screen, Expected;
+    };
+    for (const TCase& c : {
+             TCase{"inside stays", QRect(100, 50, 960, 600), laptop, QRect(100, 50, 960, 600)},
+             TCase{"past the bottom", QRect(100, 400, 960, 600), laptop, QRect(100, 140, 960, 600)},
+             TCase{"past the right", QRect(900, 0, 960, 600), laptop, QRect(406, 0, 960, 600)},
+             TCase{"above and left", QRect(-50, -20, 640, 480), laptop, QRect(0, 0, 640, 480)},
+             TCase{"larger than the screen", QRect(10, 10, 1600, 1000), laptop, laptop},
+             TCase{"on a screen now gone", QRect(2000, 900, 960, 600), large,
+                   QRect(640, 360, 960, 600)},
+             TCase{"on the second screen", QRect(1700, 100, 960, 600), right,
+                   QRect(1700, 100, 960, 600)},
+             TCase{"below the second screen", QRect(1700, 700, 960, 600), right,
+                   QRect(1700, 168, 960, 600)},
+         })
+      QVERIFY2(FitOnScreen(c.Window, c.Screen) == c.Expected, c.Name);
+    // Frame previews: each lower and further right than the last, always on the screen,
+    // none at the screen's middle where the converter's buttons are.
+    QPoint last(-1, -1);
+    for (int n = 0; n < 40; ++n) {
+      const QPoint at = CascadedPosition(n, QSize(352, 288), laptop);
+      QVERIFY(laptop.contains(QRect(at, QSize(352, 288))));
+      if (at.x() > last.x()) QVERIFY(at.y() > last.y());
+      last = at;
+    }
+    QVERIFY(CascadedPosition(0, QSize(352, 288), laptop) !=
+            CascadedPosition(1, QSize(352, 288), laptop));
+    QVERIFY(laptop.contains(QRect(CascadedPosition(3, QSize(1400, 900), laptop), QSize(1, 1))));
+  }
+
+  void selectedRowsAndProgressBarsFollowThePalette() {
+    auto window = MakeWindow();
+    window->AddFiles({Fixture("sample.avi"), Fixture("sample.mp4")});
+    QTreeWidget* list = window->listview1;
+    list->topLevelItem(1)->setText(fcProgress, "50%");
+    list->setCurrentItem(list->topLevelItem(0));
+    QApplication::processEvents();
+    const QImage shot = list->viewport()->grab().toImage();
+    // An empty cell of the selected row shows the highlight colour, as other lists do.
+    const QRect fps = list->visualItemRect(list->topLevelItem(0))
+                          .intersected(QRect(list->header()->sectionViewportPosition(fcFPS), 0,
+                                             list->header()->sectionSize(fcFPS), 100000));
+    const QColor selected = shot.pixelColor(fps.center() * shot.devicePixelRatio());
+    const QPalette palette = list->palette();
+    QVERIFY2(selected == palette.color(QPalette::Active, QPalette::Highlight) ||
+                 selected == palette.color(QPalette::Inactive, QPalette::Highlight),
+             qPrintable(selected.name()));
+    // A row at 50 %: a bar, filled on its left, empty on its right.
+    const QRect cell = list->visualItemRect(list->topLevelItem(1))
+                           .intersected(QRect(list->header()->sectionViewportPosition(fcProgress),
+                                              0, list->header()->sectionSize(fcProgress), 100000));
+    const int y = cell.center().y();
+    const QColor filled = shot.pixelColor(cell.left() + cell.width() / 8, y);
+    const QColor empty = shot.pixelColor(cell.right() - cell.width() / 8, y);
+    QVERIFY2(filled != empty, qPrintable(filled.name() + " " + empty.name()));
+  }
+
+  void placeAndColumnsAreRememberedAcrossARestart() {
+    const QString settings = Work.filePath("placement.ini");
+    QRect available;
+    {
+      auto window = MakeWindow(StoreDir(), settings);
+      available = window->screen()->availableGeometry();
+      // The first size shows a path, and never more than the screen.
+      QCOMPARE(window->size(), FirstWindowSize(available));
+      QVERIFY(available.contains(window->geometry()));
+      // The path takes what the figures leave.
+      QHeaderView* header = window->listview1->header();
+      QVERIFY(header->sectionSize(fcInput) >= 200);
+      QVERIFY(header->sectionSize(fcInput) > header->sectionSize(fcFileSize));
+      QVERIFY(header->length() <= window->width());
+      window->setGeometry(QRect(available.topLeft() + QPoint(20, 30), QSize(700, 450)));
+      window->listview1->header()->resizeSection(fcInput, 333);
+      window->listview1->header()->resizeSection(fcFPS, 91);
+    }
+    auto window = MakeWindow(StoreDir(), settings);
+    QCOMPARE(window->size(), QSize(700, 450));
+    QCOMPARE(window->listview1->header()->sectionSize(fcInput), 333);
+    QCOMPARE(window->listview1->header()->sectionSize(fcFPS), 91);
+    {
+      // Left far off the screen (a screen since unplugged): brought back whole.
+      auto away = MakeWindow(StoreDir(), settings);
+      away->move(available.topLeft() + QPoint(4000, 3000));
+    }
+    auto back = MakeWindow(StoreDir(), settings);
+    QVERIFY2(available.contains(back->geometry()),
+             qPrintable(QString("%1,%2").arg(back->x()).arg(back->y())));
+    QCOMPARE(back->size(), QSize(700, 450));
+    // A row's whole path is its tooltip; a long one is cut in its middle.
+    window->AddFiles({Fixture("sample.avi")});
+    QCOMPARE(window->listview1->topLevelItem(0)->toolTip(fcInput), Fixture("sample.avi"));
+    QCOMPARE(window->listview1->textElideMode(), Qt::ElideMiddle);
+  }
+
+  void theAddDialogOffersEveryContainerTheLibrariesOpen() {
+    const std::vector<std::string> fromLibraries = DemuxerExtensions();
+    for (const char* extension : {"mkv", "webm", "avi", "nut", "y4m"})
+      QVERIFY2(
+          std::find(fromLibraries.begin(), fromLibraries.end(), extension) != fromLibraries.end(),
+          extension);
+    const QString filter = OpenFileFilter(fromLibraries);
+    const QString all = filter.section(";;", 0, 0);
+    QVERIFY(all.startsWith("All Supported Files ("));
+    for (const std::string& extension : fromLibraries)
+      QVERIFY2(all.contains(" *." + QString::fromStdString(extension)) ||
+                   all.contains("(*." + QString::fromStdString(extension)),
+               extension.c_str());
+    // The usual containers are there by name even without the libraries, and any file.
+    const QString plain = OpenFileFilter({});
+    for (const char* pattern : {"*.mkv", "*.webm", "*.m4v", "*.ts", "*.m2ts", "*.mts", "*.ogv",
+                                "*.vob", "*.mpeg", "*.rmvb"})
+      QVERIFY2(plain.section(";;", 0, 0).contains(pattern), pattern);
+    QVERIFY(plain.endsWith(";;All Files (*)"));
+    QCOMPARE(plain.count("*.mkv"), 2);  // in the whole list and in its own group
+  }
+
+  void addingTellsTheRefusedFilesAndShowsListedOnes() {
+    auto window = MakeWindow();
+    const QString missing = Work.filePath("missing.avi");
+    window->AddFiles({Fixture("sample.avi"), Fixture("random.avi"), Fixture("empty.avi"), missing});
+    QCOMPARE(window->listview1->topLevelItemCount(), 1);
+    // One message for the whole Add, naming every refused file.
+    QCOMPARE(Messages.size(), 1);
+    for (const QString& refused : {Fixture("random.avi"), Fixture("empty.avi"), missing})
+      QVERIFY2(Messages[0].contains(refused), qPrintable(Messages[0]));
+    QVERIFY(!Messages[0].contains(Fixture("sample.avi")));
+    // A file already listed, however its path is written: its row is shown, not added again.
+    window->AddFiles({Fixture("sample.mp4")});
+    window->listview1->setCurrentItem(window->listview1->topLevelItem(1));
+    window->AddFiles({QString(TOVAMO_FIXTURE_DIR) + "/./sample.avi"});
+    QCOMPARE(window->listview1->topLevelItemCount(), 2);
+    QCOMPARE(window->listview1->currentItem(), window->listview1->topLevelItem(0));
+    QCOMPARE(Messages.size(), 1);
+  }
+
+  void existingOutputsAreAskedAboutOnceAndAFailureKeepsThem() {
+    const QString out = Work.filePath("overwrite");
+    auto window = ConvertingWindow(out);
+    auto write = [](const QString& path, const QByteArray& text) {
+      QFile file(path);
+      return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+    };
+    auto read = [](const QString& path) {
+      QFile file(path);
+      return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    QVERIFY(write(out + "/sample.mpg", "earlier"));
+    QVERIFY(write(out + "/completed_no_output.mpg", "kept"));
+    window->AddFiles(
+        {Fixture("sample.avi"), QString(TOVAMO_HOSTILE_MEDIA) + "/completed_no_output.avi"});
+    // No: nothing starts, nothing changes.
+    Answer = false;
+    window->ConvertClick();
+    QVERIFY(!window->Converting());
+    QCOMPARE(Questions.size(), 1);
+    for (const char* name : {"sample.mpg", "completed_no_output.mpg"})
+      QVERIFY2(Questions[0].contains(name), qPrintable(Questions[0]));
+    QCOMPARE(Cell(*window, 0, fcProgress), QString());
+    QCOMPARE(read(out + "/sample.mpg"), QByteArray("earlier"));
+    // Yes: the completed file replaces its earlier output; the failed one leaves its alone.
+    Answer = true;
+    window->ConvertClick();
+    QVERIFY(WaitForReady(*window));
+    QCOMPARE(Questions.size(), 2);
+    QCOMPARE(Cell(*window, 0, fcProgress), QString("Completed"));
+    QCOMPARE(Cell(*window, 1, fcProgress), QString("Cancelled"));
+    QVERIFY(test::ProbeMedia((out + "/sample.mpg").toStdString()).Opened);
+    QCOMPARE(read(out + "/completed_no_output.mpg"), QByteArray("kept"));
+    QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+             QStringList({"completed_no_output.mpg", "sample.mpg"}));
+    // Without outputs in the way, no question.
+    QVERIFY(QFile::remove(out + "/sample.mpg"));
+    window->listview1->topLevelItem(1)->setCheckState(fcInput, Qt::Unchecked);
+    window->ConvertClick();
+    QVERIFY(WaitForReady(*window));
+    QCOMPARE(Questions.size(), 2);
+  }
+
+  void theVideosFolderIsTheFirstOutputFolder() {
+    const QByteArray before = qgetenv("XDG_CONFIG_HOME");
+    const QString config = Work.filePath("xdg-config"), videos = Work.filePath("My Videos");
+    QDir().mkpath(config);
+    QFile dirs(config + "/user-dirs.dirs");
+    QVERIFY(dirs.open(QIODevice::WriteOnly));
+    dirs.write(("XDG_VIDEOS_DIR=\"" + videos + "\"\n").toUtf8());
+    dirs.close();
+    qputenv("XDG_CONFIG_HOME", config.toUtf8());
+    auto window = MakeWindow(StoreDir(), Work.filePath("first-run.ini"));
+    qputenv("XDG_CONFIG_HOME", before);
+    QCOMPARE(window->Edit1->text(), videos + "/Tovamo");
+    QVERIFY(!QFileInfo::exists(videos + "/Tovamo"));  // not before it is needed
+    window->ComboBox1->setCurrentText(kVcd);
+    window->ProfileBoxChanged();
+    window->AddFiles({Fixture("sample.avi")});
+    window->ConvertClick();
+    QVERIFY(WaitForReady(*window));
+    QCOMPARE(Questions, QStringList());
+    QCOMPARE(Cell(*window, 0, fcProgress), QString("Completed"));
+    QVERIFY(QFileInfo::exists(videos + "/Tovamo/sample.mpg"));
+    // A folder chosen by the user that is missing is offered, and made on Yes.
+    const QString chosen = Work.filePath("chosen/deeper");
+    window->Edit1->setText(chosen);
+    window->ConvertClick();
+    QCOMPARE(Messages.last(), QString("The output path does not exists!"));
+    QCOMPARE(Questions.last(), "Do you want to create the folder " + chosen + " ?");
+    QVERIFY(WaitForReady(*window));
+    QVERIFY(QFileInfo::exists(chosen + "/sample.mpg"));
+  }
+
+  void keysRunTheirCommands() {
+    auto window = MakeWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window.get()));
+    window->AddFiles({Fixture("sample.avi"), Fixture("sample.mp4")});
+    QTreeWidget* list = window->listview1;
+    // Ctrl+O opens the Add dialog (a modal dialog: only its key is checked here).
+    QCOMPARE(window->Actions.Add->shortcut(), QKeySequence(QKeySequence::Open));
+    // Delete removes the selected row, as "Remove" does.
+    list->setFocus();
+    list->setCurrentItem(list->topLevelItem(1));
+    QTest::keyClick(list, Qt::Key_Delete);
+    QCOMPARE(list->topLevelItemCount(), 1);
+    QCOMPARE(list->topLevelItem(0)->text(fcInput), Fixture("sample.avi"));
+    // In the output path box Delete edits the text and removes no row.
+    window->Edit1->setText(Work.filePath("no-folder-here"));
+    window->Edit1->setFocus();
+    window->Edit1->setCursorPosition(0);
+    list->setCurrentItem(list->topLevelItem(0));
+    QTest::keyClick(window->Edit1, Qt::Key_Delete);
+    QCOMPARE(list->topLevelItemCount(), 1);
+    QCOMPARE(window->Edit1->text(), Work.filePath("no-folder-here").mid(1));
+    // Ctrl+Return converts: here the missing folder is refused and not made.
+    Answer = false;
+    QTest::keyClick(list, Qt::Key_Return, Qt::ControlModifier);
+    QCOMPARE(Messages.last(), QString("The output path does not exists!"));
+    // Escape asks to stop while converting, and does nothing when ready.
+    Questions.clear();
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    QCOMPARE(Questions, QStringList());
+    window->ConvertingState();
+    QTest::keyClick(window.get(), Qt::Key_Escape);
+    QCOMPARE(Questions, QStringList({"Do you want to stop the conversion?"}));
+    QVERIFY(window->Converting());
+    window->ReadyState();
   }
 
   void framePreviewWindowFollowsTheFramesUntilClosed() {

@@ -1,10 +1,12 @@
 // Takes the README's picture of the converter window in the middle of a conversion: writes
-// a few generated clips, adds them, converts them with the named profile, pauses once every
-// converting row shows its progress and speed, and saves the window as a PNG.
+// a few generated clips, adds them, converts them with the named profile (one of them was
+// moved away after it was added, so its row shows a failure), pauses once every converting
+// row shows its progress and speed, and saves the window as a PNG.
 //   tovamo-screenshot OUT.png [PROFILE]
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -37,16 +39,20 @@ int main(int argc, char** argv) {
   // Long enough that the conversion is still running when the picture is taken.
   QStringList files;
   for (const char* name : {"Holiday at the sea.avi", "Birthday party.mp4", "Garden.mov",
-                           "Lecture notes.flv", "Concert.wmv"}) {
+                           "Lecture notes.flv", "Concert.wmv", "Moved away.avi"}) {
     files << work.filePath(name);
     cli::WriteSampleClip(files.back().toStdString(), {640, 480, 25, 20});
   }
   TForm1 window({QString::fromStdString(ProgramDir()), work.filePath("settings.ini"), {}});
   window.Confirm = [](const QString&) { return true; };
-  window.resize(960, 540);  // roomier than the first size, as a user would make it
+  window.ShowMessage = [](const QString& message) {
+    std::fprintf(stderr, "%s\n", qPrintable(message));
+  };
+  window.OnBatchEnded = nullptr;  // no desktop notice from a picture
   window.show();
   QApplication::processEvents();
   window.AddFiles(files);
+  QFile::remove(files.back());
   window.Edit1->setText(outputDir);
   window.ComboBox1->setCurrentText(profile);
   window.ProfileBoxChanged();
@@ -60,7 +66,8 @@ int main(int argc, char** argv) {
     int running = 0, checked = 0;
     for (int i = 0; i < window.listview1->topLevelItemCount(); ++i) {
       const QTreeWidgetItem* row = window.listview1->topLevelItem(i);
-      if (row->checkState(fcInput) != Qt::Checked) continue;
+      if (row->checkState(fcInput) != Qt::Checked || row->text(fcProgress) == "Cancelled")
+        continue;
       ++checked;
       const QString progress = row->text(fcProgress);
       if (progress.endsWith('%') && progress != "0%" && !row->text(fcFPS).isEmpty()) ++running;
