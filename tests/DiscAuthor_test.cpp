@@ -283,6 +283,20 @@ TEST_F(DiscAuthorTest, RequestsThatCannotWorkAreRefused) {
   ExpectOnly(Dir.Path(), {"folder.iso", "movie.bin"});
 }
 
+TEST(DiscNorm, FromTheFirstSequenceHeader) {
+  const struct {
+    const char* Fixture;
+    TDiscNorm Norm;
+  } cases[] = {
+      {"sample.mpg", TDiscNorm::Pal},      {"interlaced.mpg", TDiscNorm::Pal},
+      {"ntsc_29_97.mpg", TDiscNorm::Ntsc}, {"text.avi", TDiscNorm::Auto},
+      {"empty.avi", TDiscNorm::Auto},      {"audio_only.mp2", TDiscNorm::Auto},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(int(MpegFileNorm(test::Fixture(c.Fixture))), int(c.Norm)) << c.Fixture;
+  EXPECT_EQ(int(MpegFileNorm("/nonexistent/file.mpg")), int(TDiscNorm::Auto));
+}
+
 TEST(DvdControl, ChaptersEveryFiveMinutesUpToTheDvdsLimit) {
   const struct {
     double Seconds;

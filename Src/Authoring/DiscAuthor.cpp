@@ -157,6 +157,27 @@ std::string MissingToolsMessage(TDiscKind kind) {
   return message;
 }
 
+TDiscNorm MpegFileNorm(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::string head(1 << 20, '\0');
+  in.read(head.data(), std::streamsize(head.size()));
+  head.resize(std::size_t(in.gcount()));
+  const std::string sequence("\x00\x00\x01\xB3", 4);
+  const std::size_t at = head.find(sequence);
+  if (at == std::string::npos || at + 8 > head.size()) return TDiscNorm::Auto;
+  switch (head[at + 7] & 0x0F) {
+    case 3:
+      return TDiscNorm::Pal;
+    case 1:
+    case 2:
+    case 4:
+    case 5:
+      return TDiscNorm::Ntsc;
+    default:
+      return TDiscNorm::Auto;
+  }
+}
+
 std::string BinPathOf(const std::string& cuePath) {
   return fs::path(cuePath).replace_extension(".bin").string();
 }
@@ -270,7 +291,9 @@ TAuthorResult TDiscAuthor::MakeDvd(const TDiscRequest& request, const std::strin
   author.Tool = "dvdauthor";
   author.Argv = {"dvdauthor", "-x", control};
   // The menu domain has no picture of its own to take the norm from.
-  author.Env = {std::string("VIDEO_FORMAT=") + (request.Norm == TDiscNorm::Pal ? "PAL" : "NTSC")};
+  TDiscNorm norm = request.Norm;
+  if (norm == TDiscNorm::Auto) norm = MpegFileNorm(request.Titles[0].File);
+  author.Env = {std::string("VIDEO_FORMAT=") + (norm == TDiscNorm::Ntsc ? "NTSC" : "PAL")};
   author.From = 0;
   author.To = 50;
   const std::int64_t total = InputBytes_;

@@ -18,7 +18,7 @@ namespace tovamo::authoring {
 
 struct TDiscRequest {
   TDiscKind Kind = TDiscKind::Dvd;
-  TDiscNorm Norm = TDiscNorm::Pal;
+  TDiscNorm Norm = TDiscNorm::Auto;
   std::vector<TDvdTitle> Titles;  // the converted files in disc order, with their lengths
   std::string ImagePath;          // DVD: the .iso; VCD, SVCD: the .cue (the .bin goes beside it)
 };
@@ -43,6 +43,9 @@ std::vector<std::string> ToolsFor(TDiscKind kind);
 // "dvdauthor is not installed (install the package \"dvdauthor\")" for each missing tool,
 // joined; empty when all are there.
 std::string MissingToolsMessage(TDiscKind kind);
+// The norm of an MPEG file from its first sequence header's frame rate (25 frames a second:
+// PAL; 24 or 30: NTSC); Auto when there is none.
+TDiscNorm MpegFileNorm(const std::string& path);
 // The .bin that goes with a .cue image: the same name with ".bin".
 std::string BinPathOf(const std::string& cuePath);
 

@@ -8,7 +8,8 @@
 namespace tovamo::authoring {
 
 enum class TDiscKind { Vcd, Svcd, Dvd };
-enum class TDiscNorm { Pal, Ntsc };
+// Auto: the norm of the first file's pictures.
+enum class TDiscNorm { Auto, Pal, Ntsc };
 
 // The output options' target number (1 vcd, 2 svcd, 3 dvd); nothing for other targets.
 std::optional<TDiscKind> DiscKindOfTarget(int targetType);
