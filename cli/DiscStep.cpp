@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <filesystem>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -34,15 +33,9 @@ authoring::TDiscSize DiscSizeFor(const TConvertArgs& args, TDiscKind kind) {
   return kind == TDiscKind::Dvd ? authoring::TDiscSize::Dvd47 : authoring::TDiscSize::Cd700;
 }
 
-std::int64_t FileBytes(const std::string& path) {
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(path, ec);
-  return ec ? 0 : std::int64_t(size);
-}
-
-std::string Megabytes(double bytes) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.0f MB", bytes / 1e6);
+std::string JoinFiles(const std::vector<std::string>& files) {
+  std::string text;
+  for (const std::string& file : files) text += (text.empty() ? "" : " + ") + file;
   return text;
 }
 
@@ -159,25 +152,11 @@ int MakeDiscImage(const TConvertArgs& args, int targetType,
     return 1;
   }
   const authoring::TDiscSize size = DiscSizeFor(args, kind);
-  const authoring::TDiscSizeInfo& disc = authoring::DiscSizeInfo(size);
-  bool tooLarge = false;
-  if (disc.Cd) {
-    // A CD is counted in sectors: the .bin holds whole 2352-byte ones.
-    const std::int64_t sectors = FileBytes(result.Files.back()) / 2352;
-    tooLarge = sectors > disc.Sectors;
-    std::printf("Disc image: %s with %s, %lld sectors of the %s CD's %lld (%.0f%%)\n",
-                args.DiscImage.c_str(), result.Files.back().c_str(),
-                static_cast<long long>(sectors), disc.Name, static_cast<long long>(disc.Sectors),
-                100.0 * double(sectors) / double(disc.Sectors));
-  } else {
-    const double used = double(result.ImageBytes), capacity = double(disc.CapacityBytes);
-    tooLarge = used > capacity;
-    std::printf("Disc image: %s, %s of the %s DVD's %s (%.0f%%)\n", args.DiscImage.c_str(),
-                Megabytes(used).c_str(), disc.Name, Megabytes(capacity).c_str(),
-                100.0 * used / capacity);
-  }
-  if (tooLarge)
-    std::fprintf(stderr, "tovamo-convert: the image is larger than one %s disc holds\n", disc.Name);
+  const authoring::TImageMeasure measure = authoring::MeasureImage(result, size);
+  std::printf("Disc image: %s, %s\n", JoinFiles(result.Files).c_str(), measure.Text.c_str());
+  if (measure.TooLarge)
+    std::fprintf(stderr, "tovamo-convert: the image is larger than one %s disc holds\n",
+                 authoring::DiscSizeInfo(size).Name);
   std::fflush(stdout);
   return 0;
 }

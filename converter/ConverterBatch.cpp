@@ -125,6 +125,7 @@ void TForm1::ConvertClick() {
     ShowErrorDisplay(QString::fromUtf8(e.what()));
     return;
   }
+  if (DiscRun_ || !BeginDiscBatch()) return;
 
   ConvertingState();
   FFEncoder.ClearTasks();
@@ -201,6 +202,8 @@ bool TForm1::PrepareTask(std::size_t entry, const std::string& outputPath) {
   TOutputOptions options = ProfileOptions(input);
   options.FileName = outputPath;
   if (!Actions.KeepProportions->isChecked()) options.ExtraOptions += "fit=stretch\n";
+  options.ExtraOptions += DiscFitOptions_;
+  NoteDiscOutput(readyidListBox[entry], outputPath);
   // A task without its output fails when it starts, and its row says so; the reason is here.
   if (!FFEncoder.SetOutputFile(task, outputPath, &options))
     LogLine(QString("***%1: %2")
@@ -212,6 +215,7 @@ bool TForm1::PrepareTask(std::size_t entry, const std::string& outputPath) {
 
 void TForm1::StopClick() {
   if (!Confirm("Do you want to stop the conversion?")) return;
+  StopDiscImage();
   FFEncoder.Stop(true);
   ReadyState();
 }
@@ -260,6 +264,8 @@ void TForm1::ApplyControlStates() {
                            static_cast<QWidget*>(LaunchButton)})
     control->setEnabled(ready);
   listview1->setEnabled(ready);
+  Actions.MakeDiscImage->setEnabled(ready && DiscImageReady());
+  FitBox->setEnabled(ready);
   StatusText->setText(ready ? "Ready" : "Converting..");
 }
 

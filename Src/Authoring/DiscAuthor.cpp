@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -180,6 +181,27 @@ TDiscNorm MpegFileNorm(const std::string& path) {
 
 std::string BinPathOf(const std::string& cuePath) {
   return fs::path(cuePath).replace_extension(".bin").string();
+}
+
+TImageMeasure MeasureImage(const TAuthorResult& result, TDiscSize size) {
+  const TDiscSizeInfo& disc = DiscSizeInfo(size);
+  TImageMeasure measure;
+  char text[160];
+  if (disc.Cd) {
+    // The .bin holds whole 2352-byte sectors.
+    const std::int64_t sectors = result.Files.empty() ? 0 : FileBytes(result.Files.back()) / 2352;
+    measure.TooLarge = sectors > disc.Sectors;
+    std::snprintf(text, sizeof text, "%lld sectors of the %s CD's %lld (%.0f%%)",
+                  static_cast<long long>(sectors), disc.Name, static_cast<long long>(disc.Sectors),
+                  100.0 * double(sectors) / double(disc.Sectors));
+  } else {
+    const double used = double(result.ImageBytes), capacity = double(disc.CapacityBytes);
+    measure.TooLarge = used > capacity;
+    std::snprintf(text, sizeof text, "%.0f MB of the %s DVD's %.0f MB (%.0f%%)", used / 1e6,
+                  disc.Name, capacity / 1e6, 100.0 * used / capacity);
+  }
+  measure.Text = text;
+  return measure;
 }
 
 void TDiscAuthor::Report(const std::string& tool, double percent) {

@@ -49,6 +49,14 @@ TDiscNorm MpegFileNorm(const std::string& path);
 // The .bin that goes with a .cue image: the same name with ".bin".
 std::string BinPathOf(const std::string& cuePath);
 
+// A made image against the disc it is for: "4 MB of the 4.7G DVD's 4700 MB (0%)", or for a
+// CD, counted in its sectors, "1518 sectors of the 700M CD's 360000 (0%)".
+struct TImageMeasure {
+  std::string Text;
+  bool TooLarge = false;
+};
+TImageMeasure MeasureImage(const TAuthorResult& result, TDiscSize size);
+
 class TDiscAuthor {
  public:
   // Both are called on the thread that runs Run.
