@@ -83,8 +83,8 @@ class TConvertRun {
       return 2;
     }
     // Checked before converting: finding out only after an hour of it would waste the hour.
-    if (const std::string missing = MissingDiscTools(Args_, TargetType_); !missing.empty()) {
-      PrintError("--disc: " + missing);
+    if (const std::string problem = DiscImageProblem(Args_, TargetType_); !problem.empty()) {
+      PrintError("--disc: " + problem);
       return 1;
     }
     std::vector<std::string> inputs = Args_.Files;

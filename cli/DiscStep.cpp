@@ -11,6 +11,7 @@
 #include "Authoring/DiscAuthor.h"
 #include "Authoring/DiscFit.h"
 #include "Services/FFLog.h"
+#include "Services/SameFile.h"
 #include "Services/Text.h"
 #include "StopSignals.h"
 
@@ -67,10 +68,17 @@ std::string DiscOptionsProblem(const TConvertArgs& args, int targetType) {
   return {};
 }
 
-std::string MissingDiscTools(const TConvertArgs& args, int targetType) {
+std::string DiscImageProblem(const TConvertArgs& args, int targetType) {
   const auto kind = authoring::DiscKindOfTarget(targetType);
   if (args.DiscImage.empty() || !kind) return {};
-  return authoring::MissingToolsMessage(*kind);
+  if (std::string missing = authoring::MissingToolsMessage(*kind); !missing.empty()) return missing;
+  std::vector<std::string> images = {args.DiscImage};
+  if (*kind != TDiscKind::Dvd) images.push_back(authoring::BinPathOf(args.DiscImage));
+  const TSameFileIndex inputs(args.Files);
+  for (const std::string& image : images)
+    if (const int input = inputs.IndexOf(image); input >= 0)
+      return "the image " + image + " would overwrite the input " + args.Files[std::size_t(input)];
+  return {};
 }
 
 TDiscFitPlan PlanDiscFit(const TConvertArgs& args, int targetType, double totalSeconds,

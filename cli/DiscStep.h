@@ -14,8 +14,9 @@ namespace tovamo::cli {
 // options; else the usage error.
 std::string DiscOptionsProblem(const TConvertArgs& args, int targetType);
 
-// Before anything starts: the tools --disc needs that are missing, named with their packages.
-std::string MissingDiscTools(const TConvertArgs& args, int targetType);
+// Before anything starts: the tools --disc needs that are missing, named with their
+// packages, or an image (or its .bin) that would overwrite one of the inputs.
+std::string DiscImageProblem(const TConvertArgs& args, int targetType);
 
 struct TDiscFitPlan {
   bool Fits = true;

@@ -15,6 +15,7 @@
 #include "ConverterWindow.h"
 #include "DiscImageRun.h"
 #include "ProfileOptions.h"
+#include "Services/SameFile.h"
 
 namespace tovamo {
 namespace {
@@ -197,6 +198,20 @@ void TForm1::MakeDiscImageClick() {
                               dvd ? "DVD image (*.iso)" : "CD image (*.cue)");
   if (path.isEmpty()) return;
   if (!path.endsWith(extension, Qt::CaseInsensitive)) path += extension;
+  // The .bin beside a .cue is never asked for: it must not replace a file of the list.
+  std::vector<std::string> inputs;
+  for (int i = 0; i < listview1->topLevelItemCount(); ++i)
+    inputs.push_back(listview1->topLevelItem(i)->text(fcInput).toStdString());
+  const TSameFileIndex listed(inputs);
+  for (const std::string& image :
+       {path.toStdString(), dvd ? std::string() : authoring::BinPathOf(path.toStdString())})
+    if (!image.empty())
+      if (const int row = listed.IndexOf(image); row >= 0) {
+        ShowMessage(QString("The image %1 would overwrite %2 of the file list.")
+                        .arg(QString::fromStdString(image),
+                             QString::fromStdString(inputs[std::size_t(row)])));
+        return;
+      }
   const QString size = AskDiscSize(DiscSizesFor(*kind));
   if (size.isEmpty() || !authoring::ParseDiscSize(size.toStdString())) return;
 

@@ -450,6 +450,18 @@ TEST_F(ConvertCommand, DiscToolsMissingOrFailingAreReported) {
                        "--disc: vcdimager is not installed (install the package \"vcdimager\")"))
       << missing.Err;
   EXPECT_TRUE(Files(Out()).empty());
+  setenv("PATH", path.c_str(), 1);
+
+  // An image whose .bin would be one of the inputs is refused before anything starts.
+  const std::string bin = Copy("sample.mpg", "in/clip.bin");
+  const TRunResult overwrite = Run({"--target", "vcd", "-o", Out().string(), "--disc",
+                                    (Dir.Path() / "in/clip.cue").string(), clip, bin});
+  EXPECT_EQ(overwrite.ExitCode, 1) << overwrite.Out << overwrite.Err;
+  EXPECT_TRUE(Contains(overwrite.Err, "--disc: the image " + (Dir.Path() / "in/clip.bin").string() +
+                                          " would overwrite the input " + bin))
+      << overwrite.Err;
+  EXPECT_EQ(ReadText(bin), ReadText(test::Fixture("sample.mpg")));
+  EXPECT_TRUE(Files(Out()).empty());
 
   // A dvdauthor that fails the way the real one does, before the real tools.
   test::WriteFile((tools / "dvdauthor").string(),

@@ -218,6 +218,22 @@ class ConverterDiscTest : public QObject {
     QCOMPARE(Messages.size(), 1);
     QCOMPARE(Entries(out), QStringList{"sample.mpg"});
 
+    // A .bin that would replace a file of the list is refused before the disc size is asked.
+    QFile::copy(Fixture("sample.mpg"), out + "/clip.bin");
+    window->AddFiles({out + "/clip.bin"});
+    window->AskImagePath = [&](const QString&, const QString&) { return out + "/clip.cue"; };
+    bool sized = false;
+    window->AskDiscSize = [&](const QStringList&) {
+      sized = true;
+      return QString("700M");
+    };
+    window->MakeDiscImageClick();
+    QVERIFY(!sized);
+    QCOMPARE(Messages.last(), QString("The image %1/clip.bin would overwrite %1/clip.bin of the "
+                                      "file list.")
+                                  .arg(out));
+    QVERIFY(!window->MakingDiscImage());
+
     const QByteArray path = qgetenv("PATH");
     QDir().mkpath(Work.filePath("empty"));
     qputenv("PATH", Work.filePath("empty").toUtf8());
