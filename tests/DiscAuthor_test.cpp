@@ -269,7 +269,8 @@ TEST_F(DiscAuthorTest, RequestsThatCannotWorkAreRefused) {
         {{clip, 2}, {Dir.File("movie.bin"), 2}},
         Dir.File("movie.cue")},
        "would overwrite one of its own"},
-      {{TDiscKind::Dvd, TDiscNorm::Pal, {{clip, 2}}, Dir.File("a\"b.iso")}, "holds a quote"},
+      {{TDiscKind::Svcd, TDiscNorm::Pal, {{clip, 2}}, Dir.File("a\"b.cue")}, "holds a quote"},
+      {{TDiscKind::Dvd, TDiscNorm::Pal, {{clip, 2}}, Dir.File("a\nb.iso")}, "a line break"},
   };
   for (const auto& c : cases) {
     TDiscAuthor author;

@@ -74,7 +74,8 @@ std::string RequestProblem(const TDiscRequest& request, std::int64_t& inputBytes
     return "a " + DiscKindName(request.Kind) + " holds at most " + std::to_string(kMaxCdTracks) +
            " tracks, not " + std::to_string(request.Titles.size());
   if (request.ImagePath.empty()) return "no name for the image";
-  if (request.ImagePath.find_first_of("\"\r\n") != std::string::npos)
+  if (request.ImagePath.find_first_of("\r\n") != std::string::npos ||
+      (!dvd && request.ImagePath.find('"') != std::string::npos))  // the .cue quotes the .bin
     return "the image name \"" + request.ImagePath + "\" holds a quote or a line break";
   if (!dvd && LowerExtension(request.ImagePath) != ".cue")
     return "a " + DiscKindName(request.Kind) + " image is a .cue file (with its .bin), not \"" +
@@ -117,9 +118,10 @@ std::string RequestProblem(const TDiscRequest& request, std::int64_t& inputBytes
 // The hidden folder the tools write into, beside the image so that its results are renamed
 // into place without a copy.
 std::optional<std::string> MakeWorkFolder(const std::string& imagePath, std::string& reason) {
-  std::string pattern = (fs::path(FolderOf(imagePath)) /
-                         ("." + fs::path(imagePath).filename().string() + ".authoring-XXXXXX"))
-                            .string();
+  // Cut short so that the name stays within the file system's 255 bytes.
+  const std::string name = fs::path(imagePath).filename().string().substr(0, 200);
+  std::string pattern =
+      (fs::path(FolderOf(imagePath)) / ("." + name + ".authoring-XXXXXX")).string();
   if (!mkdtemp(pattern.data())) {
     reason = "cannot make a work folder beside \"" + imagePath + "\": " + std::strerror(errno);
     return std::nullopt;

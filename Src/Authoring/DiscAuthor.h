@@ -66,7 +66,8 @@ class TDiscAuthor {
   // Makes the image; returns when it is made, has failed or was stopped.
   TAuthorResult Run(const TDiscRequest& request);
 
-  // From any thread: the running tool is ended and what it wrote removed.
+  // From any thread: the running tool is ended and what it wrote removed. A stop holds for
+  // good, also when it comes before Run: an author makes at most one image after it.
   void Stop() { Stop_ = true; }
 
  private:
