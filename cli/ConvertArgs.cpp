@@ -3,6 +3,7 @@
 #include <charconv>
 #include <map>
 
+#include "Authoring/DiscKind.h"
 #include "Services/Text.h"
 
 namespace tovamo::cli {
@@ -88,9 +89,9 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
       value = arg.substr(2);
       haveValue = true;
     }
-    static const char* const kValued[] = {"-o",        "-j",       "--target", "--norm",
-                                          "--aspect",  "--option", "--output", "--jobs",
-                                          "--profile", "--fit",    "--log"};
+    static const char* const kValued[] = {
+        "-o",     "-j",        "--target", "--norm", "--aspect", "--option",   "--output",
+        "--jobs", "--profile", "--fit",    "--log",  "--disc",   "--disc-size"};
     bool valued = false;
     for (const char* known : kValued) valued = valued || name == known;
     if (!valued) return {std::nullopt, "unknown option \"" + arg + "\""};
@@ -130,6 +131,14 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
     } else if (name == "--log") {
       if (value.empty()) return {std::nullopt, "--log needs a file name"};
       args.LogFile = value;
+    } else if (name == "--disc") {
+      if (value.empty()) return {std::nullopt, "--disc needs an image name (.iso or .cue)"};
+      args.DiscImage = value;
+    } else if (name == "--disc-size") {
+      if (!authoring::ParseDiscSize(value))
+        return {std::nullopt,
+                "--disc-size must be 4.7G, 8.5G, 700M or 800M, got \"" + value + "\""};
+      args.DiscSize = value;
     } else if (name == "--profile") {
       if (value.empty()) return {std::nullopt, "--profile needs a profile name"};
       args.Profile = value;
@@ -160,6 +169,7 @@ std::string UsageText() {
   return "Usage: tovamo-convert [-o DIR] [--target vcd|svcd|dvd|none] [--norm pal|ntsc|auto]\n"
          "                      [--aspect 4:3|16:9] [--fit pad|stretch|crop] [-j N]\n"
          "                      [--option NAME=VALUE]... [--log FILE] [-v] [--strict]\n"
+         "                      [--disc IMAGE.iso|IMAGE.cue] [--disc-size SIZE]\n"
          "                      [--] FILE...\n"
          "       tovamo-convert [-o DIR] --profile NAME [--aspect 4:3|16:9]\n"
          "                      [--fit pad|stretch|crop] [-j N]\n"
@@ -207,6 +217,20 @@ Options:
   -v, --verbose          show the same log lines on standard error
   --strict               an input that ends before its stated length counts as failed
                          (exit status 1) instead of "Completed (input ended early)"
+  --disc IMAGE           after converting, make the outputs into a disc image, one
+                         title (DVD) or track (VCD, SVCD) per FILE in the order given:
+                         IMAGE.iso for --target dvd (a DVD-Video image: the first title
+                         plays when the disc goes in, each goes on to the next, a chapter
+                         every 5 minutes), IMAGE.cue with IMAGE.bin beside it for vcd and
+                         svcd. Needs dvdauthor and genisoimage (DVD) or vcdimager
+                         (VCD, SVCD). The image appears only once it is whole; its size
+                         is shown against the disc's
+  --disc-size SIZE       choose the video bit rate so that the whole batch fills one disc
+                         of SIZE: 4.7G or 8.5G (DVD), 700M or 800M (CD: SVCD; a VCD's
+                         rates are fixed, so only whether it fits is told). The rate is
+                         shown before converting; a batch that does not fit even at the
+                         lowest sensible quality is not converted, and the number of
+                         discs it needs is shown
   --                     everything after it is a FILE, even when it begins with "-"
   -h, --help             show this text
   --version              show the program's version and the media libraries it loaded
@@ -230,7 +254,8 @@ Exit status:
   0    every file was converted
   1    a file could not be opened or converted, was refused, was stopped or gave nothing
        to write (or, with --strict, ended early), or the output folder or the media
-       libraries are missing
+       libraries are missing; with --disc or --disc-size also: an authoring tool is
+       missing or failed (its reason is shown), or the batch does not fit on the disc
   2    usage error (an --option the engine refuses included), an unknown profile, or a
        profile store that cannot be read (nothing was started)
   130  stopped by Ctrl-C (143 by SIGTERM)

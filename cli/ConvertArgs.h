@@ -15,10 +15,12 @@ struct TConvertArgs {
   int Jobs = 0;                      // tasks at once; 0: one per processor core
   std::vector<std::string> Options;  // "name=value" lines for the output's option text
   std::vector<std::string> Files;
-  std::string Profile;   // a profile of the profile store: it names the target and the norm
-  std::string LogFile;   // --log: the engine's and the libraries' log lines go there
-  bool Verbose = false;  // -v: the same lines on standard error
-  bool Strict = false;   // --strict: an input that ended early is a failure
+  std::string Profile;    // a profile of the profile store: it names the target and the norm
+  std::string LogFile;    // --log: the engine's and the libraries' log lines go there
+  bool Verbose = false;   // -v: the same lines on standard error
+  bool Strict = false;    // --strict: an input that ended early is a failure
+  std::string DiscImage;  // --disc: the outputs are made into this disc image (.iso, .cue)
+  std::string DiscSize;   // --disc-size: the bit rate is chosen to fill a disc of this size
   bool ListProfiles = false;
   bool Help = false;
   bool Version = false;

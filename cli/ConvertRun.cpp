@@ -17,8 +17,13 @@
 #include "CommandProfile.h"
 #include "Components/FFEncode.h"
 #include "Components/OutputOptionPasses.h"
+<<<<<<< HEAD
 #include "Components/TemporaryOutput.h"
+=======
+#include "DiscStep.h"
+>>>>>>> authoring
 #include "OutputFolder.h"
+#include "ProfileOptions.h"
 #include "ProgressDisplay.h"
 #include "SampleClip.h"
 #include "Services/Clock.h"
@@ -57,6 +62,12 @@ class TConvertRun {
 
   int Run() {
     if (!Args_.Profile.empty() && !ChooseProfile()) return 2;
+    TargetType_ = Profile_ ? TargetTypeOfProfile(Profile_->Name) : Args_.TargetType;
+    if (const std::string problem = DiscOptionsProblem(Args_, TargetType_); !problem.empty()) {
+      PrintError(problem);
+      std::fputs(UsageText().c_str(), stderr);
+      return 2;
+    }
     if (const std::string problem = OutputFolderProblem(Args_.OutputFolder); !problem.empty()) {
       PrintError(problem);
       return 1;
@@ -74,6 +85,11 @@ class TConvertRun {
       PrintError("--option: " + error);
       std::fputs(UsageText().c_str(), stderr);
       return 2;
+    }
+    // Checked before converting: finding out only after an hour of it would waste the hour.
+    if (const std::string problem = DiscImageProblem(Args_, TargetType_); !problem.empty()) {
+      PrintError("--disc: " + problem);
+      return 1;
     }
     std::vector<std::string> inputs = Args_.Files;
     if (inputs.empty()) {
@@ -96,9 +112,18 @@ class TConvertRun {
                     item.Output.c_str(), item.TakenOutput.c_str());
     std::fflush(stdout);
 
-    AddTasks();
+    if (!AddTasks()) return 1;
     if (!Tasks_.empty() && !ReceivedStopSignal()) RunBatch();
-    return Finish();
+    const int status = Finish();
+    if (Args_.DiscImage.empty()) return status;
+    if (status != 0) {
+      if (status == 1) PrintError("no disc image: not every file was converted");
+      return status;
+    }
+    std::vector<authoring::TDvdTitle> titles;
+    for (std::size_t i = 0; i < Plan_.size(); ++i)
+      titles.push_back({Plan_[i].Output, InputSeconds_[i]});
+    return MakeDiscImage(Args_, TargetType_, titles);
   }
 
  private:
@@ -120,7 +145,8 @@ class TConvertRun {
     return true;
   }
 
-  void AddTasks() {
+  // False when the batch must not start: with --disc-size, it does not fit on the disc.
+  bool AddTasks() {
     int convertible = 0;
     for (const TPlannedInput& item : Plan_) convertible += item.Refusal.empty();
     const int cores = ProcessorCores();
@@ -137,6 +163,10 @@ class TConvertRun {
     std::vector<std::string> optionLines = Args_.Options;
     if (threads > 0) optionLines.push_back("threads=" + std::to_string(threads));
 
+    // Every input is opened first: fitting the bit rate to a disc needs all their lengths.
+    std::vector<std::pair<std::size_t, int>> opened;  // input, encoder task
+    InputSeconds_.assign(Plan_.size(), 0);
+    double totalSeconds = 0;
     for (std::size_t i = 0; i < Plan_.size(); ++i) {
       const TPlannedInput& item = Plan_[i];
       if (!item.Refusal.empty()) {
@@ -148,6 +178,30 @@ class TConvertRun {
         Cancel(i, "cannot open: " + Encoder_.LastError());
         continue;
       }
+      opened.push_back({i, task});
+      const AVFormatContext* context = Encoder_.InputContext(task, 0);
+      InputSeconds_[i] = context && context->duration > 0 ? double(context->duration) / 1e6 : 0;
+      totalSeconds += InputSeconds_[i];
+    }
+    if (!Args_.DiscSize.empty()) {
+      for (const auto& [i, task] : opened)
+        if (InputSeconds_[i] <= 0) {
+          PrintError("--disc-size: the length of " + Label(i) +
+                     " is not known, so the batch cannot be fitted to the disc");
+          return false;
+        }
+      const TDiscFitPlan fit = PlanDiscFit(Args_, TargetType_, totalSeconds, int(opened.size()));
+      std::printf("%s\n", fit.Line.c_str());
+      std::fflush(stdout);
+      if (!fit.Fits) {
+        PrintError("nothing converted: the batch does not fit on the disc");
+        return false;
+      }
+      optionLines.insert(optionLines.begin(), fit.OptionLines.begin(), fit.OptionLines.end());
+    }
+
+    for (const auto& [i, task] : opened) {
+      const TPlannedInput& item = Plan_[i];
       TOutputOptions options;
       if (Profile_) {
         options = ProfileTaskOptions(*Profile_, Args_.OutputFolder, item.Input, item.Output);
@@ -169,6 +223,7 @@ class TConvertRun {
       Temporaries_[task] = temporary;
       Encoder_.SetOutputFile(task, temporary, &options);
     }
+    return true;
   }
 
   void RunBatch() {
@@ -321,6 +376,8 @@ class TConvertRun {
   std::map<int, bool> EndedEarly_;
   std::unique_ptr<TProgressDisplay> Display_;
   int Running_ = 1;
+  int TargetType_ = 0;                // of every output: the target's or the profile's
+  std::vector<double> InputSeconds_;  // per input, 0 when not known
   int EndedCount_ = 0;
   int Stopped_ = 0;  // the signal that stopped the batch
   bool BatchEndAnnounced_ = false;

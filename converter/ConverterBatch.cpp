@@ -160,6 +160,7 @@ void TForm1::ConvertClick() {
     ShowErrorDisplay(QString::fromUtf8(e.what()));
     return;
   }
+  if (DiscRun_ || !BeginDiscBatch()) return;
 
   // The batch's outputs are known before anything changes: existing ones are asked about.
   std::vector<std::string> inputs;
@@ -265,6 +266,8 @@ bool TForm1::PrepareTask(std::size_t entry, const std::string& outputPath) {
   TOutputOptions options = ProfileOptions(input);
   options.FileName = temporary;
   if (!Actions.KeepProportions->isChecked()) options.ExtraOptions += "fit=stretch\n";
+  options.ExtraOptions += DiscFitOptions_;
+  NoteDiscOutput(readyidListBox[entry], outputPath);
   // A task without its output fails when it starts, and its row says so; the reason is here.
   if (!FFEncoder.SetOutputFile(task, temporary, &options))
     LogLine(QString("***%1: %2")
@@ -277,6 +280,7 @@ bool TForm1::PrepareTask(std::size_t entry, const std::string& outputPath) {
 
 void TForm1::StopClick() {
   if (!Confirm("Do you want to stop the conversion?")) return;
+  StopDiscImage();
   FFEncoder.Stop(true);
   ReadyState();
 }
@@ -330,6 +334,8 @@ void TForm1::ApplyControlStates() {
                            static_cast<QWidget*>(LaunchButton)})
     control->setEnabled(ready);
   listview1->setEnabled(ready);
+  Actions.MakeDiscImage->setEnabled(ready && DiscImageReady());
+  FitBox->setEnabled(ready);
   StatusText->setText(ready ? "Ready" : "Converting..");
 }
 

@@ -219,6 +219,7 @@ QWidget* TForm1::CreateBottomPanel() {
   grid->addWidget(ComboBox1, 1, 1, 1, 4);
   grid->addWidget(new QLabel("Aspect:"), 2, 0);
   grid->addWidget(ComboBox2, 2, 1);
+  grid->addWidget(CreateDiscFitBox(), 2, 2, 1, 3);
   auto* buttons = new QHBoxLayout;
   for (QPushButton* b : {Button1, Button5, Button6, Button7}) buttons->addWidget(b);
   grid->addLayout(buttons, 3, 0, 1, 5);
@@ -287,6 +288,9 @@ void TForm1::CreateMenus() {
   action->addSeparator();
   action->addAction(a.PreviewFrames);
   action->addAction(a.KeepProportions);
+  action->addSeparator();
+  CreateDiscActions();
+  action->addAction(a.MakeDiscImage);
   QMenu* help = menuBar()->addMenu("   &Help   ");
   help->addAction(a.Content);
   help->addSeparator();

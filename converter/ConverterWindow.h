@@ -5,8 +5,12 @@
 //   ConverterFiles.cpp     adding, removing and selecting files; preview; folder; launch
 //   ConverterProfiles.cpp  the profile store, the profile and aspect boxes, the side panel
 //   ConverterBatch.cpp     convert, stop, pause, resume, progress, control states, closing
+<<<<<<< HEAD
 //   ConverterOutputs.cpp   the output folder, the overwrite question, outputs' temporary names
 //   ConverterPlacement.cpp the window's size and place and the columns' widths, remembered
+=======
+//   ConverterDisc.cpp      fit to disc and the disc image of the converted files
+>>>>>>> authoring
 #pragma once
 
 #include <QMainWindow>
@@ -16,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "Authoring/DiscAuthor.h"
 #include "Components/FFEncode.h"
 #include "Components/OutputNames.h"
 #include "Components/TemporaryOutput.h"
@@ -36,6 +41,8 @@ class QTreeWidget;
 class QTreeWidgetItem;
 
 namespace tovamo {
+
+class TDiscImageRun;
 
 // What the converter asks of the preview player: play one file in the player window.
 class TPreviewPlayer {
@@ -98,12 +105,25 @@ class TForm1 : public QMainWindow {
   void ProfileBoxChanged();
   void AspectBoxChanged();
 
+  // "Make Disc Image...": the completed rows of the last batch into a disc image; and the
+  // "Fit to Disc" box, as the user changes it.
+  void MakeDiscImageClick();
+  void FitToDiscChanged();
+  bool MakingDiscImage() const { return DiscRun_ != nullptr; }
+
   // Questions the window asks (Yes/No); tests replace the dialog.
   std::function<bool(const QString& question)> Confirm;
   // Messages the window shows; tests replace the dialog.
   std::function<void(const QString& message)> ShowMessage;
+<<<<<<< HEAD
   // Told at the end of every batch (a desktop notice); tests replace it.
   std::function<void(int completed, int failed, int stopped, const QString& folder)> OnBatchEnded;
+=======
+  // Asked by "Make Disc Image..." (tests replace the dialogs): the image's name, and the
+  // disc size ("4.7G", ...) of the list given. Empty: cancelled.
+  std::function<QString(const QString& suggested, const QString& filter)> AskImagePath;
+  std::function<QString(const QStringList& sizes)> AskDiscSize;
+>>>>>>> authoring
   // Called when the window has closed: the program ends then, whatever else is open.
   std::function<void()> OnClosed;
 
@@ -114,6 +134,8 @@ class TForm1 : public QMainWindow {
   QLineEdit* Edit1 = nullptr;      // output folder
   QComboBox* ComboBox1 = nullptr;  // "File Type": the profile
   QComboBox* ComboBox2 = nullptr;  // "Aspect"
+  QComboBox* FitBox = nullptr;     // "Fit to Disc": off or the disc size to fill
+  QLabel* FitText = nullptr;       // the bit rate it gives, or why it gives none
   QPushButton* Button1 = nullptr;  // Convert
   QPushButton* Button5 = nullptr;  // Stop
   QPushButton* Button6 = nullptr;  // Pause
@@ -155,6 +177,7 @@ class TForm1 : public QMainWindow {
     QAction* PreviewFrames = nullptr;
     // Black bars keep a picture's proportions in a frame of another shape; off: stretched.
     QAction* KeepProportions = nullptr;
+    QAction* MakeDiscImage = nullptr;
     // The tool bar's and the pop-up menu's own entries for the same commands.
     std::vector<QAction*> AddGroup, RemoveGroup, ClearGroup, PreviewGroup, ConvertGroup,
         SelectGroup;
@@ -226,6 +249,23 @@ class TForm1 : public QMainWindow {
   QString SettleOutput(int taskIndex, TTaskEnd end);
   void SettleAllOutputs();
 
+  // Fit to disc and the disc image (ConverterDisc.cpp).
+  struct TDiscFitFigure {
+    bool On = false;     // a disc size is chosen
+    QString Text;        // the rate, for the user
+    QString Problem;     // not empty: the batch must not start, for this reason
+    QString OptionText;  // the rate, as output option lines
+  };
+  QWidget* CreateDiscFitBox();
+  void CreateDiscActions();
+  TDiscFitFigure DiscFitForCheckedRows() const;
+  bool BeginDiscBatch();  // false: the batch must not start (it does not fit)
+  void NoteDiscOutput(int row, const std::string& outputPath);
+  std::vector<authoring::TDvdTitle> DiscTitles() const;
+  bool DiscImageReady() const;
+  void StopDiscImage();
+  void DiscImageEnded(const authoring::TAuthorResult& result, const QString& size);
+
   TOptions Options_;
   TConverterSettings Settings_;
   TTableStore Store_;
@@ -240,6 +280,7 @@ class TForm1 : public QMainWindow {
   QStringList RefusedFiles_;
   // The list row of each task of the running batch (rows refused at preparation have none).
   std::vector<int> TaskRows_;
+<<<<<<< HEAD
   // The output of each task: written under Temporary, settled when the task ends.
   struct TTaskOutput {
     std::string Temporary;
@@ -252,6 +293,11 @@ class TForm1 : public QMainWindow {
   bool BatchTold_ = true;
   QString BeforePause_;    // the status text a Resume brings back
   QString OfferedFolder_;  // the output folder offered at start, made when first needed
+=======
+  QString DiscBatchProfile_;          // the profile of the last batch, for its disc image
+  std::string DiscFitOptions_;        // the fitted bit rate, added to every task of the batch
+  TDiscImageRun* DiscRun_ = nullptr;  // a child of the window while an image is being made
+>>>>>>> authoring
 };
 
 }  // namespace tovamo

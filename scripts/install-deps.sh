@@ -15,8 +15,10 @@ packages=(
   # Windows, and the preview player with what its tests need to give it a real window; a
   # session bus of its own for the test of the desktop notice.
   qt6-base-dev libx11-dev fontconfig mplayer xvfb xauth dbus-daemon
-  # The disc authoring tools, which the disc target tests hand every output to as judges.
-  dvdauthor vcdimager
+  # The disc authoring tools: the disc target tests hand every output to them as judges,
+  # and disc images are made with them (genisoimage writes the DVD's UDF and ISO 9660 file
+  # systems; xorriso reads images back in the tests).
+  dvdauthor vcdimager genisoimage xorriso
   # GNU parallel, for the test of the README's recipe that spreads conversions over machines.
   parallel
   # A comma-decimal locale, for the tests that prove option numbers ignore the locale.

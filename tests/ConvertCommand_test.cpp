@@ -282,6 +282,19 @@ TEST_F(ConvertCommand, UsageErrorsStartNothing) {
       {"", input},
       {"-"},  // standard input is not read
       {"--log=", input},
+      // A disc image of a target that has none, or under a name of the other kind of disc.
+      {"--target", "none", "--disc", "x.iso", input},
+      {"--target", "dvd", "--disc", "x.cue", input},
+      {"--target", "vcd", "--disc", "x.iso", input},
+      {"--target", "svcd", "--disc", "x", input},
+      {"--disc=", input},
+      {"--disc-size", "5G", input},
+      {"--disc-size", "4.7", input},
+      {"--target", "dvd", "--disc-size", "700M", input},
+      {"--target", "svcd", "--disc-size", "4.7G", input},
+      // The fitted rate and a rate of the user's own would fight.
+      {"--target", "svcd", "--disc-size", "700M", "--option", "b=2000k", input},
+      {"--target", "dvd", "--disc-size", "8.5G", "--option", "vb=5M", input},
   };
   for (std::vector<std::string> args : cases) {
     args.insert(args.begin(), {"-o", out});
@@ -369,6 +382,124 @@ TEST_F(ConvertCommand, AnOutputThatWouldOverwriteAnInputIsRefused) {
     EXPECT_EQ(ReadText(inside), ReadText(test::Fixture("sample.mpg")));
     ExpectPlayableMpeg((Out() / "other.mpg").string());
   }
+}
+
+// --disc: the outputs made into a disc image after converting, the fitted rate shown first
+// and the image's size against the disc's at the end; nothing else left in the folder.
+TEST_F(ConvertCommand, TheOutputsBecomeADiscImage) {
+  const std::string a = Copy("sample.mpg", "in/a.mpg");
+  const std::string b = Copy("long_5s.mpg", "in/b.mpg");
+  const struct {
+    const char* Target;
+    const char* Image;
+    const char* Size;
+    const char* Fit;  // the line before converting
+    const char* Sized;
+    std::vector<std::string> Files;
+  } cases[] = {
+      {"dvd",
+       "film.iso",
+       "4.7G",
+       "Fit to disc: video at 9632 kbit/s with sound at 448 kbit/s",
+       "of the 4.7G DVD's 4700 MB",
+       {"a.mpg", "b.mpg", "film.iso"}},
+      {"svcd",
+       "film.cue",
+       "800M",
+       "Fit to disc: video at 2376 kbit/s with sound at 224 kbit/s",
+       "sectors of the 800M CD's 405000",
+       {"a.mpg", "b.mpg", "film.bin", "film.cue"}},
+      {"vcd",
+       "film.cue",
+       "",
+       nullptr,
+       "sectors of the 700M CD's 360000",
+       {"a.mpg", "b.mpg", "film.bin", "film.cue"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Target);
+    fs::remove_all(Out());
+    fs::create_directories(Out());
+    const std::string image = (Out() / c.Image).string();
+    std::vector<std::string> args = {"--target", c.Target,       "--norm", "pal",
+                                     "-o",       Out().string(), "--disc", image};
+    if (*c.Size) args.insert(args.end(), {"--disc-size", c.Size});
+    args.insert(args.end(), {a, b});
+    const TRunResult run = Run(args);
+    ASSERT_EQ(run.ExitCode, 0) << run.Out << run.Err;
+    if (c.Fit) {
+      EXPECT_EQ(run.Out.rfind(c.Fit, 0), 0u) << run.Out;
+    } else {
+      EXPECT_FALSE(Contains(run.Out, "Fit to disc")) << run.Out;
+    }
+    EXPECT_TRUE(Contains(run.Out, "Making the disc image: 100%")) << run.Out;
+    EXPECT_TRUE(Contains(run.Out, "Disc image: " + image)) << run.Out;
+    EXPECT_TRUE(Contains(run.Out, c.Sized)) << run.Out;
+    EXPECT_EQ(Files(Out()), c.Files);
+    std::vector<std::string> hidden;
+    for (const auto& entry : fs::directory_iterator(Out()))
+      if (entry.path().filename().string()[0] == '.') hidden.push_back(entry.path().string());
+    EXPECT_TRUE(hidden.empty());
+  }
+}
+
+// The authoring tools missing or failing: the conversion is not started when a tool is
+// missing, and a tool's failure after converting exits 1 with its reason and no image.
+TEST_F(ConvertCommand, DiscToolsMissingOrFailingAreReported) {
+  const std::string clip = Copy("sample.mpg", "in/clip.mpg");
+  const fs::path tools = Dir.Path() / "tools";
+  fs::create_directories(tools);
+  const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+
+  setenv("PATH", tools.c_str(), 1);  // no tools at all
+  const TRunResult missing =
+      Run({"--target", "svcd", "-o", Out().string(), "--disc", (Out() / "x.cue").string(), clip});
+  EXPECT_EQ(missing.ExitCode, 1) << missing.Out << missing.Err;
+  EXPECT_TRUE(Contains(missing.Err,
+                       "--disc: vcdimager is not installed (install the package \"vcdimager\")"))
+      << missing.Err;
+  EXPECT_TRUE(Files(Out()).empty());
+  setenv("PATH", path.c_str(), 1);
+
+  // An image whose .bin would be one of the inputs is refused before anything starts.
+  const std::string bin = Copy("sample.mpg", "in/clip.bin");
+  const TRunResult overwrite = Run({"--target", "vcd", "-o", Out().string(), "--disc",
+                                    (Dir.Path() / "in/clip.cue").string(), clip, bin});
+  EXPECT_EQ(overwrite.ExitCode, 1) << overwrite.Out << overwrite.Err;
+  EXPECT_TRUE(Contains(overwrite.Err, "--disc: the image " + (Dir.Path() / "in/clip.bin").string() +
+                                          " would overwrite the input " + bin))
+      << overwrite.Err;
+  EXPECT_EQ(ReadText(bin), ReadText(test::Fixture("sample.mpg")));
+  EXPECT_TRUE(Files(Out()).empty());
+
+  // A dvdauthor that fails the way the real one does, before the real tools.
+  test::WriteFile((tools / "dvdauthor").string(),
+                  "#!/bin/sh\necho 'INFO: dvdauthor creating VTS'\n"
+                  "echo 'ERR:  cannot write the title set: disk full' >&2\nexit 1\n");
+  fs::permissions(tools / "dvdauthor", fs::perms::owner_all);
+  setenv("PATH", (tools.string() + ":" + path).c_str(), 1);
+  const TRunResult failed =
+      Run({"--target", "dvd", "-o", Out().string(), "--disc", (Out() / "x.iso").string(), clip});
+  setenv("PATH", path.c_str(), 1);
+  EXPECT_EQ(failed.ExitCode, 1) << failed.Out << failed.Err;
+  EXPECT_TRUE(Contains(failed.Err,
+                       "no disc image: dvdauthor failed (exit status 1): ERR:  cannot write the "
+                       "title set: disk full"))
+      << failed.Err;
+  EXPECT_EQ(Files(Out()), std::vector<std::string>{"clip.mpg"});
+  ExpectPlayableMpeg((Out() / "clip.mpg").string());
+}
+
+// Fitting needs every input's length: an input without one stops the run before converting.
+TEST_F(ConvertCommand, FitToDiscNeedsEveryLength) {
+  const std::string known = Copy("sample.mpg", "in/known.mpg");
+  const std::string unknown = Copy("no_duration.mkv", "in/unknown.mkv");
+  const TRunResult run =
+      Run({"--target", "dvd", "--disc-size", "4.7G", "-o", Out().string(), known, unknown});
+  EXPECT_EQ(run.ExitCode, 1) << run.Out << run.Err;
+  EXPECT_TRUE(Contains(run.Err, "--disc-size: the length of " + unknown + " is not known"))
+      << run.Err;
+  EXPECT_TRUE(Files(Out()).empty());
 }
 
 TEST_F(ConvertCommand, FitKeepsAWidePicturesProportionsUnlessToldToStretch) {

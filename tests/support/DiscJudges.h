@@ -8,7 +8,7 @@
 namespace tovamo::test {
 
 struct TJudgement {
-  bool Ran = false;  // the tool was found and ended by itself
+  bool Ran = false;  // the tool was found and run to its end
   int ExitCode = -1;
   std::string Output;                   // everything it wrote
   std::vector<std::string> Complaints;  // its lines holding "WARN" or "ERR"

@@ -1,0 +1,74 @@
+#include "Authoring/DvdControl.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace tovamo::authoring {
+
+namespace {
+
+constexpr int kChapterSeconds = 5 * 60;
+constexpr int kMaxChapters = 99;
+
+std::string XmlText(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string DvdChapterList(double seconds) {
+  int chapters = kMaxChapters;
+  if (std::isfinite(seconds) && seconds > 0)
+    chapters = std::min(kMaxChapters, std::max(1, int(std::ceil(seconds / kChapterSeconds))));
+  std::string list = "0";
+  for (int i = 1; i < chapters; ++i) {
+    const int at = i * kChapterSeconds;
+    char text[32];
+    std::snprintf(text, sizeof text, ",%d:%02d:%02d", at / 3600, at / 60 % 60, at % 60);
+    list += text;
+  }
+  return list;
+}
+
+std::string DvdAuthorXml(const std::string& dest, const std::vector<TDvdTitle>& titles) {
+  std::string xml = "<dvdauthor dest=\"" + XmlText(dest) + "\">\n";
+  xml += "  <vmgm>\n    <fpc>jump title 1;</fpc>\n  </vmgm>\n";
+  xml += "  <titleset>\n    <titles>\n";
+  for (std::size_t i = 0; i < titles.size(); ++i) {
+    xml += "      <pgc>\n";
+    xml += "        <vob file=\"" + XmlText(titles[i].File) + "\" chapters=\"" +
+           DvdChapterList(titles[i].Seconds) + "\"/>\n";
+    // The last title ends the play; the player shows its own screen then.
+    xml += i + 1 < titles.size()
+               ? "        <post>jump title " + std::to_string(i + 2) + ";</post>\n"
+               : std::string("        <post>exit;</post>\n");
+    xml += "      </pgc>\n";
+  }
+  xml += "    </titles>\n  </titleset>\n</dvdauthor>\n";
+  return xml;
+}
+
+}  // namespace tovamo::authoring

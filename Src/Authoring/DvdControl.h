@@ -1,0 +1,23 @@
+// The dvdauthor control file of a DVD-Video folder: one title per file, in order, a chapter
+// every five minutes, the first title playing when the disc goes in and each title going on
+// to the next.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tovamo::authoring {
+
+struct TDvdTitle {
+  std::string File;
+  double Seconds = 0;  // 0: not known
+};
+
+// The chapter starts of a title, "0,0:05:00,0:10:00,...": at most the 99 a title may have;
+// without a length the whole 99 (dvdauthor drops those past the end).
+std::string DvdChapterList(double seconds);
+
+// The control file for dvdauthor -x; `dest` is the folder it writes VIDEO_TS into.
+std::string DvdAuthorXml(const std::string& dest, const std::vector<TDvdTitle>& titles);
+
+}  // namespace tovamo::authoring

@@ -1,0 +1,277 @@
+// Disc images from the converted files: "Fit to Disc" beside the profile box chooses the
+// video bit rate that fills a disc with the checked rows; "Make Disc Image..." makes the
+// completed rows of the last batch into a DVD ISO or a VCD/SVCD .cue + .bin image.
+#include <QAction>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTreeWidget>
+
+#include "Authoring/DiscFit.h"
+#include "ConverterWindow.h"
+#include "DiscImageRun.h"
+#include "ProfileOptions.h"
+#include "Services/SameFile.h"
+
+namespace tovamo {
+namespace {
+
+// What a row converted in a batch remembers for the disc image: its output and the profile.
+constexpr int kDiscOutputRole = Qt::UserRole + 40;
+constexpr int kDiscProfileRole = Qt::UserRole + 41;
+
+const QString kFitOff = "Off";
+
+std::optional<authoring::TDiscKind> KindOfProfile(const QString& profile) {
+  return authoring::DiscKindOfTarget(TargetTypeOfProfile(profile.toStdString()));
+}
+
+// "HH:MM:SS" of the Total Time column; 0 when the length is not known.
+double RowSeconds(const QTreeWidgetItem* row) {
+  const QStringList parts = row->text(fcTotalTime).split(':');
+  if (parts.size() != 3) return 0;
+  double seconds = 0;
+  for (const QString& part : parts) {
+    bool ok = false;
+    const int value = part.toInt(&ok);
+    if (!ok) return 0;
+    seconds = seconds * 60 + value;
+  }
+  return seconds;
+}
+
+QStringList DiscSizesFor(authoring::TDiscKind kind) {
+  if (kind == authoring::TDiscKind::Dvd) return {"4.7G", "8.5G"};
+  return {"700M", "800M"};
+}
+
+}  // namespace
+
+QWidget* TForm1::CreateDiscFitBox() {
+  auto* box = new QWidget;
+  auto* layout = new QHBoxLayout(box);
+  layout->setContentsMargins(0, 0, 0, 0);
+  FitBox = new QComboBox;
+  FitBox->addItems({kFitOff, "4.7G", "8.5G", "700M", "800M"});
+  FitBox->setToolTip(
+      "Choose the video bit rate that fills a disc of this size with the checked files");
+  FitText = new QLabel;
+  layout->addWidget(new QLabel("Fit to Disc:"));
+  layout->addWidget(FitBox);
+  layout->addWidget(FitText, 1);
+  connect(FitBox, &QComboBox::activated, this, [this] { FitToDiscChanged(); });
+  return box;
+}
+
+void TForm1::CreateDiscActions() {
+  Actions.MakeDiscImage = new QAction("Make &Disc Image...", this);
+  Actions.MakeDiscImage->setStatusTip("Make the converted files into a disc image");
+  Actions.MakeDiscImage->setEnabled(false);
+  connect(Actions.MakeDiscImage, &QAction::triggered, this, [this] { MakeDiscImageClick(); });
+  if (!AskImagePath)
+    AskImagePath = [this](const QString& suggested, const QString& filter) {
+      return QFileDialog::getSaveFileName(this, "Make Disc Image", suggested, filter);
+    };
+  if (!AskDiscSize)
+    AskDiscSize = [this](const QStringList& sizes) {
+      bool ok = false;
+      const QString size =
+          QInputDialog::getItem(this, "Make Disc Image", "Disc size:", sizes, 0, false, &ok);
+      return ok ? size : QString();
+    };
+}
+
+// ---- Fit to disc -------------------------------------------------------------------------
+
+TForm1::TDiscFitFigure TForm1::DiscFitForCheckedRows() const {
+  TDiscFitFigure figure;
+  const QString size = FitBox ? FitBox->currentText() : kFitOff;
+  if (size == kFitOff) return figure;
+  figure.On = true;
+  const auto kind = KindOfProfile(ComboBox1->currentText());
+  if (!kind) {
+    figure.Problem = "Fit to Disc needs a VCD, SVCD or DVD profile.";
+    return figure;
+  }
+  double seconds = 0;
+  int titles = 0;
+  for (int i = 0; i < listview1->topLevelItemCount(); ++i) {
+    const QTreeWidgetItem* row = listview1->topLevelItem(i);
+    if (row->checkState(fcInput) != Qt::Checked) continue;
+    const double length = RowSeconds(row);
+    if (length <= 0) {
+      figure.Problem = "Fit to Disc needs the length of every checked file; " + row->text(fcInput) +
+                       " has none.";
+      return figure;
+    }
+    seconds += length;
+    ++titles;
+  }
+  if (titles == 0) {
+    figure.Problem = "Fit to Disc: no file is checked.";
+    return figure;
+  }
+  const auto disc = *authoring::ParseDiscSize(size.toStdString());
+  const authoring::TFitResult fit = authoring::FitToDisc(disc, seconds, titles, *kind);
+  figure.Text = QString::fromStdString(authoring::DescribeFit(fit, disc, *kind));
+  if (!fit.Problem.empty() || !fit.Fits) {
+    figure.Problem = figure.Text;
+    return figure;
+  }
+  for (const std::string& line : authoring::FitOptionLines(fit, *kind))
+    figure.OptionText += QString::fromStdString(line) + "\n";
+  return figure;
+}
+
+void TForm1::FitToDiscChanged() {
+  const TDiscFitFigure figure = DiscFitForCheckedRows();
+  const QString text = figure.Problem.isEmpty() ? figure.Text : figure.Problem;
+  FitText->setText(text);
+  FitText->setToolTip(text);
+  if (!text.isEmpty()) LogLine(text);
+}
+
+bool TForm1::BeginDiscBatch() {
+  DiscFitOptions_.clear();
+  const TDiscFitFigure figure = DiscFitForCheckedRows();
+  if (!figure.Problem.isEmpty()) {
+    FitText->setText(figure.Problem);
+    ShowMessage(figure.Problem + "\nNothing was converted.");
+    return false;
+  }
+  if (figure.On) {
+    FitText->setText(figure.Text);
+    LogLine(figure.Text);
+  }
+  DiscFitOptions_ = figure.OptionText.toStdString();
+  DiscBatchProfile_ = ComboBox1->currentText();
+  return true;
+}
+
+void TForm1::NoteDiscOutput(int row, const std::string& outputPath) {
+  QTreeWidgetItem* item = listview1->topLevelItem(row);
+  if (!item) return;
+  item->setData(fcInput, kDiscOutputRole, QString::fromStdString(outputPath));
+  item->setData(fcInput, kDiscProfileRole, DiscBatchProfile_);
+}
+
+// ---- Disc image --------------------------------------------------------------------------
+
+std::vector<authoring::TDvdTitle> TForm1::DiscTitles() const {
+  std::vector<authoring::TDvdTitle> titles;
+  if (!KindOfProfile(DiscBatchProfile_)) return titles;
+  for (int i = 0; i < listview1->topLevelItemCount(); ++i) {
+    const QTreeWidgetItem* row = listview1->topLevelItem(i);
+    if (row->text(fcProgress) != "Completed" ||
+        row->data(fcInput, kDiscProfileRole).toString() != DiscBatchProfile_)
+      continue;
+    const QString output = row->data(fcInput, kDiscOutputRole).toString();
+    if (!output.isEmpty()) titles.push_back({output.toStdString(), RowSeconds(row)});
+  }
+  return titles;
+}
+
+bool TForm1::DiscImageReady() const {
+  return !DiscRun_ && !DiscTitles().empty();
+}
+
+void TForm1::MakeDiscImageClick() {
+  if (Converting_ || DiscRun_) return;
+  const std::vector<authoring::TDvdTitle> titles = DiscTitles();
+  const auto kind = KindOfProfile(DiscBatchProfile_);
+  if (titles.empty() || !kind) {
+    ShowMessage("There are no converted VCD, SVCD or DVD files to make a disc image of.");
+    return;
+  }
+  if (const std::string missing = authoring::MissingToolsMessage(*kind); !missing.empty()) {
+    ShowMessage(QString::fromStdString(missing));
+    return;
+  }
+  const bool dvd = *kind == authoring::TDiscKind::Dvd;
+  const QString extension = dvd ? ".iso" : ".cue";
+  const QString folder = Edit1->text().trimmed();
+  QString path = AskImagePath(QDir(folder.isEmpty() ? "." : folder).filePath("disc" + extension),
+                              dvd ? "DVD image (*.iso)" : "CD image (*.cue)");
+  if (path.isEmpty()) return;
+  if (!path.endsWith(extension, Qt::CaseInsensitive)) path += extension;
+  // The .bin beside a .cue is never asked for: it must not replace a file of the list.
+  std::vector<std::string> inputs;
+  for (int i = 0; i < listview1->topLevelItemCount(); ++i)
+    inputs.push_back(listview1->topLevelItem(i)->text(fcInput).toStdString());
+  const TSameFileIndex listed(inputs);
+  for (const std::string& image :
+       {path.toStdString(), dvd ? std::string() : authoring::BinPathOf(path.toStdString())})
+    if (!image.empty())
+      if (const int row = listed.IndexOf(image); row >= 0) {
+        ShowMessage(QString("The image %1 would overwrite %2 of the file list.")
+                        .arg(QString::fromStdString(image),
+                             QString::fromStdString(inputs[std::size_t(row)])));
+        return;
+      }
+  const QString size = AskDiscSize(DiscSizesFor(*kind));
+  if (size.isEmpty() || !authoring::ParseDiscSize(size.toStdString())) return;
+
+  authoring::TDiscRequest request;
+  request.Kind = *kind;
+  const int norm = NormTypeOfProfile(DiscBatchProfile_.toStdString());
+  request.Norm = norm == 1   ? authoring::TDiscNorm::Pal
+                 : norm == 2 ? authoring::TDiscNorm::Ntsc
+                             : authoring::TDiscNorm::Auto;
+  request.Titles = titles;
+  request.ImagePath = path.toStdString();
+
+  DiscRun_ = new TDiscImageRun(this, std::move(request));
+  DiscRun_->OnProgress = [this](const authoring::TAuthorProgress& progress) {
+    StatusText->setText(QString("  Making the disc image..%1 %%2")
+                            .arg(progress.Percent, 0, 'f', 0)
+                            .arg(progress.Tool.empty()
+                                     ? QString()
+                                     : " (" + QString::fromStdString(progress.Tool) + ")"));
+  };
+  DiscRun_->OnToolLine = [this](const QString& tool, const QString& line) {
+    LogLine(tool + ": " + line);
+  };
+  const QString disc = size;
+  DiscRun_->OnEnded = [this, disc](const authoring::TAuthorResult& result) {
+    DiscImageEnded(result, disc);
+  };
+  ConvertingState();
+  StatusText->setText("  Making the disc image..0 %");
+  LogLine("Making the disc image " + path);
+  DiscRun_->Start();
+}
+
+void TForm1::StopDiscImage() {
+  if (DiscRun_) DiscRun_->Stop();
+}
+
+void TForm1::DiscImageEnded(const authoring::TAuthorResult& result, const QString& size) {
+  const QString path = QString::fromStdString(DiscRun_->Request().ImagePath);
+  DiscRun_->deleteLater();
+  DiscRun_ = nullptr;
+  ReadyState();
+  if (result.Stopped) {
+    LogLine("The disc image was stopped; nothing was written to " + path);
+    return;
+  }
+  if (!result.Completed) {
+    const QString reason = QString::fromStdString(result.Reason);
+    LogLine("***The disc image could not be made: " + reason);
+    ShowMessage("The disc image could not be made:\n" + reason);
+    return;
+  }
+  const authoring::TImageMeasure measure =
+      authoring::MeasureImage(result, *authoring::ParseDiscSize(size.toStdString()));
+  QString message =
+      "The disc image is made: " + path + "\n" + QString::fromStdString(measure.Text) + ".";
+  if (measure.TooLarge) message += "\nIt is larger than one disc holds.";
+  LogLine(message);
+  StatusText->setText("Ready");
+  ShowMessage(message);
+}
+
+}  // namespace tovamo

@@ -1,0 +1,262 @@
+// The converter window's disc image: "Fit to Disc" beside the profile box, and "Make Disc
+// Image..." on the completed rows of the last batch, with the real engine and the real
+// authoring tools (and stand-ins for a tool that fails or has to be stopped).
+#include <QAction>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+#include <cstdlib>
+#include <memory>
+
+#include "ConverterWindow.h"
+#include "ErrorDisplay.h"
+#include "QtMainThread.h"
+#include "Services/FFLoad.h"
+
+using namespace tovamo;
+
+namespace {
+
+QString Fixture(const char* name) {
+  return QString(TOVAMO_FIXTURE_DIR) + "/" + name;
+}
+
+QString StoreDir() {
+  const QString store = TOVAMO_PROFILE_STORE;
+  return store.left(store.lastIndexOf('/'));
+}
+
+const char* const kDvd = "MPEG2 FOR PAL DVD(720*576)";
+const char* const kSvcd = "MPEG2 FOR PAL SVCD(480*576)";
+const char* const kVcd = "MPEG1 FOR PAL VCD(352*288)";
+const char* const kPlayers = "MPEG1 FOR PLAYERS(352*288)";
+
+// A stand-in for an authoring tool, found on PATH before the real ones while it lives.
+class TToolStandIn {
+ public:
+  TToolStandIn(const QString& folder, const QString& tool, const QByteArray& script)
+      : Path_(qgetenv("PATH")) {
+    QDir().mkpath(folder);
+    QFile file(folder + "/" + tool);
+    file.open(QIODevice::WriteOnly);
+    file.write("#!/bin/sh\n" + script);
+    file.close();
+    file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    qputenv("PATH", (folder + ":").toUtf8() + Path_);
+  }
+  ~TToolStandIn() { qputenv("PATH", Path_); }
+
+ private:
+  QByteArray Path_;
+};
+
+}  // namespace
+
+class ConverterDiscTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir Work;
+  QStringList Messages;
+  QStringList AskedPaths;  // the names the window suggested for the image
+
+  std::unique_ptr<TForm1> MakeWindow(const QString& out, const char* profile) {
+    auto window =
+        std::make_unique<TForm1>(TForm1::TOptions{StoreDir(), Work.filePath("settings.ini"), {}});
+    window->Confirm = [](const QString&) { return true; };
+    window->ShowMessage = [this](const QString& message) { Messages << message; };
+    window->show();
+    QDir().mkpath(out);
+    window->Edit1->setText(out);
+    window->ComboBox1->setCurrentText(profile);
+    window->ProfileBoxChanged();
+    return window;
+  }
+
+  static void ChooseFit(TForm1& window, const QString& size) {
+    window.FitBox->setCurrentText(size);
+    window.FitToDiscChanged();
+  }
+
+  // Converts the rows and waits for the batch to end.
+  static bool Convert(TForm1& window) {
+    window.ConvertClick();
+    return QTest::qWaitFor([&] { return !window.Converting(); }, 120000);
+  }
+
+  // "Make Disc Image..." answered with `name` and `size`; waits for its end.
+  bool MakeImage(TForm1& window, const QString& name, const QString& size) {
+    window.AskImagePath = [this, name](const QString& suggested, const QString&) {
+      AskedPaths << suggested;
+      return name;
+    };
+    window.AskDiscSize = [size](const QStringList&) { return size; };
+    window.Actions.MakeDiscImage->trigger();
+    return QTest::qWaitFor([&] { return !window.MakingDiscImage(); }, 120000);
+  }
+
+  static QStringList Entries(const QString& folder) {
+    return QDir(folder).entryList(QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot,
+                                  QDir::Name);
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(FFLoader().LoadLibs(kEncoderLibraries));
+    SetErrorDisplayHandler([](const QString&) {});
+  }
+  void init() {
+    Messages.clear();
+    AskedPaths.clear();
+  }
+
+  // The figure for the checked rows as the choice changes; a batch that cannot fit is not
+  // started.
+  void fitToDiscGivesTheRateForTheCheckedRows() {
+    const QString out = Work.filePath("fit");
+    auto window = MakeWindow(out, kDvd);
+    window->AddFiles({Fixture("sample.mpg"), Fixture("long_5s.mpg")});
+    QCOMPARE(window->FitBox->currentText(), QString("Off"));
+    ChooseFit(*window, "4.7G");
+    QVERIFY2(window->FitText->text().startsWith("Fit to disc: video at 9632 kbit/s"),
+             qPrintable(window->FitText->text()));
+    ChooseFit(*window, "700M");
+    QVERIFY2(window->FitText->text().contains("does not go on a 700M CD"),
+             qPrintable(window->FitText->text()));
+    window->ConvertClick();
+    QVERIFY(!window->Converting());
+    QCOMPARE(Messages.size(), 1);
+    QVERIFY2(Messages[0].endsWith("Nothing was converted."), qPrintable(Messages[0]));
+    QVERIFY(Entries(out).isEmpty());
+
+    window->ComboBox1->setCurrentText(kVcd);
+    window->ProfileBoxChanged();
+    ChooseFit(*window, "700M");
+    QVERIFY2(window->FitText->text().contains("fits on one 700M VCD"),
+             qPrintable(window->FitText->text()));
+    window->ComboBox1->setCurrentText(kPlayers);
+    window->ProfileBoxChanged();
+    ChooseFit(*window, "4.7G");
+    QVERIFY2(window->FitText->text().contains("needs a VCD, SVCD or DVD profile"),
+             qPrintable(window->FitText->text()));
+    ChooseFit(*window, "Off");
+    QCOMPARE(window->FitText->text(), QString());
+  }
+
+  // After a DVD batch with the fit chosen: the image of its completed rows, the tools' lines
+  // in the Log tab, the message naming the image and its size against the disc's.
+  void makeDiscImageFromTheCompletedRows() {
+    const QString out = Work.filePath("dvd");
+    auto window = MakeWindow(out, kDvd);
+    window->AddFiles({Fixture("sample.mpg"), Fixture("long_5s.mpg"), Fixture("sample.avi")});
+    window->listview1->topLevelItem(2)->setCheckState(fcInput, Qt::Unchecked);
+    QVERIFY(!window->Actions.MakeDiscImage->isEnabled());
+    ChooseFit(*window, "4.7G");
+    QVERIFY(Convert(*window));
+    QVERIFY(window->mmoLog->toPlainText().contains("Fit to disc: video at 9632 kbit/s"));
+    QVERIFY(window->Actions.MakeDiscImage->isEnabled());
+
+    QVERIFY(MakeImage(*window, out + "/holiday", "4.7G"));  // ".iso" is added
+    QCOMPARE(AskedPaths, QStringList{out + "/disc.iso"});
+    QCOMPARE(Messages.size(), 1);
+    QVERIFY2(Messages[0].startsWith("The disc image is made: " + out + "/holiday.iso\n"),
+             qPrintable(Messages[0]));
+    QVERIFY2(Messages[0].contains("of the 4.7G DVD's 4700 MB"), qPrintable(Messages[0]));
+    const QString log = window->mmoLog->toPlainText();
+    QVERIFY(log.contains("dvdauthor: "));
+    QVERIFY(log.contains("genisoimage: "));
+    QCOMPARE(Entries(out), (QStringList{"holiday.iso", "long_5s.mpg", "sample.mpg"}));
+    QCOMPARE(window->StatusText->text(), QString("Ready"));
+    QVERIFY(window->Actions.MakeDiscImage->isEnabled());
+
+    // A batch of a profile without a disc leaves nothing to make an image of.
+    window->ComboBox1->setCurrentText(kPlayers);
+    window->ProfileBoxChanged();
+    ChooseFit(*window, "Off");
+    QVERIFY(Convert(*window));
+    QVERIFY(!window->Actions.MakeDiscImage->isEnabled());
+  }
+
+  // A tool that fails gives its reason; one stopped part way leaves nothing; a missing one
+  // is named with its package before anything is asked.
+  void discToolsThatFailAreStoppedOrMissing() {
+    const QString out = Work.filePath("svcd");
+    auto window = MakeWindow(out, kSvcd);
+    window->AddFiles({Fixture("sample.mpg")});
+    QVERIFY(Convert(*window));
+    QVERIFY(window->Actions.MakeDiscImage->isEnabled());
+    {
+      TToolStandIn tool(Work.filePath("failing"), "vcdimager",
+                        "echo '**ERROR: the stream is not fit for a disc'\nexit 1\n");
+      QVERIFY(MakeImage(*window, out + "/disc.cue", "700M"));
+    }
+    QCOMPARE(Messages.size(), 1);
+    QCOMPARE(Messages[0], QString("The disc image could not be made:\nvcdimager failed (exit "
+                                  "status 1): **ERROR: the stream is not fit for a disc"));
+    QCOMPARE(Entries(out), QStringList{"sample.mpg"});
+
+    {
+      TToolStandIn tool(Work.filePath("slow"), "vcdimager", "echo started\nexec sleep 120\n");
+      window->AskImagePath = [&](const QString&, const QString&) { return out + "/disc.cue"; };
+      window->AskDiscSize = [](const QStringList&) { return QString("700M"); };
+      window->MakeDiscImageClick();
+      QVERIFY(window->MakingDiscImage());
+      QVERIFY(window->Converting());
+      QVERIFY(QTest::qWaitFor(
+          [&] { return window->mmoLog->toPlainText().contains("vcdimager: started"); }, 60000));
+      QVERIFY(window->StatusText->text().startsWith("  Making the disc image.."));
+      window->StopClick();
+      QVERIFY(QTest::qWaitFor([&] { return !window->MakingDiscImage(); }, 60000));
+    }
+    QVERIFY(window->mmoLog->toPlainText().contains("The disc image was stopped"));
+    QCOMPARE(Messages.size(), 1);
+    QCOMPARE(Entries(out), QStringList{"sample.mpg"});
+
+    // A .bin that would replace a file of the list is refused before the disc size is asked.
+    QFile::copy(Fixture("sample.mpg"), out + "/clip.bin");
+    window->AddFiles({out + "/clip.bin"});
+    window->AskImagePath = [&](const QString&, const QString&) { return out + "/clip.cue"; };
+    bool sized = false;
+    window->AskDiscSize = [&](const QStringList&) {
+      sized = true;
+      return QString("700M");
+    };
+    window->MakeDiscImageClick();
+    QVERIFY(!sized);
+    QCOMPARE(Messages.last(), QString("The image %1/clip.bin would overwrite %1/clip.bin of the "
+                                      "file list.")
+                                  .arg(out));
+    QVERIFY(!window->MakingDiscImage());
+
+    const QByteArray path = qgetenv("PATH");
+    QDir().mkpath(Work.filePath("empty"));
+    qputenv("PATH", Work.filePath("empty").toUtf8());
+    bool asked = false;
+    window->AskImagePath = [&](const QString&, const QString&) {
+      asked = true;
+      return QString();
+    };
+    window->MakeDiscImageClick();
+    qputenv("PATH", path);
+    QVERIFY(!asked);
+    QCOMPARE(Messages.last(),
+             QString("vcdimager is not installed (install the package \"vcdimager\")"));
+    QVERIFY(!window->MakingDiscImage());
+  }
+};
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  TConverterApplication app(argc, argv);
+  InstallQtMainThreadBridge();
+  ConverterDiscTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "ConverterDisc_test.moc"
