@@ -12,16 +12,13 @@
 #include <vector>
 
 #include "BatchPlan.h"
-#include "CodecThreads.h"
+#include "Components/CodecThreads.h"
 #include "CommandLog.h"
 #include "CommandProfile.h"
 #include "Components/FFEncode.h"
 #include "Components/OutputOptionPasses.h"
-<<<<<<< HEAD
 #include "Components/TemporaryOutput.h"
-=======
 #include "DiscStep.h"
->>>>>>> authoring
 #include "OutputFolder.h"
 #include "ProfileOptions.h"
 #include "ProgressDisplay.h"
@@ -151,7 +148,7 @@ class TConvertRun {
     for (const TPlannedInput& item : Plan_) convertible += item.Refusal.empty();
     const int cores = ProcessorCores();
     Running_ = TasksAtOnce(Args_.Jobs, cores, convertible);
-    const int threads = CodecThreadsPerTask(cores, Running_, Args_.Options);
+    const int threads = CodecThreadsPerTask(cores, Running_, OptionValue(Args_.Options, "threads").has_value());
 
     // The decoder is opened with the input, so the threads go into the input's options too;
     // the user's own "threads" line reaches both the same way.

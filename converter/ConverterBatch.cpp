@@ -14,6 +14,7 @@
 #include <QTreeWidget>
 
 #include "BatchFigures.h"
+#include "Components/CodecThreads.h"
 #include "Components/OutputNames.h"
 #include "ConverterWindow.h"
 #include "ErrorDisplay.h"
@@ -196,6 +197,9 @@ void TForm1::ConvertClick() {
   BatchTold_ = false;
   BatchSummary->clear();
 
+  // Every task of the batch runs at once: spare cores go to their codecs and stages.
+  const int threads = CodecThreadsPerTask(ProcessorCores(), int(readyListBox.size()), false);
+  TaskThreadOptions_ = threads > 0 ? "threads=" + std::to_string(threads) + "\n" : std::string();
   for (std::size_t entry = 0; entry < readyListBox.size(); ++entry) {
     if (!outputs[entry].TakenPath.empty())
       LogLine(QString("%1: %2 is the output of another file of this batch; writing %3 instead.")
@@ -253,6 +257,7 @@ bool TForm1::PrepareTask(std::size_t entry, const std::string& outputPath) {
   }
   TInputOptions inputOptions;
   inputOptions.FileName = input;
+  inputOptions.ExtraOptions = TaskThreadOptions_;  // the decoder takes its threads at the open
   const int task = FFEncoder.AddTask(input, &inputOptions);
   if (task < 0) {
     LogLine("");
@@ -267,6 +272,7 @@ bool TForm1::PrepareTask(std::size_t entry, const std::string& outputPath) {
   options.FileName = temporary;
   if (!Actions.KeepProportions->isChecked()) options.ExtraOptions += "fit=stretch\n";
   options.ExtraOptions += DiscFitOptions_;
+  options.ExtraOptions += TaskThreadOptions_;
   NoteDiscOutput(readyidListBox[entry], outputPath);
   // A task without its output fails when it starts, and its row says so; the reason is here.
   if (!FFEncoder.SetOutputFile(task, temporary, &options))

@@ -5,12 +5,9 @@
 //   ConverterFiles.cpp     adding, removing and selecting files; preview; folder; launch
 //   ConverterProfiles.cpp  the profile store, the profile and aspect boxes, the side panel
 //   ConverterBatch.cpp     convert, stop, pause, resume, progress, control states, closing
-<<<<<<< HEAD
 //   ConverterOutputs.cpp   the output folder, the overwrite question, outputs' temporary names
 //   ConverterPlacement.cpp the window's size and place and the columns' widths, remembered
-=======
 //   ConverterDisc.cpp      fit to disc and the disc image of the converted files
->>>>>>> authoring
 #pragma once
 
 #include <QMainWindow>
@@ -115,15 +112,12 @@ class TForm1 : public QMainWindow {
   std::function<bool(const QString& question)> Confirm;
   // Messages the window shows; tests replace the dialog.
   std::function<void(const QString& message)> ShowMessage;
-<<<<<<< HEAD
   // Told at the end of every batch (a desktop notice); tests replace it.
   std::function<void(int completed, int failed, int stopped, const QString& folder)> OnBatchEnded;
-=======
   // Asked by "Make Disc Image..." (tests replace the dialogs): the image's name, and the
   // disc size ("4.7G", ...) of the list given. Empty: cancelled.
   std::function<QString(const QString& suggested, const QString& filter)> AskImagePath;
   std::function<QString(const QStringList& sizes)> AskDiscSize;
->>>>>>> authoring
   // Called when the window has closed: the program ends then, whatever else is open.
   std::function<void()> OnClosed;
 
@@ -280,7 +274,6 @@ class TForm1 : public QMainWindow {
   QStringList RefusedFiles_;
   // The list row of each task of the running batch (rows refused at preparation have none).
   std::vector<int> TaskRows_;
-<<<<<<< HEAD
   // The output of each task: written under Temporary, settled when the task ends.
   struct TTaskOutput {
     std::string Temporary;
@@ -293,11 +286,12 @@ class TForm1 : public QMainWindow {
   bool BatchTold_ = true;
   QString BeforePause_;    // the status text a Resume brings back
   QString OfferedFolder_;  // the output folder offered at start, made when first needed
-=======
   QString DiscBatchProfile_;          // the profile of the last batch, for its disc image
   std::string DiscFitOptions_;        // the fitted bit rate, added to every task of the batch
+  // "threads=N" lines when the batch leaves cores spare (its tasks then get codec threads
+  // and stages), else empty: a full batch runs each task on one thread.
+  std::string TaskThreadOptions_;
   TDiscImageRun* DiscRun_ = nullptr;  // a child of the window while an image is being made
->>>>>>> authoring
 };
 
 }  // namespace tovamo

@@ -12,7 +12,9 @@
 #include <set>
 #include <thread>
 
+#include "Components/CodecThreads.h"
 #include "Engine/FFmpeg.h"
+#include "Engine/JobPipeline.h"
 #include "Engine/StageQueue.h"
 #include "Services/FFLog.h"
 #include "support/EngineJob.h"
@@ -136,6 +138,41 @@ TEST_F(JobStages, ARefusedWriteEndsTheJobWithItsReason) {
     EXPECT_TRUE(result.Error);
     EXPECT_NE(result.Message.find("No space left on device"), std::string::npos) << result.Message;
   }
+}
+
+TEST_F(JobStages, ComeWithCodecThreadsWhichOnlySpareCoresGive) {
+  // A job with one codec thread keeps to one thread; with more it runs in stages.
+  for (const auto& [threads, apart] : {std::pair{"1", false}, std::pair{"2", true}}) {
+    SCOPED_TRACE(threads);
+    TFFmpeg engine(2);
+    TEndWaiter waiter(engine);
+    engine.ParseOption("threads", threads);
+    ASSERT_TRUE(engine.OpenInputFile(test::Fixture("sample.mpg")));
+    engine.SetTarget("vcd", "pal", "pal");
+    std::set<std::uint32_t> threadsSeen;
+    engine.OnVideoInputHook = [&](TCustomFFmpeg*, THookInfo* info) {
+      threadsSeen.insert(CurrentThreadId());
+      info->Update = false;
+    };
+    engine.OnVideoOutputHook = engine.OnVideoInputHook;
+    ASSERT_EQ(engine.AddOutputFile(Dir.File("out.mpg"), false), 1);
+    ASSERT_TRUE(waiter.Run().Finished);
+    if (StagePolicy() == TStagePolicy::kAuto) EXPECT_EQ(threadsSeen.size(), apart ? 2u : 1u);
+  }
+  // Tasks that fill the cores get no codec threads, so no stages either.
+  struct TCase {
+    int Cores, Running;
+    bool UserChose;
+    int Threads;
+  };
+  for (const TCase& c : std::vector<TCase>{{2, 1, false, 2},
+                                           {2, 2, false, 0},
+                                           {2, 4, false, 0},
+                                           {8, 3, false, 2},
+                                           {4, 1, true, 0},
+                                           {1, 1, false, 0}})
+    EXPECT_EQ(CodecThreadsPerTask(c.Cores, c.Running, c.UserChose), c.Threads)
+        << c.Cores << " cores, " << c.Running << " running";
 }
 
 TEST(StageQueue, AbortWakesEveryWaiterAndCloseLetsTheRestBeTaken) {

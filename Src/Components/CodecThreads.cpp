@@ -1,13 +1,11 @@
-#include "CodecThreads.h"
+#include "Components/CodecThreads.h"
 
 #include <sched.h>
 
 #include <algorithm>
 #include <thread>
 
-#include "ConvertArgs.h"
-
-namespace tovamo::cli {
+namespace tovamo {
 
 int ProcessorCores() {
   // The affinity mask, which taskset and container limits narrow, before the machine's
@@ -22,10 +20,10 @@ int TasksAtOnce(int jobs, int cores, int tasks) {
   return std::max(1, std::min(wanted, tasks));
 }
 
-int CodecThreadsPerTask(int cores, int running, const std::vector<std::string>& options) {
-  if (OptionValue(options, "threads")) return 0;
+int CodecThreadsPerTask(int cores, int running, bool userChoseThreads) {
+  if (userChoseThreads) return 0;
   if (running <= 0 || running >= cores) return 0;
   return cores / running;
 }
 
-}  // namespace tovamo::cli
+}  // namespace tovamo
