@@ -127,6 +127,35 @@ TEST_F(JobStages, DecodeAndEncodeOnThreadsOfTheirOwn) {
   }
 }
 
+TEST_F(JobStages, APauseHoldsEveryStage) {
+  TFFmpeg engine(2);
+  TEndWaiter waiter(engine);
+  engine.Stages = TStagePolicy::kOn;
+  ASSERT_TRUE(engine.OpenInputFile(test::Fixture("long_5s.mpg")));  // 125 pictures
+  engine.SetTarget("vcd", "pal", "pal");
+  std::atomic<int> encoded{0};
+  engine.OnVideoOutputHook = [&](TCustomFFmpeg* sender, THookInfo* info) {
+    if (++encoded == 1) sender->Pause();  // from the encoding stage's own thread
+    info->Update = false;
+  };
+  ASSERT_EQ(engine.AddOutputFile(Dir.File("out.mpg"), false), 1);
+  ASSERT_TRUE(engine.Start(true));
+  engine.Resume();  // lets the worker begin
+  for (int i = 0; i < 3000 && encoded == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_GT(encoded, 0);
+  // The reader stops at once; the stages finish what they hold in hand, not their queues.
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const int whilePaused = encoded;
+  EXPECT_LE(whilePaused, 3);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(encoded, whilePaused);
+  engine.Resume();
+  ASSERT_TRUE(waiter.Wait(std::chrono::seconds(60)));
+  EXPECT_TRUE(waiter.Result().Finished) << waiter.Result().Message;
+  EXPECT_EQ(encoded, 125);
+}
+
 TEST_F(JobStages, ARefusedWriteEndsTheJobWithItsReason) {
   if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   for (const TStagePolicy stages : {TStagePolicy::kOff, TStagePolicy::kOn}) {

@@ -74,8 +74,7 @@ void TCustomFFmpeg::FlushEncoder(TTranscodeRun& run, TOutputStream& ost) {
 }
 
 void TCustomFFmpeg::EncodeFrame(TTranscodeRun& run, TOutputStream& ost, AVFrame* frame,
-                                const char* failure,
-                                std::atomic<std::int64_t>& byteCounter) {
+                                const char* failure, std::atomic<std::int64_t>& byteCounter) {
   TOutputStream& owner = ost.Shared ? *ost.Shared : ost;
   AVCodecContext* enc = owner.EncoderContext;
   int ret = ff::avcodec_send_frame(enc, frame);

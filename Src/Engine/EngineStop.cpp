@@ -121,4 +121,9 @@ void TCustomFFmpeg::PausePoint() {
   PausedMicros_ += MonotonicMicros() - from;
 }
 
+void TCustomFFmpeg::HoldWhilePaused() {
+  std::unique_lock lock(PauseLock_);
+  PauseCond_.wait(lock, [this] { return !PauseRequested_ || StopRequested; });
+}
+
 }  // namespace tovamo

@@ -330,12 +330,12 @@ class TCustomFFmpeg : public TEngineSettings {
   // They point into the stream records; whoever cleans up closes exactly these codecs.
   std::vector<TOutputStream*> OpenEncoders;
   std::vector<TInputStream*> OpenDecoders;
-  std::int64_t ExtraSize = 0;   // bytes of the encoders' global headers
+  std::int64_t ExtraSize = 0;  // bytes of the encoders' global headers
   // Counted by the stages of a job, read by its progress reports on another thread.
-  std::atomic<std::int64_t> VideoSize{0};  // bytes of video written
-  std::atomic<std::int64_t> AudioSize{0};  // bytes of audio written
-  std::atomic<int> FramesDuplicated{0};    // video frames repeated by the sync method
-  std::atomic<int> FramesDropped{0};       // video frames dropped by the sync method
+  std::atomic<std::int64_t> VideoSize{0};   // bytes of video written
+  std::atomic<std::int64_t> AudioSize{0};   // bytes of audio written
+  std::atomic<int> FramesDuplicated{0};     // video frames repeated by the sync method
+  std::atomic<int> FramesDropped{0};        // video frames dropped by the sync method
   std::atomic<bool> DupDropChanged{false};  // either count changed since the last report
   // Quantisers of the reported video stream's pictures, one count per rounded quantiser
   // ("qphist"); kept for the engine's life.
@@ -379,6 +379,9 @@ class TCustomFFmpeg : public TEngineSettings {
   // The worker's safe point: returns at once unless paused; while paused waits until
   // Resume or a stop request.
   void PausePoint();
+  // A stage's safe point: waits while paused as PausePoint does, without counting the time
+  // (the reader's PausePoint counts it once for the job).
+  void HoldWhilePaused();
   // The transcode of the output files from the inputs (run step 2): set-up, packet loop,
   // end of job and clean-up.
   void Transcode();

@@ -226,6 +226,7 @@ void TJobPipeline::RunStage(F&& work) {
 void TJobPipeline::DecodeStage(TStageLane& lane) {
   TStageQueue<TStageItem>& next = lane.EncodesApart() ? lane.Pictures_ : lane.Muxed_;
   while (std::optional<TStageItem> item = lane.Packets_.Pop()) {
+    Engine_.HoldWhilePaused();  // a pause holds every stage, not only the reader
     if (item->Kind == TStageItem::kPacket)
       Engine_.DecodeAndDeliver(Run_, *lane.Input_, item->Packet);
     else
@@ -238,6 +239,7 @@ void TJobPipeline::DecodeStage(TStageLane& lane) {
 
 void TJobPipeline::EncodeStage(TStageLane& lane) {
   while (std::optional<TStageItem> item = lane.Pictures_.Pop()) {
+    Engine_.HoldWhilePaused();
     switch (item->Kind) {
       case TStageItem::kPicture:
         Engine_.EncodeVideoFrame(Run_, *item->Output, *lane.Input_, item->Picture, item->Pts);
@@ -255,6 +257,7 @@ void TJobPipeline::EncodeStage(TStageLane& lane) {
 
 void TJobPipeline::MuxStage() {
   while (std::optional<int> index = Order_.Pop()) {
+    Engine_.HoldWhilePaused();
     TStageLane& lane = *Lanes_[std::size_t(*index)];
     for (;;) {
       std::optional<TStageItem> item = lane.Muxed_.Pop();

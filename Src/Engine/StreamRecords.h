@@ -44,7 +44,7 @@ struct TInputStream {
 
   bool Discard = true;  // no output stream takes this stream
   bool DecodingNeeded = false;
-  std::int64_t Start = 0;                 // wall clock at the run's start, with rate emulation
+  std::int64_t Start = 0;  // wall clock at the run's start, with rate emulation
   // The decoding side's clock, microseconds: the last frame's time and the next one's.
   std::int64_t NextPts = AV_NOPTS_VALUE;
   std::int64_t Pts = 0;
@@ -53,7 +53,7 @@ struct TInputStream {
   // that they never depend on how far the decoder has got.
   std::int64_t ReadPts = AV_NOPTS_VALUE;
   std::int64_t ReadNextPts = AV_NOPTS_VALUE;
-  TStageLane* Lane = nullptr;  // the stage that decodes the stream, when the job has stages
+  TStageLane* Lane = nullptr;   // the stage that decodes the stream, when the job has stages
   std::int64_t JumpOffset = 0;  // microseconds: the jumps in this stream's times stepped over
   TTimestampCorrection PtsCorrection{};
   bool IsStart = true;
