@@ -141,8 +141,8 @@ TMainForm::TMainForm(const TOptions& AOptions, QWidget* AParent) : QMainWindow(A
   LogForm = new TLogForm(this);
   LogForm->SendCommand = [this](const QString& ACommand) { Core.SendPlayerCommand(ACommand); };
   HelpForm = new TKeyboardHelpForm(this);
-  PlaylistForm->OnRedock = [this] { PlaceSideWindows(); };
-  InfoForm->OnRedock = [this] { PlaceSideWindows(); };
+  PlaylistForm->OnRedock = [this] { KeepOnScreen(); };
+  InfoForm->OnRedock = [this] { KeepOnScreen(); };
   PlaylistForm->OnVisibleChanged = [this](bool AOn) {
     AShowPlaylist->setChecked(AOn);
     BPlaylist->setChecked(AOn);

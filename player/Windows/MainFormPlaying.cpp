@@ -379,7 +379,7 @@ void TMainForm::TogglePlaylist() {
   } else {
     PlaceSideWindows();
     PlaylistForm->show();
-    PlaceSideWindows();
+    KeepOnScreen();
   }
 }
 
@@ -389,7 +389,7 @@ void TMainForm::ToggleInfo() {
   } else {
     PlaceSideWindows();
     InfoForm->show();
-    PlaceSideWindows();
+    KeepOnScreen();
   }
 }
 

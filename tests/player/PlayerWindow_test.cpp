@@ -13,6 +13,7 @@
 #include "Core/PlayerText.h"
 #include "Windows/MainForm.h"
 #include "Windows/PlayerLauncher.h"
+#include "Windows/ScreenPlacement.h"
 
 using namespace tovamo::player;
 
@@ -735,10 +736,88 @@ class PlayerWindowTest : public QObject {
     QVERIFY(form.windowFlags() & Qt::WindowStaysOnTopHint);
   }
 
+  // Where a window goes on screens of a few sizes: the least move that brings it inside,
+  // the top-left corner kept within reach when it is larger, cut to the area on request.
+  void ScreenPlacementRule_data() {
+    QTest::addColumn<QRect>("area");
+    QTest::addColumn<QRect>("window");
+    QTest::addColumn<QRect>("moved");
+    QTest::addColumn<QRect>("fitted");
+    const QRect laptop(0, 0, 1366, 768);
+    const QRect panelBelow(0, 0, 1366, 740);  // a 28-pixel panel at the bottom
+    const QRect panelLeft(64, 24, 1856, 1056);
+    QTest::newRow("inside stays") << laptop << QRect(100, 100, 400, 300)
+                                  << QRect(100, 100, 400, 300) << QRect(100, 100, 400, 300);
+    QTest::newRow("DVD size past the bottom")
+        << laptop << QRect(323, 96, 720, 690) << QRect(323, 78, 720, 690)
+        << QRect(323, 78, 720, 690);
+    QTest::newRow("past the bottom panel") << panelBelow << QRect(323, 96, 720, 690)
+                                           << QRect(323, 50, 720, 690) << QRect(323, 50, 720, 690);
+    QTest::newRow("past the right edge") << laptop << QRect(1200, 10, 400, 300)
+                                         << QRect(966, 10, 400, 300) << QRect(966, 10, 400, 300);
+    QTest::newRow("above and left") << panelLeft << QRect(-50, -20, 400, 300)
+                                    << QRect(64, 24, 400, 300) << QRect(64, 24, 400, 300);
+    QTest::newRow("taller than the screen") << laptop << QRect(100, 200, 720, 900)
+                                            << QRect(100, 0, 720, 900) << QRect(100, 0, 720, 768);
+    QTest::newRow("larger both ways") << QRect(0, 0, 800, 600) << QRect(-10, 50, 1440, 1200)
+                                      << QRect(0, 0, 1440, 1200) << QRect(0, 0, 800, 600);
+    QTest::newRow("second screen") << QRect(1366, 0, 1920, 1080) << QRect(3000, 900, 400, 300)
+                                   << QRect(2886, 780, 400, 300) << QRect(2886, 780, 400, 300);
+    QTest::newRow("no area known")
+        << QRect() << QRect(-5, -5, 10, 10) << QRect(-5, -5, 10, 10) << QRect(-5, -5, 10, 10);
+  }
+
+  void ScreenPlacementRule() {
+    QFETCH(QRect, area);
+    QFETCH(QRect, window);
+    QFETCH(QRect, moved);
+    QFETCH(QRect, fitted);
+    QCOMPARE(MovedInside(window, area), moved);
+    QCOMPARE(FittedInside(window, area), fitted);
+  }
+
+  // A video larger than the room below the window, and the playlist docked under it: both
+  // end up on the screen.
+  void LargeVideoAndDockedPlaylistStayOnScreen() {
+    TMainForm& form = MakeForm();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const QRect area = form.ScreenArea();
+    form.move(area.right() - 200, area.bottom() - 100);
+    form.InnerPanel->show();
+    form.Core.VideoWidth = 720;
+    form.Core.VideoHeight = 576;
+    form.SetSizeMode(TMainForm::TSizeMode::Original);
+    QTRY_VERIFY2(area.contains(form.frameGeometry()),
+                 qPrintable(QStringLiteral("window %1,%2 %3x%4")
+                                .arg(form.frameGeometry().x())
+                                .arg(form.frameGeometry().y())
+                                .arg(form.frameGeometry().width())
+                                .arg(form.frameGeometry().height())));
+    // Smaller again, then the playlist: the pair moves up to make room below.
+    form.Core.VideoWidth = 320;
+    form.Core.VideoHeight = 180;
+    form.SetSizeMode(TMainForm::TSizeMode::Original);
+    form.move(area.left() + 20, area.bottom() - 150);
+    form.TogglePlaylist();
+    QVERIFY(form.PlaylistForm->Docked);
+    QTRY_VERIFY(area.contains(form.frameGeometry()));
+    QTRY_VERIFY(area.contains(form.PlaylistForm->frameGeometry()));
+    QTRY_COMPARE(form.PlaylistForm->pos(),
+                 QPoint(form.frameGeometry().left(), form.frameGeometry().bottom() + 1));
+    // Compact and back keep it there too.
+    form.SetCompact(true);
+    form.SetCompact(false);
+    QTRY_VERIFY(area.contains(form.frameGeometry()));
+    QTRY_VERIFY(area.contains(form.PlaylistForm->frameGeometry()));
+  }
+
   void SideWindowsDockAndUndock() {
     TMainForm& form = MakeForm();
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.resize(form.minimumSize());  // room below it for the playlist on a small screen
+    form.move(0, 0);
     QTest::keyClick(&form, Qt::Key_L);
     QVERIFY(form.PlaylistForm->isVisible());
     QVERIFY(form.BPlaylist->isChecked());
