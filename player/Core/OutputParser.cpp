@@ -11,6 +11,19 @@ namespace tovamo::player {
 
 namespace {
 
+// A line in which MPlayer says why a media cannot play. Its remote control notice ("Failed
+// to open LIRC support") comes at every start and says nothing about the media.
+bool IsErrorLine(const QString& ALine) {
+  static const char* const kStarts[] = {"File not found",  "Failed to open ", "Cannot open",
+                                        "Cannot find",     "Cannot load",     "No stream found",
+                                        "Error ",          "FATAL",           "Video: no video",
+                                        "Unable to open ", "Could not open"};
+  if (ALine.contains(QLatin1String("LIRC"))) return false;
+  for (const char* start : kStarts)
+    if (ALine.startsWith(QLatin1String(start), Qt::CaseInsensitive)) return true;
+  return false;
+}
+
 // Spaces and control characters, as the trimming of a line removes them at its ends.
 bool IsBlank(QChar c) {
   return c.unicode() <= 0x20;
@@ -169,6 +182,7 @@ void TPlayerCore::ProcessOutputLine(const QString& ARawLine) {
   FlushRepeat();
   RepeatLine = line;
   Window.AddLogLine(line);
+  if (IsErrorLine(line)) LastErrorLine = line;
 
   HandleLine(line);
 

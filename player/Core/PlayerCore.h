@@ -78,6 +78,9 @@ class TPlayerCore : public QObject {
   int PositionSeconds = -1;
   int OsdLevel = 1;
   QString DurationText = QStringLiteral("0:00:00");
+  // Why the last player failed, in one line (the player's own error line where it gave
+  // one); empty unless PlayerState is Failed.
+  QString FailureReason;
   TMediaInfo MediaInfo;
   TTrackMenu AudioMenu;
   TTrackMenu SubtitleMenu;
@@ -91,6 +94,9 @@ class TPlayerCore : public QObject {
   int PlayerExitCode = 0;  // -1 (0xFFFFFFFF) after KillPlayer, 128 + signal after a crash
   bool QuitAvailable = false;
   bool StopRequested = false;
+
+  // The last output line that tells why the media cannot play.
+  QString LastErrorLine;
 
   // Output collapsing.
   QString RepeatLine;

@@ -319,9 +319,14 @@ void TMainForm::CreateControls() {
   statusRow->setContentsMargins(6, 0, 6, 0);
   LStatus = new QLabel(PStatus);
   LStatus->installEventFilter(this);
+  LReason = new QLabel(PStatus);
+  LReason->installEventFilter(this);
+  LReason->setMinimumWidth(0);
+  LReason->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   LTime = new QLabel(PStatus);
   LTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  statusRow->addWidget(LStatus, 1);
+  statusRow->addWidget(LStatus);
+  statusRow->addWidget(LReason, 1);
   statusRow->addWidget(LTime);
   controls->addWidget(PStatus);
 

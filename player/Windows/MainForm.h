@@ -197,6 +197,7 @@ class TMainForm : public QMainWindow, public TPlayerWindow {
   QLabel* VolBoost;
   QWidget* PStatus;
   QLabel* LStatus;
+  QLabel* LReason;  // beside "ERROR": why the media failed, cut to the room there
   QLabel* LTime;
   QTimer UpdateTimer;
   QTimer AdvanceTimer;  // the next entry after a failure

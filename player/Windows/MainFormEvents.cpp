@@ -47,7 +47,7 @@ bool TMainForm::eventFilter(QObject* AObject, QEvent* AEvent) {
       return true;
     case QEvent::MouseButtonPress: {
       auto* mouse = static_cast<QMouseEvent*>(AEvent);
-      if (widget == LStatus && mouse->button() == Qt::LeftButton) {
+      if ((widget == LStatus || widget == LReason) && mouse->button() == Qt::LeftButton) {
         StatusClick();
         return true;
       }

@@ -385,6 +385,10 @@ class PlayerWindowTest : public QObject {
     QVERIFY(WaitFor([&] { return form.Core.PlayerState == TPlayerState::Failed; }));
     QCOMPARE(form.LStatus->text(), QString("ERROR"));
     QCOMPARE(form.LStatus->cursor().shape(), Qt::PointingHandCursor);
+    // Without an error line of the player's own, the reason is how it ended.
+    QCOMPARE(form.LStatus->toolTip(), QString("MPlayer exited with code 3."));
+    QVERIFY(form.LReason->isVisibleTo(&form));
+    QCOMPARE(form.LReason->text().trimmed(), QString("MPlayer exited with code 3."));
     QVERIFY(form.BPrev->isEnabled());
     QVERIFY(form.BNext->isEnabled());
     QVERIFY(form.BPlay->isEnabled());
@@ -394,6 +398,39 @@ class PlayerWindowTest : public QObject {
     QVERIFY(form.LogForm->isVisible());
     QVERIFY(form.AdvanceTimer.isActive());
     form.AdvanceTimer.stop();
+  }
+
+  // The reason beside "ERROR" and in its tooltip: the player's own error line when it gave
+  // one (its remote control notice is none), else how it ended; gone once a media plays.
+  void FailureReasonShowsBesideError() {
+    TMainForm& form = MakeForm();
+    form.FailureAdvanceMs = 60000;
+    const struct {
+      QStringList Script;
+      QString Reason;
+    } cases[] = {
+        {{"say Failed to open LIRC support. You will not be able to use your remote control.",
+          "say File not found: '/v/missing.mpg'", "say Failed to open /v/missing.mpg.",
+          "say Exiting... (End of file)", "exit 1"},
+         "Failed to open /v/missing.mpg."},
+        {{"say Failed to open LIRC support.", "say Exiting... (End of file)", "exit 0"},
+         "MPlayer exited before playback started."},
+        {{"crash"}, "MPlayer crashed (signal 11)."},
+    };
+    for (const auto& c : cases) {
+      form.OpenSingleFile(Script("fails.txt", c.Script));
+      QVERIFY(WaitFor([&] { return form.Core.PlayerState == TPlayerState::Failed; }));
+      QCOMPARE(form.LStatus->text(), QString("ERROR"));
+      QCOMPARE(form.LStatus->toolTip(), c.Reason);
+      QCOMPARE(form.LReason->toolTip(), c.Reason);
+      QCOMPARE(form.LReason->text().trimmed(), c.Reason);
+      QVERIFY(form.LReason->isVisibleTo(&form));
+      form.AdvanceTimer.stop();
+    }
+    QVERIFY(PlayServing(form));
+    QCOMPARE(form.LStatus->text(), QString("PLAYING"));
+    QVERIFY(form.LStatus->toolTip().isEmpty());
+    QVERIFY(!form.LReason->isVisibleTo(&form));
   }
 
   void NormalEndAdvancesAndAutoQuitCloses() {
