@@ -40,6 +40,9 @@ TPlayerCommandLine BuildCommandLine(const TCommandLineInput& AInput) {
   b.Add({"-wid", QString::number(AInput.WindowId)});
   b.Add({"-colorkey", "0x101010"});
   b.Add({"-nokeepaspect", "-framedrop", "-autosync", "100", "-vf", "screenshot"});
+  // Software scaling where the video output has no hardware scaler (plain X11): the picture
+  // then fills the panel at any size, fullscreen included, rather than sitting at its own.
+  b.Add({"-zoom"});
   if (!AInput.FontFile.isEmpty()) b.Add({"-font", AInput.FontFile});
 
   if (s.ReIndex) b.Add({"-idx"});

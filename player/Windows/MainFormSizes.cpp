@@ -190,6 +190,10 @@ void TMainForm::ShowFullscreenControls(bool AOn, bool ASticky) {
     PStatus->show();
     ControlPanel->setFixedHeight(kControlPanelHeight);
     if (Fullscreen) OuterPanel->setCursor(Qt::BlankCursor);
+    // The strip's place is display area again: paint it now, not at the player's next frame
+    // (a paused player draws none).
+    OuterPanel->update();
+    InnerPanel->update();
   }
 }
 

@@ -19,10 +19,10 @@ TCommandLineInput BaseInput() {
 
 const QString kFixed =
     "/opt/tovamo/dc -slave -identify -wid 77594625 -colorkey 0x101010"
-    " -nokeepaspect -framedrop -autosync 100 -vf screenshot";
-const QStringList kFixedArgs = {"-slave",    "-identify", "-wid",          "77594625",
-                                "-colorkey", "0x101010",  "-nokeepaspect", "-framedrop",
-                                "-autosync", "100",       "-vf",           "screenshot"};
+    " -nokeepaspect -framedrop -autosync 100 -vf screenshot -zoom";
+const QStringList kFixedArgs = {"-slave",   "-identify",     "-wid",       "77594625",  "-colorkey",
+                                "0x101010", "-nokeepaspect", "-framedrop", "-autosync", "100",
+                                "-vf",      "screenshot",    "-zoom"};
 
 // Each row changes the defaults (MPlayer's own audio output, automatic postprocessing) in one
 // respect.
