@@ -216,6 +216,9 @@ bool TPlayerCore::HandleLine(const QString& ALine) {
     return true;
   }
   if (ALine == QLatin1String("Starting playback...")) {
+    if (!LengthReported && MediaLengthLookup && MediaArgument.Options.isEmpty())
+      if (const std::int64_t seconds = MediaLengthLookup(MediaArgument.Name); seconds > 0)
+        DurationText = FormatSeconds(seconds);
     Window.ShowMediaLayout();
     if (!HasVideo) {
       PlayerState = TPlayerState::Playing;
@@ -247,8 +250,12 @@ bool TPlayerCore::HandleLine(const QString& ALine) {
   }
   if (ALine.startsWith(QLatin1String("ID_LENGTH="))) {
     // Lengths beyond any real media (a broken file) are not shown.
-    if (const auto length = ParseReal(Chars(ALine, 11, 10)); length && std::abs(*length) < 1e12)
+    // A length of 0 is MPlayer knowing none: the length found otherwise stays.
+    if (const auto length = ParseReal(Chars(ALine, 11, 10));
+        length && std::abs(*length) < 1e12 && std::nearbyint(*length) > 0) {
       DurationText = FormatSeconds(std::int64_t(std::nearbyint(*length)));
+      LengthReported = true;
+    }
     return true;
   }
   static const QLatin1String kFormatDetected(" file format detected.");

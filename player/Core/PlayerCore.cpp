@@ -159,6 +159,7 @@ void TPlayerCore::ResetPlaybackFigures() {
   OsdLevel = 1;
   DurationText = QStringLiteral("0:00:00");
   FailureReason.clear();
+  LengthReported = false;
   LastErrorLine.clear();
   ClearMediaInfo(MediaInfo);
   MediaInfo.FileName = MediaArgument.Text();

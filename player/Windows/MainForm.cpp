@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "Windows/MainFormInternal.h"
+#include "Windows/MediaLength.h"
 
 namespace tovamo::player {
 
@@ -559,6 +560,9 @@ void TMainForm::Startup(const TOptions& AOptions) {
                           ? AOptions.ProgramDir
                           : AOptions.ProgramDir + QLatin1Char('/');
   Core.PlayerProgram = AOptions.PlayerProgram;
+  Core.MediaLengthLookup = [this](const QString& AFileName) {
+    return MediaLengthSeconds(AFileName, Core.ProgramDir);
+  };
   if (AOptions.ReadSettings) {
     for (const QString& name : SettingsFileNames())
       LoadSettings(Core.ProgramDir + name, Core.Settings, WindowSettings, SettingsNotes);
