@@ -150,6 +150,13 @@ class PlayerWindowMPlayerTest : public QObject {
     QTRY_COMPARE(form.InnerPanel->height(), form.screen()->geometry().height());
     QTest::qWait(300);
     QVERIFY(PanelColours(form) > 8);
+    // Scaled to the screen, not at its own size in the middle: a corner holds picture too.
+    const QPixmap shot = form.screen()->grabWindow(form.InnerPanel->winId());
+    const QPixmap corner = shot.copy(0, shot.height() - 60, 80, 60);
+    QVERIFY2(
+        tovamo::test::DistinctColours(corner) > 8,
+        qPrintable(
+            QStringLiteral("a corner of %1 colours").arg(tovamo::test::DistinctColours(corner))));
     QTest::keyClick(&form, Qt::Key_Escape);
     QVERIFY(!form.Fullscreen);
     QTRY_COMPARE(form.geometry(), before);
