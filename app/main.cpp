@@ -3,14 +3,15 @@
 // window is shown, and closing it ends the program.
 //   tovamo [FILE...]            the converter, with the files added to its list
 //   tovamo --preview FILE...    the player window alone on the files
+//   --                          ends the options: a name after it may begin with "-"
 //   -fs, -compact, -autoquit    start switches of the player window
-#include <QFileInfo>
 #include <cstdio>
 
 #include "ConverterWindow.h"
 #include "ErrorDisplay.h"
 #include "FramePreviewWindow.h"
 #include "PlayerPreview.h"
+#include "ProgramArguments.h"
 #include "QtMainThread.h"
 #include "Services/ProgramDir.h"
 #include "Windows/PlayerLauncher.h"
@@ -18,8 +19,8 @@
 namespace {
 
 const char* const kUsage =
-    "Usage: tovamo [FILE...]\n"
-    "       tovamo --preview FILE...\n"
+    "Usage: tovamo [OPTION...] [--] [FILE...]\n"
+    "       tovamo --preview [OPTION...] [--] FILE...\n"
     "\n"
     "Opens the converter window; the files are added to its list as by Add.\n"
     "\n"
@@ -28,7 +29,8 @@ const char* const kUsage =
     "  -compact      the player window starts in compact mode\n"
     "  -autoquit     the player window closes at the end of its list\n"
     "  --version     print the program's version\n"
-    "  --help        print this text\n";
+    "  --help        print this text\n"
+    "  --            the arguments after it are files, even those beginning with \"-\"\n";
 
 }  // namespace
 
@@ -36,29 +38,24 @@ int main(int argc, char** argv) {
   using namespace tovamo;
   // The arguments are read before the application exists, so that --help and --version
   // work without a display.
-  bool preview = false;
-  QStringList files;
-  for (int i = 1; i < argc; ++i) {
-    const QString argument = QString::fromLocal8Bit(argv[i]);
-    if (argument == "--help" || argument == "-h") {
+  QStringList arguments;
+  for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+  const TProgramArguments parsed = ParseProgramArguments(arguments);
+  switch (parsed.Action) {
+    case TProgramArguments::TAction::Help:
       std::fputs(kUsage, stdout);
       return 0;
-    }
-    if (argument == "--version") {
+    case TProgramArguments::TAction::Version:
       std::printf("tovamo %s\n", TOVAMO_VERSION);
       return 0;
-    }
-    if (argument == "--preview") {
-      preview = true;
-    } else if (argument == "-fs" || argument == "-compact" || argument == "-autoquit") {
-      // read by the player window itself
-    } else if (argument.startsWith("--")) {
-      std::fprintf(stderr, "tovamo: unknown option %s\n\n%s", qPrintable(argument), kUsage);
+    case TProgramArguments::TAction::UsageError:
+      std::fprintf(stderr, "tovamo: %s\n\n%s", qPrintable(parsed.Error), kUsage);
       return 2;
-    } else {
-      files << QFileInfo(argument).absoluteFilePath();
-    }
+    case TProgramArguments::TAction::Run:
+      break;
   }
+  const bool preview = parsed.Preview;
+  const QStringList& files = parsed.Files;
 
   TConverterApplication app(argc, argv);
   QApplication::setApplicationName("Tovamo");

@@ -51,6 +51,7 @@ struct TOutcome {
   bool Completed = false;
   bool EndedEarly = false;  // completed, from an input shorter than it said
   std::string Reason;       // why it was cancelled
+  std::string Figures;      // its time, rate and output size, once it ran
 };
 
 class TConvertRun {
@@ -281,7 +282,9 @@ class TConvertRun {
     NoteStartedTasks();
     TTaskState& task = Tasks_[std::size_t(info.TaskIndex)];
     task.Ended = true;
+    task.EndMicros = MonotonicMicros();
     task.Completed = info.Finished && !info.Failed;
+    task.Failed = info.Failed;
     ++EndedCount_;
     EndedEarly_[info.TaskIndex] = info.InputEndedEarly;
     std::string& reason = Reasons_[info.TaskIndex];
@@ -340,6 +343,8 @@ class TConvertRun {
       outcome.Completed = state.Completed;
       outcome.EndedEarly = EndedEarly_[task];
       outcome.Reason = Reasons_[task];
+      // A failed task's reason is the news; how fast it went until then is not.
+      if (!state.Failed) outcome.Figures = FinalFigures(state);
       if (!state.Ended)
         outcome.Reason = signal ? "not started: stopped by " + SignalName(signal)
                                 : "no end notice from the encoder";
@@ -349,9 +354,11 @@ class TConvertRun {
       const TOutcome& outcome = Outcomes_[i];
       const bool early = outcome.Completed && outcome.EndedEarly;
       allCompleted = allCompleted && outcome.Completed && !(early && Args_.Strict);
-      const std::string result = !outcome.Completed ? "Cancelled (" + outcome.Reason + ")"
-                                 : early            ? "Completed (input ended early)"
-                                                    : "Completed";
+      std::string result = !outcome.Completed ? "Cancelled (" + outcome.Reason + ")"
+                           : early            ? "Completed (input ended early)"
+                                              : "Completed";
+      if (!outcome.Figures.empty())
+        result += (outcome.Completed ? " in " : " after ") + outcome.Figures;
       std::printf("%s -> %s: %s\n", Label(i).c_str(), Plan_[i].Output.c_str(), result.c_str());
     }
     std::fflush(stdout);

@@ -23,9 +23,8 @@ std::string PercentText(const TTaskState& task) {
 
 // percent, fps, elapsed time, output size.
 std::string TaskFigures(const TTaskState& task, std::int64_t nowMicros) {
-  const std::string fps = task.HasProgress && task.Progress.FPS >= 0
-                              ? Format("%4d fps", task.Progress.FPS)
-                              : "   - fps";
+  const double rate = task.HasProgress ? FramesPerSecond(task, nowMicros) : -1;
+  const std::string fps = rate >= 0 ? Format("%6.1f fps", rate) : "     - fps";
   return PercentText(task) + "  " + fps + "  " + ElapsedText(nowMicros - task.StartMicros) + "  " +
          Format("%9s", SizeText(task.HasProgress ? task.Progress.CurrentSize : 0).c_str());
 }
@@ -166,6 +165,21 @@ std::string ElapsedText(std::int64_t micros) {
   const std::int64_t seconds = std::max<std::int64_t>(0, micros / 1000000);
   return Format("%02" PRId64 ":%02" PRId64 ":%02" PRId64, seconds / 3600, seconds / 60 % 60,
                 seconds % 60);
+}
+
+double FramesPerSecond(const TTaskState& task, std::int64_t nowMicros) {
+  const std::int64_t millis = (nowMicros - task.StartMicros) / 1000;
+  if (task.Progress.FrameNumber < 0 || millis <= 0) return -1;
+  return double(task.Progress.FrameNumber) * 1000.0 / double(millis);
+}
+
+std::string FinalFigures(const TTaskState& task) {
+  if (!task.Started || !task.HasProgress || task.EndMicros < task.StartMicros) return {};
+  const std::int64_t micros = task.EndMicros - task.StartMicros;
+  std::string text = ElapsedText(micros) + Format(".%d", int(micros / 100000 % 10));
+  if (const double rate = FramesPerSecond(task, task.EndMicros); rate >= 0)
+    text += Format(", %.1f fps", rate);
+  return text + ", " + SizeText(task.Progress.CurrentSize);
 }
 
 std::unique_ptr<TProgressDisplay> MakeProgressDisplay(std::FILE* out) {

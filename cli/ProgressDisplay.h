@@ -19,7 +19,9 @@ struct TTaskState {
   bool Started = false;
   bool Ended = false;
   bool Completed = false;
+  bool Failed = false;
   std::int64_t StartMicros = 0;  // monotonic clock
+  std::int64_t EndMicros = 0;    // when its end notice came (monotonic clock)
   bool HasProgress = false;
   TProgressInfo Progress;
 };
@@ -32,6 +34,15 @@ double OverallPercent(const std::vector<TTaskState>& tasks);
 std::string SizeText(std::int64_t bytes);
 // "HH:MM:SS".
 std::string ElapsedText(std::int64_t micros);
+
+// Frames written per second of wall time from the task's start to `nowMicros`, counted in
+// milliseconds so that the first second already shows a rate; -1 without a video stream
+// or before any time has passed.
+double FramesPerSecond(const TTaskState& task, std::int64_t nowMicros);
+
+// How a finished task went: "00:00:03.2, 48.2 fps, 1.4 MiB" (no rate without video);
+// empty when it never got going.
+std::string FinalFigures(const TTaskState& task);
 
 class TProgressDisplay {
  public:

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -187,6 +188,14 @@ TEST_F(ConvertCommand, BadInputsAreReportedWhileTheOthersConvert) {
   EXPECT_EQ(Files(Out()), (std::vector<std::string>{"first.mpg", "second.mpg"}))
       << "no output, not even an empty one, for an input that cannot be opened";
   EXPECT_TRUE(Contains(run.Out, good1 + " -> " + (Out() / "first.mpg").string() + ": Completed"))
+      << run.Out;
+  // Each finished file's line ends with its time, average rate and output size.
+  const std::regex figures(
+      ": Completed in [0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9], [0-9]+\\.[0-9] fps, "
+      "[0-9.]+ (B|KiB|MiB)\n");
+  EXPECT_EQ(std::distance(std::sregex_iterator(run.Out.begin(), run.Out.end(), figures),
+                          std::sregex_iterator()),
+            2)
       << run.Out;
   for (const std::string& bad : {bad1, bad2, missing}) {
     EXPECT_TRUE(Contains(run.Out, bad + " -> ")) << run.Out;
@@ -741,7 +750,7 @@ TEST_F(ConvertCommand, BatchesLargerThanTheDescriptorLimitConvertWhole) {
     const TRunResult run = command.Wait();
     EXPECT_EQ(run.ExitCode, 0) << run.Err.substr(0, 2000);
     std::size_t completed = 0;
-    for (std::size_t at = 0; (at = run.Out.find(": Completed\n", at)) != std::string::npos; ++at)
+    for (std::size_t at = 0; (at = run.Out.find(": Completed in ", at)) != std::string::npos; ++at)
       ++completed;
     EXPECT_EQ(completed, std::size_t(c.Files));
     EXPECT_EQ(Files(Out()).size(), std::size_t(c.Files));

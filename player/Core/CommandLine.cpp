@@ -40,6 +40,9 @@ TPlayerCommandLine BuildCommandLine(const TCommandLineInput& AInput) {
   b.Add({"-wid", QString::number(AInput.WindowId)});
   b.Add({"-colorkey", "0x101010"});
   b.Add({"-nokeepaspect", "-framedrop", "-autosync", "100", "-vf", "screenshot"});
+  // Software scaling where the video output has no hardware scaler (plain X11): the picture
+  // then fills the panel at any size, fullscreen included, rather than sitting at its own.
+  b.Add({"-zoom"});
   if (!AInput.FontFile.isEmpty()) b.Add({"-font", AInput.FontFile});
 
   if (s.ReIndex) b.Add({"-idx"});
@@ -47,22 +50,13 @@ TPlayerCommandLine BuildCommandLine(const TCommandLineInput& AInput) {
   // PriorityBoost has no MPlayer option on Linux ("-priority" is Windows only).
   if (AInput.VistaMode) b.Add({"-vo", "gl"});
 
-  switch (s.AudioOut) {
-    case 0:
-      b.Add({"-nosound"});
-      break;
-    case 1:
-      b.Add({"-ao", "null"});
-      break;
-    case 2:
-      b.Add({"-ao", "pulse"});
-      break;
-    case 3:
-      b.Add({"-ao", QStringLiteral("alsa:device=hw=%1").arg(s.AudioDev)});
-      break;
-    default:
-      break;
-  }
+  // Without a named output MPlayer picks its own: PulseAudio or PipeWire first, then ALSA's
+  // default device. A raw hw device is only taken when the settings name a card beyond the
+  // first, since a sound server usually holds card 0 and MPlayer would play nothing.
+  if (s.AudioOut == 0) b.Add({"-nosound"});
+  if (s.AudioOut == 1) b.Add({"-ao", "null"});
+  if (s.AudioOut == 3 && s.AudioDev >= 1)
+    b.Add({"-ao", QStringLiteral("alsa:device=hw=%1").arg(s.AudioDev)});
   if (AInput.AudioTrack >= 0 && s.AudioOut > 0) b.Add({"-aid", QString::number(AInput.AudioTrack)});
   if (AInput.SubtitleTrack >= 0) b.Add({"-sid", QString::number(AInput.SubtitleTrack)});
 

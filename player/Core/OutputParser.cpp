@@ -11,6 +11,19 @@ namespace tovamo::player {
 
 namespace {
 
+// A line in which MPlayer says why a media cannot play. Its remote control notice ("Failed
+// to open LIRC support") comes at every start and says nothing about the media.
+bool IsErrorLine(const QString& ALine) {
+  static const char* const kStarts[] = {"File not found",  "Failed to open ", "Cannot open",
+                                        "Cannot find",     "Cannot load",     "No stream found",
+                                        "Error ",          "FATAL",           "Video: no video",
+                                        "Unable to open ", "Could not open"};
+  if (ALine.contains(QLatin1String("LIRC"))) return false;
+  for (const char* start : kStarts)
+    if (ALine.startsWith(QLatin1String(start), Qt::CaseInsensitive)) return true;
+  return false;
+}
+
 // Spaces and control characters, as the trimming of a line removes them at its ends.
 bool IsBlank(QChar c) {
   return c.unicode() <= 0x20;
@@ -169,6 +182,7 @@ void TPlayerCore::ProcessOutputLine(const QString& ARawLine) {
   FlushRepeat();
   RepeatLine = line;
   Window.AddLogLine(line);
+  if (IsErrorLine(line)) LastErrorLine = line;
 
   HandleLine(line);
 
@@ -202,6 +216,9 @@ bool TPlayerCore::HandleLine(const QString& ALine) {
     return true;
   }
   if (ALine == QLatin1String("Starting playback...")) {
+    if (!LengthReported && MediaLengthLookup && MediaArgument.Options.isEmpty())
+      if (const std::int64_t seconds = MediaLengthLookup(MediaArgument.Name); seconds > 0)
+        DurationText = FormatSeconds(seconds);
     Window.ShowMediaLayout();
     if (!HasVideo) {
       PlayerState = TPlayerState::Playing;
@@ -233,8 +250,12 @@ bool TPlayerCore::HandleLine(const QString& ALine) {
   }
   if (ALine.startsWith(QLatin1String("ID_LENGTH="))) {
     // Lengths beyond any real media (a broken file) are not shown.
-    if (const auto length = ParseReal(Chars(ALine, 11, 10)); length && std::abs(*length) < 1e12)
+    // A length of 0 is MPlayer knowing none: the length found otherwise stays.
+    if (const auto length = ParseReal(Chars(ALine, 11, 10));
+        length && std::abs(*length) < 1e12 && std::nearbyint(*length) > 0) {
       DurationText = FormatSeconds(std::int64_t(std::nearbyint(*length)));
+      LengthReported = true;
+    }
     return true;
   }
   static const QLatin1String kFormatDetected(" file format detected.");

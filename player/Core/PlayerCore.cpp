@@ -74,6 +74,7 @@ void TPlayerCore::StartPlayer() {
     Window.ClearLog();
     Window.AddLogLine(QStringLiteral("not executing MPlayer: invalid Operating System version"));
     PlayerState = TPlayerState::Failed;
+    FailureReason = QStringLiteral("invalid Operating System version");
     Window.UpdateStatusText();
     Window.ShowStoppedControls(true);
     return;
@@ -140,7 +141,9 @@ void TPlayerCore::StartPlayer() {
 
 void TPlayerCore::StartFailed(int AErrorCode) {
   Window.AddLogLine(QStringLiteral("Error %1 while call codec:").arg(AErrorCode));
-  Window.AddLogLine(QString::fromLocal8Bit(std::strerror(AErrorCode)).left(1023));
+  const QString reason = QString::fromLocal8Bit(std::strerror(AErrorCode)).left(1023);
+  Window.AddLogLine(reason);
+  LastErrorLine = QStringLiteral("MPlayer could not be started: %1").arg(reason);
   if (AErrorCode == ENOENT)
     Window.AddLogLine(QStringLiteral(
         "Please check if dc is installed in the same directory as Vexa, or mplayer on the PATH."));
@@ -155,6 +158,9 @@ void TPlayerCore::ResetPlaybackFigures() {
   PositionSeconds = -1;
   OsdLevel = 1;
   DurationText = QStringLiteral("0:00:00");
+  FailureReason.clear();
+  LengthReported = false;
+  LastErrorLine.clear();
   ClearMediaInfo(MediaInfo);
   MediaInfo.FileName = MediaArgument.Text();
   RepeatLine.clear();
@@ -296,22 +302,25 @@ void TPlayerCore::OnPlayerExit() {
   const bool wasOpening = PlayerState == TPlayerState::Opening;
   const bool failed = wasOpening || PlayerExitCode != 0 || Ending == TEnding::StartFailed;
   PlayerState = failed ? TPlayerState::Failed : TPlayerState::Stopped;
+  QString ending;
   switch (Ending) {
     case TEnding::StartFailed:
       break;  // told already
     case TEnding::Killed:
-      Window.AddLogLine(QStringLiteral("MPlayer terminated."));
+      ending = QStringLiteral("MPlayer terminated.");
       break;
     case TEnding::Crashed:
-      Window.AddLogLine(QStringLiteral("MPlayer crashed (signal %1).").arg(CrashSignal));
+      ending = QStringLiteral("MPlayer crashed (signal %1).").arg(CrashSignal);
       break;
     case TEnding::Exited:
       if (PlayerExitCode != 0)
-        Window.AddLogLine(QStringLiteral("MPlayer exited with code %1.").arg(PlayerExitCode));
+        ending = QStringLiteral("MPlayer exited with code %1.").arg(PlayerExitCode);
       else if (wasOpening)
-        Window.AddLogLine(QStringLiteral("MPlayer exited before playback started."));
+        ending = QStringLiteral("MPlayer exited before playback started.");
       break;
   }
+  if (!ending.isEmpty()) Window.AddLogLine(ending);
+  FailureReason = !failed ? QString() : !LastErrorLine.isEmpty() ? LastErrorLine : ending;
   TitleText.clear();
 
   const bool noAdvance = StopRequested || PlayerState == TPlayerState::Failed;

@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include <cstdint>
+#include <functional>
 
 #include "Core/LineSplitter.h"
 #include "Core/MediaArgument.h"
@@ -68,6 +69,10 @@ class TPlayerCore : public QObject {
   std::int32_t AudioTrack = -1;
   std::int32_t SubtitleTrack = -1;
   TPlayerSettings Settings;
+  // The length in seconds of a local file, read by other means (the media libraries), for
+  // media MPlayer gives no length for (MPEG program streams); -1 when unknown. Unset: no
+  // lookup.
+  std::function<std::int64_t(const QString& AFileName)> MediaLengthLookup;
 
   // Playback figures, reset at every start.
   bool HasAudio = true;
@@ -78,6 +83,10 @@ class TPlayerCore : public QObject {
   int PositionSeconds = -1;
   int OsdLevel = 1;
   QString DurationText = QStringLiteral("0:00:00");
+  bool LengthReported = false;  // MPlayer gave a length above zero
+  // Why the last player failed, in one line (the player's own error line where it gave
+  // one); empty unless PlayerState is Failed.
+  QString FailureReason;
   TMediaInfo MediaInfo;
   TTrackMenu AudioMenu;
   TTrackMenu SubtitleMenu;
@@ -91,6 +100,9 @@ class TPlayerCore : public QObject {
   int PlayerExitCode = 0;  // -1 (0xFFFFFFFF) after KillPlayer, 128 + signal after a crash
   bool QuitAvailable = false;
   bool StopRequested = false;
+
+  // The last output line that tells why the media cannot play.
+  QString LastErrorLine;
 
   // Output collapsing.
   QString RepeatLine;

@@ -7,8 +7,8 @@
 namespace tovamo::player {
 
 struct TPlayerSettings {
-  int AudioOut = 3;     // 0 no sound, 1 null output, 2 PulseAudio, 3 an ALSA device
-  int AudioDev = 0;     // the ALSA card number for AudioOut 3
+  int AudioOut = 3;     // 0 no sound, 1 null output, 2 the system's output, 3 a sound card
+  int AudioDev = 0;     // the ALSA card for AudioOut 3; 0 is the system's default output
   int Postproc = 1;     // 0 off, 1 automatic quality, 2 the strongest filters
   int Deinterlace = 0;  // 0 off, 1 simple (lavcdeint), 2 adaptive (kerndeint)
   int Aspect = 0;       // 0 auto, 1 4:3, 2 16:9, 3 2.35:1

@@ -16,6 +16,7 @@
 #include <algorithm>
 
 #include "Windows/MainFormInternal.h"
+#include "Windows/MediaLength.h"
 
 namespace tovamo::player {
 
@@ -145,8 +146,8 @@ TMainForm::TMainForm(const TOptions& AOptions, QWidget* AParent) : QMainWindow(A
   LogForm = new TLogForm(this);
   LogForm->SendCommand = [this](const QString& ACommand) { Core.SendPlayerCommand(ACommand); };
   HelpForm = new TKeyboardHelpForm(this);
-  PlaylistForm->OnRedock = [this] { PlaceSideWindows(); };
-  InfoForm->OnRedock = [this] { PlaceSideWindows(); };
+  PlaylistForm->OnRedock = [this] { KeepOnScreen(); };
+  InfoForm->OnRedock = [this] { KeepOnScreen(); };
   PlaylistForm->OnVisibleChanged = [this](bool AOn) {
     AShowPlaylist->setChecked(AOn);
     BPlaylist->setChecked(AOn);
@@ -323,9 +324,14 @@ void TMainForm::CreateControls() {
   statusRow->setContentsMargins(6, 0, 6, 0);
   LStatus = new QLabel(PStatus);
   LStatus->installEventFilter(this);
+  LReason = new QLabel(PStatus);
+  LReason->installEventFilter(this);
+  LReason->setMinimumWidth(0);
+  LReason->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   LTime = new QLabel(PStatus);
   LTime->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  statusRow->addWidget(LStatus, 1);
+  statusRow->addWidget(LStatus);
+  statusRow->addWidget(LReason, 1);
   statusRow->addWidget(LTime);
   controls->addWidget(PStatus);
 
@@ -558,6 +564,9 @@ void TMainForm::Startup(const TOptions& AOptions) {
                           ? AOptions.ProgramDir
                           : AOptions.ProgramDir + QLatin1Char('/');
   Core.PlayerProgram = AOptions.PlayerProgram;
+  Core.MediaLengthLookup = [this](const QString& AFileName) {
+    return MediaLengthSeconds(AFileName, Core.ProgramDir);
+  };
   if (AOptions.ReadSettings) {
     for (const QString& name : SettingsFileNames())
       LoadSettings(Core.ProgramDir + name, Core.Settings, WindowSettings, SettingsNotes);

@@ -133,6 +133,11 @@ class TMainForm : public QMainWindow, public TPlayerWindow {
   void ToggleOnTop();
   bool OnTop() const { return TopMost; }
   void PlaceSideWindows();
+  // Moves the window, with the side windows docked to it, into the screen's available
+  // area (shrinking the window where it alone is larger): after a resize of the program's
+  // own and after docking.
+  void KeepOnScreen();
+  QRect ScreenArea() const;
 
   // --- state (the form's fields, public for the program's other windows and the tests) ---
   TPlayerCore Core{*this};
@@ -192,6 +197,7 @@ class TMainForm : public QMainWindow, public TPlayerWindow {
   QLabel* VolBoost;
   QWidget* PStatus;
   QLabel* LStatus;
+  QLabel* LReason;  // beside "ERROR": why the media failed, cut to the room there
   QLabel* LTime;
   QTimer UpdateTimer;
   QTimer AdvanceTimer;  // the next entry after a failure

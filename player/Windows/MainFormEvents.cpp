@@ -47,7 +47,7 @@ bool TMainForm::eventFilter(QObject* AObject, QEvent* AEvent) {
       return true;
     case QEvent::MouseButtonPress: {
       auto* mouse = static_cast<QMouseEvent*>(AEvent);
-      if (widget == LStatus && mouse->button() == Qt::LeftButton) {
+      if ((widget == LStatus || widget == LReason) && mouse->button() == Qt::LeftButton) {
         StatusClick();
         return true;
       }
@@ -109,7 +109,7 @@ void TMainForm::DragWindow(QMouseEvent* AEvent) {
 void TMainForm::showEvent(QShowEvent* AEvent) {
   QMainWindow::showEvent(AEvent);
   if (AEvent->spontaneous()) return;  // a restore from the task bar, not a show
-  PlaceSideWindows();
+  KeepOnScreen();
   setAcceptDrops(true);
   if (Core.IsRunning() && BPause->isChecked()) SendAndClear(QStringLiteral("pause"));
   if (!Core.IsRunning() && !SuppressShowPlay) PlayNext(0, TEntryState::Playing);

@@ -92,9 +92,17 @@ void TMainForm::ShowMediaLayout() {
 }
 
 void TMainForm::UpdateStatusText() {
+  const bool failed = Core.PlayerState == TPlayerState::Failed;
   LStatus->setText(PlayerStateText(Core.PlayerState));
-  LStatus->setCursor(Core.PlayerState == TPlayerState::Failed ? Qt::PointingHandCursor
-                                                              : Qt::ArrowCursor);
+  LStatus->setCursor(failed ? Qt::PointingHandCursor : Qt::ArrowCursor);
+  // The reason shows at once beside the status, whole in the tooltip; a click on either
+  // opens the log.
+  const QString reason = failed ? Core.FailureReason : QString();
+  LStatus->setToolTip(reason);
+  LReason->setToolTip(reason);
+  LReason->setCursor(LStatus->cursor());
+  LReason->setText(reason.isEmpty() ? QString() : QStringLiteral("  ") + reason);
+  LReason->setVisible(!reason.isEmpty());
   if (Core.PlayerState == TPlayerState::Playing) FailuresInARow = 0;
   if (Core.PlayerState != TPlayerState::Playing && Core.PlayerState != TPlayerState::Paused)
     LTime->clear();
@@ -379,7 +387,7 @@ void TMainForm::TogglePlaylist() {
   } else {
     PlaceSideWindows();
     PlaylistForm->show();
-    PlaceSideWindows();
+    KeepOnScreen();
   }
 }
 
@@ -389,7 +397,7 @@ void TMainForm::ToggleInfo() {
   } else {
     PlaceSideWindows();
     InfoForm->show();
-    PlaceSideWindows();
+    KeepOnScreen();
   }
 }
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "Windows/MainFormInternal.h"
+#include "Windows/ScreenPlacement.h"
 
 namespace tovamo::player {
 
@@ -90,6 +91,7 @@ void TMainForm::ApplyVideoSize() {
                                                 : MenuBar->sizeHint().height();
   if (!ControlPanel->isHidden()) extra += ControlPanel->height();
   SetProgramGeometry(QRect(geometry().topLeft(), QSize(width, height + extra)));
+  KeepOnScreen();
   FitVideo();
   if (FullscreenOnStart) {
     FullscreenOnStart = false;
@@ -188,6 +190,10 @@ void TMainForm::ShowFullscreenControls(bool AOn, bool ASticky) {
     PStatus->show();
     ControlPanel->setFixedHeight(kControlPanelHeight);
     if (Fullscreen) OuterPanel->setCursor(Qt::BlankCursor);
+    // The strip's place is display area again: paint it now, not at the player's next frame
+    // (a paused player draws none).
+    OuterPanel->update();
+    InnerPanel->update();
   }
 }
 
@@ -228,13 +234,57 @@ void TMainForm::SetCompact(bool AOn) {
     SetProgramGeometry(
         QRect(g.left(), g.top() - menu, g.width(), g.height() + menu + kControlPanelHeight));
   }
+  KeepOnScreen();
 }
+
+QRect TMainForm::ScreenArea() const {
+  QScreen* s = QGuiApplication::screenAt(frameGeometry().center());
+  if (!s) s = screen() ? screen() : QGuiApplication::primaryScreen();
+  return s ? s->availableGeometry() : QRect();
+}
+
+namespace {
+
+// Where a docked side window goes: `APlace` kept on the screen with the window's frame.
+QPoint OnScreen(const QWidget& ASide, const QPoint& APlace, const QRect& AArea) {
+  return MovedInside(QRect(APlace, ASide.frameGeometry().size()), AArea).topLeft();
+}
+
+}  // namespace
 
 void TMainForm::PlaceSideWindows() {
   if (Fullscreen) return;
   const QRect frame = frameGeometry();
+  const QRect area = ScreenArea();
   if (PlaylistForm && PlaylistForm->Docked)
-    PlaylistForm->PlaceAt(QPoint(frame.left(), frame.bottom() + 1));
-  if (InfoForm && InfoForm->Docked) InfoForm->PlaceAt(QPoint(frame.right() + 1, frame.top()));
+    PlaylistForm->PlaceAt(OnScreen(*PlaylistForm, QPoint(frame.left(), frame.bottom() + 1), area));
+  if (InfoForm && InfoForm->Docked)
+    InfoForm->PlaceAt(OnScreen(*InfoForm, QPoint(frame.right() + 1, frame.top()), area));
 }
+
+void TMainForm::KeepOnScreen() {
+  if (Fullscreen || isMinimized() || isMaximized()) return;
+  const QRect area = ScreenArea();
+  if (!area.isValid()) return;
+  // The window first, cut to the area when it alone is larger.
+  const QRect frame = frameGeometry();
+  const QRect fitted = FittedInside(frame, area);
+  if (fitted.size() != frame.size())
+    SetProgramGeometry(QRect(geometry().topLeft(), size() - (frame.size() - fitted.size())));
+  // Then the group of it and the visible docked windows, moved as one while it fits.
+  QRect group = frameGeometry();
+  const QRect player = group;
+  if (PlaylistForm && PlaylistForm->Docked && PlaylistForm->isVisible())
+    group |=
+        QRect(QPoint(player.left(), player.bottom() + 1), PlaylistForm->frameGeometry().size());
+  if (InfoForm && InfoForm->Docked && InfoForm->isVisible())
+    group |= QRect(QPoint(player.right() + 1, player.top()), InfoForm->frameGeometry().size());
+  QPoint shift = MovedInside(group, area).topLeft() - group.topLeft();
+  // A group taller or wider than the area: the window alone is kept inside.
+  if (group.width() > area.width() || group.height() > area.height())
+    shift = MovedInside(player, area).topLeft() - player.topLeft();
+  if (!shift.isNull()) move(pos() + shift);
+  PlaceSideWindows();
+}
+
 }  // namespace tovamo::player

@@ -78,8 +78,8 @@ bool LoadSettings(const QString& AFileName, TPlayerSettings& ASettings, TWindowS
     const QString k = key.toLower();
 
     if (k == "audioout") {
-      // The Windows names stay valid: win32 is the system's own output (PulseAudio here),
-      // dsound a device of the sound card (ALSA).
+      // The Windows names stay valid: win32 is the system's own output (MPlayer's choice),
+      // dsound a sound card (card 0 again the system's own output).
       const auto v = NameValue(
           value,
           {{"nosound", 0}, {"null", 1}, {"win32", 2}, {"dsound", 3}, {"pulse", 2}, {"alsa", 3}});

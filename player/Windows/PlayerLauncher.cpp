@@ -5,11 +5,14 @@ namespace tovamo::player {
 TMainForm::TOptions TPlayerWindows::DefaultOptions() {
   TMainForm::TOptions options;
   // The player's start switches, wherever they stand among the program's other arguments
-  // ("tovamo --preview -fs FILE" and "tovamo -fs --preview FILE" alike).
-  for (const QString& argument : QCoreApplication::arguments().mid(1))
+  // ("tovamo --preview -fs FILE" and "tovamo -fs --preview FILE" alike); after "--" come
+  // only file names.
+  for (const QString& argument : QCoreApplication::arguments().mid(1)) {
+    if (argument == QLatin1String("--")) break;
     for (const char* start : {"-fs", "-compact", "-autoquit"})
       if (argument.compare(QLatin1String(start), Qt::CaseInsensitive) == 0)
         options.Arguments << argument;
+  }
   return options;
 }
 

@@ -19,36 +19,36 @@ TCommandLineInput BaseInput() {
 
 const QString kFixed =
     "/opt/tovamo/dc -slave -identify -wid 77594625 -colorkey 0x101010"
-    " -nokeepaspect -framedrop -autosync 100 -vf screenshot";
-const QStringList kFixedArgs = {"-slave",    "-identify", "-wid",          "77594625",
-                                "-colorkey", "0x101010",  "-nokeepaspect", "-framedrop",
-                                "-autosync", "100",       "-vf",           "screenshot"};
+    " -nokeepaspect -framedrop -autosync 100 -vf screenshot -zoom";
+const QStringList kFixedArgs = {"-slave",   "-identify",     "-wid",       "77594625",  "-colorkey",
+                                "0x101010", "-nokeepaspect", "-framedrop", "-autosync", "100",
+                                "-vf",      "screenshot",    "-zoom"};
 
-// Each row changes the defaults (ALSA device 0, automatic postprocessing) in one respect.
+// Each row changes the defaults (MPlayer's own audio output, automatic postprocessing) in one
+// respect.
 TEST(CommandLine, FragmentsFollowTheSettingsInTheirOrder) {
   const struct {
     const char* What;
     std::function<void(TCommandLineInput&)> Change;
     QString Middle;  // the text between the fixed part and the media
   } cases[] = {
-      {"defaults", [](auto&) {}, " -ao alsa:device=hw=0 -autoq 10 -vf-add pp"},
+      {"defaults", [](auto&) {}, " -autoq 10 -vf-add pp"},
       {"font", [](auto& in) { in.FontFile = "/usr/share/fonts/Liberation Sans.ttf"; },
-       " -font \"/usr/share/fonts/Liberation Sans.ttf\" -ao alsa:device=hw=0 -autoq 10 -vf-add pp"},
-      {"reindex", [](auto& in) { in.Settings.ReIndex = true; },
-       " -idx -ao alsa:device=hw=0 -autoq 10 -vf-add pp"},
+       " -font \"/usr/share/fonts/Liberation Sans.ttf\" -autoq 10 -vf-add pp"},
+      {"reindex", [](auto& in) { in.Settings.ReIndex = true; }, " -idx -autoq 10 -vf-add pp"},
       {"soft volume", [](auto& in) { in.Settings.SoftVol = true; },
-       " -softvol -softvol-max 1000 -ao alsa:device=hw=0 -autoq 10 -vf-add pp"},
+       " -softvol -softvol-max 1000 -autoq 10 -vf-add pp"},
       {"no priority option", [](auto& in) { in.Settings.PriorityBoost = false; },
-       " -ao alsa:device=hw=0 -autoq 10 -vf-add pp"},
-      {"opengl", [](auto& in) { in.VistaMode = true; },
-       " -vo gl -ao alsa:device=hw=0 -autoq 10 -vf-add pp"},
+       " -autoq 10 -vf-add pp"},
+      {"opengl", [](auto& in) { in.VistaMode = true; }, " -vo gl -autoq 10 -vf-add pp"},
       {"no sound", [](auto& in) { in.Settings.AudioOut = 0; }, " -nosound -autoq 10 -vf-add pp"},
       {"null audio", [](auto& in) { in.Settings.AudioOut = 1; }, " -ao null -autoq 10 -vf-add pp"},
-      {"pulse", [](auto& in) { in.Settings.AudioOut = 2; }, " -ao pulse -autoq 10 -vf-add pp"},
+      {"system output", [](auto& in) { in.Settings.AudioOut = 2; }, " -autoq 10 -vf-add pp"},
+      {"alsa card 1", [](auto& in) { in.Settings.AudioDev = 1; },
+       " -ao alsa:device=hw=1 -autoq 10 -vf-add pp"},
       {"alsa card 2", [](auto& in) { in.Settings.AudioDev = 2; },
        " -ao alsa:device=hw=2 -autoq 10 -vf-add pp"},
-      {"audio track", [](auto& in) { in.AudioTrack = 3; },
-       " -ao alsa:device=hw=0 -aid 3 -autoq 10 -vf-add pp"},
+      {"audio track", [](auto& in) { in.AudioTrack = 3; }, " -aid 3 -autoq 10 -vf-add pp"},
       {"audio track without sound",
        [](auto& in) {
          in.AudioTrack = 3;
@@ -61,21 +61,19 @@ TEST(CommandLine, FragmentsFollowTheSettingsInTheirOrder) {
          in.Settings.AudioOut = 0;
        },
        " -nosound -sid 0 -autoq 10 -vf-add pp"},
-      {"aspect 4:3", [](auto& in) { in.Settings.Aspect = 1; },
-       " -ao alsa:device=hw=0 -aspect 4:3 -autoq 10 -vf-add pp"},
+      {"aspect 4:3", [](auto& in) { in.Settings.Aspect = 1; }, " -aspect 4:3 -autoq 10 -vf-add pp"},
       {"aspect 16:9", [](auto& in) { in.Settings.Aspect = 2; },
-       " -ao alsa:device=hw=0 -aspect 16:9 -autoq 10 -vf-add pp"},
+       " -aspect 16:9 -autoq 10 -vf-add pp"},
       {"aspect 2.35", [](auto& in) { in.Settings.Aspect = 3; },
-       " -ao alsa:device=hw=0 -aspect 2.35 -autoq 10 -vf-add pp"},
-      {"no postprocessing", [](auto& in) { in.Settings.Postproc = 0; }, " -ao alsa:device=hw=0"},
-      {"strong postprocessing", [](auto& in) { in.Settings.Postproc = 2; },
-       " -ao alsa:device=hw=0 -vf-add pp=hb/vb/dr"},
+       " -aspect 2.35 -autoq 10 -vf-add pp"},
+      {"no postprocessing", [](auto& in) { in.Settings.Postproc = 0; }, ""},
+      {"strong postprocessing", [](auto& in) { in.Settings.Postproc = 2; }, " -vf-add pp=hb/vb/dr"},
       {"simple deinterlace", [](auto& in) { in.Settings.Deinterlace = 1; },
-       " -ao alsa:device=hw=0 -autoq 10 -vf-add pp -vf-add lavcdeint"},
+       " -autoq 10 -vf-add pp -vf-add lavcdeint"},
       {"adaptive deinterlace", [](auto& in) { in.Settings.Deinterlace = 2; },
-       " -ao alsa:device=hw=0 -autoq 10 -vf-add pp -vf-add kerndeint"},
+       " -autoq 10 -vf-add pp -vf-add kerndeint"},
       {"extra parameters", [](auto& in) { in.Settings.Params = "-cache 8192 -title \"a b\""; },
-       " -ao alsa:device=hw=0 -autoq 10 -vf-add pp -cache 8192 -title \"a b\""},
+       " -autoq 10 -vf-add pp -cache 8192 -title \"a b\""},
   };
   for (const auto& c : cases) {
     TCommandLineInput in = BaseInput();

@@ -226,13 +226,64 @@ TEST_F(OutputParser, LengthLineSetsTheDurationRoundedHalfToEven) {
     const char* Duration;
   } cases[] = {
       {"ID_LENGTH=2.04", "0:00:02"},   {"ID_LENGTH=2.5", "0:00:02"}, {"ID_LENGTH=3.5", "0:00:04"},
-      {"ID_LENGTH=7322.6", "2:02:03"}, {"ID_LENGTH=-3", "0:00:00"},  {"ID_LENGTH=abc", "9:09:09"},
+      {"ID_LENGTH=7322.6", "2:02:03"}, {"ID_LENGTH=-3", "9:09:09"},  {"ID_LENGTH=abc", "9:09:09"},
       {"ID_LENGTH=1e300", "9:09:09"},  {"ID_LENGTH=inf", "9:09:09"}, {"ID_LENGTH=", "9:09:09"},
+      {"ID_LENGTH=0.00", "9:09:09"},  // MPlayer knows no length (MPEG program streams)
   };
   for (const auto& c : cases) {
     Core.DurationText = "9:09:09";
     Core.ProcessOutputLine(c.Line);
     EXPECT_EQ(Core.DurationText, c.Duration) << c.Line;
+  }
+}
+
+// When MPlayer gives no length, playback start asks the lookup for a local file's.
+TEST_F(OutputParser, MissingLengthIsLookedUpAtPlaybackStart) {
+  const struct {
+    const char* What;
+    TMediaArgument Media;
+    QStringList Lines;
+    std::int64_t Found;
+    QString Asked;  // the name the lookup got; empty: not asked
+    const char* Duration;
+  } cases[] = {
+      {"zero length",
+       TMediaArgument::FromName("/v/out.mpg"),
+       {"ID_LENGTH=0.00"},
+       65,
+       "/v/out.mpg",
+       "0:01:05"},
+      {"no length line", TMediaArgument::FromName("/v/out.mpg"), {}, 3725, "/v/out.mpg", "1:02:05"},
+      {"lookup knows none",
+       TMediaArgument::FromName("/v/out.mpg"),
+       {},
+       -1,
+       "/v/out.mpg",
+       "0:00:00"},
+      {"MPlayer's length",
+       TMediaArgument::FromName("/v/a.avi"),
+       {"ID_LENGTH=2.5"},
+       99,
+       "",
+       "0:00:02"},
+      {"DVD folder", TMediaArgument::DvdFolder("/media/dvd"), {}, 99, "", "0:00:00"},
+  };
+  for (const auto& c : cases) {
+    Core.MediaArgument = c.Media;
+    Core.DurationText = "0:00:00";
+    Core.LengthReported = false;
+    QString asked;
+    Core.MediaLengthLookup = [&](const QString& AName) {
+      asked = AName;
+      return c.Found;
+    };
+    Feed(c.Lines);
+    Feed({"Starting playback..."});
+    EXPECT_EQ(asked, c.Asked) << c.What;
+    EXPECT_EQ(Core.DurationText, c.Duration) << c.What;
+    // A zero length that comes later does not undo the one found.
+    Feed({"ID_LENGTH=0.00"});
+    EXPECT_EQ(Core.DurationText, c.Duration) << c.What;
   }
 }
 

@@ -90,36 +90,24 @@ TEST_F(PlayerProcess, ArgumentsReachThePlayerWhole) {
   QStringList args;
   for (const QString& line : Window.Log)
     if (line.startsWith("ARG=")) args << line.mid(4);
-  EXPECT_EQ(args, (QStringList{"-slave",
-                               "-identify",
-                               "-wid",
-                               "4242",
-                               "-colorkey",
-                               "0x101010",
-                               "-nokeepaspect",
-                               "-framedrop",
-                               "-autosync",
-                               "100",
-                               "-vf",
-                               "screenshot",
-                               "-font",
-                               "/fonts/Some Sans.ttf",
-                               "-ao",
-                               "null",
-                               "-title",
-                               "two words",
-                               "--",
-                               name}));
+  EXPECT_EQ(
+      args,
+      (QStringList{"-slave",   "-identify",     "-wid",       "4242",      "-colorkey",
+                   "0x101010", "-nokeepaspect", "-framedrop", "-autosync", "100",
+                   "-vf",      "screenshot",    "-zoom",      "-font",     "/fonts/Some Sans.ttf",
+                   "-ao",      "null",          "-title",     "two words", "--",
+                   name}));
   EXPECT_TRUE(Window.Log.contains("CWD=" + QDir(Dir.path()).canonicalPath()));
 
   // The log starts with the command line in its quoted form, cut at 72 columns.
   ASSERT_GE(Window.Log.size(), 3);
   EXPECT_EQ(Window.Log[0], "command line:");
-  const QString expected = QString(TOVAMO_STANDIN_PLAYER) +
-                           " -slave -identify -wid 4242 -colorkey 0x101010 -nokeepaspect"
-                           " -framedrop -autosync 100 -vf screenshot -font \"/fonts/Some Sans.ttf\""
-                           " -ao null -title \"two words\" \"" +
-                           name + "\"";
+  const QString expected =
+      QString(TOVAMO_STANDIN_PLAYER) +
+      " -slave -identify -wid 4242 -colorkey 0x101010 -nokeepaspect"
+      " -framedrop -autosync 100 -vf screenshot -zoom -font \"/fonts/Some Sans.ttf\""
+      " -ao null -title \"two words\" \"" +
+      name + "\"";
   const qsizetype blank = Window.Log.indexOf("");
   ASSERT_GT(blank, 1);
   EXPECT_EQ(Window.Log.mid(1, blank - 1), WrapCommandLine(expected));

@@ -13,10 +13,12 @@
 #include <QtTest>
 
 #include <sys/prctl.h>
+#include <sys/stat.h>
 
 #include <csignal>
 #include <cstdio>
 
+#include "Windows/MediaLength.h"
 #include "Windows/PlayerLauncher.h"
 #include "support/QtVirtualDisplay.h"
 
@@ -98,6 +100,38 @@ class PlayerWindowMPlayerTest : public QObject {
     QVERIFY2(colours > 8,
              qPrintable(QStringLiteral("only %1 colours in the video panel").arg(colours)));
     QVERIFY(form.LTime->text().endsWith(" / " + form.Core.DurationText));
+    // MPlayer gives an MPEG program stream no length: the media libraries' is shown.
+    QCOMPARE(form.Core.DurationText, QString("0:00:05"));
+  }
+
+  // The libraries' length of a file, and none for what is not a readable media file.
+  void MediaLengthFromTheLibraries() {
+    const QString programDir = Dir->path() + "/";
+    QCOMPARE(MediaLengthSeconds(kMedia + "/long_5s.mpg", programDir), std::int64_t(5));
+    QCOMPARE(MediaLengthSeconds(kMedia + "/random.avi", programDir), std::int64_t(-1));
+    QCOMPARE(MediaLengthSeconds(kMedia + "/missing.mpg", programDir), std::int64_t(-1));
+    QCOMPARE(MediaLengthSeconds(kMedia, programDir), std::int64_t(-1));  // a folder
+    const QByteArray fifo = QFile::encodeName(Dir->filePath("pipe.mpg"));
+    QCOMPARE(mkfifo(fifo.constData(), 0600), 0);
+    QCOMPARE(MediaLengthSeconds(QFile::decodeName(fifo), programDir), std::int64_t(-1));
+  }
+
+  // A DVD-size clip opened low on the screen: the window grows to the clip and moves up so
+  // that all of it stays on the screen.
+  void DvdSizeClipStaysOnScreen() {
+    TPlayerWindows& players = MakePlayers();
+    TMainForm& form = players.Window();
+    const QRect area = form.screen()->availableGeometry();
+    form.move(area.left() + 150, area.bottom() - 300);
+    players.PreviewFile(kMedia + "/square_576.avi");
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY2(WaitFor([&] { return form.Core.PlayerState == TPlayerState::Playing; }),
+             qPrintable(Log()));
+    QTRY_COMPARE(form.InnerPanel->size(), QSize(720, 576));
+    QTRY_VERIFY(area.contains(form.frameGeometry()));
+    form.TogglePlaylist();
+    QTRY_VERIFY(area.contains(form.PlaylistForm->frameGeometry()));
+    QTRY_VERIFY(area.contains(form.frameGeometry()));
   }
 
   void FullscreenAndBackRestoreTheGeometry() {
@@ -116,6 +150,13 @@ class PlayerWindowMPlayerTest : public QObject {
     QTRY_COMPARE(form.InnerPanel->height(), form.screen()->geometry().height());
     QTest::qWait(300);
     QVERIFY(PanelColours(form) > 8);
+    // Scaled to the screen, not at its own size in the middle: a corner holds picture too.
+    const QPixmap shot = form.screen()->grabWindow(form.InnerPanel->winId());
+    const QPixmap corner = shot.copy(0, shot.height() - 60, 80, 60);
+    QVERIFY2(
+        tovamo::test::DistinctColours(corner) > 8,
+        qPrintable(
+            QStringLiteral("a corner of %1 colours").arg(tovamo::test::DistinctColours(corner))));
     QTest::keyClick(&form, Qt::Key_Escape);
     QVERIFY(!form.Fullscreen);
     QTRY_COMPARE(form.geometry(), before);
@@ -132,6 +173,7 @@ class PlayerWindowMPlayerTest : public QObject {
     QVERIFY2(WaitFor([&] { return form.Core.PlayerState == TPlayerState::Failed; }),
              qPrintable(Log()));
     QCOMPARE(form.LStatus->text(), QString("ERROR"));
+    QVERIFY(!form.LStatus->toolTip().isEmpty());
     QVERIFY2(WaitFor([&] {
                return form.Playlist.Current() == 1 &&
                       form.Core.PlayerState == TPlayerState::Playing;

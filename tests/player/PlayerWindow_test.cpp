@@ -13,6 +13,7 @@
 #include "Core/PlayerText.h"
 #include "Windows/MainForm.h"
 #include "Windows/PlayerLauncher.h"
+#include "Windows/ScreenPlacement.h"
 
 using namespace tovamo::player;
 
@@ -384,6 +385,10 @@ class PlayerWindowTest : public QObject {
     QVERIFY(WaitFor([&] { return form.Core.PlayerState == TPlayerState::Failed; }));
     QCOMPARE(form.LStatus->text(), QString("ERROR"));
     QCOMPARE(form.LStatus->cursor().shape(), Qt::PointingHandCursor);
+    // Without an error line of the player's own, the reason is how it ended.
+    QCOMPARE(form.LStatus->toolTip(), QString("MPlayer exited with code 3."));
+    QVERIFY(form.LReason->isVisibleTo(&form));
+    QCOMPARE(form.LReason->text().trimmed(), QString("MPlayer exited with code 3."));
     QVERIFY(form.BPrev->isEnabled());
     QVERIFY(form.BNext->isEnabled());
     QVERIFY(form.BPlay->isEnabled());
@@ -393,6 +398,39 @@ class PlayerWindowTest : public QObject {
     QVERIFY(form.LogForm->isVisible());
     QVERIFY(form.AdvanceTimer.isActive());
     form.AdvanceTimer.stop();
+  }
+
+  // The reason beside "ERROR" and in its tooltip: the player's own error line when it gave
+  // one (its remote control notice is none), else how it ended; gone once a media plays.
+  void FailureReasonShowsBesideError() {
+    TMainForm& form = MakeForm();
+    form.FailureAdvanceMs = 60000;
+    const struct {
+      QStringList Script;
+      QString Reason;
+    } cases[] = {
+        {{"say Failed to open LIRC support. You will not be able to use your remote control.",
+          "say File not found: '/v/missing.mpg'", "say Failed to open /v/missing.mpg.",
+          "say Exiting... (End of file)", "exit 1"},
+         "Failed to open /v/missing.mpg."},
+        {{"say Failed to open LIRC support.", "say Exiting... (End of file)", "exit 0"},
+         "MPlayer exited before playback started."},
+        {{"crash"}, "MPlayer crashed (signal 11)."},
+    };
+    for (const auto& c : cases) {
+      form.OpenSingleFile(Script("fails.txt", c.Script));
+      QVERIFY(WaitFor([&] { return form.Core.PlayerState == TPlayerState::Failed; }));
+      QCOMPARE(form.LStatus->text(), QString("ERROR"));
+      QCOMPARE(form.LStatus->toolTip(), c.Reason);
+      QCOMPARE(form.LReason->toolTip(), c.Reason);
+      QCOMPARE(form.LReason->text().trimmed(), c.Reason);
+      QVERIFY(form.LReason->isVisibleTo(&form));
+      form.AdvanceTimer.stop();
+    }
+    QVERIFY(PlayServing(form));
+    QCOMPARE(form.LStatus->text(), QString("PLAYING"));
+    QVERIFY(form.LStatus->toolTip().isEmpty());
+    QVERIFY(!form.LReason->isVisibleTo(&form));
   }
 
   void NormalEndAdvancesAndAutoQuitCloses() {
@@ -735,10 +773,88 @@ class PlayerWindowTest : public QObject {
     QVERIFY(form.windowFlags() & Qt::WindowStaysOnTopHint);
   }
 
+  // Where a window goes on screens of a few sizes: the least move that brings it inside,
+  // the top-left corner kept within reach when it is larger, cut to the area on request.
+  void ScreenPlacementRule_data() {
+    QTest::addColumn<QRect>("area");
+    QTest::addColumn<QRect>("window");
+    QTest::addColumn<QRect>("moved");
+    QTest::addColumn<QRect>("fitted");
+    const QRect laptop(0, 0, 1366, 768);
+    const QRect panelBelow(0, 0, 1366, 740);  // a 28-pixel panel at the bottom
+    const QRect panelLeft(64, 24, 1856, 1056);
+    QTest::newRow("inside stays") << laptop << QRect(100, 100, 400, 300)
+                                  << QRect(100, 100, 400, 300) << QRect(100, 100, 400, 300);
+    QTest::newRow("DVD size past the bottom")
+        << laptop << QRect(323, 96, 720, 690) << QRect(323, 78, 720, 690)
+        << QRect(323, 78, 720, 690);
+    QTest::newRow("past the bottom panel") << panelBelow << QRect(323, 96, 720, 690)
+                                           << QRect(323, 50, 720, 690) << QRect(323, 50, 720, 690);
+    QTest::newRow("past the right edge") << laptop << QRect(1200, 10, 400, 300)
+                                         << QRect(966, 10, 400, 300) << QRect(966, 10, 400, 300);
+    QTest::newRow("above and left") << panelLeft << QRect(-50, -20, 400, 300)
+                                    << QRect(64, 24, 400, 300) << QRect(64, 24, 400, 300);
+    QTest::newRow("taller than the screen") << laptop << QRect(100, 200, 720, 900)
+                                            << QRect(100, 0, 720, 900) << QRect(100, 0, 720, 768);
+    QTest::newRow("larger both ways") << QRect(0, 0, 800, 600) << QRect(-10, 50, 1440, 1200)
+                                      << QRect(0, 0, 1440, 1200) << QRect(0, 0, 800, 600);
+    QTest::newRow("second screen") << QRect(1366, 0, 1920, 1080) << QRect(3000, 900, 400, 300)
+                                   << QRect(2886, 780, 400, 300) << QRect(2886, 780, 400, 300);
+    QTest::newRow("no area known")
+        << QRect() << QRect(-5, -5, 10, 10) << QRect(-5, -5, 10, 10) << QRect(-5, -5, 10, 10);
+  }
+
+  void ScreenPlacementRule() {
+    QFETCH(QRect, area);
+    QFETCH(QRect, window);
+    QFETCH(QRect, moved);
+    QFETCH(QRect, fitted);
+    QCOMPARE(MovedInside(window, area), moved);
+    QCOMPARE(FittedInside(window, area), fitted);
+  }
+
+  // A video larger than the room below the window, and the playlist docked under it: both
+  // end up on the screen.
+  void LargeVideoAndDockedPlaylistStayOnScreen() {
+    TMainForm& form = MakeForm();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const QRect area = form.ScreenArea();
+    form.move(area.right() - 200, area.bottom() - 100);
+    form.InnerPanel->show();
+    form.Core.VideoWidth = 720;
+    form.Core.VideoHeight = 576;
+    form.SetSizeMode(TMainForm::TSizeMode::Original);
+    QTRY_VERIFY2(area.contains(form.frameGeometry()),
+                 qPrintable(QStringLiteral("window %1,%2 %3x%4")
+                                .arg(form.frameGeometry().x())
+                                .arg(form.frameGeometry().y())
+                                .arg(form.frameGeometry().width())
+                                .arg(form.frameGeometry().height())));
+    // Smaller again, then the playlist: the pair moves up to make room below.
+    form.Core.VideoWidth = 320;
+    form.Core.VideoHeight = 180;
+    form.SetSizeMode(TMainForm::TSizeMode::Original);
+    form.move(area.left() + 20, area.bottom() - 150);
+    form.TogglePlaylist();
+    QVERIFY(form.PlaylistForm->Docked);
+    QTRY_VERIFY(area.contains(form.frameGeometry()));
+    QTRY_VERIFY(area.contains(form.PlaylistForm->frameGeometry()));
+    QTRY_COMPARE(form.PlaylistForm->pos(),
+                 QPoint(form.frameGeometry().left(), form.frameGeometry().bottom() + 1));
+    // Compact and back keep it there too.
+    form.SetCompact(true);
+    form.SetCompact(false);
+    QTRY_VERIFY(area.contains(form.frameGeometry()));
+    QTRY_VERIFY(area.contains(form.PlaylistForm->frameGeometry()));
+  }
+
   void SideWindowsDockAndUndock() {
     TMainForm& form = MakeForm();
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.resize(form.minimumSize());  // room below it for the playlist on a small screen
+    form.move(0, 0);
     QTest::keyClick(&form, Qt::Key_L);
     QVERIFY(form.PlaylistForm->isVisible());
     QVERIFY(form.BPlaylist->isChecked());
