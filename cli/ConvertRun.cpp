@@ -149,7 +149,8 @@ class TConvertRun {
     for (const TPlannedInput& item : Plan_) convertible += item.Refusal.empty();
     const int cores = ProcessorCores();
     Running_ = TasksAtOnce(Args_.Jobs, cores, convertible);
-    const int threads = CodecThreadsPerTask(cores, Running_, OptionValue(Args_.Options, "threads").has_value());
+    const int threads =
+        CodecThreadsPerTask(cores, Running_, OptionValue(Args_.Options, "threads").has_value());
 
     // The decoder is opened with the input, so the threads go into the input's options too;
     // the user's own "threads" line reaches both the same way.

@@ -1,5 +1,7 @@
 #include "Engine/JobPipeline.h"
 
+#include <pthread.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -129,12 +131,16 @@ void TJobPipeline::Start() {
     ost->MuxLane = !ost->StreamCopy && source->Lane ? source->Lane : Lanes_[0].get();
   }
   try {
-    Threads_.emplace_back([this] { RunStage([this] { MuxStage(); }); });
+    Threads_.emplace_back([this] { RunStage("tovamo-mux", [this] { MuxStage(); }); });
     for (std::size_t i = 1; i < Lanes_.size(); ++i) {
       TStageLane& lane = *Lanes_[i];
-      Threads_.emplace_back([this, &lane] { RunStage([this, &lane] { DecodeStage(lane); }); });
+      Threads_.emplace_back([this, &lane] {
+        RunStage(lane.EncodesApart() ? "tovamo-vdecode" : "tovamo-audio",
+                 [this, &lane] { DecodeStage(lane); });
+      });
       if (lane.EncodesApart())
-        Threads_.emplace_back([this, &lane] { RunStage([this, &lane] { EncodeStage(lane); }); });
+        Threads_.emplace_back(
+            [this, &lane] { RunStage("tovamo-vencode", [this, &lane] { EncodeStage(lane); }); });
     }
   } catch (...) {
     AbortAll();
@@ -209,7 +215,8 @@ void TJobPipeline::JoinAll() {
 }
 
 template <class F>
-void TJobPipeline::RunStage(F&& work) {
+void TJobPipeline::RunStage(const char* name, F&& work) {
+  pthread_setname_np(pthread_self(), name);  // for top -H and profilers
   // The job's own settings for the libraries' text and log lines hold on every stage.
   TCNumericLocale numbers;
   const TThreadLogLevel level(Engine_.JobLogLevel);

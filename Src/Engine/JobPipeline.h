@@ -81,7 +81,7 @@ class TJobPipeline {
   void AbortAll();
   void JoinAll();
   template <class F>
-  void RunStage(F&& work);
+  void RunStage(const char* name, F&& work);
   void DecodeStage(TStageLane& lane);
   void EncodeStage(TStageLane& lane);
   void MuxStage();
