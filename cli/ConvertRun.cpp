@@ -230,7 +230,11 @@ class TConvertRun {
     Encoder_.OnProgress = [this](TFFEncoder*, TProgressInfo* info) {
       if (info->TaskIndex < 0 || info->TaskIndex >= int(Tasks_.size())) return;
       TTaskState& task = Tasks_[std::size_t(info->TaskIndex)];
+      // A report without a picture count (the sound's, or one before the first picture is
+      // out) keeps the count already known: the closing rate is worked out from it.
+      const int frames = task.HasProgress ? task.Progress.FrameNumber : -1;
       task.Progress = *info;
+      if (task.Progress.FrameNumber < 0) task.Progress.FrameNumber = frames;
       task.HasProgress = true;
     };
     // Termination notices come on delivery threads: everything about them is done on the
@@ -268,9 +272,12 @@ class TConvertRun {
     const std::int64_t now = MonotonicMicros();
     for (std::size_t i = 0; i < Tasks_.size(); ++i) {
       TTaskState& task = Tasks_[i];
-      if (task.Started || !Encoder_.Task(int(i))->RunStarted) continue;
+      const TCustomFFmpeg* engine = Encoder_.Task(int(i));
+      if (task.Started || !engine->RunStarted) continue;
       task.Started = true;
-      task.StartMicros = now;
+      // The engine's own start: a task may begin and end between two looks.
+      task.StartMicros =
+          engine->RunStartMicros > 0 ? std::min<std::int64_t>(engine->RunStartMicros, now) : now;
     }
   }
 

@@ -39,6 +39,7 @@ bool TCustomFFmpeg::Start(bool useThread, TThreadPriority priority) {
     } else {
       Running = true;
       RunStarted = true;
+      RunStartMicros = MonotonicMicros();
       StopRequested = false;
       Finished = false;
       Terminated = false;

@@ -350,6 +350,7 @@ class TCustomFFmpeg : public TEngineSettings {
   std::atomic<bool> Finished{false};
   std::atomic<bool> Terminated{false};
   std::atomic<bool> RunStarted{false};  // Start let the run begin (it may have ended since)
+  std::atomic<std::int64_t> RunStartMicros{0};  // when it did (MonotonicMicros)
   int IOTimeout = 10000;                // milliseconds; 0 or less: no time-out
   std::atomic<std::int64_t> IOStartTime{INT64_MAX};
   bool ErrorFlag = false;
