@@ -52,9 +52,10 @@ TStageItem& TStageItem::operator=(TStageItem&& other) noexcept {
   return *this;
 }
 
-TStageLane::TStageLane(TInputStream* input, bool encodesApart)
+TStageLane::TStageLane(TInputStream* input, bool encodesApart, int index)
     : Input_(input),
       EncodesApart_(encodesApart),
+      Index_(index),
       Packets_(kPacketSlots),
       Pictures_(kPictureSlots),
       Muxed_(kMuxSlots) {}
@@ -118,12 +119,13 @@ TJobPipeline::~TJobPipeline() {
 }
 
 void TJobPipeline::Start() {
-  Lanes_.push_back(std::make_unique<TStageLane>(nullptr, false));
+  Lanes_.push_back(std::make_unique<TStageLane>(nullptr, false, 0));
   for (TInputStream* ist : Run_.InputStreams) {
     if (!ist->DecodingNeeded || !ist->DecoderOpen) continue;
     const AVMediaType type = ist->DecoderContext->codec_type;
     if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) continue;
-    Lanes_.push_back(std::make_unique<TStageLane>(ist, type == AVMEDIA_TYPE_VIDEO));
+    Lanes_.push_back(
+        std::make_unique<TStageLane>(ist, type == AVMEDIA_TYPE_VIDEO, int(Lanes_.size())));
     ist->Lane = Lanes_.back().get();
   }
   for (TOutputStream* ost : Run_.OutputStreams) {
@@ -161,15 +163,13 @@ bool TJobPipeline::Submit(TInputStream& input, AVPacket* packet) {
       Engine_.ProcessPacket(Run_, input, nullptr);
     return Lanes_[0]->Muxed_.Push(TStageItem(TStageItem::kEnd));
   }
-  int index = 0;
-  while (Lanes_[std::size_t(index)].get() != lane) ++index;
   TStageItem item(packet ? TStageItem::kPacket : TStageItem::kDrain);
   if (packet) {
     item.Packet = ff::av_packet_alloc();
     if (!item.Packet) throw FFmpegException("av_packet_alloc failed");
     ff::av_packet_move_ref(item.Packet, packet);
   }
-  return Order_.Push(index) && lane->Packets_.Push(std::move(item));
+  return Order_.Push(lane->Index_) && lane->Packets_.Push(std::move(item));
 }
 
 void TJobPipeline::Finish() {

@@ -37,7 +37,7 @@ TStagePolicy StagePolicy();
 // streams the reading thread handles itself: stream copies and subtitles.
 class TStageLane {
  public:
-  TStageLane(TInputStream* input, bool encodesApart);
+  TStageLane(TInputStream* input, bool encodesApart, int index);
 
   bool EncodesApart() const { return EncodesApart_; }
   // On the decoding thread: a decoded picture for the encoding thread (a new reference).
@@ -51,6 +51,7 @@ class TStageLane {
   friend class TJobPipeline;
   TInputStream* const Input_;
   const bool EncodesApart_;
+  const int Index_;  // its place among the job's lanes, as the reading order records it
   TStageQueue<TStageItem> Packets_;
   TStageQueue<TStageItem> Pictures_;
   TStageQueue<TStageItem> Muxed_;
