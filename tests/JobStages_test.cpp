@@ -16,7 +16,6 @@
 #include "Engine/FFmpeg.h"
 #include "Engine/JobPipeline.h"
 #include "Engine/StageQueue.h"
-#include "Services/FFBindings.h"
 #include "Services/FFLog.h"
 #include "support/EngineJob.h"
 #include "support/MediaProbe.h"
@@ -87,23 +86,7 @@ TEST_F(JobStages, WriteTheSameBytesAsTheOneThreadPath) {
       {"sound alone", "audio_only.wav", target("dvd", "pal")},
       {"pictures alone", "video_only.avi", target("svcd", "ntsc")},
   };
-  // MP4 for a phone, small: libx264 with its own threads and AAC, the index moved to the
-  // front at the end. (Not the pocket players' constant rate: libx264 on two threads gives
-  // other bytes from run to run under a rate buffer, stages or not.)
-  std::vector<TSameBytesCase> all = cases;
-  if (ff::avcodec_find_encoder_by_name("libx264"))
-    all.push_back({"mp4 for a phone", "sample_16x9.mp4", [](TFFmpeg& e) {
-                     e.ParseOption("f", "mp4");
-                     e.ParseOption("vcodec", "libx264");
-                     e.ParseOption("acodec", "aac");
-                     for (const char* option : {"profile=high", "fpsmax=60", "s=320x240",
-                                                "fit=inside", "b=1000k", "movflags=+faststart"}) {
-                       const std::string text(option);
-                       const std::size_t eq = text.find('=');
-                       e.ParseOption(text.substr(0, eq), text.substr(eq + 1));
-                     }
-                   }});
-  for (const TSameBytesCase& c : all) {
+  for (const TSameBytesCase& c : cases) {
     SCOPED_TRACE(c.Name);
     const std::string alone = Dir.File("alone.mpg");
     const std::string staged = Dir.File("staged.mpg");
