@@ -85,12 +85,12 @@ class TConvertRun {
       PrintError("cannot load the media libraries: " + Encoder_.LastError());
       return 1;
     }
-    if (Profile_ && IsH264Codec(Profile_->Values.Codec) && !HasH264Encoder()) {
-      PrintError("\"" + Profile_->Name +
-                 "\" writes H.264, but the media libraries have no H.264 "
-                 "encoder (libx264); nothing was converted");
-      return 1;
-    }
+    if (Profile_)
+      if (const std::string problem = H264EncoderProblem(Profile_->Name, Profile_->Values.Codec);
+          !problem.empty()) {
+        PrintError(problem + "; nothing was converted");
+        return 1;
+      }
     if (const std::string error = OutputOptionTextError(JoinLines(Args_.Options)); !error.empty()) {
       PrintError("--option: " + error);
       std::fputs(UsageText().c_str(), stderr);

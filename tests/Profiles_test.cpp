@@ -479,6 +479,30 @@ TEST(ProfileStore, ThePhoneTargetIsTheStoresPhoneProfile) {
   EXPECT_EQ(h264, 4);
 }
 
+// Without the encoder an H.264 profile is refused with the reason; the others are not.
+TEST(ProfileOptions, H264ProfilesNeedTheEncoder) {
+  struct TCase {
+    bool Encoder;
+    const char* Codec;
+    bool Refused;
+  };
+  for (const TCase& c : {TCase{false, "libx264", true}, TCase{false, "mpeg2video", false},
+                         TCase{true, "libx264", false}}) {
+    SCOPED_TRACE(std::string(c.Codec) + (c.Encoder ? " with" : " without"));
+    SetH264EncoderCheck(c.Encoder ? +[] { return true; } : +[] { return false; });
+    EXPECT_EQ(HasH264Encoder(), c.Encoder);
+    const std::string problem = H264EncoderProblem("H264 FOR IPOD(320*240)", c.Codec);
+    EXPECT_EQ(problem.empty(), !c.Refused);
+    if (c.Refused)
+      EXPECT_EQ(problem,
+                "\"H264 FOR IPOD(320*240)\" writes H.264, but the media libraries have no H.264 "
+                "encoder (libx264)");
+  }
+  SetH264EncoderCheck(nullptr);
+  // The real check asks the libraries, which this suite does not load: no encoder.
+  EXPECT_FALSE(HasH264Encoder());
+}
+
 TEST(ProfileOptions, OutputFileNames) {
   const struct {
     const char* Folder;

@@ -64,6 +64,12 @@ bool HasH264Encoder() {
   return gH264Check.load()();
 }
 
+std::string H264EncoderProblem(std::string_view name, std::string_view codec) {
+  if (!IsH264Codec(codec) || HasH264Encoder()) return {};
+  return "\"" + std::string(name) +
+         "\" writes H.264, but the media libraries have no H.264 encoder (libx264)";
+}
+
 void SetH264EncoderCheck(THasH264Encoder check) {
   gH264Check.store(check ? check : &RealH264EncoderCheck);
 }

@@ -38,4 +38,8 @@ void SetH264EncoderCheck(THasH264Encoder check);  // nullptr restores the real o
 inline constexpr const char* kNoH264EncoderReason =
     "The media libraries have no H.264 encoder (libx264): H.264 profiles cannot be used.";
 
+// Why the profile `name` with the codec value `codec` cannot convert with the loaded
+// libraries (an H.264 profile without the encoder), or empty.
+std::string H264EncoderProblem(std::string_view name, std::string_view codec);
+
 }  // namespace tovamo
