@@ -4,6 +4,7 @@
 // a stopped conversion that still leaves an MP4 read to its end.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <fstream>
@@ -17,6 +18,7 @@
 #include "H264Profile.h"
 #include "ProfileOptions.h"
 #include "Profiles.h"
+#include "Services/Bitmap.h"
 #include "Services/FFBindings.h"
 #include "Services/MainThread.h"
 #include "support/MediaProbe.h"
@@ -65,6 +67,15 @@ struct TRun {
   TTerminateInfo Info;
 };
 
+// What a run does besides converting: `stopWhen` is asked on the main thread after each
+// progress report (true stops the task), `pauseOnce` pauses the task at the first report
+// and resumes it once the encoder says it is paused; `configure` sets handlers up.
+struct TRunControl {
+  std::function<bool(const TProgressInfo&)> StopWhen;
+  bool PauseOnce = false;
+  std::function<void(TFFEncoder&)> Configure;
+};
+
 class H264Profiles : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -82,12 +93,12 @@ class H264Profiles : public ::testing::Test {
                                   aspect, Dir.Path().string(), input);
   }
 
-  // Runs one task with the options through the encoder on a worker thread. `whileRunning`
-  // is asked on the main thread after each progress report; true stops the task.
+  // Runs one task with the options through the encoder on a worker thread.
   TRun Convert(const std::string& input, const TOutputOptions& options,
-               const std::string& inputOptions = {},
-               const std::function<bool(const TProgressInfo&)>& stopWhen = {}) {
+               const std::string& inputOptions = {}, const TRunControl& control = TRunControl()) {
     TFFEncoder encoder;
+    if (control.Configure) control.Configure(encoder);
+    bool pauseAsked = false, resumed = false;
     std::mutex lock;
     TRun run;
     bool batchEnded = false, stopAsked = false;
@@ -101,7 +112,11 @@ class H264Profiles : public ::testing::Test {
       }
     };
     encoder.OnProgress = [&](TFFEncoder*, TProgressInfo* info) {
-      if (stopWhen && !stopAsked && stopWhen(*info)) stopAsked = true;
+      if (control.StopWhen && !stopAsked && control.StopWhen(*info)) stopAsked = true;
+      if (control.PauseOnce && !pauseAsked) {
+        pauseAsked = true;
+        encoder.Pause();
+      }
     };
     TInputOptions in;
     in.ExtraOptions = inputOptions;
@@ -121,6 +136,10 @@ class H264Profiles : public ::testing::Test {
         ADD_FAILURE() << "the conversion did not end";
         encoder.Stop(true);
         break;
+      }
+      if (pauseAsked && !resumed && encoder.Paused()) {
+        resumed = true;
+        encoder.Resume();
       }
       if (stopAsked && !stopped) {
         stopped = true;
@@ -253,13 +272,47 @@ TEST_F(H264Profiles, TheFrameRateIsHeldToTheLimit) {
   EXPECT_NEAR(double(out.Duration) / 1e6, 1.0, 0.1);
 }
 
+// A paused and resumed task ends as it would have; the output hook sees every picture it
+// writes, and the preview shows pictures of this size.
+TEST_F(H264Profiles, PauseHooksAndPreviewsWorkAsForEveryProfile) {
+  const std::string input = test::Fixture("sample.avi");  // 2 s at 25 frames/s
+  TOutputOptions options = Options("H264 FOR IPOD(320*240)", input);
+  options.VideoOutputHook = true;
+  std::atomic<int> hooked{0}, previews{0}, previewWidth{0};
+  TRunControl control;
+  control.PauseOnce = true;
+  control.Configure = [&](TFFEncoder& encoder) {
+    encoder.SetProgressInterval(100);
+    encoder.SetPreviewBitmap(true);
+    encoder.OnVideoOutputHook = [&](TFFEncoder*, THookInfo* info) {
+      ++hooked;
+      info->Update = false;
+    };
+    encoder.OnPreviewBitmap = [&](TFFEncoder*, const TPreviewInfo& info) {
+      ++previews;
+      if (info.Bitmap) previewWidth = info.Bitmap->Width();
+    };
+  };
+  const TRun run = Convert(input, options, {}, control);
+  ASSERT_TRUE(run.Ended);
+  ASSERT_TRUE(run.Info.Finished) << run.Info.ErrorMessage;
+  const TMediaInfo out = ProbeMedia(options.FileName);
+  const int v = out.StreamOfType(AVMEDIA_TYPE_VIDEO);
+  ASSERT_GE(v, 0);
+  EXPECT_EQ(hooked, int(out.PacketsOf(v).size()));
+  EXPECT_EQ(hooked, 50);
+  EXPECT_GT(previews, 0);
+  EXPECT_EQ(previewWidth, 320);
+}
+
 // Stopped part way: what was written is a whole MP4, index first, read to its end.
 TEST_F(H264Profiles, AStopLeavesAPlayableMp4) {
   const std::string input = test::Fixture("long_5s.mpg");
   const TOutputOptions options = Options("H264 FOR IPOD(320*240)", input);
   // Read at its own pace, so that the stop comes part way.
-  const TRun run = Convert(input, options, "re\n",
-                           [](const TProgressInfo& info) { return info.FrameNumber >= 12; });
+  TRunControl control;
+  control.StopWhen = [](const TProgressInfo& info) { return info.FrameNumber >= 12; };
+  const TRun run = Convert(input, options, "re\n", control);
   ASSERT_TRUE(run.Ended);
   EXPECT_FALSE(run.Info.Finished);
   EXPECT_FALSE(run.Info.Failed) << run.Info.ErrorMessage;
