@@ -188,8 +188,9 @@ Converts video files into MPEG files (".mpg") for video CD, super video CD or DV
 into MP4 files (".mp4", H.264 and AAC) for players and phones.
 
 Each FILE becomes DIR/ + its file name up to the first "." + ".mpg" (".mp4" for --target
-mp4 and the H.264 profiles), so clip.part1.avi becomes DIR/clip.mpg. When two files of one run would get the same name, the later one
-gets a distinct name (clip-2.mpg, clip-3.mpg, ...) and the command says so. A file whose
+mp4 and the H.264 profiles), so clip.part1.avi becomes DIR/clip.mpg. When two files of
+one run would get the same name, the later one gets a distinct name (clip-2.mpg,
+clip-3.mpg, ...) and the command says so. A file whose
 output would be the file itself is refused. Existing outputs are overwritten.
 With no FILE, a short generated sample is converted into DIR, to see the command work.
 
@@ -202,7 +203,8 @@ Options:
                          needs the libx264 encoder in the media libraries)
   --norm NORM            pal, ntsc, or auto (default: guessed from the input)
   --aspect RATIO         4:3 or 16:9 (default: the target's or the input's; with
-                         --profile the profile's first aspect, 4:3)
+                         --profile the profile's first aspect, 4:3, or the input's own
+                         shape for --target mp4 and the H.264 profiles)
   --fit FIT              how a picture of another shape fills the frame: pad (default;
                          black bars keep its proportions), stretch (it fills the frame,
                          its proportions given up) or crop (it fills the frame, its edges
