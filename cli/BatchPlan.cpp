@@ -5,8 +5,9 @@
 namespace tovamo::cli {
 
 std::vector<TPlannedInput> PlanOutputs(const std::string& folder,
-                                       const std::vector<std::string>& inputs) {
-  const std::vector<TBatchOutputName> names = NameBatchOutputs(folder, inputs);
+                                       const std::vector<std::string>& inputs,
+                                       const std::string& extension) {
+  const std::vector<TBatchOutputName> names = NameBatchOutputs(folder, inputs, extension);
   const TSameFileIndex inputFiles(inputs);
   std::vector<TPlannedInput> plan;
   for (std::size_t i = 0; i < inputs.size(); ++i) {

@@ -14,7 +14,9 @@ struct TPlannedInput {
   std::string Refusal;      // not empty: the input is not converted, for this reason
 };
 
+// Every output gets `extension` (".mpg", or ".mp4" for an H.264 profile).
 std::vector<TPlannedInput> PlanOutputs(const std::string& folder,
-                                       const std::vector<std::string>& inputs);
+                                       const std::vector<std::string>& inputs,
+                                       const std::string& extension = ".mpg");
 
 }  // namespace tovamo::cli

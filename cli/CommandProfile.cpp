@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <exception>
 
+#include "H264Profile.h"
 #include "ProfileOptions.h"
 #include "Services/ProgramDir.h"
 
@@ -40,9 +41,10 @@ TProfileChoice ChooseCommandProfile(const std::vector<TProfile>& profiles, const
     return {std::nullopt, error};
   }
   TCommandProfile chosen{name, ProfileValuesOf(profiles[*index].FormatString), aspect};
-  if (chosen.Aspect.empty()) chosen.Aspect = AspectItemsFor(name).front();
+  if (chosen.Aspect.empty()) chosen.Aspect = AspectItemsFor(name, chosen.Values.Codec).front();
   try {
-    ProfileTaskOptions(chosen, outputFolder, "input.avi", "input.mpg");
+    ProfileTaskOptions(chosen, outputFolder, "input.avi",
+                       "input" + OutputExtensionForCodec(chosen.Values.Codec));
   } catch (const std::exception& e) {
     return {std::nullopt, e.what()};
   }

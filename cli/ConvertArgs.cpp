@@ -110,9 +110,11 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
       args.Jobs = *jobs;
     } else if (name == "--target") {
       const auto it = kTargets.find(value);
-      if (it == kTargets.end())
-        return {std::nullopt, "--target must be vcd, svcd, dvd or none, got \"" + value + "\""};
-      args.TargetType = it->second;
+      args.Mp4Target = value == "mp4";
+      if (it == kTargets.end() && !args.Mp4Target)
+        return {std::nullopt,
+                "--target must be vcd, svcd, dvd, mp4 or none, got \"" + value + "\""};
+      args.TargetType = args.Mp4Target ? 0 : it->second;
       targetOrNormGiven = true;
     } else if (name == "--norm") {
       const auto it = kNorms.find(value);
@@ -147,6 +149,8 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
       args.Options.push_back(value);
     }
   }
+  if (args.Mp4Target && args.NormType != 0)
+    return {std::nullopt, "--target mp4 has no TV norm: --norm cannot go with it"};
   if (!args.Profile.empty() && targetOrNormGiven)
     return {std::nullopt,
             "--profile names its own target and norm: it cannot go with --target "
@@ -166,7 +170,7 @@ std::optional<std::string> OptionValue(const std::vector<std::string>& options,
 }
 
 std::string UsageText() {
-  return "Usage: tovamo-convert [-o DIR] [--target vcd|svcd|dvd|none] [--norm pal|ntsc|auto]\n"
+  return "Usage: tovamo-convert [-o DIR] [--target vcd|svcd|dvd|mp4|none] [--norm pal|ntsc|auto]\n"
          "                      [--aspect 4:3|16:9] [--fit pad|stretch|crop] [-j N]\n"
          "                      [--option NAME=VALUE]... [--log FILE] [-v] [--strict]\n"
          "                      [--disc IMAGE.iso|IMAGE.cue] [--disc-size SIZE]\n"
@@ -180,21 +184,27 @@ std::string UsageText() {
 
 std::string HelpText() {
   return R"HELP(Usage: tovamo-convert [OPTION]... [--] FILE...
-Converts video files into MPEG files (".mpg") for video CD, super video CD or DVD.
+Converts video files into MPEG files (".mpg") for video CD, super video CD or DVD, or
+into MP4 files (".mp4", H.264 and AAC) for players and phones.
 
-Each FILE becomes DIR/ + its file name up to the first "." + ".mpg", so clip.part1.avi
-becomes DIR/clip.mpg. When two files of one run would get the same name, the later one
-gets a distinct name (clip-2.mpg, clip-3.mpg, ...) and the command says so. A file whose
+Each FILE becomes DIR/ + its file name up to the first "." + ".mpg" (".mp4" for --target
+mp4 and the H.264 profiles), so clip.part1.avi becomes DIR/clip.mpg. When two files of
+one run would get the same name, the later one gets a distinct name (clip-2.mpg,
+clip-3.mpg, ...) and the command says so. A file whose
 output would be the file itself is refused. Existing outputs are overwritten.
 With no FILE, a short generated sample is converted into DIR, to see the command work.
 
 Options:
   -o DIR                 write the outputs into DIR (default: the current folder); it
                          must exist and be writable, or nothing starts
-  --target TARGET        vcd (default), svcd, dvd, or none (plain MPEG settings)
+  --target TARGET        vcd (default), svcd, dvd, none (plain MPEG settings), or mp4
+                         (the profile "H264 FOR PHONES(1280*720)": H.264 High and AAC in
+                         MP4, the picture fitted inside 1280x720 keeping its proportions;
+                         needs the libx264 encoder in the media libraries)
   --norm NORM            pal, ntsc, or auto (default: guessed from the input)
   --aspect RATIO         4:3 or 16:9 (default: the target's or the input's; with
-                         --profile the profile's first aspect, 4:3)
+                         --profile the profile's first aspect, 4:3, or the input's own
+                         shape for --target mp4 and the H.264 profiles)
   --fit FIT              how a picture of another shape fills the frame: pad (default;
                          black bars keep its proportions), stretch (it fills the frame,
                          its proportions given up) or crop (it fills the frame, its edges

@@ -10,6 +10,7 @@ namespace tovamo::cli {
 struct TConvertArgs {
   std::string OutputFolder;          // empty: the current folder
   int TargetType = 1;                // 0 none, 1 vcd, 2 svcd, 3 dvd (TOutputOptions)
+  bool Mp4Target = false;            // --target mp4: the 720p phone profile (TargetType 0)
   int NormType = 0;                  // 0 auto, 1 pal, 2 ntsc
   std::string AspectRatio;           // empty: the target's or the input's
   int Jobs = 0;                      // tasks at once; 0: one per processor core

@@ -15,6 +15,7 @@
 #include "Components/CodecThreads.h"
 #include "CommandLog.h"
 #include "CommandProfile.h"
+#include "H264Profile.h"
 #include "Components/FFEncode.h"
 #include "Components/OutputOptionPasses.h"
 #include "Components/TemporaryOutput.h"
@@ -60,6 +61,11 @@ class TConvertRun {
 
   int Run() {
     if (!Args_.Profile.empty() && !ChooseProfile()) return 2;
+    if (Args_.Mp4Target) {
+      TCommandProfile phone{kPhone720ProfileName, ProfileValuesOf(kPhone720FormatString),
+                            Args_.AspectRatio.empty() ? "Auto" : Args_.AspectRatio};
+      Profile_ = std::move(phone);
+    }
     TargetType_ = Profile_ ? TargetTypeOfProfile(Profile_->Name) : Args_.TargetType;
     if (const std::string problem = DiscOptionsProblem(Args_, TargetType_); !problem.empty()) {
       PrintError(problem);
@@ -79,6 +85,12 @@ class TConvertRun {
       PrintError("cannot load the media libraries: " + Encoder_.LastError());
       return 1;
     }
+    if (Profile_)
+      if (const std::string problem = H264EncoderProblem(Profile_->Name, Profile_->Values.Codec);
+          !problem.empty()) {
+        PrintError(problem + "; nothing was converted");
+        return 1;
+      }
     if (const std::string error = OutputOptionTextError(JoinLines(Args_.Options)); !error.empty()) {
       PrintError("--option: " + error);
       std::fputs(UsageText().c_str(), stderr);
@@ -99,7 +111,8 @@ class TConvertRun {
       }
       inputs.push_back(Sample_->Path());
     }
-    Plan_ = PlanOutputs(Args_.OutputFolder, inputs);
+    Plan_ = PlanOutputs(Args_.OutputFolder, inputs,
+                        Profile_ ? OutputExtensionForCodec(Profile_->Values.Codec) : ".mpg");
     Outcomes_.resize(Plan_.size());
     if (Sample_)
       std::printf("No file given: converting a generated %d-second sample into %s\n",

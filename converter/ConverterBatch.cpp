@@ -18,6 +18,7 @@
 #include "Components/OutputNames.h"
 #include "ConverterWindow.h"
 #include "ErrorDisplay.h"
+#include "H264Profile.h"
 #include "ProfileOptions.h"
 
 namespace tovamo {
@@ -154,6 +155,10 @@ void TForm1::ConvertClick() {
     ShowMessage("There is no output profile to convert to.");
     return;
   }
+  if (const QString reason = ProfileUnusableReason(CurrentProfileIndex()); !reason.isEmpty()) {
+    ShowMessage(reason);
+    return;
+  }
   // A profile whose values cannot become options stops here, before anything changes.
   try {
     ProfileOptions("input.avi");
@@ -168,7 +173,8 @@ void TForm1::ConvertClick() {
   for (int i = 0; i < listview1->topLevelItemCount(); ++i)
     if (listview1->topLevelItem(i)->checkState(fcInput) == Qt::Checked)
       inputs.push_back(listview1->topLevelItem(i)->text(fcInput).toStdString());
-  const std::vector<TBatchOutputName> outputs = NameBatchOutputs(folder.toStdString(), inputs);
+  const std::vector<TBatchOutputName> outputs = NameBatchOutputs(
+      folder.toStdString(), inputs, OutputExtensionForCodec(VideoCodecValue->text().toStdString()));
   if (!ConfirmOverwrites(outputs, inputs)) return;
 
   ConvertingState();

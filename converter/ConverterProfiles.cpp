@@ -4,10 +4,13 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QShowEvent>
+#include <QStandardItemModel>
 #include <QTimer>
+#include <algorithm>
 
 #include "ConverterWindow.h"
 #include "FormatString.h"
+#include "H264Profile.h"
 #include "Profiles.h"
 
 namespace tovamo {
@@ -63,7 +66,22 @@ void TForm1::FillProfileBox(const QString& rememberedName) {
   }
   std::vector<TProfile> profiles;
   for (std::size_t i = 0; i < ListBox1.size(); ++i) profiles.push_back({ListBox1[i], ListBox2[i]});
-  const std::size_t chosen = *ChooseProfile(profiles, rememberedName.toStdString());
+  std::size_t chosen = *ChooseProfile(profiles, rememberedName.toStdString());
+  // A profile that cannot be used here is listed, disabled, with the reason as its tip; it
+  // is never the one chosen while another can be.
+  auto* model = qobject_cast<QStandardItemModel*>(ComboBox1->model());
+  std::vector<bool> usable(ListBox1.size(), true);
+  for (std::size_t i = 0; i < ListBox1.size(); ++i) {
+    const QString reason = ProfileUnusableReason(int(i));
+    if (reason.isEmpty() || !model) continue;
+    usable[i] = false;
+    QStandardItem* item = model->item(int(i));
+    item->setEnabled(false);
+    item->setToolTip(reason);
+  }
+  if (!usable[chosen])
+    if (const auto first = std::find(usable.begin(), usable.end(), true); first != usable.end())
+      chosen = std::size_t(first - usable.begin());
   ComboBox1->setCurrentIndex(int(chosen));
   if (ListBox1[chosen] != rememberedName.toStdString())
     Settings_.Write("type", ComboBox1->currentText());
@@ -71,9 +89,18 @@ void TForm1::FillProfileBox(const QString& rememberedName) {
   FillAspectBox(Settings_.Read("aspect").trimmed());
 }
 
+QString TForm1::ProfileUnusableReason(int index) {
+  if (index < 0 || std::size_t(index) >= ListBox2.size()) return {};
+  if (!IsH264Codec(ProfileValuesOf(ListBox2[std::size_t(index)]).Codec)) return {};
+  // Without the libraries nothing converts, and adding a file says why.
+  if (!LoadLibraries()) return {};
+  return HasH264Encoder() ? QString() : QString(kNoH264EncoderReason);
+}
+
 void TForm1::FillAspectBox(const QString& value) {
   ComboBox2->clear();
-  for (const std::string& item : AspectItemsFor(ComboBox1->currentText().toStdString()))
+  for (const std::string& item : AspectItemsFor(ComboBox1->currentText().toStdString(),
+                                                VideoCodecValue->text().toStdString()))
     ComboBox2->addItem(QString::fromStdString(item));
   if (!value.isEmpty()) {
     // A remembered value goes in as it is, even one the box does not list.
@@ -107,7 +134,8 @@ void TForm1::ProfileBoxChanged() {
 
 void TForm1::AspectBoxChanged() {
   const QString text = ComboBox2->currentText();
-  if (text != "4:3" && text != "16:9") {
+  const bool autoOffered = ComboBox2->findText("Auto") == 0;
+  if (text != "4:3" && text != "16:9" && !(text == "Auto" && autoOffered)) {
     ComboBox2->setCurrentText("4:3");
     AspectValue->setText("4:3");
   } else {

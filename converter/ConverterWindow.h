@@ -214,6 +214,9 @@ class TForm1 : public QMainWindow {
   void FillAspectBox(const QString& value);
   void ShowFormatString(const std::string& formatString);
   int CurrentProfileIndex() const;
+  // Why the profile at `index` cannot be used here (an H.264 profile without the encoder),
+  // or empty; shown beside the profile, which is disabled.
+  QString ProfileUnusableReason(int index);
 
   // The batch (ConverterBatch.cpp).
   bool PrepareTask(std::size_t entry, const std::string& outputPath);
@@ -284,10 +287,10 @@ class TForm1 : public QMainWindow {
   // How the rows of the batch ended; the summary is told once every row has.
   int BatchRows_ = 0, BatchCompleted_ = 0, BatchFailed_ = 0, BatchStopped_ = 0;
   bool BatchTold_ = true;
-  QString BeforePause_;    // the status text a Resume brings back
-  QString OfferedFolder_;  // the output folder offered at start, made when first needed
-  QString DiscBatchProfile_;          // the profile of the last batch, for its disc image
-  std::string DiscFitOptions_;        // the fitted bit rate, added to every task of the batch
+  QString BeforePause_;         // the status text a Resume brings back
+  QString OfferedFolder_;       // the output folder offered at start, made when first needed
+  QString DiscBatchProfile_;    // the profile of the last batch, for its disc image
+  std::string DiscFitOptions_;  // the fitted bit rate, added to every task of the batch
   // "threads=N" lines when the batch leaves cores spare (its tasks then get codec threads
   // and stages), else empty: a full batch runs each task on one thread.
   std::string TaskThreadOptions_;

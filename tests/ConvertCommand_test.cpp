@@ -304,6 +304,9 @@ TEST_F(ConvertCommand, UsageErrorsStartNothing) {
       // The fitted rate and a rate of the user's own would fight.
       {"--target", "svcd", "--disc-size", "700M", "--option", "b=2000k", input},
       {"--target", "dvd", "--disc-size", "8.5G", "--option", "vb=5M", input},
+      // MP4 has no TV norm and no disc.
+      {"--target", "mp4", "--norm", "pal", input},
+      {"--target", "mp4", "--disc", "x.iso", input},
   };
   for (std::vector<std::string> args : cases) {
     args.insert(args.begin(), {"-o", out});
@@ -644,6 +647,42 @@ TEST_F(ConvertCommand, AProfileGivesTheStreamsItsOptionsAskFor) {
   }
 }
 
+// --target mp4 and the H.264 profiles write ".mp4" files: H.264 and AAC in MP4, the picture
+// in its own shape inside the profile's size.
+TEST_F(ConvertCommand, Mp4TargetAndH264ProfilesWriteMp4Files) {
+  const std::string input = Copy("sample.avi", "in/clip.part1.avi");  // 160x120, 4:3
+  struct TCase {
+    std::vector<std::string> Args;
+    int Width, Height;
+  };
+  const std::vector<TCase> cases = {
+      {{"--target", "mp4"}, 960, 720},
+      {{"--target", "mp4", "--aspect", "16:9"}, 1280, 720},
+      {{"--profile", "H264 FOR IPOD(320*240)"}, 320, 240},
+  };
+  for (TCase c : cases) {
+    SCOPED_TRACE(c.Args.back());
+    fs::remove_all(Out());
+    fs::create_directories(Out());
+    // A part of the input: the 720p encoding is the slow part of this suite.
+    c.Args.insert(c.Args.end(), {"--option", "t=0.5", "-o", Out().string(), input});
+    const TRunResult run = Run(c.Args);
+    ASSERT_EQ(run.ExitCode, 0) << run.Out << run.Err;
+    EXPECT_EQ(Files(Out()), (std::vector<std::string>{"clip.mp4"}));
+    const TMediaInfo info = ProbeMedia((Out() / "clip.mp4").string());
+    ASSERT_TRUE(info.Opened);
+    EXPECT_EQ(info.Format.substr(0, 3), "mov");
+    const int video = info.StreamOfType(kVideo), audio = info.StreamOfType(kAudio);
+    ASSERT_GE(video, 0);
+    ASSERT_GE(audio, 0);
+    EXPECT_EQ(info.Streams[std::size_t(video)].Codec, "h264");
+    EXPECT_EQ(info.Streams[std::size_t(video)].Width, c.Width);
+    EXPECT_EQ(info.Streams[std::size_t(video)].Height, c.Height);
+    EXPECT_EQ(info.Streams[std::size_t(audio)].Codec, "aac");
+    EXPECT_EQ(info.Streams[std::size_t(audio)].SampleRate, 48000);
+  }
+}
+
 TEST_F(ConvertCommand, ProfileUsageErrorsStartNothing) {
   const std::string input = Copy("sample.avi", "in/clip.avi");
   const std::string vcd = "MPEG1 FOR PAL VCD(352*288)";
@@ -656,6 +695,8 @@ TEST_F(ConvertCommand, ProfileUsageErrorsStartNothing) {
       {{"--profile", vcd, "--target", "dvd", input}, "cannot go with --target or --norm"},
       {{"--norm=ntsc", "--profile", vcd, input}, "cannot go with --target or --norm"},
       {{"--profile=", input}, "--profile needs a profile name"},
+      {{"--profile", "H264 FOR IPOD(320*240)", "--target", "mp4", input},
+       "cannot go with --target or --norm"},
   };
   for (TCase c : cases) {
     SCOPED_TRACE(c.Args[1]);

@@ -318,6 +318,27 @@ TEST_F(GenericOptionTest, X264PresetIsAPrivateOption) {
   EXPECT_EQ(GetText(ctx.Ctx->priv_data, "crf"), "18.500000");
 }
 
+// "profile" is a generic number and libx264's own text: a word the generic option has no
+// name for goes to the codec; a number stays generic; a word for a number that no codec
+// takes as text is refused at once.
+TEST_F(GenericOptionTest, AWordTheGenericOptionLacksGoesToTheCodecsTextOption) {
+  const AVCodec* x264 = ff::avcodec_find_encoder_by_name("libx264");
+  if (!x264) GTEST_SKIP() << "no libx264 encoder in this library";
+  ASSERT_TRUE(Engine->SetGenericOption("profile", "high"));
+  EXPECT_THAT(Engine->OptionContexts.OptionValues, ElementsAre("high"));
+  EXPECT_THAT(Engine->OptionContexts.Private, ElementsAre(true));
+  TCodecContext ctx(x264);
+  Engine->ApplyGenericOptions(ctx.Ctx, Defaults(AVMEDIA_TYPE_VIDEO), 17, x264);
+  EXPECT_EQ(GetText(ctx.Ctx->priv_data, "profile"), "high");
+
+  TFFmpeg other(2);
+  ASSERT_TRUE(other.SetGenericOption("profile", "1"));
+  ASSERT_TRUE(other.SetGenericOption("level", "31"));
+  EXPECT_THAT(other.OptionContexts.Private, ElementsAre(false, false));
+  EXPECT_EQ(other.OptionContexts.CodecDefaults[AVMEDIA_TYPE_AUDIO]->profile, 1);
+  EXPECT_FALSE(other.SetGenericOption("qmin", "high"));
+}
+
 TEST_F(GenericOptionTest, PrivateValueTheCodecRefuses) {
   // Private values are recorded unchecked (no codec is chosen yet); the codec that finally
   // knows the option reports a value it cannot take.

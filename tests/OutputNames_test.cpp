@@ -62,11 +62,35 @@ TEST(OutputNames, LaterInputsOfATakenNameGetTheFirstFreeNumber) {
 }
 
 TEST(OutputNames, ARenamedOutputIsNeverAnInput) {
+  for (const std::string extension : {".mpg", ".mp4"}) {
+    SCOPED_TRACE(extension);
+    test::TTempDir dir;
+    const std::string existing = dir.File("clip-2" + extension);
+    test::WriteFile(existing, "an input");
+    const auto names =
+        NameBatchOutputs(dir.Path().string(), {"clip.a.avi", "clip.b.avi", existing}, extension);
+    EXPECT_EQ(names[1].Path, dir.File("clip-3" + extension));
+  }
+}
+
+// An H.264 profile's outputs end in ".mp4" under the same rules: the name up to the first
+// dot, numbered names before the extension, an MP4 input named as its own output.
+TEST(OutputNames, TheRulesHoldForTheMp4Extension) {
+  EXPECT_EQ(OutputPathIn("/out", "clip.part1.avi", ".mp4"), "/out/clip.mp4");
+  EXPECT_EQ(OutputPathIn("/out", ".hidden.avi", ".mp4"), "/out/.hidden.mp4");
+  EXPECT_EQ(OutputPathIn("", "dir/noextension", ".mp4"), "noextension.mp4");
+  const auto names =
+      NameBatchOutputs("o", {"a/clip.part1.avi", "b/clip.mov", "clip-2.mkv"}, ".mp4");
+  ASSERT_EQ(names.size(), 3u);
+  EXPECT_EQ(names[0].Path, "o/clip.mp4");
+  EXPECT_EQ(names[1].Path, "o/clip-3.mp4");
+  EXPECT_EQ(names[1].TakenPath, "o/clip.mp4");
+  EXPECT_EQ(names[2].Path, "o/clip-2.mp4");
+
   test::TTempDir dir;
-  const std::string existing = dir.File("clip-2.mpg");
-  test::WriteFile(existing, "an input");
-  const auto names = NameBatchOutputs(dir.Path().string(), {"clip.a.avi", "clip.b.avi", existing});
-  EXPECT_EQ(names[1].Path, dir.File("clip-3.mpg"));
+  const std::string input = dir.File("movie.mp4");
+  test::WriteFile(input, "an input");
+  EXPECT_EQ(InputOverwrittenBy(OutputPathIn(dir.Path().string(), input, ".mp4"), {input}), 0);
 }
 
 TEST(OutputNames, TheSameFileIsFoundHoweverItsNameIsWritten) {

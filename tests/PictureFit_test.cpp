@@ -55,16 +55,40 @@ TEST_P(FitFiltersTable, GivesTheChainThatKeepsTheProportions) {
 INSTANTIATE_TEST_SUITE_P(Shapes, FitFiltersTable, ::testing::ValuesIn(kFitCases),
                          [](const auto& info) { return std::string(info.param.Name); });
 
-TEST(PictureFitOption, TakesThreeWordsAndRefusesOthers) {
+TEST(PictureFitOption, TakesFourWordsAndRefusesOthers) {
   TFFmpeg engine(1);
   EXPECT_EQ(engine.PictureFit, TPictureFit::Pad);
   engine.ParseOption("fit", "crop");
   EXPECT_EQ(engine.PictureFit, TPictureFit::Crop);
+  engine.ParseOption("fit", "inside");
+  EXPECT_EQ(engine.PictureFit, TPictureFit::Inside);
   engine.ParseOption("fit", "stretch");
   EXPECT_EQ(engine.PictureFit, TPictureFit::Stretch);
   EXPECT_EQ(test::RaisedMessage([&] { engine.ParseOption("fit", "zoom"); }),
-            "Invalid fit \"zoom\": pad, stretch or crop");
+            "Invalid fit \"zoom\": pad, stretch, crop or inside");
   EXPECT_EQ(engine.PictureFit, TPictureFit::Stretch);
+}
+
+// The frame "inside" gives: the box's long side kept, the other even and in proportion.
+TEST(FrameInside, KeepsTheDisplayShapeWithinTheBox) {
+  struct TCase {
+    int BoxWidth, BoxHeight;
+    double Aspect;
+    int Width, Height;
+  };
+  const TCase cases[] = {
+      {320, 240, 16.0 / 9, 320, 180},    {640, 480, 4.0 / 3, 640, 480},
+      {1280, 720, 4.0 / 3, 960, 720},    {1920, 1080, 2.35, 1920, 818},
+      {320, 240, 175.0 / 131, 320, 240}, {1280, 720, 0.5, 360, 720},
+      {320, 240, 0, 320, 240},     // unknown shape: the box
+      {1280, 720, 1000, 1280, 2},  // a sliver stays a picture
+  };
+  for (const TCase& c : cases) {
+    int width = 0, height = 0;
+    FrameInside(c.BoxWidth, c.BoxHeight, c.Aspect, width, height);
+    EXPECT_EQ(width, c.Width) << c.BoxWidth << "x" << c.BoxHeight << " " << c.Aspect;
+    EXPECT_EQ(height, c.Height) << c.BoxWidth << "x" << c.BoxHeight << " " << c.Aspect;
+  }
 }
 
 // A 16:9 clip made into a 4:3 VCD. Its first picture has the bright bar at its left edge.

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "FormatString.h"
+#include "H264Profile.h"
 #include "ProfileOptions.h"
 #include "Profiles.h"
 #include "Sha256.h"
@@ -355,6 +356,9 @@ TEST(ProfileChoice, AspectItemsAndRememberedName) {
   EXPECT_EQ(AspectItemsFor("MPEG1 FOR NTSC VCD(352*240)"), Items{"4:3"});
   EXPECT_EQ(AspectItemsFor("MPEG2 FOR PAL SVCD(480*576)"), (Items{"4:3", "16:9"}));
   EXPECT_EQ(AspectItemsFor("mpeg1 for pal vcd(352*288)"), (Items{"4:3", "16:9"}));
+  // An H.264 profile keeps the input's shape unless told otherwise.
+  EXPECT_EQ(AspectItemsFor("H264 FOR IPOD(320*240)", "libx264"), (Items{"Auto", "4:3", "16:9"}));
+  EXPECT_EQ(AspectItemsFor("MPEG2 FOR PLAYERS(640*480)", "mpeg2video"), (Items{"4:3", "16:9"}));
 
   const std::vector<TProfile> profiles = {{"A", "1"}, {"B", "2"}, {"C", "3"}};
   EXPECT_EQ(ChooseProfile(profiles, "B"), 1u);
@@ -422,6 +426,83 @@ TEST(ProfileOptions, Table) {
   }
 }
 
+// H.264 profiles: MP4 with libx264 and AAC, the device class's encoder settings by the
+// frame size, the picture fitted inside it, the index at the front, a ".mp4" name.
+TEST(ProfileOptions, H264ProfilesWriteMp4ForTheirDeviceClass) {
+  struct TCase {
+    const char* FormatString;
+    const char* Aspect;
+    const char* Preset;
+    const char* ExtraOptions;
+    const char* AspectRatio;
+  };
+  const TCase cases[] = {
+      {"768|320x240|Auto|Auto|libx264|128|48000|stereo|", "Auto", "ipod320",
+       "profile=baseline\nfpsmax=30\nfit=inside\nmovflags=+faststart\nbufsize=2000000\n", ""},
+      {"1500|640x480|Auto|Auto|libx264|160|48000|stereo|", "16:9", "ipod640",
+       "profile=baseline\nfpsmax=30\nfit=inside\nmovflags=+faststart\n", "16:9"},
+      {"4000|1280x720|Auto|Auto| H264 |192|48000|stereo|", "Auto", "",
+       "profile=high\nfpsmax=60\nfit=inside\nmovflags=+faststart\n", ""},
+      {"8000|1920x1080|Auto|Auto|libx264|192|48000|stereo|", "4:3", "",
+       "profile=high\nfpsmax=60\nfit=inside\nmovflags=+faststart\n", "4:3"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.FormatString);
+    const TProfileValues values = ProfileValuesOf(c.FormatString);
+    const TOutputOptions o =
+        ProfileToOutputOptions(values, "H264 FOR X", c.Aspect, "/out", "/in/clip.part1.avi");
+    EXPECT_EQ(o.FileName, "/out/clip.mp4");
+    EXPECT_EQ(o.FileFormat, "mp4");
+    EXPECT_EQ(o.VideoCodec, "libx264");
+    EXPECT_EQ(o.AudioCodec, "aac");
+    EXPECT_EQ(o.VideoPreset, c.Preset);
+    EXPECT_EQ(o.ExtraOptions, c.ExtraOptions);
+    EXPECT_EQ(o.AspectRatio, c.AspectRatio);
+    EXPECT_EQ(o.FrameRate, "");
+    EXPECT_EQ(o.FrameSize, values.Width + "x" + values.Height);
+    EXPECT_EQ(o.VideoBitrate, std::stoi(values.VideoBitrate) * 1000);
+    EXPECT_EQ(o.AudioBitrate, std::stoi(values.AudioBitrate) * 1000);
+    EXPECT_EQ(o.TargetType, 0);
+  }
+  EXPECT_EQ(OutputExtensionForCodec("mpeg2video"), ".mpg");
+  EXPECT_EQ(OutputExtensionForCodec("LIBX264"), ".mp4");
+}
+
+// The built-in values of "--target mp4" are the store's 720p phone profile.
+TEST(ProfileStore, ThePhoneTargetIsTheStoresPhoneProfile) {
+  const std::vector<TProfile> profiles = LoadProfiles(TOVAMO_PROFILE_STORE);
+  const auto phone = FindProfile(profiles, kPhone720ProfileName);
+  ASSERT_TRUE(phone);
+  EXPECT_EQ(profiles[*phone].FormatString, kPhone720FormatString);
+  int h264 = 0;
+  for (const TProfile& p : profiles) h264 += IsH264Codec(ProfileValuesOf(p.FormatString).Codec);
+  EXPECT_EQ(h264, 4);
+}
+
+// Without the encoder an H.264 profile is refused with the reason; the others are not.
+TEST(ProfileOptions, H264ProfilesNeedTheEncoder) {
+  struct TCase {
+    bool Encoder;
+    const char* Codec;
+    bool Refused;
+  };
+  for (const TCase& c : {TCase{false, "libx264", true}, TCase{false, "mpeg2video", false},
+                         TCase{true, "libx264", false}}) {
+    SCOPED_TRACE(std::string(c.Codec) + (c.Encoder ? " with" : " without"));
+    SetH264EncoderCheck(c.Encoder ? +[] { return true; } : +[] { return false; });
+    EXPECT_EQ(HasH264Encoder(), c.Encoder);
+    const std::string problem = H264EncoderProblem("H264 FOR IPOD(320*240)", c.Codec);
+    EXPECT_EQ(problem.empty(), !c.Refused);
+    if (c.Refused)
+      EXPECT_EQ(problem,
+                "\"H264 FOR IPOD(320*240)\" writes H.264, but the media libraries have no H.264 "
+                "encoder (libx264)");
+  }
+  SetH264EncoderCheck(nullptr);
+  // The real check asks the libraries, which this suite does not load: no encoder.
+  EXPECT_FALSE(HasH264Encoder());
+}
+
 TEST(ProfileOptions, OutputFileNames) {
   const struct {
     const char* Folder;
@@ -436,6 +517,7 @@ TEST(ProfileOptions, OutputFileNames) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(OutputFileNameFor(c.Folder, c.Input), c.Expected) << c.Input;
+  EXPECT_EQ(OutputFileNameFor("/out", "/in/clip.part1.avi", ".mp4"), "/out/clip.mp4");
 }
 
 TEST(ProfileOptions, ABitRateThatIsNoWholeNumberStopsTheBatch) {

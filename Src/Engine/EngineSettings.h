@@ -96,6 +96,7 @@ struct TEngineSettings {
   bool ExitOnError = false;
   int CopyInitialNonKeyframes = 0;
   AVRational FrameRate = {25, 0};
+  AVRational FrameRateMax = {0, 0};  // the output's rate is at most this; 0/0 no limit
   int FrameWidth = 0;
   int FrameHeight = 0;
   float FrameAspectRatio = 0;

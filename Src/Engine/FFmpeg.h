@@ -246,6 +246,7 @@ class TCustomFFmpeg : public TEngineSettings {
   void OptThreads(const std::string& name, const std::string& value);
   void OptBitrate(const std::string& name, const std::string& value);  // b, vb, ab
   void OptFrameRate(const std::string& name, const std::string& value);
+  void OptFrameRateMax(const std::string& name, const std::string& value);
   void OptFrameSize(const std::string& name, const std::string& value);
   void OptFrameAspectRatio(const std::string& name, const std::string& value);
   void OptPictureFit(const std::string& name, const std::string& value);
@@ -349,9 +350,9 @@ class TCustomFFmpeg : public TEngineSettings {
   std::atomic<bool> StopRequested{false};
   std::atomic<bool> Finished{false};
   std::atomic<bool> Terminated{false};
-  std::atomic<bool> RunStarted{false};  // Start let the run begin (it may have ended since)
+  std::atomic<bool> RunStarted{false};          // Start let the run begin (it may have ended since)
   std::atomic<std::int64_t> RunStartMicros{0};  // when it did (MonotonicMicros)
-  int IOTimeout = 10000;                // milliseconds; 0 or less: no time-out
+  int IOTimeout = 10000;                        // milliseconds; 0 or less: no time-out
   std::atomic<std::int64_t> IOStartTime{INT64_MAX};
   bool ErrorFlag = false;
   std::string ErrorMessage;

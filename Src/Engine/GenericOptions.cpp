@@ -1,6 +1,7 @@
 // The library's option system: options outside the engine's vocabulary are set on default
 // codec, format and scaler contexts and recorded, and every later codec or format context
 // gets them copied in (ApplyGenericOptions).
+#include <cctype>
 #include <cstdio>
 #include <mutex>
 
@@ -80,6 +81,31 @@ bool PrivateClassKnows(const std::string& name) {
   return false;
 }
 
+// False when the codec context's option `name` takes numbers and `value` is a word that is
+// not one of its named values.
+bool GenericWord(void* codecContext, const std::string& name, const std::string& value) {
+  const AVOption* o = ff::av_opt_find(codecContext, name.c_str(), nullptr, 0, 0);
+  if (!o || o->type == AV_OPT_TYPE_STRING || o->type == AV_OPT_TYPE_FLAGS) return true;
+  if (value.empty() || !std::isalpha(static_cast<unsigned char>(value[0]))) return true;
+  return o->unit && ff::av_opt_find(codecContext, value.c_str(), o->unit, 0, 0);
+}
+
+// A codec's or muxer's own option of that name that takes text ("profile" of libx264).
+bool PrivateTextOption(const std::string& name) {
+  const auto isText = [&](const AVClass* cls) {
+    const AVOption* o =
+        cls ? ff::av_opt_find(&cls, name.c_str(), nullptr, 0, AV_OPT_SEARCH_FAKE_OBJ) : nullptr;
+    return o && o->type == AV_OPT_TYPE_STRING;
+  };
+  void* it = nullptr;
+  while (const AVCodec* codec = ff::av_codec_iterate(&it))
+    if (isText(codec->priv_class)) return true;
+  it = nullptr;
+  while (const AVOutputFormat* muxer = ff::av_muxer_iterate(&it))
+    if (isText(muxer->priv_class)) return true;
+  return false;
+}
+
 }  // namespace
 
 std::string LastOptionError() {
@@ -152,15 +178,20 @@ bool TCustomFFmpeg::SetGenericOption(const std::string& name, const std::string&
 
   const AVOption* found = nullptr;
   int ret = 0;
+  // A word the generic option has no name for may be meant for a codec's or muxer's own
+  // option of the same name ("profile=high" for libx264): it is kept for that one.
+  if (!GenericWord(oc.CodecDefaults[AVMEDIA_TYPE_VIDEO], name, value) && PrivateTextOption(name))
+    ret = AVERROR_OPTION_NOT_FOUND;
   const bool videoOnly = VideoOnlyName(name);
-  for (int type = 0; type < kMediaTypeCount && ret >= 0; ++type) {
+  for (int type = 0; type < kMediaTypeCount && ret == 0; ++type) {
     if (videoOnly && type == AVMEDIA_TYPE_AUDIO) continue;
     if (FindOption(oc.CodecDefaults[AVMEDIA_TYPE_VIDEO], name, kSearchMasks[type]))
       ret = SetOn(oc.CodecDefaults[type], name, value, found);
   }
-  if (!found) ret = SetOn(oc.FormatDefaults, name, value, found);
-  if (!found) ret = SetOn(oc.ScalerDefaults, name, value, found);
-  if (!found && name.size() > 1) {
+  const bool generic = ret != AVERROR_OPTION_NOT_FOUND;
+  if (!found && generic) ret = SetOn(oc.FormatDefaults, name, value, found);
+  if (!found && generic) ret = SetOn(oc.ScalerDefaults, name, value, found);
+  if (!found && generic && name.size() > 1) {
     const std::string rest = name.substr(1);
     if (name[0] == 'a')
       ret = SetOn(oc.CodecDefaults[AVMEDIA_TYPE_AUDIO], rest, value, found);
@@ -215,7 +246,9 @@ void TCustomFFmpeg::ApplyGenericOptions(void* context, void* defaultsContext, in
   TCNumericLocale numbers;
   for (std::size_t i = 0; i < oc.OptionNames.size(); ++i) {
     const std::string& name = oc.OptionNames[i];
-    const AVOption* o = ff::av_opt_find(defaultsContext, name.c_str(), nullptr, 0, 0);
+    const bool isPrivate = i < oc.Private.size() && oc.Private[i];
+    const AVOption* o =
+        isPrivate ? nullptr : ff::av_opt_find(defaultsContext, name.c_str(), nullptr, 0, 0);
     if (o) {
       std::uint8_t* text = nullptr;
       if (ff::av_opt_get(defaultsContext, name.c_str(), 0, &text) >= 0 && text &&

@@ -99,6 +99,7 @@ const TOptionRow kOptionTable[] = {
     Handler("vb", &E::OptBitrate),
     Frames("vframes", AVMEDIA_TYPE_VIDEO),
     Handler("r", &E::OptFrameRate),
+    Handler("fpsmax", &E::OptFrameRateMax),
     Handler("s", &E::OptFrameSize),
     Handler("aspect", &E::OptFrameAspectRatio),
     Handler("fit", &E::OptPictureFit),

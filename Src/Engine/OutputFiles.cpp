@@ -479,6 +479,8 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* output, int outputIndex) {
     try {
       AVRational rate = FrameRate.num ? FrameRate : AVRational{25, 1};
       if (rate.den == 0) rate.den = 1;
+      if (FrameRateMax.num > 0 && FrameRateMax.den > 0 && av_cmp_q(rate, FrameRateMax) > 0)
+        rate = FrameRateMax;
       const AVCodec* encoder =
           ost->Encoder ? ost->Encoder : ff::avcodec_find_encoder(codec->codec_id);
       ApplyGenericOptions(codec, OptionContexts.CodecDefaults[AVMEDIA_TYPE_VIDEO],
@@ -491,6 +493,10 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* output, int outputIndex) {
       codec->width = FrameWidth;
       codec->height = FrameHeight;
       codec->sample_aspect_ratio = sar;
+      if (PictureFit == TPictureFit::Inside) {
+        FrameInside(FrameWidth, FrameHeight, OutputDisplayAspect(), codec->width, codec->height);
+        codec->sample_aspect_ratio = {1, 1};
+      }
       codec->pix_fmt = AVPixelFormat(FramePixFmt);
       stream->sample_aspect_ratio = codec->sample_aspect_ratio;
       ChoosePixelFormat(codec, encoder);

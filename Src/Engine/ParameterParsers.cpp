@@ -35,6 +35,18 @@ void TCustomFFmpeg::OptFrameRate(const std::string&, const std::string& value) {
   FrameRate = rate;
 }
 
+void TCustomFFmpeg::OptFrameRateMax(const std::string&, const std::string& value) {
+  if (value.empty()) return;
+  AVRational rate{0, 0};
+  int ret;
+  {
+    TCNumericLocale numbers;
+    ret = ff::av_parse_video_rate(&rate, value.c_str());
+  }
+  if (ret < 0) throw FFmpegException("Incorrect frame rate");
+  FrameRateMax = rate;
+}
+
 void TCustomFFmpeg::OptFrameSize(const std::string&, const std::string& value) {
   if (value.empty()) return;
   int width = 0, height = 0;
@@ -67,7 +79,7 @@ void TCustomFFmpeg::OptFrameAspectRatio(const std::string&, const std::string& v
 
 void TCustomFFmpeg::OptPictureFit(const std::string&, const std::string& value) {
   if (!ParsePictureFit(TrimText(value), PictureFit))
-    throw FFmpegException("Invalid fit \"" + value + "\": pad, stretch or crop");
+    throw FFmpegException("Invalid fit \"" + value + "\": pad, stretch, crop or inside");
 }
 
 void TCustomFFmpeg::OptFramePixFmt(const std::string&, const std::string& value) {

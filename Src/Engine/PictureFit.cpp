@@ -27,7 +27,8 @@ std::string FitFilters(TPictureFit fit, const TFitShapes& s, unsigned scaleFlags
   const double out = s.OutWidth * Sar(s.OutSar) / s.OutHeight;
   if (std::fabs(in / out - 1) < 0.01) return {};
   char text[256];
-  if (fit == TPictureFit::Pad) {
+  // Inside made the frame the asked shape: a picture of another shape gets bars.
+  if (fit == TPictureFit::Pad || fit == TPictureFit::Inside) {
     // Wider than the frame: bars above and below; narrower: bars left and right.
     int w = s.OutWidth, h = s.OutHeight;
     if (in > out)
@@ -52,6 +53,23 @@ std::string FitFilters(TPictureFit fit, const TFitShapes& s, unsigned scaleFlags
   return text;
 }
 
+void FrameInside(int boxWidth, int boxHeight, double displayAspect, int& width, int& height) {
+  width = boxWidth;
+  height = boxHeight;
+  if (!(displayAspect > 0) || boxWidth < 2 || boxHeight < 2) return;
+  // Even sides: the encoders' 4:2:0 pictures have no odd ones.
+  const auto even = [](double side, int limit) {
+    return std::clamp(int(std::lround(side / 2)) * 2, 2, limit / 2 * 2);
+  };
+  if (displayAspect > double(boxWidth) / boxHeight) {
+    width = boxWidth / 2 * 2;
+    height = even(boxWidth / displayAspect, boxHeight);
+  } else {
+    height = boxHeight / 2 * 2;
+    width = even(boxHeight * displayAspect, boxWidth);
+  }
+}
+
 bool ParsePictureFit(const std::string& text, TPictureFit& fit) {
   if (text == "pad")
     fit = TPictureFit::Pad;
@@ -59,6 +77,8 @@ bool ParsePictureFit(const std::string& text, TPictureFit& fit) {
     fit = TPictureFit::Stretch;
   else if (text == "crop")
     fit = TPictureFit::Crop;
+  else if (text == "inside")
+    fit = TPictureFit::Inside;
   else
     return false;
   return true;

@@ -1,5 +1,6 @@
 // Fitting a picture into a frame of another display shape: black bars around it (pad),
-// its edges cut off (crop), or its proportions given up (stretch).
+// its edges cut off (crop), or its proportions given up (stretch); or the frame made to
+// the picture's shape inside the given size (inside).
 #pragma once
 
 #include <string>
@@ -8,7 +9,7 @@
 
 namespace tovamo {
 
-enum class TPictureFit { Pad, Stretch, Crop };
+enum class TPictureFit { Pad, Stretch, Crop, Inside };
 
 // The picture to fit and the frame it goes into: pixel sizes and sample aspect ratios
 // (0/x for square pixels).
@@ -25,7 +26,12 @@ struct TFitShapes {
 // on the 16-pixel grid of the MPEG macroblocks, centred on even lines and columns.
 std::string FitFilters(TPictureFit fit, const TFitShapes& shapes, unsigned scaleFlags);
 
-// "pad", "stretch" or "crop"; false for another text.
+// The frame that Inside gives: the largest of square pixels and even sides within
+// boxWidth x boxHeight that has the display aspect `displayAspect` (the box itself when
+// the aspect is unknown).
+void FrameInside(int boxWidth, int boxHeight, double displayAspect, int& width, int& height);
+
+// "pad", "stretch", "crop" or "inside"; false for another text.
 bool ParsePictureFit(const std::string& text, TPictureFit& fit);
 
 }  // namespace tovamo

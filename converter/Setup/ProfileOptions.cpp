@@ -3,6 +3,7 @@
 #include <climits>
 
 #include "Engine/OptionNumbers.h"
+#include "H264Profile.h"
 #include "Services/Exceptions.h"
 #include "Services/Text.h"
 
@@ -47,13 +48,14 @@ int NormTypeOfProfile(std::string_view profileName) {
   return norm;
 }
 
-std::string OutputFileNameFor(std::string_view outputFolder, std::string_view inputPath) {
+std::string OutputFileNameFor(std::string_view outputFolder, std::string_view inputPath,
+                              std::string_view extension) {
   const std::size_t slash = inputPath.rfind('/');
   std::string_view name = slash == std::string_view::npos ? inputPath : inputPath.substr(slash + 1);
   name = name.substr(0, name.find('.'));
   std::string fileName(outputFolder);
   if (fileName.empty() || fileName.back() != '/') fileName += '/';
-  return fileName + std::string(name) + ".mpg";
+  return fileName + std::string(name) + std::string(extension);
 }
 
 TOutputOptions ProfileToOutputOptions(const TProfileValues& values, std::string_view profileName,
@@ -87,7 +89,9 @@ TOutputOptions ProfileToOutputOptions(const TProfileValues& values, std::string_
     options.VideoBitrate = BitrateOf(values.VideoBitrate, "video", profileName);
   }
   options.NormType = NormTypeOfProfile(profileName);
-  options.FileName = OutputFileNameFor(outputFolder, inputPath);
+  if (options.TargetType == 0 && IsH264Codec(values.Codec)) ApplyH264Settings(options, values);
+  options.FileName =
+      OutputFileNameFor(outputFolder, inputPath, OutputExtensionForCodec(values.Codec));
   return options;
 }
 

@@ -17,8 +17,10 @@ TOutputOptions ProfileToOutputOptions(const TProfileValues& values, std::string_
                                       std::string_view aspect, std::string_view outputFolder,
                                       std::string_view inputPath);
 
-// Output folder + "/" + the input's file name up to its first "." + ".mpg".
-std::string OutputFileNameFor(std::string_view outputFolder, std::string_view inputPath);
+// Output folder + "/" + the input's file name up to its first "." + the extension (".mpg",
+// or ".mp4" for an H.264 profile).
+std::string OutputFileNameFor(std::string_view outputFolder, std::string_view inputPath,
+                              std::string_view extension = ".mpg");
 
 // 1 "vcd", 2 "svcd", 3 "dvd", 0 none: the last of VCD, SVCD, DVD the name contains.
 int TargetTypeOfProfile(std::string_view profileName);

@@ -1,5 +1,7 @@
 #include "Profiles.h"
 
+#include "H264Profile.h"
+
 namespace tovamo {
 
 void OpenProfileTable(const TTableStore& store, TStoreTable& table) {
@@ -25,7 +27,8 @@ std::vector<TProfile> LoadProfiles(const std::string& storeFileName) {
   return ReadProfiles(table);
 }
 
-std::vector<std::string> AspectItemsFor(std::string_view profileName) {
+std::vector<std::string> AspectItemsFor(std::string_view profileName, std::string_view codec) {
+  if (IsH264Codec(codec)) return {"Auto", "4:3", "16:9"};
   if (profileName == "MPEG1 FOR PAL VCD(352*288)" || profileName == "MPEG1 FOR NTSC VCD(352*240)") {
     return {"4:3"};
   }

@@ -36,8 +36,9 @@ std::vector<TProfile> ReadProfiles(TStoreTable& table);
 // list only (the command line). ETableStoreError as TTableStore and TStoreTable raise it.
 std::vector<TProfile> LoadProfiles(const std::string& storeFileName);
 
-// The aspects a profile offers: the two video CD profiles are 4:3 only.
-std::vector<std::string> AspectItemsFor(std::string_view profileName);
+// The aspects a profile offers: the two video CD profiles are 4:3 only; an H.264 profile
+// (by its codec value) offers "Auto" (the input's) first.
+std::vector<std::string> AspectItemsFor(std::string_view profileName, std::string_view codec = {});
 
 // The position of the profile a remembered name selects: the profile of that name, else the
 // first. None when there are no profiles.

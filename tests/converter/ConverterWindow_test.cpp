@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStandardItemModel>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -26,6 +27,7 @@
 #include "ErrorDisplay.h"
 #include "FileListDelegate.h"
 #include "FramePreviewWindow.h"
+#include "H264Profile.h"
 #include "OpenFilter.h"
 #include "WindowPlacement.h"
 #include "Services/Bitmap.h"
@@ -340,6 +342,69 @@ class ConverterWindowTest : public QObject {
     again->ProfileBoxChanged();
     QCOMPARE(again->ComboBox2->count(), 1);
     QCOMPARE(again->ComboBox2->currentText(), QString("4:3"));
+  }
+
+  // Without the H.264 encoder its profiles are listed, disabled, with the reason; never
+  // chosen for the user; Convert with one refuses with the reason.
+  void h264ProfilesAreDisabledWithTheReasonWithoutTheEncoder() {
+    const QString settings = Work.filePath("noh264.ini");
+    TConverterSettings(settings).Write("type", "H264 FOR PHONES(1280*720)");
+    SetH264EncoderCheck(+[] { return false; });
+    struct TRestore {
+      ~TRestore() { SetH264EncoderCheck(nullptr); }
+    } restore;
+    auto window = MakeWindow(StoreDir(), settings);
+    auto* model = qobject_cast<QStandardItemModel*>(window->ComboBox1->model());
+    QVERIFY(model);
+    int disabled = 0, phone = -1;
+    for (int i = 0; i < window->ComboBox1->count(); ++i) {
+      const QStandardItem* item = model->item(i);
+      const bool h264 = item->text().startsWith("H264 ");
+      QCOMPARE(item->isEnabled(), !h264);
+      if (!h264) continue;
+      ++disabled;
+      QCOMPARE(item->toolTip(), QString(kNoH264EncoderReason));
+      if (item->text() == "H264 FOR PHONES(1280*720)") phone = i;
+    }
+    QCOMPARE(disabled, 4);
+    QVERIFY2(!window->ComboBox1->currentText().startsWith("H264 "),
+             qPrintable(window->ComboBox1->currentText()));
+    QCOMPARE(TConverterSettings(settings).Read("type"), window->ComboBox1->currentText());
+
+    window->AddFiles({Fixture("sample.avi")});
+    window->Edit1->setText(Work.filePath("noh264"));
+    window->ComboBox1->setCurrentIndex(phone);
+    window->ProfileBoxChanged();
+    Messages.clear();
+    window->ConvertClick();
+    QVERIFY2(!Messages.isEmpty() && Messages.last() == kNoH264EncoderReason,
+             qPrintable(Messages.join(" | ")));
+    QVERIFY(!window->Converting());
+    QVERIFY(QDir(Work.filePath("noh264")).entryList(QDir::Files).isEmpty());
+  }
+
+  // With the encoder an H.264 profile offers the input's own shape first and converts to
+  // an MP4 named after the input.
+  void anH264ProfileConvertsToMp4() {
+    const QString out = Work.filePath("mp4");
+    auto window = ConvertingWindow(out);
+    window->ComboBox1->setCurrentText("H264 FOR IPOD(320*240)");
+    window->ProfileBoxChanged();
+    QCOMPARE(window->ComboBox2->count(), 3);
+    QCOMPARE(window->ComboBox2->currentText(), QString("Auto"));
+    window->AspectBoxChanged();
+    QCOMPARE(window->AspectValue->text(), QString("Auto"));
+    window->AddFiles({Fixture("sample_16x9.mp4")});
+    window->ConvertClick();
+    QVERIFY(WaitForReady(*window));
+    QCOMPARE(Cell(*window, 0, fcProgress), QString("Completed"));
+    const test::TMediaInfo media = test::ProbeMedia((out + "/sample_16x9.mp4").toStdString());
+    QVERIFY(media.Opened);
+    const int video = media.StreamOfType(0);
+    QVERIFY(video >= 0);
+    QCOMPARE(media.Streams[std::size_t(video)].Codec, std::string("h264"));
+    QCOMPARE(media.Streams[std::size_t(video)].Width, 320);
+    QCOMPARE(media.Streams[std::size_t(video)].Height, 180);
   }
 
   void closeSequenceAnswers() {

@@ -108,6 +108,37 @@ class PlayerWindowMPlayerTest : public QObject {
     QCOMPARE(form.Core.DurationText, QString("0:00:05"));
   }
 
+  // An output of the converter's H.264 profile for pocket players (MP4, H.264 and AAC) plays
+  // inside the window at its own size.
+  void AnMp4OutputPlays() {
+    QProcess convert;
+    convert.start(QStringLiteral(TOVAMO_CONVERT),
+                  {"--profile", "H264 FOR IPOD(320*240)", "--option", "t=3", "-o", Dir->path(),
+                   kMedia + "/long_5s.mpg"});
+    QVERIFY(convert.waitForFinished(60000));
+    if (convert.exitCode() == 1 && convert.readAllStandardError().contains("no H.264 encoder"))
+      QSKIP("no H.264 encoder in the media libraries");
+    QCOMPARE(convert.exitCode(), 0);
+    const QString output = Dir->filePath("long_5s.mp4");
+    QVERIFY(QFile::exists(output));
+
+    TPlayerWindows& players = MakePlayers();
+    players.PreviewFile(output);
+    TMainForm& form = players.Window();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY2(WaitFor([&] {
+               return form.Core.PlayerState == TPlayerState::Playing &&
+                      form.Core.PositionSeconds >= 1;
+             }),
+             qPrintable(Log()));
+    QCOMPARE(form.InnerPanel->size(), QSize(320, 240));
+    int colours = 0;
+    WaitFor([&] { return (colours = PanelColours(form)) > 8; }, 3500);
+    QVERIFY2(colours > 8,
+             qPrintable(QStringLiteral("only %1 colours in the video panel").arg(colours)));
+    QCOMPARE(form.Core.DurationText, QString("0:00:03"));
+  }
+
   // The libraries' length of a file, and none for what is not a readable media file.
   void MediaLengthFromTheLibraries() {
     const QString programDir = Dir->path() + "/";

@@ -73,10 +73,13 @@ TMediaInfo ProbeMedia(const std::string& path) {
                       ? INT64_MIN
                       : ff::av_rescale_q(st->start_time, st->time_base, AV_TIME_BASE_Q);
     s.BitRate = par->bit_rate;
+    s.Profile = par->profile;
+    s.Level = par->level;
     info.Streams.push_back(s);
   }
   AVPacket* pkt = ff::av_packet_alloc();
-  while (ff::av_read_frame(ctx, pkt) >= 0) {
+  int ret;
+  while ((ret = ff::av_read_frame(ctx, pkt)) >= 0) {
     const AVRational tb = ctx->streams[pkt->stream_index]->time_base;
     TPacketInfo p;
     p.Stream = pkt->stream_index;
@@ -88,6 +91,7 @@ TMediaInfo ProbeMedia(const std::string& path) {
     info.Packets.push_back(p);
     ff::av_packet_unref(pkt);
   }
+  info.ReadToEnd = ret == AVERROR_EOF;
   ff::av_packet_free(&pkt);
   ff::avformat_close_input(&ctx);
   return info;

@@ -26,6 +26,7 @@ struct TStreamInfo {
   int RateNum = 0, RateDen = 1;        // average frame rate
   std::int64_t StartTime = INT64_MIN;  // microseconds
   std::int64_t BitRate = 0;
+  int Profile = -99, Level = -99;  // the codec's (FF_PROFILE_*, level_idc), -99 unknown
   double DisplayAspect() const {
     return Height > 0 ? double(Width) * (SarNum ? double(SarNum) / SarDen : 1.0) / Height : 0;
   }
@@ -36,7 +37,8 @@ struct TMediaInfo {
   std::string Format;  // the demuxer's short name
   std::int64_t Duration = INT64_MIN;
   std::vector<TStreamInfo> Streams;
-  std::vector<TPacketInfo> Packets;                           // in file order
+  std::vector<TPacketInfo> Packets;  // in file order
+  bool ReadToEnd = false;            // the reading ended at the end of the file, not at an error
   std::vector<std::pair<std::string, std::string>> Metadata;  // global
   int Chapters = 0;
 

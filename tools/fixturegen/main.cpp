@@ -199,12 +199,13 @@ const std::vector<TFixtureSpec>& FixtureTable() {
 
 }  // namespace
 
-// The benchmarks' source: a PAL-size H.264 + AAC clip in MP4, as a phone or camera gives.
-int WriteBenchClip(const std::string& path, double seconds) {
+// The benchmarks' source: an H.264 + AAC clip in MP4, as a phone or camera gives; PAL size
+// unless another is asked.
+int WriteBenchClip(const std::string& path, double seconds, int width = 720, int height = 576) {
   const std::filesystem::path target(path);
   TFixtureSpec spec{.FileName = target.filename().string(),
                     .Muxer = "mp4",
-                    .Video = V{kH264, 720, 576, 25, 1, 2},
+                    .Video = V{kH264, width, height, 25, 1, 2},
                     .Audio = {A{"aac", 48000, 2}},
                     .Seconds = seconds};
   av_log_set_level(AV_LOG_ERROR);
@@ -222,9 +223,17 @@ int WriteBenchClip(const std::string& path, double seconds) {
 int main(int argc, char** argv) {
   constexpr const char* kUsage =
       "usage: fixturegen <output-folder>\n"
-      "       fixturegen --bench-clip <file.mp4> [seconds]\n";
-  if (argc >= 3 && argc <= 4 && std::string(argv[1]) == "--bench-clip")
-    return WriteBenchClip(argv[2], argc == 4 ? std::max(1.0, std::atof(argv[3])) : 20.0);
+      "       fixturegen --bench-clip <file.mp4> [seconds] [WxH]\n";
+  if (argc >= 3 && argc <= 5 && std::string(argv[1]) == "--bench-clip") {
+    int width = 720, height = 576;
+    if (argc == 5 && (std::sscanf(argv[4], "%dx%d", &width, &height) != 2 || width < 16 ||
+                      height < 16 || width > 4096 || height > 4096 || width % 2 || height % 2)) {
+      std::fprintf(stderr, "fixturegen: the size must be WxH, even, 16 to 4096: %s\n", argv[4]);
+      return 2;
+    }
+    return WriteBenchClip(argv[2], argc >= 4 ? std::max(1.0, std::atof(argv[3])) : 20.0, width,
+                          height);
+  }
   if (argc != 2) {
     std::fprintf(stderr, "%s", kUsage);
     return 2;
