@@ -16,6 +16,7 @@
 #include "Engine/FFmpeg.h"
 #include "Engine/JobPipeline.h"
 #include "Engine/StageQueue.h"
+#include "Services/FFBindings.h"
 #include "Services/FFLog.h"
 #include "support/EngineJob.h"
 #include "support/MediaProbe.h"
@@ -62,7 +63,7 @@ TEST_F(JobStages, WriteTheSameBytesAsTheOneThreadPath) {
   const auto target = [](const char* target, const char* norm) {
     return [=](TFFmpeg& e) { e.SetTarget(target, norm, "pal"); };
   };
-  const std::vector<TSameBytesCase> cases = {
+  std::vector<TSameBytesCase> cases = {
       {"dvd from H.264 and AAC", "sample.mp4", target("dvd", "pal")},
       {"vcd from B-frames, scaled and retimed", "bframes.avi", target("vcd", "ntsc")},
       {"svcd 16:9, padded", "sample.mov",
@@ -86,6 +87,19 @@ TEST_F(JobStages, WriteTheSameBytesAsTheOneThreadPath) {
       {"sound alone", "audio_only.wav", target("dvd", "pal")},
       {"pictures alone", "video_only.avi", target("svcd", "ntsc")},
   };
+  // libx264's rate control with a buffer limit gives other bytes from run to run on two
+  // threads of its own, stages or not; on one it repeats itself, and so must the stages.
+  if (ff::avcodec_find_encoder_by_name("libx264"))
+    cases.push_back({"MP4 for pocket players: H.264 and AAC", "sample.mp4", [](TFFmpeg& e) {
+                       e.ParseOption("threads", "1");
+                       e.ParseOption("f", "mp4");
+                       e.ParseOption("vcodec", "libx264");
+                       e.ParseOption("vpre", "ipod320");
+                       e.ParseOption("s", "320x240");
+                       e.ParseOption("b", "768k");
+                       e.ParseOption("acodec", "aac");
+                       e.ParseOption("movflags", "+faststart");
+                     }});
   for (const TSameBytesCase& c : cases) {
     SCOPED_TRACE(c.Name);
     const std::string alone = Dir.File("alone.mpg");
