@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "ConverterTestPaths.h"
 #include "ConverterWindow.h"
 #include "ErrorDisplay.h"
 #include "QtMainThread.h"
@@ -23,14 +24,8 @@ using namespace tovamo;
 
 namespace {
 
-QString Fixture(const char* name) {
-  return QString(TOVAMO_FIXTURE_DIR) + "/" + name;
-}
-
-QString StoreDir() {
-  const QString store = TOVAMO_PROFILE_STORE;
-  return store.left(store.lastIndexOf('/'));
-}
+using converter_test::Fixture;
+using converter_test::StoreDir;
 
 const char* const kDvd = "MPEG2 FOR PAL DVD(720*576)";
 const char* const kSvcd = "MPEG2 FOR PAL SVCD(480*576)";

@@ -9,6 +9,7 @@
 #include <QTreeWidget>
 #include <cstdio>
 
+#include "ConverterTestPaths.h"
 #include "ConverterWindow.h"
 #include "ErrorDisplay.h"
 #include "PlayerPreview.h"
@@ -35,11 +36,10 @@ class ConverterPreviewTest : public QObject {
     player::TPlayerWindows players(playerOptions);
     TPlayerPreview preview(players);
 
-    const QString store = TOVAMO_PROFILE_STORE;
-    TForm1 window({store.left(store.lastIndexOf('/')), dir.filePath("settings.ini"), {}});
+    TForm1 window({converter_test::StoreDir(), dir.filePath("settings.ini"), {}});
     window.SetPreviewPlayer(&preview);
     window.show();
-    window.AddFiles({QString(TOVAMO_FIXTURE_DIR) + "/long_5s.mpg"});
+    window.AddFiles({converter_test::Fixture("long_5s.mpg")});
     QCOMPARE(window.listview1->topLevelItemCount(), 1);
     window.listview1->setCurrentItem(window.listview1->topLevelItem(0));
     window.PreviewClick();

@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include "BatchFigures.h"
+#include "ConverterTestPaths.h"
 #include "ConverterWindow.h"
 #include "ErrorDisplay.h"
 #include "FileListDelegate.h"
@@ -42,14 +43,8 @@ using namespace tovamo;
 
 namespace {
 
-QString Fixture(const char* name) {
-  return QString(TOVAMO_FIXTURE_DIR) + "/" + name;
-}
-
-QString StoreDir() {
-  const QString store = TOVAMO_PROFILE_STORE;
-  return store.left(store.lastIndexOf('/'));
-}
+using converter_test::Fixture;
+using converter_test::StoreDir;
 
 const char* const kVcd = "MPEG1 FOR PAL VCD(352*288)";
 
