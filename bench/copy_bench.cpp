@@ -4,6 +4,7 @@
 // Usage: copy_bench [folder]   (default: the system temp folder)
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -70,8 +71,11 @@ double DirectCopy(const std::string& in, const std::string& outPath) {
     st->codecpar->codec_tag = 0;
     st->time_base = input->streams[i]->time_base;
   }
-  ff::avio_open2(&out->pb, outPath.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr);
-  ff::avformat_write_header(out, nullptr);
+  if (ff::avio_open2(&out->pb, outPath.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr) < 0 ||
+      ff::avformat_write_header(out, nullptr) < 0) {
+    std::fprintf(stderr, "cannot write %s\n", outPath.c_str());
+    std::exit(1);
+  }
   AVPacket* pkt = ff::av_packet_alloc();
   while (ff::av_read_frame(input, pkt) >= 0) {
     ff::av_packet_rescale_ts(pkt, input->streams[pkt->stream_index]->time_base,

@@ -344,7 +344,7 @@ class TConvertRun {
   }
 
   void Cancel(std::size_t input, const std::string& reason) {
-    Outcomes_[input] = {false, false, reason};
+    Outcomes_[input] = {false, false, reason, {}};
     PrintError(Label(input) + ": " + reason);
   }
 

@@ -356,8 +356,12 @@ TEST(ToolOutput, ProgressAndErrorLines) {
     const auto iso = IsoWriterFraction(c.Line);
     ASSERT_EQ(dvd.has_value(), c.Dvdauthor.has_value()) << c.Line;
     ASSERT_EQ(iso.has_value(), c.IsoWriter.has_value()) << c.Line;
-    if (dvd) EXPECT_NEAR(*dvd, *c.Dvdauthor, 1e-9) << c.Line;
-    if (iso) EXPECT_NEAR(*iso, *c.IsoWriter, 1e-9) << c.Line;
+    if (dvd) {
+      EXPECT_NEAR(*dvd, *c.Dvdauthor, 1e-9) << c.Line;
+    }
+    if (iso) {
+      EXPECT_NEAR(*iso, *c.IsoWriter, 1e-9) << c.Line;
+    }
   }
   EXPECT_TRUE(IsToolErrorLine("dvdauthor", "ERR:  no VOBUs found."));
   EXPECT_FALSE(IsToolErrorLine("dvdauthor", "WARN: Skipping sector at inoffset 0"));

@@ -248,7 +248,9 @@ TEST_F(Encoder, StoppingABatchGivesEachTaskOneNoticeThenTheEnd) {
   ASSERT_TRUE(notices.WaitForEndOfBatch());
   notices.ExpectOneNoticeEachThenTheEnd(4);
   for (const auto& info : notices.List())
-    if (info.TaskIndex > 0) EXPECT_FALSE(info.Finished) << info.TaskIndex;
+    if (info.TaskIndex > 0) {
+      EXPECT_FALSE(info.Finished) << info.TaskIndex;
+    }
   EXPECT_TRUE(ProbeMedia(Out("a.mpg")).Opened);  // the started output is finished
   encoder.ClearTasks();  // the outputs that never got a byte go with their tasks
   for (const char* never : {"b.mpg", "c.mpg", "d.mpg"}) EXPECT_FALSE(fs::exists(Out(never)));

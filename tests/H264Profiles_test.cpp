@@ -223,7 +223,9 @@ TEST_F(H264Profiles, OutputsReadBackAsTheProfileSays) {
     EXPECT_NE(std::find(c.H264Profiles.begin(), c.H264Profiles.end(), video.Profile),
               c.H264Profiles.end())
         << video.Profile;
-    if (c.Level) EXPECT_EQ(video.Level, c.Level);
+    if (c.Level) {
+      EXPECT_EQ(video.Level, c.Level);
+    }
     EXPECT_EQ(video.Width, c.Width);
     EXPECT_EQ(video.Height, c.Height);
     // The shape of the input, with square pixels.

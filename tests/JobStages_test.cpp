@@ -200,7 +200,9 @@ TEST_F(JobStages, ComeWithCodecThreadsWhichOnlySpareCoresGive) {
     engine.OnVideoOutputHook = engine.OnVideoInputHook;
     ASSERT_EQ(engine.AddOutputFile(Dir.File("out.mpg"), false), 1);
     ASSERT_TRUE(waiter.Run().Finished);
-    if (StagePolicy() == TStagePolicy::kAuto) EXPECT_EQ(threadsSeen.size(), apart ? 2u : 1u);
+    if (StagePolicy() == TStagePolicy::kAuto) {
+      EXPECT_EQ(threadsSeen.size(), apart ? 2u : 1u);
+    }
   }
   // Tasks that fill the cores get no codec threads, so no stages either.
   struct TCase {

@@ -493,10 +493,11 @@ TEST(ProfileOptions, H264ProfilesNeedTheEncoder) {
     EXPECT_EQ(HasH264Encoder(), c.Encoder);
     const std::string problem = H264EncoderProblem("H264 FOR IPOD(320*240)", c.Codec);
     EXPECT_EQ(problem.empty(), !c.Refused);
-    if (c.Refused)
+    if (c.Refused) {
       EXPECT_EQ(problem,
                 "\"H264 FOR IPOD(320*240)\" writes H.264, but the media libraries have no H.264 "
                 "encoder (libx264)");
+    }
   }
   SetH264EncoderCheck(nullptr);
   // The real check asks the libraries, which this suite does not load: no encoder.

@@ -914,7 +914,7 @@ class ConverterWindowTest : public QObject {
         shown = previewer.Preview(bitmap, pts);
         done = true;
       });
-      QTest::qWaitFor([&] { return done.load(); }, 5000);
+      (void)QTest::qWaitFor([&] { return done.load(); }, 5000);  // joined below either way
       worker.join();
       return shown;
     };
