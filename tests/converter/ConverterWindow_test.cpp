@@ -263,7 +263,10 @@ class ConverterWindowTest : public QObject {
     QVERIFY(QTest::qWaitFor([&] { return window->FFEncoder.TaskCount() == 0; }, 10000));
     for (int row : {0, 1}) QCOMPARE(Cell(*window, row, fcProgress), QString("Cancelled"));
     // Stopped rows are no failures: no mark, and the end of the batch counts them apart.
-    for (int row : {0, 1}) QVERIFY(window->listview1->topLevelItem(row)->icon(fcProgress).isNull());
+    for (int row : {0, 1}) {
+      const QTreeWidgetItem* item = window->listview1->topLevelItem(row);
+      QVERIFY2(item->icon(fcProgress).isNull(), qPrintable(item->toolTip(fcProgress)));
+    }
     QVERIFY(QTest::qWaitFor([&] { return !BatchEnds.isEmpty(); }, 10000));
     QCOMPARE(BatchEnds, QStringList({"0 0 2 " + out}));
     QCOMPARE(window->BatchSummary->text(), QString("0 completed, 0 failed, 2 stopped"));
