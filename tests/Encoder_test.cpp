@@ -17,6 +17,7 @@
 #include "support/MediaProbe.h"
 #include "support/TestSupport.h"
 #include "support/Watchdog.h"
+#include "support/TestTime.h"
 
 namespace tovamo {
 namespace {
@@ -28,7 +29,7 @@ namespace fs = std::filesystem;
 
 // Serves the main thread's queue (progress handlers run there) until `done` holds.
 bool ServeUntil(const std::function<bool()>& done, std::chrono::seconds limit = 60s) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
+  const auto deadline = std::chrono::steady_clock::now() + test::Generous(limit);
   while (!done()) {
     if (std::chrono::steady_clock::now() > deadline) return false;
     WaitAndServeMainThreadQueue(10);

@@ -22,6 +22,7 @@
 #include "Services/FFLog.h"
 #include "Services/UnicodeProtocol.h"
 #include "support/TestSupport.h"
+#include "support/TestTime.h"
 
 namespace tovamo {
 namespace {
@@ -150,7 +151,7 @@ void ExpectInterrupted(const std::function<int()>& open) {
   const bool blocked = done.wait_for(400ms) == std::future_status::timeout;
   stop = true;
   const auto t0 = std::chrono::steady_clock::now();
-  if (done.wait_for(10s) != std::future_status::ready) {
+  if (done.wait_for(test::Generous(10s)) != std::future_status::ready) {
     ADD_FAILURE() << "the FFmpeg call did not stop";
     std::_Exit(1);  // the worker cannot be joined
   }
@@ -158,7 +159,7 @@ void ExpectInterrupted(const std::function<int()>& open) {
   worker.join();
   const int r = done.get();
   EXPECT_TRUE(blocked) << "the call ended before it was asked to stop: " << r;
-  EXPECT_LT(stopped, 2s);
+  EXPECT_LT(stopped, test::Generous(2s));
   EXPECT_EQ(r, AVERROR_EXIT);
   InterruptCB()->ClearChecks();
 }

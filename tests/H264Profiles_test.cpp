@@ -23,6 +23,7 @@
 #include "Services/MainThread.h"
 #include "support/MediaProbe.h"
 #include "support/TestSupport.h"
+#include "support/TestTime.h"
 
 namespace tovamo {
 namespace {
@@ -125,7 +126,7 @@ class H264Profiles : public ::testing::Test {
     if (task < 0) return run;
     EXPECT_TRUE(encoder.SetOutputFile(task, options.FileName, &options)) << encoder.LastError();
     encoder.StartTask(1);
-    const auto deadline = std::chrono::steady_clock::now() + 120s;
+    const auto deadline = std::chrono::steady_clock::now() + test::Generous(120s);
     bool stopped = false;
     for (;;) {
       {

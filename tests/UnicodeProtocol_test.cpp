@@ -19,6 +19,7 @@
 
 #include "Services/FFBindings.h"
 #include "support/TestSupport.h"
+#include "support/TestTime.h"
 
 namespace tovamo {
 namespace {
@@ -357,7 +358,7 @@ TEST_F(UnicodeIO, WaitingReadOnAPipeStopsWhenInterrupted) {
   ASSERT_EQ(write(keep, "abc", 3), 3);
   unsigned char buf[16];
   auto first = std::async(std::launch::async, [&] { return ff::avio_read(pb, buf, 3); });
-  ASSERT_EQ(first.wait_for(5s), std::future_status::ready);
+  ASSERT_EQ(first.wait_for(test::Generous(5s)), std::future_status::ready);
   EXPECT_EQ(first.get(), 3);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 3), "abc");
 
@@ -366,7 +367,7 @@ TEST_F(UnicodeIO, WaitingReadOnAPipeStopsWhenInterrupted) {
   EXPECT_EQ(reader.wait_for(300ms), std::future_status::timeout);
   EXPECT_GT(polls.load(), 1);
   stop = true;
-  ASSERT_EQ(reader.wait_for(5s), std::future_status::ready) << "read did not stop";
+  ASSERT_EQ(reader.wait_for(test::Generous(5s)), std::future_status::ready) << "read did not stop";
   EXPECT_EQ(reader.get(), AVERROR_EXIT);
   EXPECT_EQ(CloseUnicodeIO(&pb), 0);
   close(keep);

@@ -19,6 +19,7 @@
 #include "ErrorDisplay.h"
 #include "QtMainThread.h"
 #include "Services/FFLoad.h"
+#include "support/TestTime.h"
 
 using namespace tovamo;
 
@@ -82,7 +83,7 @@ class ConverterDiscTest : public QObject {
   // Converts the rows and waits for the batch to end.
   static bool Convert(TForm1& window) {
     window.ConvertClick();
-    return QTest::qWaitFor([&] { return !window.Converting(); }, 120000);
+    return QTest::qWaitFor([&] { return !window.Converting(); }, tovamo::test::GenerousMs(120000));
   }
 
   // "Make Disc Image..." answered with `name` and `size`; waits for its end.
@@ -93,7 +94,8 @@ class ConverterDiscTest : public QObject {
     };
     window.AskDiscSize = [size](const QStringList&) { return size; };
     window.Actions.MakeDiscImage->trigger();
-    return QTest::qWaitFor([&] { return !window.MakingDiscImage(); }, 120000);
+    return QTest::qWaitFor([&] { return !window.MakingDiscImage(); },
+                           tovamo::test::GenerousMs(120000));
   }
 
   static QStringList Entries(const QString& folder) {
@@ -204,10 +206,12 @@ class ConverterDiscTest : public QObject {
       QVERIFY(window->MakingDiscImage());
       QVERIFY(window->Converting());
       QVERIFY(QTest::qWaitFor(
-          [&] { return window->mmoLog->toPlainText().contains("vcdimager: started"); }, 60000));
+          [&] { return window->mmoLog->toPlainText().contains("vcdimager: started"); },
+          tovamo::test::GenerousMs(60000)));
       QVERIFY(window->StatusText->text().startsWith("  Making the disc image.."));
       window->StopClick();
-      QVERIFY(QTest::qWaitFor([&] { return !window->MakingDiscImage(); }, 60000));
+      QVERIFY(QTest::qWaitFor([&] { return !window->MakingDiscImage(); },
+                              tovamo::test::GenerousMs(60000)));
     }
     QVERIFY(window->mmoLog->toPlainText().contains("The disc image was stopped"));
     QCOMPARE(Messages.size(), 1);

@@ -16,6 +16,7 @@
 #include "QtMainThread.h"
 #include "Services/FFLoad.h"
 #include "support/QtVirtualDisplay.h"
+#include "support/TestTime.h"
 
 using namespace tovamo;
 
@@ -55,7 +56,8 @@ class ConverterPreviewTest : public QObject {
     const int colours = test::DistinctColours(form.screen()->grabWindow(form.InnerPanel->winId()));
     QVERIFY2(colours > 8, qPrintable(QString("only %1 colours in the video panel").arg(colours)));
     form.close();
-    QVERIFY(QTest::qWaitFor([&] { return !form.Core.IsRunning(); }, 10000));
+    QVERIFY(
+        QTest::qWaitFor([&] { return !form.Core.IsRunning(); }, tovamo::test::GenerousMs(10000)));
   }
 };
 

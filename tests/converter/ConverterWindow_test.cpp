@@ -38,6 +38,7 @@
 #include "Services/FFLoad.h"
 #include "TableStoreWriter.h"
 #include "support/MediaProbe.h"
+#include "support/TestTime.h"
 
 using namespace tovamo;
 
@@ -101,7 +102,7 @@ class ConverterWindowTest : public QObject {
   }
 
   bool WaitForReady(TForm1& window, int ms = 60000) {
-    return QTest::qWaitFor([&] { return !window.Converting(); }, ms);
+    return QTest::qWaitFor([&] { return !window.Converting(); }, tovamo::test::GenerousMs(ms));
   }
 
  private slots:
@@ -256,18 +257,20 @@ class ConverterWindowTest : public QObject {
     auto window = ConvertingWindow(out);
     window->AddFiles({LongClip("stop-a.avi"), LongClip("stop-b.avi")});
     window->ConvertClick();
-    QVERIFY(QTest::qWaitFor([&] { return Cell(*window, 0, fcProgress).endsWith('%'); }, 30000));
+    QVERIFY(QTest::qWaitFor([&] { return Cell(*window, 0, fcProgress).endsWith('%'); },
+                            tovamo::test::GenerousMs(30000)));
     window->StopClick();
     QCOMPARE(Questions.last(), QString("Do you want to stop the conversion?"));
     QVERIFY(!window->Converting());
-    QVERIFY(QTest::qWaitFor([&] { return window->FFEncoder.TaskCount() == 0; }, 10000));
+    QVERIFY(QTest::qWaitFor([&] { return window->FFEncoder.TaskCount() == 0; },
+                            tovamo::test::GenerousMs(10000)));
     for (int row : {0, 1}) QCOMPARE(Cell(*window, row, fcProgress), QString("Cancelled"));
     // Stopped rows are no failures: no mark, and the end of the batch counts them apart.
     for (int row : {0, 1}) {
       const QTreeWidgetItem* item = window->listview1->topLevelItem(row);
       QVERIFY2(item->icon(fcProgress).isNull(), qPrintable(item->toolTip(fcProgress)));
     }
-    QVERIFY(QTest::qWaitFor([&] { return !BatchEnds.isEmpty(); }, 10000));
+    QVERIFY(QTest::qWaitFor([&] { return !BatchEnds.isEmpty(); }, tovamo::test::GenerousMs(10000)));
     QCOMPARE(BatchEnds, QStringList({"0 0 2 " + out}));
     QCOMPARE(window->BatchSummary->text(), QString("0 completed, 0 failed, 2 stopped"));
     // The parts written take their own names; no temporary file is left.
@@ -290,7 +293,8 @@ class ConverterWindowTest : public QObject {
     auto window = ConvertingWindow(Work.filePath("pause"));
     window->AddFiles({LongClip("pause.avi")});
     window->ConvertClick();
-    QVERIFY(QTest::qWaitFor([&] { return Cell(*window, 0, fcProgress).endsWith('%'); }, 30000));
+    QVERIFY(QTest::qWaitFor([&] { return Cell(*window, 0, fcProgress).endsWith('%'); },
+                            tovamo::test::GenerousMs(30000)));
     window->PauseClick();
     QTest::qWait(700);  // a report under way may still come in
     const QString held = Cell(*window, 0, fcOutputSize);
@@ -624,7 +628,8 @@ class ConverterWindowTest : public QObject {
     TForm1 window({StoreDir(), Work.filePath("settings.ini"), {Fixture("sample.avi")}});
     window.ShowMessage = [this](const QString& message) { Messages << message; };
     window.show();
-    QVERIFY(QTest::qWaitFor([&] { return window.listview1->topLevelItemCount() == 1; }, 5000));
+    QVERIFY(QTest::qWaitFor([&] { return window.listview1->topLevelItemCount() == 1; },
+                            tovamo::test::GenerousMs(5000)));
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(Fixture("sample.mp4")), QUrl::fromLocalFile(Work.path()),
                   QUrl::fromLocalFile(Fixture("random.avi"))});
@@ -636,7 +641,8 @@ class ConverterWindowTest : public QObject {
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(list, &drop);
     // The folder is no file; the random bytes cannot be opened; the clip is added.
-    QVERIFY(QTest::qWaitFor([&] { return window.listview1->topLevelItemCount() == 2; }, 5000));
+    QVERIFY(QTest::qWaitFor([&] { return window.listview1->topLevelItemCount() == 2; },
+                            tovamo::test::GenerousMs(5000)));
     QCOMPARE(window.listview1->topLevelItem(1)->text(fcInput), Fixture("sample.mp4"));
     QVERIFY(window.mmoLog->toPlainText().contains("***File open error: "));
     QCOMPARE(Messages.size(), 1);
@@ -917,7 +923,8 @@ class ConverterWindowTest : public QObject {
         shown = previewer.Preview(bitmap, pts);
         done = true;
       });
-      (void)QTest::qWaitFor([&] { return done.load(); }, 5000);  // joined below either way
+      (void)QTest::qWaitFor([&] { return done.load(); },
+                            tovamo::test::GenerousMs(5000));  // joined below either way
       worker.join();
       return shown;
     };

@@ -8,6 +8,7 @@
 #include <QTest>
 
 #include "DesktopNotice.h"
+#include "../support/TestTime.h"
 
 using namespace tovamo;
 
@@ -81,7 +82,8 @@ class DesktopNoticeTest : public QObject {
     QVERIFY(!QDBusConnection::sessionBus().interface()->isServiceRegistered(kInterface));
     TWatched watched;
     watched.Notice.ShowBatchEnd(1, 0, 0, "/videos");
-    QVERIFY(QTest::qWaitFor([&] { return !watched.Answers.isEmpty(); }, 10000));
+    QVERIFY(QTest::qWaitFor([&] { return !watched.Answers.isEmpty(); },
+                            tovamo::test::GenerousMs(10000)));
     QCOMPARE(watched.Answers, QList<bool>{false});
     QVERIFY(watched.Opened.isEmpty());
   }
@@ -97,7 +99,8 @@ class DesktopNoticeTest : public QObject {
     TWatched watched;
     watched.Notice.ShowBatchEnd(3, 1, 0, "/videos/first");
     watched.Notice.ShowBatchEnd(2, 0, 0, "/videos/second");
-    QVERIFY(QTest::qWaitFor([&] { return watched.Answers.size() == 2; }, 10000));
+    QVERIFY(QTest::qWaitFor([&] { return watched.Answers.size() == 2; },
+                            tovamo::test::GenerousMs(10000)));
     QCOMPARE(watched.Answers, (QList<bool>{true, true}));
     QCOMPARE(standIn.Notices.size(), 2);
     QCOMPARE(standIn.Notices[0].App, QApplication::applicationName());
@@ -107,7 +110,8 @@ class DesktopNoticeTest : public QObject {
 
     // The user picks "Open Folder" on the second notice: its folder opens.
     Emit(service, "ActionInvoked", {102u, QString("open-folder")});
-    QVERIFY(QTest::qWaitFor([&] { return !watched.Opened.isEmpty(); }, 10000));
+    QVERIFY(QTest::qWaitFor([&] { return !watched.Opened.isEmpty(); },
+                            tovamo::test::GenerousMs(10000)));
     QCOMPARE(watched.Opened, QStringList{"/videos/second"});
     // Another action, an unknown notice, or one closed since: nothing opens. The last
     // signal is a known one, so that its arrival shows the others were passed over.
@@ -116,7 +120,8 @@ class DesktopNoticeTest : public QObject {
     Emit(service, "NotificationClosed", {102u, 2u});
     Emit(service, "ActionInvoked", {102u, QString("open-folder")});
     Emit(service, "ActionInvoked", {101u, QString("open-folder")});
-    QVERIFY(QTest::qWaitFor([&] { return watched.Opened.size() == 2; }, 10000));
+    QVERIFY(QTest::qWaitFor([&] { return watched.Opened.size() == 2; },
+                            tovamo::test::GenerousMs(10000)));
     QCOMPARE(watched.Opened, (QStringList{"/videos/second", "/videos/first"}));
 
     service.unregisterService(kInterface);

@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/TestTime.h"
+
 #include <functional>
 #include <ostream>
 #include <vector>
@@ -99,7 +101,7 @@ inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 20000) 
   QElapsedTimer clock;
   clock.start();
   while (!done()) {
-    if (clock.elapsed() > timeoutMs) return false;
+    if (clock.elapsed() > tovamo::test::GenerousMs(timeoutMs)) return false;
     RunEvents(10);
   }
   return true;

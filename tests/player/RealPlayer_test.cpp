@@ -161,7 +161,10 @@ TEST_F(RealPlayer, PlaysAFileWithAnAwkwardName) {
   EXPECT_EQ(Core.MediaInfo.FileName, name);
   EXPECT_EQ(Core.DurationText, "0:00:02");
   EXPECT_EQ(Core.VideoWidth, 160);
-  EXPECT_GE(Core.PositionSeconds, 1);
+  // Played to its end. MPlayer's status lines (the position) are not a sign of that: on a
+  // busy machine it may print none for a clip this short.
+  EXPECT_TRUE(Window.Log.contains(QStringLiteral("ID_EXIT=EOF")))
+      << Window.Log.join(QLatin1Char('\n')).toStdString();
   EXPECT_EQ(Window.Count("PlayNext 1 2"), 1);
 }
 

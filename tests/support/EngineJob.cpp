@@ -1,4 +1,5 @@
 #include "support/EngineJob.h"
+#include "support/TestTime.h"
 
 namespace tovamo::test {
 
@@ -15,7 +16,7 @@ TEndWaiter::TEndWaiter(TCustomFFmpeg& engine) : Engine_(engine) {
 
 bool TEndWaiter::Wait(std::chrono::seconds limit) {
   std::unique_lock lock(Lock_);
-  return Cond_.wait_for(lock, limit, [this] { return Result_.Ended; });
+  return Cond_.wait_for(lock, Generous(limit), [this] { return Result_.Ended; });
 }
 
 TJobResult TEndWaiter::Run(std::chrono::seconds limit) {

@@ -9,6 +9,8 @@
 #include <mutex>
 #include <thread>
 
+#include "TestTime.h"
+
 namespace tovamo::test {
 
 class TWatchdog {
@@ -16,9 +18,9 @@ class TWatchdog {
   explicit TWatchdog(const char* what, std::chrono::seconds limit = std::chrono::seconds(10))
       : Thread_([this, what, limit] {
           std::unique_lock lock(Lock_);
-          if (!Done_.wait_for(lock, limit, [this] { return Finished_; })) {
+          if (!Done_.wait_for(lock, Generous(limit), [this] { return Finished_; })) {
             std::fprintf(stderr, "FAILED: %s did not finish within %lld s (deadlock)\n", what,
-                         static_cast<long long>(limit.count()));
+                         static_cast<long long>(Generous(limit).count() / 1000));
             std::fflush(stderr);
             std::_Exit(1);
           }
