@@ -1,4 +1,4 @@
-// Ctrl-C and SIGTERM as a request to stop the batch cleanly. The handler only records the
+// Ctrl-C, SIGTERM and SIGHUP as a request to stop the batch cleanly. The handler only records the
 // signal; the run's loop sees it and stops the encoder. Signals within a second of the
 // first are the same stop (a supervisor often sends several at once); one that comes later
 // ends the process at once, for a stop that does not come to an end.
@@ -8,7 +8,7 @@ namespace tovamo::cli {
 
 void InstallStopSignals();
 
-// The first stop signal received (SIGINT or SIGTERM), 0 while none came.
+// The first stop signal received (SIGINT, SIGTERM or SIGHUP), 0 while none came.
 int ReceivedStopSignal();
 
 }  // namespace tovamo::cli
