@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -30,7 +31,8 @@ bool HoldsBinary(const std::string& path) {
   return binary;
 }
 
-// An argument as a shell would need it: quoted when it holds anything but plain characters.
+// An argument as a shell would need it: quoted when it holds anything but plain characters,
+// control characters shown as escapes ("\x0a") so that the header stays one line.
 std::string ShellWord(const std::string& word) {
   const bool plain = !word.empty() && word.find_first_not_of(
                                           "abcdefghijklmnopqrstuvwxyz"
@@ -38,7 +40,16 @@ std::string ShellWord(const std::string& word) {
                                           "0123456789-_./=:,+@%") == std::string::npos;
   if (plain) return word;
   std::string quoted = "'";
-  for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  for (const char c : word) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+      quoted += escape;
+    } else {
+      quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    }
+  }
   return quoted + "'";
 }
 
