@@ -36,6 +36,7 @@ std::string OptionLineError(const std::string& line) {
 
 TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
   TConvertArgs args;
+  args.Arguments = arguments;
   bool filesOnly = false;
   bool targetOrNormGiven = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -223,7 +224,10 @@ Options:
   --option NAME=VALUE    one more output option ("b=1500k", "threads=1", ...); repeatable.
                          Every option is checked before anything starts
   --log FILE             write the conversion log (the engine's and the media libraries'
-                         lines, as the window's Log tab shows them) to FILE
+                         lines, as the window's Log tab shows them) to FILE, added to
+                         its end after a line with the time and the command line; FILE
+                         may not be an input, an output or the image, nor a file that
+                         is not text
   -v, --verbose          show the same log lines on standard error
   --strict               an input that ends before its stated length counts as failed
                          (exit status 1) instead of "Completed (input ended early)"
@@ -255,10 +259,14 @@ most once a second. At the end one line per FILE: the file, its output, and "Com
 with the reason (and the media libraries' last error line, when they gave one). A file
 from which nothing could be written is not completed.
 
-Ctrl-C or SIGTERM stops cleanly: every output already started is finished so that it can
-be played, outputs of files not yet started are not touched, and the command ends with
-status 130 (Ctrl-C) or 143 (SIGTERM). Signals arriving within a second of the first are
-the same stop (as "timeout" and GNU parallel send them); a later one ends it at once.
+Ctrl-C, SIGTERM or SIGHUP stops cleanly: every output already started is finished so that
+it can be played, except that a stopped or failed file never replaces an earlier output of
+its name ("the earlier file was kept"); outputs of files not yet started are not touched,
+and the command ends with status 130 (Ctrl-C), 143 (SIGTERM) or 129 (SIGHUP). Signals
+arriving within a second of the first are the same stop (as "timeout" and GNU parallel
+send them); a later one ends it at once. Hidden temporaries (".NAME.part-ID.EXT") and
+image work folders that a run ended abruptly left behind are removed by the next run that
+writes into their folder.
 
 Exit status:
   0    every file was converted
@@ -268,7 +276,7 @@ Exit status:
        missing or failed (its reason is shown), or the batch does not fit on the disc
   2    usage error (an --option the engine refuses included), an unknown profile, or a
        profile store that cannot be read (nothing was started)
-  130  stopped by Ctrl-C (143 by SIGTERM)
+  130  stopped by Ctrl-C (143 by SIGTERM, 129 by SIGHUP)
 )HELP";
 }
 

@@ -25,6 +25,7 @@ struct TConvertArgs {
   bool ListProfiles = false;
   bool Help = false;
   bool Version = false;
+  std::vector<std::string> Arguments;  // as given, for the log's header line
 };
 
 struct TParseResult {

@@ -4,13 +4,16 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "Authoring/DiscAuthor.h"
 #include "BatchPlan.h"
 #include "Components/CodecThreads.h"
 #include "CommandLog.h"
@@ -18,6 +21,7 @@
 #include "H264Profile.h"
 #include "Components/FFEncode.h"
 #include "Components/OutputOptionPasses.h"
+#include "Components/Leftovers.h"
 #include "Components/TemporaryOutput.h"
 #include "DiscStep.h"
 #include "OutputFolder.h"
@@ -26,12 +30,15 @@
 #include "SampleClip.h"
 #include "Services/Clock.h"
 #include "Services/MainThread.h"
+#include "Services/Text.h"
 #include "StopSignals.h"
 #include "Version.h"
 
 namespace tovamo::cli {
 
 namespace {
+
+namespace fs = std::filesystem;
 
 void PrintError(const std::string& message) {
   std::fprintf(stderr, "tovamo-convert: %s\n", message.c_str());
@@ -44,15 +51,16 @@ std::string JoinLines(const std::vector<std::string>& lines) {
 }
 
 std::string SignalName(int signal) {
-  return signal == SIGINT ? "Ctrl-C" : "SIGTERM";
+  return signal == SIGINT ? "Ctrl-C" : signal == SIGHUP ? "SIGHUP" : "SIGTERM";
 }
 
 // The outcome of one input, for its closing line.
 struct TOutcome {
   bool Completed = false;
-  bool EndedEarly = false;  // completed, from an input shorter than it said
-  std::string Reason;       // why it was cancelled
-  std::string Figures;      // its time, rate and output size, once it ran
+  bool EndedEarly = false;   // completed, from an input shorter than it said
+  std::string Reason;        // why it was cancelled
+  std::string Figures;       // its time, rate and output size, once it ran
+  bool EarlierKept = false;  // not completed, and an earlier output of its name stays
 };
 
 class TConvertRun {
@@ -72,11 +80,17 @@ class TConvertRun {
       std::fputs(UsageText().c_str(), stderr);
       return 2;
     }
+    if (const std::string problem = LogProblem(); !problem.empty()) {
+      PrintError(problem);
+      std::fputs(UsageText().c_str(), stderr);
+      return 2;
+    }
     if (const std::string problem = OutputFolderProblem(Args_.OutputFolder); !problem.empty()) {
       PrintError(problem);
       return 1;
     }
-    if (const std::string problem = Log_.Start(Args_.LogFile, Args_.Verbose); !problem.empty()) {
+    if (const std::string problem = Log_.Start(Args_.LogFile, Args_.Verbose, Args_.Arguments);
+        !problem.empty()) {
       PrintError(problem);
       return 1;
     }
@@ -111,8 +125,7 @@ class TConvertRun {
       }
       inputs.push_back(Sample_->Path());
     }
-    Plan_ = PlanOutputs(Args_.OutputFolder, inputs,
-                        Profile_ ? OutputExtensionForCodec(Profile_->Values.Codec) : ".mpg");
+    Plan_ = PlanOutputs(Args_.OutputFolder, inputs, OutputExtension());
     Outcomes_.resize(Plan_.size());
     if (Sample_)
       std::printf("No file given: converting a generated %d-second sample into %s\n",
@@ -121,6 +134,7 @@ class TConvertRun {
       if (!item.TakenOutput.empty())
         std::printf("%s -> %s (%s is taken by an earlier input)\n", item.Input.c_str(),
                     item.Output.c_str(), item.TakenOutput.c_str());
+    RemoveLeftoversOfEndedRuns();
     std::fflush(stdout);
 
     if (!AddTasks()) return 1;
@@ -138,6 +152,38 @@ class TConvertRun {
   }
 
  private:
+  std::string OutputExtension() const {
+    return Profile_ ? OutputExtensionForCodec(Profile_->Values.Codec) : ".mpg";
+  }
+
+  // Why --log names a file the log must not go to, checked before anything is written.
+  std::string LogProblem() const {
+    if (Args_.LogFile.empty()) return {};
+    // Without files the generated sample is converted: its output is named like the others.
+    const std::vector<std::string> inputs =
+        Args_.Files.empty() ? std::vector<std::string>{"tovamo-sample.nut"} : Args_.Files;
+    std::vector<std::string> outputs;
+    for (const TPlannedInput& item : PlanOutputs(Args_.OutputFolder, inputs, OutputExtension()))
+      outputs.push_back(item.Output);
+    std::vector<std::string> images;
+    if (!Args_.DiscImage.empty()) {
+      images.push_back(Args_.DiscImage);
+      if (LowerCaseAscii(fs::path(Args_.DiscImage).extension().string()) == ".cue")
+        images.push_back(authoring::BinPathOf(Args_.DiscImage));
+    }
+    return LogFileRefusal(Args_.LogFile, Args_.Files, outputs, images);
+  }
+
+  // What runs that ended abruptly (killed, a crash, a lost terminal) left in the folders
+  // this run writes to: their owners are gone, so nothing else will remove them.
+  void RemoveLeftoversOfEndedRuns() {
+    std::set<std::string> folders;
+    for (const TPlannedInput& item : Plan_) folders.insert(fs::path(item.Output).parent_path());
+    for (const std::string& folder : folders)
+      for (const std::string& path : RemoveLeftovers(folder))
+        std::printf("Removed %s, left by a run that ended abruptly\n", path.c_str());
+  }
+
   // The --profile of the store beside the program; false (after saying why) when the store
   // cannot be read, the name is unknown or its values cannot become options.
   bool ChooseProfile() {
@@ -312,6 +358,10 @@ class TConvertRun {
     if (info.Failed) {
       reason = info.ErrorMessage.empty() ? "failed" : info.ErrorMessage;
       if (!info.LibraryError.empty()) reason += "; the media libraries said: " + info.LibraryError;
+      // The engine knows the output by its temporary name; the user by the final one.
+      if (const auto temporary = Temporaries_.find(info.TaskIndex); temporary != Temporaries_.end())
+        reason =
+            NameFinalOutput(reason, temporary->second, Plan_[TaskInput_[info.TaskIndex]].Output);
     } else if (!info.Finished && Stopped_) {
       reason = (task.Started ? "stopped by " : "not started: stopped by ") + SignalName(Stopped_);
     } else if (!info.Finished) {
@@ -325,9 +375,11 @@ class TConvertRun {
   void SettleOutput(int task, TTaskEnd end) {
     const auto temporary = Temporaries_.find(task);
     if (temporary == Temporaries_.end()) return;
+    bool earlierKept = false;
     const std::string error =
-        SettleTemporaryOutput(temporary->second, Plan_[TaskInput_[task]].Output, end);
+        SettleTemporaryOutput(temporary->second, Plan_[TaskInput_[task]].Output, end, &earlierKept);
     Temporaries_.erase(temporary);
+    EarlierKept_[task] = earlierKept;
     if (error.empty()) return;
     PrintError(Label(TaskInput_[task]) + ": " + error);
     if (end != TTaskEnd::Failed) Tasks_[std::size_t(task)].Completed = false;
@@ -363,6 +415,7 @@ class TConvertRun {
       TOutcome& outcome = Outcomes_[input];
       outcome.Completed = state.Completed;
       outcome.EndedEarly = EndedEarly_[task];
+      outcome.EarlierKept = !state.Completed && EarlierKept_[task];
       outcome.Reason = Reasons_[task];
       // A failed task's reason is the news; how fast it went until then is not.
       if (!state.Failed) outcome.Figures = FinalFigures(state);
@@ -380,6 +433,7 @@ class TConvertRun {
                                               : "Completed";
       if (!outcome.Figures.empty())
         result += (outcome.Completed ? " in " : " after ") + outcome.Figures;
+      if (outcome.EarlierKept) result += "; the earlier file was kept";
       std::printf("%s -> %s: %s\n", Label(i).c_str(), Plan_[i].Output.c_str(), result.c_str());
     }
     std::fflush(stdout);
@@ -399,6 +453,7 @@ class TConvertRun {
   std::map<int, std::string> Reasons_;
   std::map<int, std::string> Temporaries_;  // encoder task -> its output's temporary name
   std::map<int, bool> EndedEarly_;
+  std::map<int, bool> EarlierKept_;  // encoder task -> its stop or failure left the earlier file
   std::unique_ptr<TProgressDisplay> Display_;
   int Running_ = 1;
   int TargetType_ = 0;                // of every output: the target's or the profile's

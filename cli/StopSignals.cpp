@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "Authoring/ToolProcess.h"
 #include "Engine/FFmpeg.h"
 
 namespace tovamo::cli {
@@ -38,7 +39,9 @@ void OnStopSignal(int signal) {
     return;
   }
   if (now - g_firstAt.load() < kSameStopNanos) return;
-  // A later one: the default action (the process ends by that signal).
+  // A later one: the default action (the process ends by that signal), and the authoring
+  // tool running in its own process group ends with it.
+  authoring::KillRunningTools();
   struct sigaction action = {};
   action.sa_handler = SIG_DFL;
   sigaction(signal, &action, nullptr);
@@ -51,13 +54,12 @@ void InstallStopSignals() {
   struct sigaction action = {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
-  // Both stop signals are held while the handler runs, so two arriving together are
-  // handled one after the other.
-  sigaddset(&action.sa_mask, SIGINT);
-  sigaddset(&action.sa_mask, SIGTERM);
+  // The stop signals are held while the handler runs, so two arriving together are
+  // handled one after the other. SIGHUP (the terminal closed, the ssh session dropped) is a
+  // stop like the others: ended by it, the command would leave its temporaries behind.
+  for (const int stop : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, stop);
   action.sa_flags = SA_RESTART;
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  for (const int stop : {SIGINT, SIGTERM, SIGHUP}) sigaction(stop, &action, nullptr);
   // A reader that goes away (| head) must not kill the conversion half-way through a file.
   signal(SIGPIPE, SIG_IGN);
 }

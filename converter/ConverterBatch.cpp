@@ -15,6 +15,7 @@
 
 #include "BatchFigures.h"
 #include "Components/CodecThreads.h"
+#include "Components/Leftovers.h"
 #include "Components/OutputNames.h"
 #include "ConverterWindow.h"
 #include "ErrorDisplay.h"
@@ -119,22 +120,32 @@ void TForm1::FFEncoderTerminate(int batch, const TTerminateInfo& info) {
     const TTaskEnd end = info.Failed     ? TTaskEnd::Failed
                          : info.Finished ? TTaskEnd::Completed
                                          : TTaskEnd::Stopped;
-    const QString settleError = SettleOutput(info.TaskIndex, end);
+    bool earlierKept = false;
+    const QString settleError = SettleOutput(info.TaskIndex, end, &earlierKept);
     // Outputs are made when their task starts: a failure there, or a job that wrote
     // nothing, is only known now, and the row says why.
     QString reason;
     if (info.Failed) {
-      reason = QString::fromStdString(info.ErrorMessage);
-      if (!info.LibraryError.empty())
-        reason += " (" + QString::fromStdString(info.LibraryError) + ")";
+      std::string message = info.ErrorMessage;
+      if (!info.LibraryError.empty()) message += " (" + info.LibraryError + ")";
+      // The engine knows the output by its temporary name; the user by the final one.
+      if (std::size_t(info.TaskIndex) < TaskOutputs_.size())
+        message = NameFinalOutput(message, TaskOutputs_[std::size_t(info.TaskIndex)].Temporary,
+                                  TaskOutputs_[std::size_t(info.TaskIndex)].Final);
+      reason = QString::fromStdString(message);
     } else if (!settleError.isEmpty()) {
       reason = settleError;
     }
-    if (!reason.isEmpty()) {
+    const bool failed = !reason.isEmpty();
+    // A stop or a failure never replaces an earlier output: the row says it is still there.
+    if (earlierKept) reason += QString(failed ? "\n" : "") + "Cancelled; the earlier file was kept";
+    if (failed) {
       MarkFailedRow(row, reason);
       LogLine(QString("***%1: %2").arg(row->text(fcInput), reason));
       ++BatchFailed_;
     } else {
+      row->setToolTip(fcProgress, reason);
+      if (earlierKept) LogLine(QString("%1: %2").arg(row->text(fcInput), reason));
       ++(end == TTaskEnd::Completed ? BatchCompleted_ : BatchStopped_);
     }
     ShowBatchSummary();
@@ -180,6 +191,10 @@ void TForm1::ConvertClick() {
   ConvertingState();
   // A stopped batch whose last notices never came: what its tasks wrote is settled now.
   SettleAllOutputs();
+  // What runs that ended abruptly left in the folder: their owners are gone.
+  for (const std::string& path : RemoveLeftovers(folder.toStdString()))
+    LogLine(
+        QString("Removed %1, left by a run that ended abruptly").arg(QString::fromStdString(path)));
   FFEncoder.ClearTasks();
   ++Batch_;
   AttachHandlers();
@@ -284,7 +299,8 @@ bool TForm1::PrepareTask(std::size_t entry, const std::string& outputPath) {
   if (!FFEncoder.SetOutputFile(task, temporary, &options))
     LogLine(QString("***%1: %2")
                 .arg(QString::fromStdString(outputPath),
-                     QString::fromStdString(FFEncoder.LastError())));
+                     QString::fromStdString(
+                         NameFinalOutput(FFEncoder.LastError(), temporary, outputPath))));
   TaskRows_.push_back(readyidListBox[entry]);
   TaskOutputs_.push_back({temporary, outputPath, false});
   return true;

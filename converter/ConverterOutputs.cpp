@@ -48,12 +48,14 @@ bool TForm1::ConfirmOverwrites(const std::vector<TBatchOutputName>& outputs,
                      .arg(names));
 }
 
-QString TForm1::SettleOutput(int taskIndex, TTaskEnd end) {
+QString TForm1::SettleOutput(int taskIndex, TTaskEnd end, bool* earlierKept) {
+  if (earlierKept) *earlierKept = false;
   if (taskIndex < 0 || std::size_t(taskIndex) >= TaskOutputs_.size()) return {};
   TTaskOutput& output = TaskOutputs_[std::size_t(taskIndex)];
   if (output.Settled) return {};
   output.Settled = true;
-  return QString::fromStdString(SettleTemporaryOutput(output.Temporary, output.Final, end));
+  return QString::fromStdString(
+      SettleTemporaryOutput(output.Temporary, output.Final, end, earlierKept));
 }
 
 void TForm1::SettleAllOutputs() {

@@ -243,7 +243,8 @@ class TForm1 : public QMainWindow {
   bool ConfirmOverwrites(const std::vector<TBatchOutputName>& outputs,
                          const std::vector<std::string>& inputs);
   // Gives a task's output its final name, or removes it; an error text when that failed.
-  QString SettleOutput(int taskIndex, TTaskEnd end);
+  // `earlierKept`: an earlier file of the final name stays instead of the task's output.
+  QString SettleOutput(int taskIndex, TTaskEnd end, bool* earlierKept = nullptr);
   void SettleAllOutputs();
 
   // Fit to disc and the disc image (ConverterDisc.cpp).

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -991,6 +992,128 @@ TEST_F(ConvertCommand, ProgressLinesShowControlCharactersEscaped) {
   EXPECT_EQ(run.ExitCode, 0) << run.Out << run.Err;
   EXPECT_TRUE(Contains(run.Out, "two\\nlines\\x1b[2J.mpg: ")) << run.Out;
   ExpectPlayableMpeg((Out() / "two\nlines\x1b[2J.mpg").string());
+}
+
+// --log takes a file of its own: one of the run's inputs, outputs or image (someone taking
+// --log for a switch) is refused before anything starts, as is a file that is not a text
+// log; a log of earlier runs is added to, one header line per run, never emptied.
+TEST_F(ConvertCommand, TheLogNeverWritesOverAFileOfTheRunAndIsAddedTo) {
+  const std::string input = Copy("sample.avi", "in/clip.avi");
+  const std::string video = Copy("sample.mpg", "in/movie.mpg");
+  const std::string earlier = (Out() / "clip.mpg").string();
+  test::WriteFile(earlier, std::string("earlier\0output", 14));
+  struct TCase {
+    std::vector<std::string> Args;
+    std::string Reason;
+  };
+  const std::vector<TCase> cases = {
+      {{"--log", input, input}, "one of the files to convert"},
+      {{"--log", video}, "not a text log"},  // no file: the generated sample is converted
+      {{"--log", video, input}, "not a text log"},
+      {{"--log", earlier, input}, "one of the outputs"},
+      {{"--log", (Dir.Path() / "in/../out/clip.mpg").string(), input}, "one of the outputs"},
+      {{"--log", (Out() / "tovamo-sample.mpg").string()}, "one of the outputs"},
+      {{"--target", "dvd", "--disc", (Dir.Path() / "d.iso").string(), "--log",
+        (Dir.Path() / "d.iso").string(), input},
+       "the disc image"},
+      {{"--target", "vcd", "--disc", (Dir.Path() / "v.cue").string(), "--log",
+        (Dir.Path() / "v.bin").string(), input},
+       "the disc image"},
+  };
+  const std::string inputBytes = ReadText(input), videoBytes = ReadText(video);
+  for (TCase c : cases) {
+    SCOPED_TRACE(c.Reason + " " + c.Args[c.Args.size() - 1]);
+    c.Args.insert(c.Args.begin(), {"-o", Out().string()});
+    const TRunResult run = Run(c.Args);
+    EXPECT_EQ(run.ExitCode, 2) << run.Out << run.Err;
+    EXPECT_TRUE(Contains(run.Err, "--log ")) << run.Err;
+    EXPECT_TRUE(Contains(run.Err, c.Reason)) << run.Err;
+    EXPECT_EQ(run.Out, "");
+    EXPECT_EQ(ReadText(input), inputBytes);
+    EXPECT_EQ(ReadText(video), videoBytes);
+    EXPECT_EQ(ReadText(earlier), std::string("earlier\0output", 14));
+    EXPECT_EQ(Files(Out()), std::vector<std::string>{"clip.mpg"});
+  }
+
+  const std::string log = (Dir.Path() / "runs.log").string();
+  test::WriteFile(log, "a line of an earlier run\n");
+  for (int run = 0; run < 2; ++run) {
+    const TRunResult converted = Run({"-o", Out().string(), "--log", log, input});
+    EXPECT_EQ(converted.ExitCode, 0) << converted.Out << converted.Err;
+  }
+  const std::string logged = ReadText(log);
+  EXPECT_EQ(logged.rfind("a line of an earlier run\n==== ", 0), 0u) << logged;
+  const std::regex header(
+      "\n?==== \\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d [-+]\\d{4} "
+      "tovamo-convert -o \\S+ --log \\S+ \\S+\n");
+  const auto headers = std::distance(std::sregex_iterator(logged.begin(), logged.end(), header),
+                                     std::sregex_iterator());
+  EXPECT_EQ(headers, 2) << logged;
+  EXPECT_TRUE(Contains(logged, "Stream mapping")) << logged;
+}
+
+// A stop (here SIGHUP, a closed terminal) never replaces a complete earlier output with the
+// part written so far; where there was no earlier file, the playable part takes the name.
+TEST_F(ConvertCommand, AStoppedRerunKeepsTheEarlierOutput) {
+  const std::string a = Copy("long_5s.mpg", "in/a.mpg");
+  const std::string b = Copy("long_5s.mpg", "in/b.mpg");
+  test::WriteFile((Out() / "a.mpg").string(), "complete earlier output");
+  TCommand command(Logs(), {"-j", "2", "--option", "re=1", "-o", Out().string(), a, b});
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  auto written = [&](const char* name) { return WrittenSoFar(Out(), name); };
+  while (!(written("a.mpg") && written("b.mpg")) && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(50ms);
+  command.Signal(SIGHUP);
+  const TRunResult run = command.Wait();
+  EXPECT_EQ(run.ExitCode, 129) << run.Out << run.Err;
+  EXPECT_EQ(ReadText(Out() / "a.mpg"), "complete earlier output");
+  EXPECT_TRUE(Contains(run.Out, "a.mpg: Cancelled (stopped by SIGHUP)")) << run.Out;
+  EXPECT_TRUE(Contains(run.Out, "; the earlier file was kept")) << run.Out;
+  ExpectPlayableMpeg((Out() / "b.mpg").string(), 5);
+  const std::size_t bLine = run.Out.find("b.mpg: Cancelled (stopped by SIGHUP)");
+  ASSERT_NE(bLine, std::string::npos) << run.Out;
+  EXPECT_FALSE(Contains(run.Out.substr(bLine, run.Out.find('\n', bLine) - bLine), "earlier"));
+  EXPECT_EQ(Files(Out()), (std::vector<std::string>{"a.mpg", "b.mpg"}));
+}
+
+// A run that ended abruptly (SIGKILL, the OOM killer, a crash) leaves its hidden temporary;
+// the next run writing into the folder removes it, and only it.
+TEST_F(ConvertCommand, TheNextRunRemovesWhatAKilledRunLeft) {
+  const std::string a = Copy("long_5s.mpg", "in/a.mpg");
+  test::WriteFile((Out() / ".other.mpg.part-x.mpg").string(), "not ours");
+  {
+    TCommand command(Logs(), {"--option", "re=1", "-o", Out().string(), a});
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!WrittenSoFar(Out(), "a.mpg") && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(50ms);
+    command.Signal(SIGKILL);
+    EXPECT_EQ(command.Wait().ExitCode, 128 + SIGKILL);
+  }
+  ASSERT_EQ(Files(Out()).size(), 2u) << "the killed run leaves its temporary";
+  const TRunResult run = Run({"-o", Out().string(), a});
+  EXPECT_EQ(run.ExitCode, 0) << run.Out << run.Err;
+  EXPECT_TRUE(Contains(run.Out, "left by a run that ended abruptly")) << run.Out;
+  EXPECT_EQ(Files(Out()), (std::vector<std::string>{".other.mpg.part-x.mpg", "a.mpg"}));
+}
+
+// Outputs are known by the names asked for: a name that fits the folder converts however
+// long, and a write failure (here a file size limit) names the output, not its temporary.
+TEST_F(ConvertCommand, OutputsAreKnownByTheirOwnNames) {
+  const std::string stem(NAME_MAX - 4, 'n');
+  const std::string longName = Copy("sample.avi", "in/" + stem + ".avi");
+  const TRunResult run = Run({"-o", Out().string(), longName});
+  EXPECT_EQ(run.ExitCode, 0) << run.Out << run.Err;
+  ExpectPlayableMpeg((Out() / (stem + ".mpg")).string());
+
+  const std::string clip = Copy("long_5s.mpg", "in/clip.mpg");
+  const TRunResult limited = Run({"-c", "trap '' XFSZ; ulimit -f 64; exec \"$0\" \"$@\"",
+                                  TOVAMO_CONVERT, "-o", Out().string(), clip},
+                                 {}, "/bin/sh");
+  EXPECT_EQ(limited.ExitCode, 1) << limited.Out << limited.Err;
+  EXPECT_TRUE(Contains(limited.Out, (Out() / "clip.mpg").string() + ": File too large"))
+      << limited.Out;
+  EXPECT_FALSE(Contains(limited.Out + limited.Err, ".part-")) << limited.Out << limited.Err;
+  EXPECT_FALSE(fs::exists(Out() / "clip.mpg"));
 }
 
 }  // namespace

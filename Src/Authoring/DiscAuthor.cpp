@@ -15,6 +15,7 @@
 
 #include "Authoring/ToolOutput.h"
 #include "Authoring/ToolProcess.h"
+#include "Components/Leftovers.h"
 #include "Services/SameFile.h"
 #include "Services/Text.h"
 
@@ -121,7 +122,7 @@ std::optional<std::string> MakeWorkFolder(const std::string& imagePath, std::str
   // Cut short so that the name stays within the file system's 255 bytes.
   const std::string name = fs::path(imagePath).filename().string().substr(0, 200);
   std::string pattern =
-      (fs::path(FolderOf(imagePath)) / ("." + name + ".authoring-XXXXXX")).string();
+      (fs::path(FolderOf(imagePath)) / ("." + name + WorkFolderTag() + "XXXXXX")).string();
   if (!mkdtemp(pattern.data())) {
     reason = "cannot make a work folder beside \"" + imagePath + "\": " + std::strerror(errno);
     return std::nullopt;
@@ -264,6 +265,8 @@ bool TDiscAuthor::RunTool(const TStep& step, std::string& reason) {
 TAuthorResult TDiscAuthor::Run(const TDiscRequest& request) {
   TAuthorResult result;
   LastPercent_ = -1;
+  // The work folders of runs that ended abruptly would count against the free space.
+  RemoveLeftovers(FolderOf(request.ImagePath));
   result.Reason = RequestProblem(request, InputBytes_);
   if (!result.Reason.empty()) return result;
   if (Stop_) {

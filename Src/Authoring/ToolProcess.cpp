@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -17,6 +18,35 @@
 extern char** environ;
 
 namespace tovamo::authoring {
+
+namespace {
+
+// The process groups of the running tools, for KillRunningTools; 0 is a free slot. A disc
+// runs one tool at a time, a few slots spare.
+constexpr int kToolSlots = 8;
+std::atomic<pid_t> g_runningTools[kToolSlots];
+static_assert(std::atomic<pid_t>::is_always_lock_free, "read from a signal handler");
+
+void NoteRunning(pid_t pid) {
+  for (std::atomic<pid_t>& slot : g_runningTools) {
+    pid_t free = 0;
+    if (slot.compare_exchange_strong(free, pid)) return;
+  }
+}
+
+void NoteEnded(pid_t pid) {
+  for (std::atomic<pid_t>& slot : g_runningTools) {
+    pid_t mine = pid;
+    if (slot.compare_exchange_strong(mine, 0)) return;
+  }
+}
+
+}  // namespace
+
+void KillRunningTools() {
+  for (std::atomic<pid_t>& slot : g_runningTools)
+    if (const pid_t pid = slot.load(); pid > 0) kill(-pid, SIGKILL);
+}
 
 bool ProgramOnPath(const std::string& program) {
   if (program.find('/') != std::string::npos) return access(program.c_str(), X_OK) == 0;
@@ -111,6 +141,7 @@ bool TToolProcess::Start(const std::vector<std::string>& argv,
     return false;
   }
   Pid_ = pid;
+  NoteRunning(pid);
   Output_ = fds[0];
   Pending_.clear();
   return true;
@@ -153,6 +184,7 @@ void TToolProcess::Kill() {
     const pid_t done = waitpid(Pid_, &status, WNOHANG);
     if (done == Pid_) {
       kill(-Pid_, SIGKILL);  // what it started, if anything is left of it
+      NoteEnded(Pid_);
       Pid_ = -1;
       ReapedStatus_ = status;
       return;
@@ -167,6 +199,7 @@ int TToolProcess::Wait() {
   if (Pid_ > 0) {
     while (waitpid(Pid_, &status, 0) < 0 && errno == EINTR) {
     }
+    NoteEnded(Pid_);
   } else if (ReapedStatus_) {
     status = *ReapedStatus_;
   } else {

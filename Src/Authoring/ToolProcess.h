@@ -12,6 +12,11 @@
 
 namespace tovamo::authoring {
 
+// Ends at once (SIGKILL to their process groups) every tool this process has running; safe
+// in a signal handler. For an owner about to end abruptly: its tools, in groups of their
+// own, would otherwise outlive it and keep writing.
+void KillRunningTools();
+
 // True when `program` names an executable file on PATH.
 bool ProgramOnPath(const std::string& program);
 

@@ -9,7 +9,9 @@ namespace tovamo {
 
 // A hidden name in the final name's folder (the rename then stays on one file system) that
 // keeps the final extension, from which the output's format is told:
-// "/out/clip.mpg" -> "/out/.clip.mpg.part-<process id>.mpg".
+// "/out/clip.mpg" -> "/out/.clip.mpg.part-<process id>.mpg". A final name too long for
+// that keeps a shorter stem and a hash of the whole name ("/out/.<stem>~<hash>.mpg.part-
+// <process id>.mpg"), so that every final name that fits has a temporary that fits.
 std::string TemporaryOutputPath(const std::string& finalPath);
 
 // Where a task writes its output: TemporaryOutputPath when the final name is a regular file
@@ -21,13 +23,18 @@ std::string OutputWritePath(const std::string& finalPath);
 enum class TTaskEnd { Completed, Stopped, Failed };
 
 // Settles a task's temporary file when the task has ended (nothing to do when it wrote
-// under the final name): a completed task's file, and the
-// readable part a stopped task wrote, take the final name (replacing an earlier file); a
-// failed task's file is removed and an earlier file of the final name stays. A temporary
-// file that is missing or empty (nothing was written) is removed and never replaces
-// anything. Returns an error text when the rename failed (the file then stays under its
-// temporary name), else empty.
+// under the final name): a completed task's file takes the final name, replacing an earlier
+// file; the readable part a stopped task wrote takes it only when there is no earlier file;
+// otherwise (a failure, a stop over an earlier file, nothing written) the temporary file is
+// removed and an earlier file stays, which `earlierKept` reports. Returns an error text
+// when the rename failed (the file then stays under its temporary name), else empty.
 std::string SettleTemporaryOutput(const std::string& temporaryPath, const std::string& finalPath,
-                                  TTaskEnd end);
+                                  TTaskEnd end, bool* earlierKept = nullptr);
+
+// A message about a task's output (a write error of the engine, of the media libraries)
+// with the temporary name, whole or as a file name, replaced by the final one: the user
+// knows the output by the name asked for.
+std::string NameFinalOutput(std::string message, const std::string& temporaryPath,
+                            const std::string& finalPath);
 
 }  // namespace tovamo

@@ -20,6 +20,7 @@
 #include <atomic>
 #include <memory>
 #include <thread>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "BatchFigures.h"
@@ -287,6 +288,35 @@ class ConverterWindowTest : public QObject {
     QVERIFY(window->Converting());
     QVERIFY(WaitForReady(*window));
     QCOMPARE(Cell(*window, 0, fcProgress), QString("Completed"));
+  }
+
+  // Yes to overwrite, then Stop: the part written so far never replaces the complete
+  // earlier file, and the row says so. What a run that ended abruptly left is removed.
+  void aStoppedOverwriteKeepsTheEarlierFile() {
+    const QString out = Work.filePath("keep");
+    auto window = ConvertingWindow(out);
+    QFile earlier(out + "/stop-a.mpg");
+    QVERIFY(earlier.open(QIODevice::WriteOnly) && earlier.write("earlier") == 7);
+    earlier.close();
+    const pid_t gone = fork();
+    if (gone == 0) _exit(0);
+    waitpid(gone, nullptr, 0);
+    const QString leftover = out + QString("/.old.mpg.part-%1.mpg").arg(gone);
+    QFile left(leftover);
+    QVERIFY(left.open(QIODevice::WriteOnly) && left.write("part") == 4);
+    left.close();
+    window->AddFiles({LongClip("stop-a.avi")});
+    window->ConvertClick();
+    QVERIFY(QTest::qWaitFor([&] { return Cell(*window, 0, fcProgress).endsWith('%'); }, 30000));
+    window->StopClick();
+    QVERIFY(QTest::qWaitFor([&] { return window->FFEncoder.TaskCount() == 0; }, 10000));
+    QCOMPARE(Cell(*window, 0, fcProgress), QString("Cancelled"));
+    const QTreeWidgetItem* row = window->listview1->topLevelItem(0);
+    QCOMPARE(row->toolTip(fcProgress), QString("Cancelled; the earlier file was kept"));
+    QVERIFY(row->icon(fcProgress).isNull());
+    QVERIFY(earlier.open(QIODevice::ReadOnly));
+    QCOMPARE(earlier.readAll(), QByteArray("earlier"));
+    QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList({"stop-a.mpg"}));
   }
 
   void pauseHoldsTheRowsAndResumeFinishes() {
