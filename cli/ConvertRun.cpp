@@ -24,6 +24,7 @@
 #include "Components/Leftovers.h"
 #include "Components/TemporaryOutput.h"
 #include "DiscStep.h"
+#include "Engine/InputNorm.h"
 #include "OutputFolder.h"
 #include "ProfileOptions.h"
 #include "ProgressDisplay.h"
@@ -148,7 +149,7 @@ class TConvertRun {
     std::vector<authoring::TDvdTitle> titles;
     for (std::size_t i = 0; i < Plan_.size(); ++i)
       titles.push_back({Plan_[i].Output, InputSeconds_[i]});
-    return MakeDiscImage(Args_, TargetType_, titles);
+    return MakeDiscImage(Args_, TargetType_, titles, DiscNorm_);
   }
 
  private:
@@ -257,6 +258,7 @@ class TConvertRun {
       }
       optionLines.insert(optionLines.begin(), fit.OptionLines.begin(), fit.OptionLines.end());
     }
+    PlanNorm(opened);
 
     for (const auto& [i, task] : opened) {
       const TPlannedInput& item = Plan_[i];
@@ -268,6 +270,7 @@ class TConvertRun {
         options.NormType = Args_.NormType;
         options.AspectRatio = Args_.AspectRatio;
       }
+      if (DiscNorm_) options.NormType = DiscNorm_;
       options.ExtraOptions += JoinLines(optionLines);
       TaskInput_[task] = i;
       TTaskState state;
@@ -282,6 +285,19 @@ class TConvertRun {
       Encoder_.SetOutputFile(task, temporary, &options);
     }
     return true;
+  }
+
+  // The one norm of a disc's titles, told before converting.
+  void PlanNorm(const std::vector<std::pair<std::size_t, int>>& opened) {
+    std::vector<TInputNorm> norms;
+    for (const auto& [i, task] : opened)
+      norms.push_back({Label(i), InputNormType(Encoder_.InputContext(task, 0))});
+    const TDiscNormPlan plan = PlanDiscNorm(
+        Args_, TargetType_, Profile_ ? NormTypeOfProfile(Profile_->Name) : Args_.NormType, norms);
+    DiscNorm_ = plan.NormType;
+    if (plan.Line.empty()) return;
+    std::printf("%s\n", plan.Line.c_str());
+    std::fflush(stdout);
   }
 
   void RunBatch() {
@@ -457,6 +473,7 @@ class TConvertRun {
   std::unique_ptr<TProgressDisplay> Display_;
   int Running_ = 1;
   int TargetType_ = 0;                // of every output: the target's or the profile's
+  int DiscNorm_ = 0;                  // of every output, chosen for its disc; 0: each its own
   std::vector<double> InputSeconds_;  // per input, 0 when not known
   int EndedCount_ = 0;
   int Stopped_ = 0;  // the signal that stopped the batch

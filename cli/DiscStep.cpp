@@ -103,14 +103,34 @@ TDiscFitPlan PlanDiscFit(const TConvertArgs& args, int targetType, double totalS
   return plan;
 }
 
+TDiscNormPlan PlanDiscNorm(const TConvertArgs& args, int targetType, int normType,
+                           const std::vector<TInputNorm>& inputs) {
+  TDiscNormPlan plan;
+  if (args.DiscImage.empty() || !authoring::DiscKindOfTarget(targetType) || normType != 0 ||
+      inputs.empty())
+    return plan;
+  const auto name = [](int norm) { return std::string(norm == 2 ? "NTSC" : "PAL"); };
+  // An input whose rate names no norm is made PAL, as the target does on its own.
+  plan.NormType = inputs[0].NormType == 2 ? 2 : 1;
+  plan.Line = "Disc norm: " + name(plan.NormType) + " for every title, the first file's (" +
+              inputs[0].Label + ")";
+  std::string others;
+  for (std::size_t i = 1; i < inputs.size(); ++i)
+    if ((inputs[i].NormType == 2 ? 2 : 1) != plan.NormType)
+      others += (others.empty() ? "" : ", ") + inputs[i].Label;
+  if (!others.empty()) plan.Line += "; converted to " + name(plan.NormType) + " as well: " + others;
+  return plan;
+}
+
 int MakeDiscImage(const TConvertArgs& args, int targetType,
-                  const std::vector<authoring::TDvdTitle>& titles) {
+                  const std::vector<authoring::TDvdTitle>& titles, int normType) {
   const TDiscKind kind = *authoring::DiscKindOfTarget(targetType);
   authoring::TDiscRequest request;
   request.Kind = kind;
-  request.Norm = args.NormType == 1   ? authoring::TDiscNorm::Pal
-                 : args.NormType == 2 ? authoring::TDiscNorm::Ntsc
-                                      : authoring::TDiscNorm::Auto;
+  if (normType == 0) normType = args.NormType;
+  request.Norm = normType == 1   ? authoring::TDiscNorm::Pal
+                 : normType == 2 ? authoring::TDiscNorm::Ntsc
+                                 : authoring::TDiscNorm::Auto;
   request.Titles = titles;
   request.ImagePath = args.DiscImage;
 

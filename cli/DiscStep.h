@@ -27,10 +27,26 @@ struct TDiscFitPlan {
 // --disc-size for inputs lasting `totalSeconds` together.
 TDiscFitPlan PlanDiscFit(const TConvertArgs& args, int targetType, double totalSeconds, int titles);
 
+// With --disc and the norm left to the inputs, every title takes one norm: the first
+// input's, as it would get alone (its frame rate's, PAL when the rate names none). A disc
+// holds titles of one norm only.
+struct TDiscNormPlan {
+  int NormType = 0;  // 1 PAL, 2 NTSC for every output; 0: nothing to choose
+  std::string Line;  // shown before converting
+};
+struct TInputNorm {
+  std::string Label;  // the input as the command shows it
+  int NormType = 0;   // its pictures' own: 0 none named, 1 PAL, 2 NTSC
+};
+// `normType` is the run's (or its profile's): only 0, auto, leaves anything to choose.
+TDiscNormPlan PlanDiscNorm(const TConvertArgs& args, int targetType, int normType,
+                           const std::vector<TInputNorm>& inputs);
+
 // Makes the converted outputs into args.DiscImage, showing the tools' progress, and ends
 // with the image's size against the disc's. Ctrl-C or SIGTERM stops it. Exit status: 0
 // made, 1 failed (with the tool's reason), 128 + the signal when stopped.
+// `normType` is the outputs' norm when the run chose one (PlanDiscNorm), else 0.
 int MakeDiscImage(const TConvertArgs& args, int targetType,
-                  const std::vector<authoring::TDvdTitle>& titles);
+                  const std::vector<authoring::TDvdTitle>& titles, int normType = 0);
 
 }  // namespace tovamo::cli

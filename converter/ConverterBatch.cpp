@@ -293,6 +293,7 @@ bool TForm1::PrepareTask(std::size_t entry, const std::string& outputPath) {
   options.FileName = temporary;
   if (!Actions.KeepProportions->isChecked()) options.ExtraOptions += "fit=stretch\n";
   options.ExtraOptions += DiscFitOptions_;
+  if (const int norm = DiscBatchNorm(task, input)) options.NormType = norm;
   options.ExtraOptions += TaskThreadOptions_;
   NoteDiscOutput(readyidListBox[entry], outputPath);
   // A task without its output fails when it starts, and its row says so; the reason is here.

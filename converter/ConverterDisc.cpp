@@ -14,6 +14,7 @@
 #include "Authoring/DiscFit.h"
 #include "ConverterWindow.h"
 #include "DiscImageRun.h"
+#include "Engine/InputNorm.h"
 #include "ProfileOptions.h"
 #include "Services/SameFile.h"
 
@@ -149,7 +150,26 @@ bool TForm1::BeginDiscBatch() {
   }
   DiscFitOptions_ = figure.OptionText.toStdString();
   DiscBatchProfile_ = ComboBox1->currentText();
+  const std::string profile = DiscBatchProfile_.toStdString();
+  DiscBatchNorm_ = KindOfProfile(DiscBatchProfile_) && NormTypeOfProfile(profile) == 0 ? -1 : 0;
   return true;
+}
+
+int TForm1::DiscBatchNorm(int task, const std::string& input) {
+  if (DiscBatchNorm_ == 0) return 0;
+  const int own = InputNormType(FFEncoder.InputContext(task, 0)) == 2 ? 2 : 1;
+  const QString name = own == 2 ? "NTSC" : "PAL";
+  const QString file = QString::fromStdString(input);
+  if (DiscBatchNorm_ < 0) {
+    // An input whose rate names no norm is made PAL, as the target does on its own.
+    DiscBatchNorm_ = own;
+    LogLine(QString("Disc norm: %1 for every file of this batch, the first file's (%2)")
+                .arg(name, file));
+  } else if (own != DiscBatchNorm_) {
+    LogLine(QString("%1 is %2: converted to %3, the norm of this batch's disc")
+                .arg(file, name, DiscBatchNorm_ == 2 ? "NTSC" : "PAL"));
+  }
+  return DiscBatchNorm_;
 }
 
 void TForm1::NoteDiscOutput(int row, const std::string& outputPath) {
@@ -217,7 +237,8 @@ void TForm1::MakeDiscImageClick() {
 
   authoring::TDiscRequest request;
   request.Kind = *kind;
-  const int norm = NormTypeOfProfile(DiscBatchProfile_.toStdString());
+  int norm = NormTypeOfProfile(DiscBatchProfile_.toStdString());
+  if (norm == 0 && DiscBatchNorm_ > 0) norm = DiscBatchNorm_;
   request.Norm = norm == 1   ? authoring::TDiscNorm::Pal
                  : norm == 2 ? authoring::TDiscNorm::Ntsc
                              : authoring::TDiscNorm::Auto;

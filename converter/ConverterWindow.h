@@ -263,6 +263,9 @@ class TForm1 : public QMainWindow {
   bool DiscImageReady() const;
   void StopDiscImage();
   void DiscImageEnded(const authoring::TAuthorResult& result, const QString& size);
+  // The norm of a task of a disc batch whose profile leaves it to the inputs: the first
+  // task's for every task (a disc holds one norm), told in the Log tab; 0 otherwise.
+  int DiscBatchNorm(int task, const std::string& input);
 
   TOptions Options_;
   TConverterSettings Settings_;
@@ -296,6 +299,7 @@ class TForm1 : public QMainWindow {
   // and stages), else empty: a full batch runs each task on one thread.
   std::string TaskThreadOptions_;
   TDiscImageRun* DiscRun_ = nullptr;  // a child of the window while an image is being made
+  int DiscBatchNorm_ = 0;             // of the batch's disc: -1 the first task's, once it is known
 };
 
 }  // namespace tovamo

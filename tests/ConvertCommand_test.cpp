@@ -457,6 +457,45 @@ TEST_F(ConvertCommand, TheOutputsBecomeADiscImage) {
   }
 }
 
+// PAL and NTSC inputs for one disc with the norm left to them: every title takes the first
+// file's norm, said before converting, and the image is made without a tool's warning.
+TEST_F(ConvertCommand, ADiscsTitlesShareTheFirstFilesNorm) {
+  const std::string pal = Copy("sample.mpg", "in/pal.mpg");
+  const std::string ntsc = Copy("ntsc_29_97.mpg", "in/ntsc.mpg");
+  const struct {
+    const char* Target;
+    const char* Image;
+    std::vector<std::string> Inputs;
+    const char* Norm;
+    int Height;
+  } cases[] = {
+      {"dvd", "mixed.iso", {pal, ntsc}, "PAL", 576},
+      {"vcd", "mixed.cue", {ntsc, pal}, "NTSC", 240},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Target);
+    fs::remove_all(Out());
+    fs::create_directories(Out());
+    std::vector<std::string> args = {
+        "--target", c.Target,       "--norm", "auto",
+        "-o",       Out().string(), "--disc", (Out() / c.Image).string()};
+    args.insert(args.end(), c.Inputs.begin(), c.Inputs.end());
+    const TRunResult run = Run(args);
+    ASSERT_EQ(run.ExitCode, 0) << run.Out << run.Err;
+    const std::string line = std::string("Disc norm: ") + c.Norm +
+                             " for every title, the first file's (" + c.Inputs[0] +
+                             "); converted to " + c.Norm + " as well: " + c.Inputs[1] + "\n";
+    EXPECT_EQ(run.Out.rfind(line, 0), 0u) << run.Out;
+    EXPECT_TRUE(Contains(run.Out, "Disc image: ")) << run.Out;
+    for (const char* output : {"pal.mpg", "ntsc.mpg"}) {
+      const TMediaInfo media = ProbeMedia((Out() / output).string());
+      const int v = media.StreamOfType(kVideo);
+      ASSERT_GE(v, 0) << output;
+      EXPECT_EQ(media.Streams[v].Height, c.Height) << output;
+    }
+  }
+}
+
 // The authoring tools missing or failing: the conversion is not started when a tool is
 // missing, and a tool's failure after converting exits 1 with its reason and no image.
 TEST_F(ConvertCommand, DiscToolsMissingOrFailingAreReported) {

@@ -68,12 +68,12 @@ class DiscAuthorTest : public ::testing::Test {
   void SetUp() override { test::LoadSystemLibraries(); }
 
   // A generated clip converted by the engine for the disc.
-  TDvdTitle Converted(const std::string& fixture, const char* target) {
-    const std::string out = Dir.File(std::string(target) + "_" + fixture + ".mpg");
+  TDvdTitle Converted(const std::string& fixture, const char* target, const char* norm = "pal") {
+    const std::string out = Dir.File(std::string(target) + "_" + norm + "_" + fixture + ".mpg");
     TFFmpeg engine(2);
     test::TEndWaiter waiter(engine);
     EXPECT_TRUE(engine.OpenInputFile(test::Fixture(fixture))) << engine.LastError;
-    engine.SetTarget(target, "pal", "pal");
+    engine.SetTarget(target, norm, "pal");
     EXPECT_EQ(engine.AddOutputFile(out, false), 1) << engine.LastError;
     const test::TJobResult result = waiter.Run();
     EXPECT_TRUE(result.Finished) << result.Message;
@@ -284,6 +284,117 @@ TEST_F(DiscAuthorTest, RequestsThatCannotWorkAreRefused) {
   ExpectOnly(Dir.Path(), {"folder.iso", "movie.bin"});
 }
 
+// Image names the tools once choked on: a folder beginning with "-" (taken for an option), a
+// name cut inside a character for the work folder, a folder name that is not UTF-8 (both
+// once in dvdauthor's XML). The tools run in the work folder and see only names of ours.
+TEST_F(DiscAuthorTest, AwkwardImageNamesMakeTheirImage) {
+  std::string cjk;
+  for (int i = 0; i < 70; ++i) cjk += "\xE6\x98\xA0";  // 映: 214 bytes with ".iso"
+  const struct {
+    TDiscKind Kind;
+    const char* Folder;
+    std::string Name;
+  } cases[] = {
+      {TDiscKind::Dvd, "-foo", "disc.iso"},       {TDiscKind::Vcd, "-foo", "disc.cue"},
+      {TDiscKind::Dvd, "wide", cjk + ".iso"},     {TDiscKind::Dvd, "caf\xE9", "disc.iso"},
+      {TDiscKind::Svcd, "caf\xE9", cjk + ".cue"},
+  };
+  const TDvdTitle dvd = Converted("sample.mpg", "dvd"), vcd = Converted("sample.mpg", "vcd"),
+                  svcd = Converted("sample.mpg", "svcd");
+  // Relative names, as typed in a shell: "-foo/disc.iso" from the folder that holds "-foo".
+  const fs::path before = fs::current_path();
+  fs::current_path(Dir.Path());
+  for (const auto& c : cases) {
+    fs::create_directories(c.Folder);
+    const std::string image = std::string(c.Folder) + "/" + c.Name;
+    const TDvdTitle& title = c.Kind == TDiscKind::Dvd ? dvd : c.Kind == TDiscKind::Vcd ? vcd : svcd;
+    TDiscAuthor author;
+    const TAuthorResult result = author.Run({c.Kind, TDiscNorm::Pal, {title}, image});
+    EXPECT_TRUE(result.Completed) << image << ": " << result.Reason;
+    EXPECT_GT(result.ImageBytes, 0) << image;
+    std::vector<std::string> made = {c.Name};
+    if (c.Kind != TDiscKind::Dvd) made.push_back(fs::path(BinPathOf(c.Name)).string());
+    ExpectOnly(Dir.Path() / c.Folder, made);
+    fs::remove_all(c.Folder);
+  }
+  fs::current_path(before);
+}
+
+// Every title of a disc has one norm: a title of the other is refused before any tool runs
+// (dvdauthor would skip its format and make a PAL title set holding an NTSC picture).
+TEST_F(DiscAuthorTest, TitlesOfAnotherNormAreRefused) {
+  const TDvdTitle pal = Converted("sample.mpg", "dvd", "pal");
+  const TDvdTitle ntsc = Converted("sample.mpg", "dvd", "ntsc");
+  const struct {
+    TDiscNorm Norm;
+    std::vector<TDvdTitle> Titles;
+    const char* Says;
+  } cases[] = {
+      {TDiscNorm::Auto, {pal, ntsc}, "is NTSC, \""},
+      {TDiscNorm::Auto, {ntsc, pal}, "is PAL, \""},
+      {TDiscNorm::Pal, {ntsc}, "is NTSC, the disc is PAL"},
+  };
+  for (const auto& c : cases) {
+    TDiscAuthor author;
+    bool progressed = false;
+    author.OnProgress = [&](const TAuthorProgress&) { progressed = true; };
+    const TAuthorResult result = author.Run({TDiscKind::Dvd, c.Norm, c.Titles, Dir.File("x.iso")});
+    EXPECT_FALSE(result.Completed);
+    EXPECT_NE(result.Reason.find(c.Says), std::string::npos) << result.Reason;
+    EXPECT_NE(result.Reason.find("every title of one DVD has the same norm"), std::string::npos);
+    EXPECT_FALSE(progressed);
+    EXPECT_FALSE(fs::exists(Dir.File("x.iso")));
+  }
+  TDiscAuthor author;
+  const TAuthorResult same =
+      author.Run({TDiscKind::Dvd, TDiscNorm::Auto, {ntsc, ntsc}, Dir.File("x.iso")});
+  EXPECT_TRUE(same.Completed) << same.Reason;
+}
+
+// A tool that ends well but warns made an image that is not what it should be: its warning
+// is the reason and nothing is written. Stand-in tools say what the real ones say then.
+TEST_F(DiscAuthorTest, AToolsWarningFailsTheImage) {
+  const struct {
+    TDiscKind Kind;
+    const char* Tool;  // stand-in, or null: the real tools
+    const char* Line;
+    const char* Fixture;
+  } cases[] = {
+      {TDiscKind::Dvd, "dvdauthor", "WARN: attempt to update tv format from pal to ntsc; skipping",
+       "sample.mpg"},
+      {TDiscKind::Dvd, "genisoimage", "Warning: creating filesystem that does not conform",
+       "sample.mpg"},
+      {TDiscKind::Svcd, "vcdimager", "++ WARN: unknown user data tag id 0x4a encountered",
+       "sample.mpg"},
+      // A VCD without sound breaks the standard; the real vcdimager says so and goes on.
+      {TDiscKind::Vcd, nullptr, "++ WARN: this VCD type requires an audio stream to be present",
+       "video_only.avi"},
+  };
+  const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+  int n = 0;
+  for (const auto& c : cases) {
+    const fs::path folder = Dir.Path() / ("case" + std::to_string(++n));
+    fs::create_directories(folder / "tools");
+    if (c.Tool) {
+      const std::string tool = (folder / "tools" / c.Tool).string();
+      test::WriteFile(tool, std::string("#!/bin/sh\necho '") + c.Line + "'\nexit 0\n");
+      fs::permissions(tool, fs::perms::owner_all);
+      setenv("PATH", ((folder / "tools").string() + ":" + path).c_str(), 1);
+    }
+    const bool dvd = c.Kind == TDiscKind::Dvd;
+    const char* target = dvd ? "dvd" : c.Kind == TDiscKind::Vcd ? "vcd" : "svcd";
+    TDiscAuthor author;
+    const TAuthorResult result = author.Run({c.Kind,
+                                             TDiscNorm::Pal,
+                                             {Converted(c.Fixture, target)},
+                                             (folder / (dvd ? "disc.iso" : "disc.cue")).string()});
+    setenv("PATH", path.c_str(), 1);
+    EXPECT_FALSE(result.Completed);
+    EXPECT_EQ(result.Reason, std::string(c.Tool ? c.Tool : "vcdimager") + ": " + c.Line);
+    ExpectOnly(folder, {"tools"});
+  }
+}
+
 TEST(DiscNorm, FromTheFirstSequenceHeader) {
   const struct {
     const char* Fixture;
@@ -369,6 +480,14 @@ TEST(ToolOutput, ProgressAndErrorLines) {
   EXPECT_FALSE(IsToolErrorLine("vcdimager", "++ WARN: this VCD type should not contain MPEG2"));
   EXPECT_TRUE(IsToolErrorLine("genisoimage", "genisoimage: No such file or directory."));
   EXPECT_FALSE(IsToolErrorLine("genisoimage", "I: -input-charset not specified"));
+  // Warnings are complaints too; information is not.
+  EXPECT_TRUE(IsToolComplaintLine("dvdauthor", "WARN: Skipping sector at inoffset 0"));
+  EXPECT_TRUE(IsToolComplaintLine("dvdauthor", "ERR:  no VOBUs found."));
+  EXPECT_FALSE(IsToolComplaintLine("dvdauthor", "INFO: default video format is PAL"));
+  EXPECT_TRUE(IsToolComplaintLine("vcdimager", "++ WARN: this VCD type should not contain MPEG2"));
+  EXPECT_FALSE(IsToolComplaintLine("vcdimager", "INFO: mpeg stream seems to be ok"));
+  EXPECT_TRUE(IsToolComplaintLine("genisoimage", "Warning: creating filesystem that does not"));
+  EXPECT_FALSE(IsToolComplaintLine("genisoimage", "Total translation table size: 0"));
 }
 
 }  // namespace

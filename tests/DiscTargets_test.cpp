@@ -121,6 +121,22 @@ std::string Lines(const std::vector<std::string>& lines) {
   return text;
 }
 
+// The tags of the user data in an MPEG video stream (start code 0x000001B2) that are not
+// the disc's own, each once a line: "JP3D" (a stereo tag), "GA94" (captions).
+std::string SourceUserData(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  const std::string start("\x00\x00\x01\xB2", 4);
+  std::string found;
+  for (std::size_t at = bytes.find(start); at != std::string::npos && at + 8 <= bytes.size();
+       at = bytes.find(start, at + 4)) {
+    const std::string tag = bytes.substr(at + 4, 4);
+    if ((tag == "JP3D" || tag == "GA94") && found.find(tag) == std::string::npos)
+      found += tag + "\n";
+  }
+  return found;
+}
+
 // Inputs that once gave outputs the authoring tools refused or that played wrong, each made
 // into every disc: with their true length where their headers or times mislead a reader
 // about it, and the log line their conversion must give.
@@ -140,6 +156,7 @@ const TAwkwardInput kAwkwardInputs[] = {
     {"vcd_ntsc_track.dat", 4.0, nullptr},  // decoding times that step back
     {"jump_hours.mkv", 2.0, "stepped over"},
     {"audio_untimed.mpg", 2.0, nullptr},
+    {"hdv_user_data.ts", 0, nullptr},  // captions and a stereo tag in its pictures' user data
 };
 
 const TAwkwardInput* AwkwardInput(const std::string& file) {
@@ -262,6 +279,9 @@ TEST_P(DiscTargets, TheOutputIsWhatTheDiscRequires) {
     EXPECT_NEAR(Span(media, a), known > 0 ? known : Span(source, sourceAudio),
                 2 * frameLength + 0.3);
   }
+
+  // No user data of the source's: only a disc's own (an SVCD's scan offsets, tag 0x10).
+  EXPECT_EQ(SourceUserData(out), "");
 
   // The authoring tools take the file without a word of complaint. A disc plays pictures:
   // neither takes a file of sound alone.

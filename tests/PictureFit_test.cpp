@@ -2,6 +2,8 @@
 // off (crop) or the proportions given up (stretch).
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "Engine/FFmpeg.h"
 #include "Engine/PictureFit.h"
 #include "support/EngineJob.h"
@@ -23,15 +25,15 @@ const TFitCase kFitCases[] = {
     {"WideIntoStandardGetsBarsAboveAndBelow",
      TPictureFit::Pad,
      {320, 180, {1, 1}, 352, 288, {12, 11}},
-     "scale=352:224:flags=0x4,pad=352:288:0:32:black"},
+     "scale=352:216:flags=0x4,pad=352:288:0:36:black"},
     {"NarrowIntoStandardGetsBarsLeftAndRight",
      TPictureFit::Pad,
      {720, 576, {1, 1}, 720, 576, {16, 15}},
-     "scale=672:576:flags=0x4,pad=720:576:24:0:black"},
+     "scale=676:576:flags=0x4,pad=720:576:22:0:black"},
     {"ScopeIntoStandardKeepsItsShape",
      TPictureFit::Pad,
      {470, 200, {1, 1}, 352, 288, {12, 11}},
-     "scale=352:160:flags=0x4,pad=352:288:0:64:black"},
+     "scale=352:164:flags=0x4,pad=352:288:0:62:black"},
     {"WideCroppedToStandardLosesItsSides",
      TPictureFit::Crop,
      {320, 180, {1, 1}, 352, 288, {12, 11}},
@@ -54,6 +56,36 @@ TEST_P(FitFiltersTable, GivesTheChainThatKeepsTheProportions) {
 
 INSTANTIATE_TEST_SUITE_P(Shapes, FitFiltersTable, ::testing::ValuesIn(kFitCases),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+// The picture inside the bars on every disc frame, PAL and NTSC, 4:3 and 16:9: as many
+// lines (or columns) as its proportions give, to the nearest even one.
+TEST(FitFilters, BarsOnEveryDiscFrameKeepTheProportions) {
+  struct TFrame {
+    const char* Name;
+    int Width, Height;
+    AVRational Sar;       // of the frame's display aspect
+    int WideLines;        // a 16:9 picture's height in a 4:3 frame, or...
+    int StandardColumns;  // ...a 4:3 picture's width in a 16:9 frame
+  };
+  const TFrame frames[] = {
+      {"VCD PAL", 352, 288, {12, 11}, 216, 0},       {"VCD NTSC", 352, 240, {10, 11}, 180, 0},
+      {"SVCD PAL", 480, 576, {8, 5}, 432, 0},        {"SVCD NTSC", 480, 480, {4, 3}, 360, 0},
+      {"DVD PAL", 720, 576, {16, 15}, 432, 0},       {"DVD NTSC", 720, 480, {8, 9}, 360, 0},
+      {"SVCD PAL 16:9", 480, 576, {32, 15}, 0, 360}, {"SVCD NTSC 16:9", 480, 480, {16, 9}, 0, 360},
+      {"DVD PAL 16:9", 720, 576, {64, 45}, 0, 540},  {"DVD NTSC 16:9", 720, 480, {32, 27}, 0, 540},
+  };
+  for (const TFrame& f : frames) {
+    const bool standardFrame = f.WideLines > 0;
+    const TFitShapes shapes = standardFrame
+                                  ? TFitShapes{1920, 1080, {1, 1}, f.Width, f.Height, f.Sar}
+                                  : TFitShapes{640, 480, {1, 1}, f.Width, f.Height, f.Sar};
+    int width = 0, height = 0;
+    const std::string filters = FitFilters(TPictureFit::Pad, shapes, SWS_BICUBIC);
+    ASSERT_EQ(std::sscanf(filters.c_str(), "scale=%d:%d", &width, &height), 2) << f.Name;
+    EXPECT_EQ(width, standardFrame ? f.Width : f.StandardColumns) << f.Name;
+    EXPECT_EQ(height, standardFrame ? f.WideLines : f.Height) << f.Name;
+  }
+}
 
 TEST(PictureFitOption, TakesFourWordsAndRefusesOthers) {
   TFFmpeg engine(1);

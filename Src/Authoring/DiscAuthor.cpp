@@ -64,6 +64,33 @@ std::int64_t FileBytes(const std::string& path) {
   return ec ? 0 : std::int64_t(size);
 }
 
+std::string NormName(TDiscNorm norm) {
+  return norm == TDiscNorm::Pal ? "PAL" : "NTSC";
+}
+
+// Every title of one disc has one norm: the one asked for, else the first title's. A title
+// of the other norm would be skipped by dvdauthor's title set or played wrong.
+std::string NormProblem(const TDiscRequest& request) {
+  TDiscNorm norm = request.Norm;
+  std::string first;
+  for (const TDvdTitle& title : request.Titles) {
+    const TDiscNorm own = MpegFileNorm(title.File);
+    if (own == TDiscNorm::Auto) continue;  // no sequence header: the tool will say
+    if (norm == TDiscNorm::Auto) {
+      norm = own;
+      first = title.File;
+      continue;
+    }
+    if (own == norm) continue;
+    return "\"" + title.File + "\" is " + NormName(own) + ", " +
+           (first.empty() ? "the disc is " + NormName(norm)
+                          : "\"" + first + "\" is " + NormName(norm)) +
+           ": every title of one " + DiscKindName(request.Kind) +
+           " has the same norm (convert them again with one norm)";
+  }
+  return {};
+}
+
 // What is wrong with the request before any tool runs, or nothing.
 std::string RequestProblem(const TDiscRequest& request, std::int64_t& inputBytes) {
   const bool dvd = request.Kind == TDiscKind::Dvd;
@@ -93,6 +120,7 @@ std::string RequestProblem(const TDiscRequest& request, std::int64_t& inputBytes
     inputBytes += FileBytes(title.File);
     inputs.push_back(title.File);
   }
+  if (std::string problem = NormProblem(request); !problem.empty()) return problem;
   const TSameFileIndex index(inputs);
   std::vector<std::string> outputs = {request.ImagePath};
   if (!dvd) outputs.push_back(BinPathOf(request.ImagePath));
@@ -116,11 +144,20 @@ std::string RequestProblem(const TDiscRequest& request, std::int64_t& inputBytes
   return {};
 }
 
+// At most `bytes` of the name, never ending inside a UTF-8 character.
+std::string CutName(const std::string& name, std::size_t bytes) {
+  if (name.size() <= bytes) return name;
+  std::size_t end = bytes;
+  while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+  return name.substr(0, end);
+}
+
 // The hidden folder the tools write into, beside the image so that its results are renamed
-// into place without a copy.
+// into place without a copy. The tools run inside it and see only names of ours in it,
+// whatever the bytes of the folders above (not UTF-8, a leading "-").
 std::optional<std::string> MakeWorkFolder(const std::string& imagePath, std::string& reason) {
   // Cut short so that the name stays within the file system's 255 bytes.
-  const std::string name = fs::path(imagePath).filename().string().substr(0, 200);
+  const std::string name = CutName(fs::path(imagePath).filename().string(), 200);
   std::string pattern =
       (fs::path(FolderOf(imagePath)) / ("." + name + WorkFolderTag() + "XXXXXX")).string();
   if (!mkdtemp(pattern.data())) {
@@ -136,6 +173,7 @@ struct TDiscAuthor::TStep {
   std::string Tool;
   std::vector<std::string> Argv;
   std::vector<std::string> Env;
+  std::string Folder;         // it runs in, and every name it is given is "./" + a name in it
   double From = 0, To = 100;  // its share of the whole progress
   std::function<std::optional<double>(const std::string&)> Fraction;
   std::string GrowingFile;         // tools that print no progress: the file they write...
@@ -219,7 +257,7 @@ void TDiscAuthor::Report(const std::string& tool, double percent) {
 bool TDiscAuthor::RunTool(const TStep& step, std::string& reason) {
   if (Stop_) return false;
   TToolProcess process;
-  if (!process.Start(step.Argv, step.Env)) {
+  if (!process.Start(step.Argv, step.Env, step.Folder)) {
     reason = process.Error();
     if (!ProgramOnPath(step.Tool))
       reason =
@@ -227,13 +265,16 @@ bool TDiscAuthor::RunTool(const TStep& step, std::string& reason) {
     return false;
   }
   Report(step.Tool, step.From);
-  std::vector<std::string> errors;
+  std::vector<std::string> errors, complaints;
   std::string lastLine;
   const auto onLine = [&](const std::string& raw) {
     const std::string line = TrimText(raw);
     if (line.empty()) return;
     lastLine = line;
     if (IsToolErrorLine(step.Tool, line) && errors.size() < kReasonLines) errors.push_back(line);
+    if (IsToolComplaintLine(step.Tool, line) && complaints.size() < kReasonLines &&
+        std::find(complaints.begin(), complaints.end(), line) == complaints.end())
+      complaints.push_back(line);
     if (OnToolLine) OnToolLine(step.Tool, line);
     if (step.Fraction)
       if (const auto fraction = step.Fraction(line))
@@ -253,10 +294,22 @@ bool TDiscAuthor::RunTool(const TStep& step, std::string& reason) {
   }
   const int status = process.Wait();
   if (Stop_) return false;
-  if (status == 0) return true;
-  std::string said;
-  for (const std::string& line : errors.empty() ? std::vector<std::string>{lastLine} : errors)
-    if (!line.empty()) said += (said.empty() ? "" : " / ") + line;
+  const auto join = [](const std::vector<std::string>& lines) {
+    std::string said;
+    for (const std::string& line : lines)
+      if (!line.empty()) said += (said.empty() ? "" : " / ") + line;
+    return said;
+  };
+  if (status == 0) {
+    // A warning is a title skipped or a stream the disc does not allow: the image would
+    // not play as its files do.
+    if (complaints.empty()) return true;
+    reason = step.Tool + ": " + join(complaints);
+    return false;
+  }
+  const std::string said = join(!errors.empty()       ? errors
+                                : !complaints.empty() ? complaints
+                                                      : std::vector{lastLine});
   reason = step.Tool + " failed (exit status " + std::to_string(status) + ")" +
            (said.empty() ? "" : ": " + said);
   return false;
@@ -290,25 +343,33 @@ TAuthorResult TDiscAuthor::Run(const TDiscRequest& request) {
   return result;
 }
 
-TAuthorResult TDiscAuthor::MakeDvd(const TDiscRequest& request, const std::string& work) {
-  TAuthorResult result;
-  // dvdauthor takes a name ending in "|" for a shell command, so it only sees names of ours.
+// The titles as links in the work folder, named as the tools see them from there: a tool
+// only ever sees names of ours ("./title1.mpg"), which hold no "-" to take for an option,
+// no "|" that dvdauthor would run as a command and nothing that is not UTF-8 in its XML.
+std::optional<std::vector<TDvdTitle>> LinkTitles(const TDiscRequest& request,
+                                                 const std::string& work, std::string& reason) {
   std::vector<TDvdTitle> titles;
   for (std::size_t i = 0; i < request.Titles.size(); ++i) {
-    const std::string link = work + "/title" + std::to_string(i + 1) + ".mpg";
+    const std::string name = "title" + std::to_string(i + 1) + ".mpg";
     std::error_code ec;
-    fs::create_symlink(fs::absolute(request.Titles[i].File), link, ec);
+    fs::create_symlink(fs::absolute(request.Titles[i].File), work + "/" + name, ec);
     if (ec) {
-      result.Reason = "cannot prepare \"" + request.Titles[i].File + "\": " + ec.message();
-      return result;
+      reason = "cannot prepare \"" + request.Titles[i].File + "\": " + ec.message();
+      return std::nullopt;
     }
-    titles.push_back({link, request.Titles[i].Seconds});
+    titles.push_back({"./" + name, request.Titles[i].Seconds});
   }
-  const std::string folder = work + "/dvd";
+  return titles;
+}
+
+TAuthorResult TDiscAuthor::MakeDvd(const TDiscRequest& request, const std::string& work) {
+  TAuthorResult result;
+  const std::optional<std::vector<TDvdTitle>> titles = LinkTitles(request, work, result.Reason);
+  if (!titles) return result;
   const std::string control = work + "/dvdauthor.xml";
   {
     std::ofstream out(control, std::ios::binary);
-    out << DvdAuthorXml(folder, titles);
+    out << DvdAuthorXml("./dvd", *titles);
     if (!out.flush()) {
       result.Reason = "cannot write the dvdauthor control file in \"" + work + "\"";
       return result;
@@ -316,7 +377,8 @@ TAuthorResult TDiscAuthor::MakeDvd(const TDiscRequest& request, const std::strin
   }
   TStep author;
   author.Tool = "dvdauthor";
-  author.Argv = {"dvdauthor", "-x", control};
+  author.Argv = {"dvdauthor", "-x", "./dvdauthor.xml"};
+  author.Folder = work;
   // The menu domain has no picture of its own to take the norm from.
   TDiscNorm norm = request.Norm;
   if (norm == TDiscNorm::Auto) norm = MpegFileNorm(request.Titles[0].File);
@@ -330,9 +392,10 @@ TAuthorResult TDiscAuthor::MakeDvd(const TDiscRequest& request, const std::strin
   const std::string iso = work + "/image.iso";
   TStep writer;
   writer.Tool = "genisoimage";
-  writer.Argv = {"genisoimage", "-dvd-video", "-input-charset",
-                 "utf-8",       "-V",         VolumeLabel(request.ImagePath),
-                 "-o",          iso,          folder};
+  writer.Argv = {"genisoimage", "-dvd-video",  "-input-charset",
+                 "utf-8",       "-V",          VolumeLabel(request.ImagePath),
+                 "-o",          "./image.iso", "./dvd"};
+  writer.Folder = work;
   writer.From = 50;
   writer.To = 100;
   writer.Fraction = IsoWriterFraction;
@@ -353,6 +416,8 @@ TAuthorResult TDiscAuthor::MakeCdImage(const TDiscRequest& request, const std::s
   TAuthorResult result;
   const std::string cue = work + "/image.cue";
   const std::string bin = work + "/image.bin";
+  const std::optional<std::vector<TDvdTitle>> titles = LinkTitles(request, work, result.Reason);
+  if (!titles) return result;
   TStep imager;
   imager.Tool = "vcdimager";
   imager.Argv = {"vcdimager",
@@ -361,12 +426,11 @@ TAuthorResult TDiscAuthor::MakeCdImage(const TDiscRequest& request, const std::s
                  "-l",
                  VolumeLabel(request.ImagePath),
                  "-c",
-                 cue,
+                 "./image.cue",
                  "-b",
-                 bin};
-  // Absolute names: a file whose name starts with "-" is not taken for an option.
-  for (const TDvdTitle& title : request.Titles)
-    imager.Argv.push_back(fs::absolute(title.File).string());
+                 "./image.bin"};
+  for (const TDvdTitle& title : *titles) imager.Argv.push_back(title.File);
+  imager.Folder = work;
   imager.GrowingFile = bin;
   imager.ExpectedBytes = InputBytes_ / 2324 * 2352;  // each 2324-byte pack fills a sector
   if (!RunTool(imager, result.Reason)) return result;

@@ -41,4 +41,12 @@ bool IsToolErrorLine(const std::string& tool, const std::string& line) {
   return line.rfind(tool + ": ", 0) == 0;
 }
 
+bool IsToolComplaintLine(const std::string& tool, const std::string& line) {
+  if (IsToolErrorLine(tool, line)) return true;
+  const auto starts = [&](const char* prefix) { return line.rfind(prefix, 0) == 0; };
+  if (tool == "dvdauthor") return starts("WARN:");
+  if (tool == "vcdimager") return starts("++ WARN:") || starts("!ASSERT:");
+  return starts("Warning:") || starts("WARNING:") || starts("Error:") || starts("ERROR:");
+}
+
 }  // namespace tovamo::authoring

@@ -19,4 +19,9 @@ std::optional<double> IsoWriterFraction(const std::string& line);
 // genisoimage "genisoimage: ..."), the reason to show when it fails.
 bool IsToolErrorLine(const std::string& tool, const std::string& line);
 
+// The line is one of the tool's errors or warnings (dvdauthor "WARN:", vcdimager "++ WARN:",
+// genisoimage "Warning: ..."). A warning means the image is not what it should be: titles
+// of another norm skipped, a stream the disc's rules do not allow.
+bool IsToolComplaintLine(const std::string& tool, const std::string& line);
+
 }  // namespace tovamo::authoring

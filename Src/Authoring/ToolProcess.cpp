@@ -76,7 +76,7 @@ TToolProcess::~TToolProcess() {
 }
 
 bool TToolProcess::Start(const std::vector<std::string>& argv,
-                         const std::vector<std::string>& extraEnv) {
+                         const std::vector<std::string>& extraEnv, const std::string& folder) {
   Error_.clear();
   if (argv.empty()) {
     Error_ = "no program to run";
@@ -112,6 +112,7 @@ bool TToolProcess::Start(const std::vector<std::string>& argv,
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
   posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+  if (!folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
 
   // Its own process group, and the stop signals and SIGPIPE back to their defaults: the
   // owner may catch or ignore them, and the tool must not inherit that.

@@ -28,9 +28,10 @@ class TToolProcess {
   ~TToolProcess();  // a tool still running is ended
 
   // Starts argv[0] (looked up on PATH) with standard input from /dev/null and the extra
-  // environment entries ("NAME=VALUE", replacing the inherited ones of the same name).
-  // False, with the reason in Error(), when it cannot start.
-  bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv = {});
+  // environment entries ("NAME=VALUE", replacing the inherited ones of the same name), in
+  // `folder` when one is given. False, with the reason in Error(), when it cannot start.
+  bool Start(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv = {},
+             const std::string& folder = {});
 
   // Waits up to `timeoutMs` for output and hands every complete line (ended by a line feed
   // or a carriage return, which the tools use to rewrite a progress line) to `onLine`.

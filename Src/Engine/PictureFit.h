@@ -22,8 +22,8 @@ struct TFitShapes {
 
 // The filter chain that takes the picture to the frame's size keeping its proportions
 // ("scale,pad" or "crop,scale"), or empty when a plain scale does: the display shapes
-// agree within a percent, or the fit is a stretch. The picture inside the bars has a size
-// on the 16-pixel grid of the MPEG macroblocks, centred on even lines and columns.
+// agree within a percent, or the fit is a stretch. The picture inside the bars keeps its
+// proportions to the nearest even line or column, centred on even lines and columns.
 std::string FitFilters(TPictureFit fit, const TFitShapes& shapes, unsigned scaleFlags);
 
 // The frame that Inside gives: the largest of square pixels and even sides within

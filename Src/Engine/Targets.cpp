@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "Engine/FFmpeg.h"
-#include "Services/FFBindings.h"
+#include "Engine/InputNorm.h"
 #include "Services/Text.h"
 
 namespace tovamo {
@@ -11,14 +11,8 @@ namespace {
 
 enum class TNorm { Unknown, Pal, Ntsc, Film };
 
-// A rate in thousandths of a frame per second, rounded: 25000, 29970 and 23976 name the
-// norms.
-TNorm NormOfRate(AVRational rate) {
-  if (rate.num == 0 || rate.den == 0) return TNorm::Unknown;
-  const double milli = std::round(double(rate.num) * 1000.0 / double(rate.den));
-  if (milli == 25000) return TNorm::Pal;
-  if (milli == 29970 || milli == 23976) return TNorm::Ntsc;
-  return TNorm::Unknown;
+TNorm NormOfType(int normType) {
+  return normType == 1 ? TNorm::Pal : normType == 2 ? TNorm::Ntsc : TNorm::Unknown;
 }
 
 constexpr double kStandard = 4.0 / 3.0;
@@ -62,20 +56,10 @@ void TCustomFFmpeg::SetTarget(const std::string& target, const std::string& norm
     const bool picturesIn = CheckInputStreams(false).HasVideo;
     if (FrameRate.den == 0 && (picturesIn || InputFileCount == 0))
       throw FFmpegException("frame_rate is invalid.");
-    n = NormOfRate(FrameRate);
-    // Then the inputs' video streams decide, the first that names a norm. The decoder's
-    // time base that once told the rate is no longer kept per stream; the stream's frame
-    // rate as the library guesses it (r_frame_rate, else avg_frame_rate) says the same and
-    // is not fooled by codecs that count two ticks per frame.
-    for (int j = 0; n == TNorm::Unknown && j < InputFileCount && j < int(InputFiles.size()); ++j) {
-      AVFormatContext* input = InputFiles[j];
-      if (!input) continue;
-      for (unsigned i = 0; n == TNorm::Unknown && i < input->nb_streams; ++i) {
-        AVStream* stream = input->streams[i];
-        if (!stream->codecpar || stream->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) continue;
-        n = NormOfRate(ff::av_guess_frame_rate(input, stream, nullptr));
-      }
-    }
+    n = NormOfType(NormTypeOfRate(FrameRate));
+    // Then the inputs' video streams decide, the first that names a norm.
+    for (int j = 0; n == TNorm::Unknown && j < InputFileCount && j < int(InputFiles.size()); ++j)
+      n = NormOfType(InputNormType(InputFiles[j]));
     if (n == TNorm::Unknown)
       n = defaultNorm == "film" ? TNorm::Film : defaultNorm == "ntsc" ? TNorm::Ntsc : TNorm::Pal;
     if (Verbose > 0) LogFmt(llVerbose, "Assuming %s for target.", n == TNorm::Pal ? "PAL" : "NTSC");

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "Engine/DiscUserData.h"
 #include "Engine/EncodeStep.h"
 #include "Engine/FFmpeg.h"
 #include "Engine/TimestampLimits.h"
@@ -345,6 +346,7 @@ void TCustomFFmpeg::VideoOut(TTranscodeRun& run, TOutputStream& ost, TInputStrea
       TopFieldFirst >= 0)
     picture->top_field_first = TopFieldFirst;
   picture->sample_aspect_ratio = enc->sample_aspect_ratio;
+  if (IsDiscMuxer(OutputFiles[ost.FileIndex]->oformat)) DropSourceUserData(picture);
 
   for (int i = 0; i < copies && !StopRequested; ++i) {
     const int frameNumber = ost.FrameNumber + 1;

@@ -90,6 +90,7 @@
   F(av_frame_copy_props) \
   F(av_frame_get_buffer) \
   F(av_frame_make_writable) \
+  F(av_frame_remove_side_data) \
   F(av_channel_layout_default) \
   F(av_channel_layout_uninit) \
   F(av_channel_layout_copy) \

@@ -17,8 +17,10 @@
 #include "ConverterTestPaths.h"
 #include "ConverterWindow.h"
 #include "ErrorDisplay.h"
+#include "Profiles.h"
 #include "QtMainThread.h"
 #include "Services/FFLoad.h"
+#include "TableStoreWriter.h"
 #include "support/TestTime.h"
 
 using namespace tovamo;
@@ -62,9 +64,10 @@ class ConverterDiscTest : public QObject {
   QStringList Messages;
   QStringList AskedPaths;  // the names the window suggested for the image
 
-  std::unique_ptr<TForm1> MakeWindow(const QString& out, const char* profile) {
+  std::unique_ptr<TForm1> MakeWindow(const QString& out, const char* profile,
+                                     const QString& programDir = StoreDir()) {
     auto window =
-        std::make_unique<TForm1>(TForm1::TOptions{StoreDir(), Work.filePath("settings.ini"), {}});
+        std::make_unique<TForm1>(TForm1::TOptions{programDir, Work.filePath("settings.ini"), {}});
     window->Confirm = [](const QString&) { return true; };
     window->ShowMessage = [this](const QString& message) { Messages << message; };
     window->show();
@@ -247,6 +250,38 @@ class ConverterDiscTest : public QObject {
     QCOMPARE(Messages.last(),
              QString("vcdimager is not installed (install the package \"vcdimager\")"));
     QVERIFY(!window->MakingDiscImage());
+  }
+
+  // A DVD profile that leaves the norm to the inputs, on a PAL and an NTSC file: every row
+  // takes the first one's norm, said in the Log tab before converting, and the image is made
+  // (dvdauthor would skip the NTSC title's format in a PAL title set).
+  void aDiscBatchTakesTheFirstFilesNorm() {
+    const QString program = Work.filePath("store");
+    QDir().mkpath(program);
+    const char* const profile = "MPEG2 FOR DVD(720*576)";
+    WriteTableStore((program + "/data.dat").toStdString(),
+                    {kProfileTableName,
+                     {kProfileNameField, kProfileFormatField},
+                     kProfileIndexName,
+                     {kProfileNameField},
+                     {{profile, "6000|720x576|Auto|Auto|mpeg2video|448|48000|stereo|"}}},
+                    kProfilePassword, 1);
+    const QString out = Work.filePath("norm");
+    auto window = MakeWindow(out, profile, program);
+    window->AddFiles({Fixture("sample.mpg"), Fixture("ntsc_29_97.mpg")});
+    QVERIFY(Convert(*window));
+    const QString log = window->mmoLog->toPlainText();
+    QVERIFY2(log.contains("Disc norm: PAL for every file of this batch, the first file's (" +
+                          Fixture("sample.mpg") + ")"),
+             qPrintable(log));
+    QVERIFY2(log.contains(Fixture("ntsc_29_97.mpg") +
+                          " is NTSC: converted to PAL, the norm of this batch's disc"),
+             qPrintable(log));
+    QVERIFY(MakeImage(*window, out + "/disc.iso", "4.7G"));
+    QCOMPARE(Messages.size(), 1);
+    QVERIFY2(Messages[0].startsWith("The disc image is made: " + out + "/disc.iso\n"),
+             qPrintable(Messages[0]));
+    QVERIFY(!window->mmoLog->toPlainText().contains("WARN"));
   }
 };
 

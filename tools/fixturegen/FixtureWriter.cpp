@@ -9,6 +9,7 @@ extern "C" {
 #include <libavutil/mathematics.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
+#include <libavutil/stereo3d.h>
 #include <libswscale/swscale.h>
 }
 
@@ -429,10 +430,24 @@ class TWriter {
     }
     frame->interlaced_frame = s.VideoSpec->Interlaced;
     frame->top_field_first = s.VideoSpec->Interlaced;
+    if (s.VideoSpec->UserData) AddUserData(frame);
     frame->pts = s.Next;
     const std::vector<int>& steps = s.VideoSpec->FrameSteps;
     s.Next += steps.empty() ? 1 : steps[s.Step++ % steps.size()];
     Send(s, frame);
+  }
+
+  static void AddUserData(AVFrame* frame) {
+    av_frame_remove_side_data(frame, AV_FRAME_DATA_STEREO3D);
+    av_frame_remove_side_data(frame, AV_FRAME_DATA_A53_CC);
+    AVStereo3D* stereo = av_stereo3d_create_side_data(frame);
+    if (!stereo) Fail("out of memory");
+    stereo->type = AV_STEREO3D_2D;
+    // One caption pair: cc_valid, field 1, "Hi" with odd parity.
+    static const std::uint8_t kCaption[] = {0xFC, 0xC8, 0xE9};
+    AVFrameSideData* cc = av_frame_new_side_data(frame, AV_FRAME_DATA_A53_CC, sizeof kCaption);
+    if (!cc) Fail("out of memory");
+    std::memcpy(cc->data, kCaption, sizeof kCaption);
   }
 
   void StepAudio(TOutputStream& s) {
@@ -513,6 +528,7 @@ class TWriter {
       if (!s->VideoSpec->FrameSteps.empty()) out << " (variable)";
       if (s->VideoSpec->MaxBFrames > 0) out << " with B-frames";
       if (s->VideoSpec->Interlaced) out << " interlaced";
+      if (s->VideoSpec->UserData) out << " with user data";
       if (s->StartSeconds != 0) out << " from " << s->StartSeconds << " s";
     }
     if (Spec_.Audio.empty()) out << ", no audio";

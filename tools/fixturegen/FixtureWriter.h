@@ -25,6 +25,9 @@ struct TVideoSpec {
   // (a variable frame rate). Empty: one period per picture.
   std::vector<int> FrameSteps = {};
   double StartSeconds = 0;  // timestamp of the first picture
+  // Every picture carries a stereo 3D tag (2D) and an A/53 closed-caption packet, which the
+  // MPEG-2 encoder writes as user data ("JP3D", "GA94"), as HDV camcorders do.
+  bool UserData = false;
 };
 
 struct TAudioSpec {

@@ -61,6 +61,10 @@
 //   damaged_index.mp4   MP4 (MPEG-4 Part 2 + AAC) whose 'trak' boxes are renamed 'free': it
 //                       opens with no streams
 //
+// Camera recordings:
+//   hdv_user_data.ts    MPEG-TS, MPEG-2 video 480x270 (16:9) whose pictures carry user data
+//                       (a "JP3D" stereo tag and A/53 captions, as HDV camcorders write) + MP2
+//
 // Adding a fixture is one row of the table below; byte-level damage is in Damage.cpp.
 
 extern "C" {
@@ -193,6 +197,12 @@ const std::vector<TFixtureSpec>& FixtureTable() {
        .Video = V{"mpeg4"},
        .Audio = {A{"aac"}},
        .Damage = TDamage::TracksHidden},
+
+      // Camera recordings.
+      {.FileName = "hdv_user_data.ts",
+       .Muxer = "mpegts",
+       .Video = V{.Encoders = "mpeg2video", .Width = 480, .Height = 270, .UserData = true},
+       .Audio = {A{"mp2"}}},
   };
   return table;
 }
