@@ -79,11 +79,11 @@ void TForm1::FFEncoderProgress(const TProgressInfo& info) {
 }
 
 int TForm1::OverallFigure() const {
+  // The rows of the batch alone: an unchecked row never moves, and would hold it back.
   std::vector<TRowFigure> rows;
-  for (int i = 0; i < listview1->topLevelItemCount(); ++i) {
-    const QTreeWidgetItem* row = listview1->topLevelItem(i);
-    rows.push_back({row->text(fcFileSize).toLongLong(), row->text(fcProgress).toStdString()});
-  }
+  for (const int index : readyidListBox)
+    if (const QTreeWidgetItem* row = listview1->topLevelItem(index))
+      rows.push_back({row->text(fcFileSize).toLongLong(), row->text(fcProgress).toStdString()});
   return OverallPercent(rows);
 }
 
@@ -310,6 +310,7 @@ void TForm1::StopClick() {
 }
 
 void TForm1::PauseClick() {
+  if (FFEncoder.Paused()) return;  // the figure and the text a Resume brings back are kept
   FFEncoder.Pause();
   ApplyRunStates();
   if (!Converting_ || !FFEncoder.Paused()) return;

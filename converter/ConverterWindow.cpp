@@ -142,7 +142,7 @@ void TForm1::CreateControls() {
   StatusText = new TElidedLabel(300);
   StatusText->setText("Ready");
   StatusText->setMinimumWidth(180);
-  statusBar()->addWidget(StatusText, 2);
+  statusBar()->addWidget(StatusText);
   OverallBar = new QProgressBar;
   OverallBar->setRange(0, 100);
   OverallBar->setFixedWidth(160);
@@ -234,7 +234,8 @@ QWidget* TForm1::CreateBottomPanel() {
   auto* buttons = new QHBoxLayout;
   for (QPushButton* b : {Button1, Button5, Button6, Button7}) buttons->addWidget(b);
   grid->addLayout(buttons, 3, 0, 1, 5);
-  grid->setColumnStretch(1, 1);
+  // The aspect box needs little room: the fit to disc beside it takes the rest.
+  grid->setColumnStretch(1, 0);
   grid->setColumnStretch(2, 1);
 
   connect(Edit1, &QLineEdit::editingFinished, this, [this] { RememberOutputFolder(); });

@@ -8,7 +8,7 @@
 namespace tovamo {
 
 TElidedLabel::TElidedLabel(int hintWidth, QWidget* parent) : QLabel(parent), HintWidth_(hintWidth) {
-  setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
   setTextFormat(Qt::PlainText);
 }
 
