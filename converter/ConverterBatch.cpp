@@ -8,7 +8,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QStyle>
 #include <QTextBlock>
 #include <QTreeWidget>
@@ -24,6 +26,9 @@
 
 namespace tovamo {
 namespace {
+
+// The output a row's last conversion completed, for "Play Output".
+constexpr int kOutputFileRole = Qt::UserRole + 50;
 
 void Enable(const std::vector<QAction*>& actions, bool on) {
   for (QAction* action : actions) action->setEnabled(on);
@@ -75,11 +80,11 @@ void TForm1::FFEncoderProgress(const TProgressInfo& info) {
 }
 
 int TForm1::OverallFigure() const {
+  // The rows of the batch alone: an unchecked row never moves, and would hold it back.
   std::vector<TRowFigure> rows;
-  for (int i = 0; i < listview1->topLevelItemCount(); ++i) {
-    const QTreeWidgetItem* row = listview1->topLevelItem(i);
-    rows.push_back({row->text(fcFileSize).toLongLong(), row->text(fcProgress).toStdString()});
-  }
+  for (const int index : readyidListBox)
+    if (const QTreeWidgetItem* row = listview1->topLevelItem(index))
+      rows.push_back({row->text(fcFileSize).toLongLong(), row->text(fcProgress).toStdString()});
   return OverallPercent(rows);
 }
 
@@ -89,6 +94,7 @@ void TForm1::ShowOverallProgress() {
   const int percent = OverallFigure();
   if (percent < 0) return;
   StatusText->setText(QString("  Converting..%1 % Completed").arg(percent));
+  OverallBar->setValue(percent);
 }
 
 void TForm1::MarkFailedRow(QTreeWidgetItem* row, const QString& reason) {
@@ -136,6 +142,9 @@ void TForm1::FFEncoderTerminate(int batch, const TTerminateInfo& info) {
     } else if (!settleError.isEmpty()) {
       reason = settleError;
     }
+    if (reason.isEmpty() && end == TTaskEnd::Completed)
+      row->setData(fcInput, kOutputFileRole,
+                   QString::fromStdString(TaskOutputs_[std::size_t(info.TaskIndex)].Final));
     const bool failed = !reason.isEmpty();
     // A stop or a failure never replaces an earlier output: the row says it is still there.
     if (earlierKept) reason += QString(failed ? "\n" : "") + "Cancelled; the earlier file was kept";
@@ -154,6 +163,7 @@ void TForm1::FFEncoderTerminate(int batch, const TTerminateInfo& info) {
     QApplication::processEvents();
     ReadyState();
   }
+  ApplyRowStates();
 }
 
 // ---- Convert -----------------------------------------------------------------------------
@@ -162,6 +172,7 @@ void TForm1::ConvertClick() {
   if (Converting_) return;
   const QString folder = Edit1->text().trimmed();
   if (!OutputFolderReady(folder)) return;
+  RememberOutputFolder();
   if (CurrentProfileIndex() < 0) {
     ShowMessage("There is no output profile to convert to.");
     return;
@@ -208,6 +219,7 @@ void TForm1::ConvertClick() {
     row->setText(fcProgress, "---");
     row->setIcon(fcProgress, QIcon());
     row->setToolTip(fcProgress, QString());
+    row->setData(fcInput, kOutputFileRole, QVariant());
     for (int column : {fcFPS, fcUsedTime, fcOutputSize}) row->setText(column, QString());
     readyListBox.push_back(row->text(fcInput).toStdString());
     readyidListBox.push_back(i);
@@ -315,7 +327,9 @@ void TForm1::StopClick() {
 }
 
 void TForm1::PauseClick() {
+  if (FFEncoder.Paused()) return;  // the figure and the text a Resume brings back are kept
   FFEncoder.Pause();
+  ApplyRunStates();
   if (!Converting_ || !FFEncoder.Paused()) return;
   BeforePause_ = StatusText->text();
   StatusText->setText(QString("  Paused..%1 % Completed").arg(std::max(OverallFigure(), 0)));
@@ -324,19 +338,95 @@ void TForm1::PauseClick() {
 void TForm1::ResumeClick() {
   const bool wasPaused = FFEncoder.Paused();
   FFEncoder.Resume();
+  ApplyRunStates();
   if (Converting_ && wasPaused) StatusText->setText(BeforePause_);
+}
+
+// ---- One row -------------------------------------------------------------------------------
+
+int TForm1::RunningTaskOfRow(int row) const {
+  if (!Converting_ || row < 0) return -1;
+  for (std::size_t task = 0; task < TaskRows_.size(); ++task)
+    if (TaskRows_[task] == row && task < TaskOutputs_.size() && !TaskOutputs_[task].Settled)
+      return int(task);
+  return -1;
+}
+
+void TForm1::StopRowClick() {
+  QTreeWidgetItem* row = listview1->currentItem();
+  if (!row || !row->isSelected()) return;
+  const int task = RunningTaskOfRow(listview1->indexOfTopLevelItem(row));
+  if (task < 0) return;
+  // Its end comes as every task's does: the row says "Cancelled", the others go on.
+  FFEncoder.StopTask(task, false);
+  LogLine("Stopped by the user: " + row->text(fcInput));
+}
+
+void TForm1::PlayOutputClick() {
+  const QTreeWidgetItem* row = listview1->currentItem();
+  if (!row || !row->isSelected()) return;
+  const QString output = row->data(fcInput, kOutputFileRole).toString();
+  if (output.isEmpty() || row->text(fcProgress) != "Completed") return;
+  if (!QFileInfo(output).isFile()) {
+    ShowMessage(QString("The converted file %1 is no longer there.").arg(output));
+    return;
+  }
+  if (PreviewPlayer_) {
+    PreviewPlayer_->PreviewFile(output);
+  } else {
+    LogLine("The preview player is not available.");
+  }
+}
+
+void TForm1::ApplyRowStates() {
+  QTreeWidgetItem* row = listview1->currentItem();
+  const bool selected = row && row->isSelected();
+  Actions.StopRow->setEnabled(selected &&
+                              RunningTaskOfRow(listview1->indexOfTopLevelItem(row)) >= 0);
+  Actions.PlayOutput->setEnabled(selected && row->text(fcProgress) == "Completed" &&
+                                 !row->data(fcInput, kOutputFileRole).toString().isEmpty());
 }
 
 // ---- Control states ------------------------------------------------------------------------
 
 void TForm1::ReadyState() {
   Converting_ = false;
+  SetRowsCheckable(true);
   ApplyControlStates();
+  OverallBar->hide();
+  StatusText->setText("Ready");
 }
 
 void TForm1::ConvertingState() {
   Converting_ = true;
+  SetRowsCheckable(false);
   ApplyControlStates();
+  OverallBar->setValue(0);
+  OverallBar->setToolTip("The whole batch");
+  OverallBar->show();
+  StatusText->setText("Converting..");
+}
+
+void TForm1::SetRowsCheckable(bool checkable) {
+  // The boxes stay drawn as they are; the rows only stop taking clicks and keys on them.
+  const QSignalBlocker quiet(listview1);
+  for (int i = 0; i < listview1->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* row = listview1->topLevelItem(i);
+    row->setFlags(checkable ? row->flags() | Qt::ItemIsUserCheckable
+                            : row->flags() & ~Qt::ItemIsUserCheckable);
+  }
+}
+
+void TForm1::ApplyRunStates() {
+  // A disc image can be stopped, not paused.
+  const bool batch = Converting_ && !DiscRun_;
+  const bool paused = batch && FFEncoder.Paused();
+  Actions.Stop->setEnabled(Converting_);
+  Button5->setEnabled(Converting_);
+  Actions.Pause->setEnabled(batch && !paused);
+  Button6->setEnabled(batch && !paused);
+  Actions.Resume->setEnabled(paused);
+  Button7->setEnabled(paused);
 }
 
 void TForm1::ApplyControlStates() {
@@ -355,17 +445,14 @@ void TForm1::ApplyControlStates() {
   Enable(Actions.ConvertGroup, ready && rows && checked);
   Button1->setEnabled(ready && rows && checked);
   Enable(Actions.SelectGroup, ready && rows);
-  for (QAction* action : {Actions.Stop, Actions.Pause, Actions.Resume})
-    action->setEnabled(Converting_);
-  for (QPushButton* button : {Button5, Button6, Button7}) button->setEnabled(Converting_);
+  ApplyRunStates();
   for (QWidget* control : {static_cast<QWidget*>(Edit1), static_cast<QWidget*>(ComboBox1),
                            static_cast<QWidget*>(ComboBox2), static_cast<QWidget*>(FolderButton),
                            static_cast<QWidget*>(LaunchButton)})
     control->setEnabled(ready);
-  listview1->setEnabled(ready);
   Actions.MakeDiscImage->setEnabled(ready && DiscImageReady());
   FitBox->setEnabled(ready);
-  StatusText->setText(ready ? "Ready" : "Converting..");
+  ApplyRowStates();
 }
 
 // ---- Closing -------------------------------------------------------------------------------

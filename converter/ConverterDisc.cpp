@@ -2,6 +2,7 @@
 // video bit rate that fills a disc with the checked rows; "Make Disc Image..." makes the
 // completed rows of the last batch into a DVD ISO or a VCD/SVCD .cue + .bin image.
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -9,11 +10,15 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QTreeWidget>
+#include <cmath>
 
 #include "Authoring/DiscFit.h"
 #include "ConverterWindow.h"
 #include "DiscImageRun.h"
+#include "DiscSizeDialog.h"
+#include "ElidedLabel.h"
 #include "Engine/InputNorm.h"
 #include "ProfileOptions.h"
 #include "Services/SameFile.h"
@@ -26,6 +31,7 @@ constexpr int kDiscOutputRole = Qt::UserRole + 40;
 constexpr int kDiscProfileRole = Qt::UserRole + 41;
 
 const QString kFitOff = "Off";
+constexpr int kFitBarSteps = 10000;
 
 std::optional<authoring::TDiscKind> KindOfProfile(const QString& profile) {
   return authoring::DiscKindOfTarget(TargetTypeOfProfile(profile.toStdString()));
@@ -50,6 +56,18 @@ QStringList DiscSizesFor(authoring::TDiscKind kind) {
   return {"700M", "800M"};
 }
 
+// How full the disc will be, by the fit's estimate against what the disc holds of it.
+double FillShare(const authoring::TFitResult& fit, authoring::TDiscSize size,
+                 authoring::TDiscKind kind) {
+  const authoring::TDiscSizeInfo& disc = authoring::DiscSizeInfo(size);
+  // A VCD's estimate counts whole raw sectors; an SVCD's the MPEG bytes a sector carries.
+  const double capacity = kind == authoring::TDiscKind::Dvd   ? double(disc.CapacityBytes)
+                          : kind == authoring::TDiscKind::Vcd ? double(disc.Sectors) * 2352
+                                                              : double(disc.Sectors) * 2324;
+  if (fit.EstimatedBytes <= 0 || capacity <= 0) return -1;
+  return double(fit.EstimatedBytes) / capacity;
+}
+
 }  // namespace
 
 QWidget* TForm1::CreateDiscFitBox() {
@@ -60,9 +78,18 @@ QWidget* TForm1::CreateDiscFitBox() {
   FitBox->addItems({kFitOff, "4.7G", "8.5G", "700M", "800M"});
   FitBox->setToolTip(
       "Choose the video bit rate that fills a disc of this size with the checked files");
-  FitText = new QLabel;
+  // The bar and the text keep their places whatever they say: the box never moves.
+  FitBar = new QProgressBar;
+  FitBar->setRange(0, kFitBarSteps);
+  FitBar->setFixedWidth(110);
+  QSizePolicy barPolicy = FitBar->sizePolicy();
+  barPolicy.setRetainSizeWhenHidden(true);
+  FitBar->setSizePolicy(barPolicy);
+  FitBar->hide();
+  FitText = new TElidedLabel(160);
   layout->addWidget(new QLabel("Fit to Disc:"));
   layout->addWidget(FitBox);
+  layout->addWidget(FitBar);
   layout->addWidget(FitText, 1);
   connect(FitBox, &QComboBox::activated, this, [this] { FitToDiscChanged(); });
   return box;
@@ -79,10 +106,8 @@ void TForm1::CreateDiscActions() {
     };
   if (!AskDiscSize)
     AskDiscSize = [this](const QStringList& sizes) {
-      bool ok = false;
-      const QString size =
-          QInputDialog::getItem(this, "Make Disc Image", "Disc size:", sizes, 0, false, &ok);
-      return ok ? size : QString();
+      std::unique_ptr<QInputDialog> dialog = MakeDiscSizeDialog(this, sizes);
+      return dialog->exec() == QDialog::Accepted ? dialog->textValue() : QString();
     };
 }
 
@@ -119,6 +144,7 @@ TForm1::TDiscFitFigure TForm1::DiscFitForCheckedRows() const {
   const auto disc = *authoring::ParseDiscSize(size.toStdString());
   const authoring::TFitResult fit = authoring::FitToDisc(disc, seconds, titles, *kind);
   figure.Text = QString::fromStdString(authoring::DescribeFit(fit, disc, *kind));
+  if (fit.Problem.empty()) figure.FillShare = FillShare(fit, disc, *kind);
   if (!fit.Problem.empty() || !fit.Fits) {
     figure.Problem = figure.Text;
     return figure;
@@ -129,11 +155,28 @@ TForm1::TDiscFitFigure TForm1::DiscFitForCheckedRows() const {
 }
 
 void TForm1::FitToDiscChanged() {
+  RefreshDiscFit();
+  if (!FitText->text().isEmpty()) LogLine(FitText->text());
+}
+
+void TForm1::RefreshDiscFit() {
+  if (!FitBox) return;
   const TDiscFitFigure figure = DiscFitForCheckedRows();
   const QString text = figure.Problem.isEmpty() ? figure.Text : figure.Problem;
   FitText->setText(text);
   FitText->setToolTip(text);
-  if (!text.isEmpty()) LogLine(text);
+  if (figure.FillShare < 0) {
+    FitBar->hide();
+    return;
+  }
+  // In hundredths of a percent, so that a short batch still shows on a large disc.
+  FitBar->setValue(int(std::lround(std::min(figure.FillShare, 1.0) * kFitBarSteps)));
+  const QString percent = figure.FillShare > 0 && figure.FillShare < 0.01
+                              ? QString("< 1")
+                              : QString::number(std::lround(figure.FillShare * 100));
+  FitBar->setFormat(QString("%1 % of %2").arg(percent, FitBox->currentText()));
+  FitBar->setToolTip(QString("The disc will be %1 % full").arg(percent));
+  FitBar->show();
 }
 
 bool TForm1::BeginDiscBatch() {
@@ -252,6 +295,7 @@ void TForm1::MakeDiscImageClick() {
                             .arg(progress.Tool.empty()
                                      ? QString()
                                      : " (" + QString::fromStdString(progress.Tool) + ")"));
+    OverallBar->setValue(int(std::lround(progress.Percent)));
   };
   DiscRun_->OnToolLine = [this](const QString& tool, const QString& line) {
     LogLine(tool + ": " + line);
@@ -261,6 +305,7 @@ void TForm1::MakeDiscImageClick() {
     DiscImageEnded(result, disc);
   };
   ConvertingState();
+  OverallBar->setToolTip("The disc image");
   StatusText->setText("  Making the disc image..0 %");
   LogLine("Making the disc image " + path);
   DiscRun_->Start();

@@ -17,6 +17,7 @@
 
 #include "BatchFigures.h"
 #include "ConverterWindow.h"
+#include "DroppedFolders.h"
 #include "OpenFilter.h"
 
 namespace tovamo {
@@ -36,7 +37,7 @@ void TForm1::AddClick() {
 }
 
 void TForm1::AddFiles(const QStringList& files) {
-  if (Converting_ || files.isEmpty()) return;
+  if (Converting_ || (files.isEmpty() && AddNote_.isEmpty())) return;
   if (!LoadLibraries()) return;
   // Probing a file takes a moment: the window keeps painting and tells how far it got.
   const QString before = StatusText->text();
@@ -49,10 +50,15 @@ void TForm1::AddFiles(const QStringList& files) {
   }
   StatusText->setText(before);
   ReadyState();
+  RefreshDiscFit();
   // Said once for the whole Add, not only in the Log tab where nobody looks.
+  QStringList told;
   if (!RefusedFiles_.isEmpty())
-    ShowMessage(QString("These files were not added:\n\n%1").arg(RefusedFiles_.join("\n")));
+    told << QString("These files were not added:\n\n%1").arg(RefusedFiles_.join("\n"));
+  if (!AddNote_.isEmpty()) told << AddNote_;
+  if (!told.isEmpty()) ShowMessage(told.join("\n\n"));
   RefusedFiles_.clear();
+  AddNote_.clear();
 }
 
 QTreeWidgetItem* TForm1::RowOfFile(const QString& file) const {
@@ -103,25 +109,30 @@ bool TForm1::AddOneFile(const QString& file) {
   return true;
 }
 
+// While a batch runs its rows stay as they are: no removal, no check changes.
 void TForm1::RemoveClick() {
+  if (Converting_) return;
   if (QTreeWidgetItem* row = listview1->currentItem(); row && row->isSelected()) delete row;
   ReadyState();
+  RefreshDiscFit();
 }
 
 void TForm1::ClearClick() {
-  if (!Confirm("Do you want to stop the conversion?")) return;
+  if (Converting_ || !Confirm("Do you want to stop the conversion?")) return;
   listview1->clear();
   ReadyState();
+  RefreshDiscFit();
 }
 
 void TForm1::SelectClick(bool check) {
+  if (Converting_) return;
   if (QTreeWidgetItem* row = listview1->currentItem(); row && row->isSelected())
     row->setCheckState(fcInput, check ? Qt::Checked : Qt::Unchecked);
   ReadyState();
 }
 
 void TForm1::SelectAllClick(bool check) {
-  if (listview1->topLevelItemCount() == 0) return;
+  if (Converting_ || listview1->topLevelItemCount() == 0) return;
   for (int i = 0; i < listview1->topLevelItemCount(); ++i)
     listview1->topLevelItem(i)->setCheckState(fcInput, check ? Qt::Checked : Qt::Unchecked);
   ReadyState();
@@ -141,13 +152,20 @@ void TForm1::ChooseFolderClick() {
   const QString folder = QFileDialog::getExistingDirectory(this, "Select Directory", Edit1->text());
   if (folder.isEmpty()) return;
   Edit1->setText(folder);
-  Settings_.Write("path", folder);
+  RememberOutputFolder();
+}
+
+void TForm1::RememberOutputFolder() {
+  const QString folder = Edit1->text().trimmed();
+  // The folder offered at first is no choice: a later videos folder is offered instead.
+  if (folder.isEmpty() || (folder == OfferedFolder_ && Settings_.Read("path").isEmpty())) return;
+  if (Settings_.Read("path") != folder) Settings_.Write("path", folder);
 }
 
 void TForm1::LaunchClick() {
   const QString path = Edit1->text().trimmed();
   if (path.isEmpty() || !QFileInfo(path).isDir()) {
-    ShowMessage("The output path does not exists!");
+    ShowMessage(QString("The output folder %1 does not exist.").arg(path));
     return;
   }
   QDesktopServices::openUrl(QUrl::fromLocalFile(path));
@@ -157,8 +175,9 @@ void TForm1::AboutClick() {
   QMessageBox::about(
       this, "About Tovamo",
       QString("<b>Tovamo</b> %1<br>Batch video converter: every checked file becomes an MPEG "
-              "file with VCD, SVCD or DVD settings, all files at once.<br><br>Conversion by "
-              "the FFmpeg libraries, previews by MPlayer.")
+              "file with VCD, SVCD or DVD settings, or an MP4 file (H.264 and AAC) for pocket "
+              "players and phones, all files at once.<br><br>Conversion by the FFmpeg "
+              "libraries, previews by MPlayer.")
           .arg(QApplication::applicationVersion()));
 }
 
@@ -167,12 +186,35 @@ void TForm1::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void TForm1::dropEvent(QDropEvent* event) {
-  QStringList files;
+  QStringList paths;
   for (const QUrl& url : event->mimeData()->urls())
-    if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile()) files << url.toLocalFile();
+    if (url.isLocalFile()) paths << url.toLocalFile();
   event->acceptProposedAction();
   // Added after the drop returns, so that the dragging program is not held up.
-  QTimer::singleShot(0, this, [this, files] { AddFiles(files); });
+  QTimer::singleShot(0, this, [this, paths] { AddDroppedPaths(paths); });
+}
+
+void TForm1::AddDroppedPaths(const QStringList& paths) {
+  if (Converting_) return;
+  QStringList files, notes;
+  for (const QString& path : paths) {
+    const QFileInfo info(path);
+    if (info.isFile()) {
+      files << path;
+      continue;
+    }
+    if (!info.isDir()) continue;
+    const TFolderVideos found = VideosInFolder(path, VideoFilePatterns());
+    files << found.Files;
+    if (found.Files.isEmpty()) notes << QString("The folder %1 holds no videos.").arg(path);
+    if (found.Skipped > 0)
+      notes << QString("%1 %2 of the folder %3 %4 not videos and %5 skipped.")
+                   .arg(found.Skipped)
+                   .arg(found.Skipped == 1 ? "file" : "files", path,
+                        found.Skipped == 1 ? "is" : "are", found.Skipped == 1 ? "was" : "were");
+  }
+  AddNote_ = notes.join("\n");
+  AddFiles(files);
 }
 
 void TForm1::LogLine(const QString& line) {

@@ -20,10 +20,18 @@ bool TForm1::OutputFolderReady(const QString& folder) {
   if (!folder.isEmpty() && QFileInfo(folder).isDir()) return true;
   // The folder offered at first is made without asking when the first batch starts.
   if (!folder.isEmpty() && folder == OfferedFolder_ && QDir().mkpath(folder)) return true;
-  ShowMessage("The output path does not exists!");
+  if (folder.isEmpty()) {
+    ShowMessage("Choose the output folder first.");
+    return false;
+  }
   // Only a name that is nothing yet can become a folder; a file of that name stays.
-  if (folder.isEmpty() || QFileInfo::exists(folder)) return false;
-  if (!Confirm(QString("Do you want to create the folder %1 ?").arg(folder))) return false;
+  if (QFileInfo::exists(folder)) {
+    ShowMessage(QString("The output folder %1 is a file, not a folder.").arg(folder));
+    return false;
+  }
+  if (!Confirm(
+          QString("The output folder %1 does not exist.\n\nDo you want to create it?").arg(folder)))
+    return false;
   if (QDir().mkpath(folder) && QFileInfo(folder).isDir()) return true;
   ShowMessage(QString("The folder %1 cannot be created.").arg(folder));
   return false;

@@ -87,6 +87,7 @@ void TForm1::FillProfileBox(const QString& rememberedName) {
     Settings_.Write("type", ComboBox1->currentText());
   ShowFormatString(ListBox2[chosen]);
   FillAspectBox(Settings_.Read("aspect").trimmed());
+  RefreshDiscFit();
 }
 
 QString TForm1::ProfileUnusableReason(int index) {
@@ -130,6 +131,7 @@ void TForm1::ProfileBoxChanged() {
   if (index >= 0) ShowFormatString(ListBox2[std::size_t(index)]);
   Settings_.Write("type", ComboBox1->currentText());
   FillAspectBox({});
+  RefreshDiscFit();
 }
 
 void TForm1::AspectBoxChanged() {
@@ -142,6 +144,7 @@ void TForm1::AspectBoxChanged() {
     AspectValue->setText(text);
   }
   Settings_.Write("aspect", ComboBox2->currentText());
+  RefreshDiscFit();
 }
 
 }  // namespace tovamo

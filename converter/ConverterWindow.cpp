@@ -1,6 +1,7 @@
 #include "ConverterWindow.h"
 
 #include "DesktopNotice.h"
+#include "ElidedLabel.h"
 #include "FileListDelegate.h"
 #include "WindowPlacement.h"
 
@@ -16,6 +17,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
@@ -101,19 +103,18 @@ void TForm1::CreateControls() {
   // Paths are long: the folder's start and the file's own name tell rows apart, the
   // whole path is the row's tooltip.
   listview1->setTextElideMode(Qt::ElideMiddle);
-  // The list takes no input while converting, but its figures stay as readable as ever.
-  QPalette palette = listview1->palette();
-  for (auto role : {QPalette::Text, QPalette::WindowText, QPalette::Base, QPalette::AlternateBase})
-    palette.setColor(QPalette::Disabled, role, palette.color(QPalette::Active, role));
-  listview1->setPalette(palette);
   listview1->setItemDelegate(new TFileListDelegate(fcProgress, listview1));
   connect(listview1, &QTreeWidget::itemDoubleClicked, this, [this] { PreviewClick(); });
+  // While a batch runs the list still scrolls and selects: the row entries follow.
   connect(listview1, &QTreeWidget::itemSelectionChanged, this, [this] {
     if (!Converting_) ApplyControlStates();
+    ApplyRowStates();
   });
   // Every change of a check box counts, however the row was ticked.
   connect(listview1, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem*, int column) {
-    if (column == fcInput && !Converting_) ApplyControlStates();
+    if (column != fcInput || Converting_) return;
+    ApplyControlStates();
+    RefreshDiscFit();
   });
 
   mmoLog = new QPlainTextEdit;
@@ -137,10 +138,20 @@ void TForm1::CreateControls() {
   layout->addWidget(splitter, 1);
   setCentralWidget(central);
 
-  StatusText = new QLabel("Ready");
-  StatusText->setMinimumWidth(260);
+  // Texts that change never move or overlap their neighbours: each is cut to its place.
+  StatusText = new TElidedLabel(300);
+  StatusText->setText("Ready");
+  StatusText->setMinimumWidth(180);
   statusBar()->addWidget(StatusText);
-  BatchSummary = new QLabel;
+  OverallBar = new QProgressBar;
+  OverallBar->setRange(0, 100);
+  OverallBar->setFixedWidth(160);
+  OverallBar->setMaximumHeight(StatusText->sizeHint().height() + 4);
+  OverallBar->setToolTip("The whole batch");
+  OverallBar->hide();
+  statusBar()->addWidget(OverallBar);
+  BatchSummary = new TElidedLabel(200);
+  BatchSummary->setIndent(8);
   statusBar()->addWidget(BatchSummary, 1);
 
   countTimer = new QTimer(this);
@@ -223,9 +234,11 @@ QWidget* TForm1::CreateBottomPanel() {
   auto* buttons = new QHBoxLayout;
   for (QPushButton* b : {Button1, Button5, Button6, Button7}) buttons->addWidget(b);
   grid->addLayout(buttons, 3, 0, 1, 5);
-  grid->setColumnStretch(1, 1);
+  // The aspect box needs little room: the fit to disc beside it takes the rest.
+  grid->setColumnStretch(1, 0);
   grid->setColumnStretch(2, 1);
 
+  connect(Edit1, &QLineEdit::editingFinished, this, [this] { RememberOutputFolder(); });
   connect(FolderButton, &QPushButton::clicked, this, [this] { ChooseFolderClick(); });
   connect(LaunchButton, &QPushButton::clicked, this, [this] { LaunchClick(); });
   connect(Button1, &QPushButton::clicked, this, [this] { ConvertClick(); });
@@ -349,8 +362,15 @@ void TForm1::CreatePopupMenu() {
   popup->addSeparator();
   a.ConvertGroup.push_back(entry("Convert", [this] { ConvertClick(); }));
   a.PreviewGroup.push_back(entry("Preview", [this] { PreviewClick(); }));
-  entry("Stop", [] {})->setVisible(false);
+  popup->addSeparator();
+  a.StopRow = entry("Stop", [this] { StopRowClick(); });
+  a.StopRow->setStatusTip("Stop this file's conversion; the others go on");
+  a.PlayOutput = entry("Play Output", [this] { PlayOutputClick(); });
+  a.PlayOutput->setStatusTip("Play the converted file in the player");
   connect(listview1, &QWidget::customContextMenuRequested, this, [this, popup](const QPoint& at) {
+    // The menu is about the row under the pointer.
+    if (QTreeWidgetItem* row = listview1->itemAt(at)) listview1->setCurrentItem(row);
+    ApplyRowStates();
     popup->popup(listview1->viewport()->mapToGlobal(at));
   });
 }

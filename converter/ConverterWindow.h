@@ -31,6 +31,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QPlainTextEdit;
+class QProgressBar;
 class QPushButton;
 class QTabWidget;
 class QTimer;
@@ -85,6 +86,12 @@ class TForm1 : public QMainWindow {
   void SelectClick(bool check);     // "&Select" / "&Unselect": the selected row
   void SelectAllClick(bool check);  // "Select &All" / "Unselect All"
   void PreviewClick();
+  // The row pop-up menu's "Stop": the selected row's task alone; "Play Output": the
+  // selected completed row's output in the player.
+  void StopRowClick();
+  void PlayOutputClick();
+  // The files of dropped paths: a folder gives its videos, sub-folders included.
+  void AddDroppedPaths(const QStringList& paths);
   void ChooseFolderClick();
   void LaunchClick();
   void AboutClick();
@@ -106,6 +113,8 @@ class TForm1 : public QMainWindow {
   // "Fit to Disc" box, as the user changes it.
   void MakeDiscImageClick();
   void FitToDiscChanged();
+  // The fit's text and bar for the files, checks, profile and aspect as they are now.
+  void RefreshDiscFit();
   bool MakingDiscImage() const { return DiscRun_ != nullptr; }
 
   // Questions the window asks (Yes/No); tests replace the dialog.
@@ -130,6 +139,7 @@ class TForm1 : public QMainWindow {
   QComboBox* ComboBox2 = nullptr;  // "Aspect"
   QComboBox* FitBox = nullptr;     // "Fit to Disc": off or the disc size to fill
   QLabel* FitText = nullptr;       // the bit rate it gives, or why it gives none
+  QProgressBar* FitBar = nullptr;  // how full the disc will be
   QPushButton* Button1 = nullptr;  // Convert
   QPushButton* Button5 = nullptr;  // Stop
   QPushButton* Button6 = nullptr;  // Pause
@@ -137,8 +147,9 @@ class TForm1 : public QMainWindow {
   QPushButton* FolderButton = nullptr;
   QPushButton* LaunchButton = nullptr;
   QTabWidget* Tabs = nullptr;
-  QLabel* StatusText = nullptr;    // status bar panel 0
-  QLabel* BatchSummary = nullptr;  // status bar panel 1: how the last batch ended
+  QLabel* StatusText = nullptr;        // status bar panel 0
+  QLabel* BatchSummary = nullptr;      // status bar panel 2: how the last batch ended
+  QProgressBar* OverallBar = nullptr;  // status bar panel 1: the batch or disc image, overall
   QTimer* countTimer = nullptr;
   QTimer* playTimer = nullptr;
   // Side panel values.
@@ -175,6 +186,9 @@ class TForm1 : public QMainWindow {
     // The tool bar's and the pop-up menu's own entries for the same commands.
     std::vector<QAction*> AddGroup, RemoveGroup, ClearGroup, PreviewGroup, ConvertGroup,
         SelectGroup;
+    // The pop-up menu's entries for the selected row alone.
+    QAction* StopRow = nullptr;
+    QAction* PlayOutput = nullptr;
   } Actions;
 
   // The profiles as read from the store (names and format strings, in the store's order).
@@ -198,6 +212,16 @@ class TForm1 : public QMainWindow {
   QWidget* CreateBottomPanel();
   void CreatePopupMenu();
   void ApplyControlStates();
+  // Stop, Pause and Resume, each enabled only when it applies.
+  void ApplyRunStates();
+  // The pop-up menu's row entries, for the selected row.
+  void ApplyRowStates();
+  // The task of the running batch at a list row that has not ended, or -1.
+  int RunningTaskOfRow(int row) const;
+  // The rows take no check changes while a batch runs.
+  void SetRowsCheckable(bool checkable);
+  // The output folder, remembered as the user's choice.
+  void RememberOutputFolder();
   // The row that lists `file` (the same path however written), or none.
   QTreeWidgetItem* RowOfFile(const QString& file) const;
 
@@ -249,10 +273,11 @@ class TForm1 : public QMainWindow {
 
   // Fit to disc and the disc image (ConverterDisc.cpp).
   struct TDiscFitFigure {
-    bool On = false;     // a disc size is chosen
-    QString Text;        // the rate, for the user
-    QString Problem;     // not empty: the batch must not start, for this reason
-    QString OptionText;  // the rate, as output option lines
+    bool On = false;        // a disc size is chosen
+    QString Text;           // the rate, for the user
+    QString Problem;        // not empty: the batch must not start, for this reason
+    QString OptionText;     // the rate, as output option lines
+    double FillShare = -1;  // how full the disc will be (1: full); -1: not known
   };
   QWidget* CreateDiscFitBox();
   void CreateDiscActions();
@@ -279,6 +304,8 @@ class TForm1 : public QMainWindow {
   int LastPercent_ = 0;  // the overall figure last shown
   // Files refused by the Add under way, with their reasons, told in one message at its end.
   QStringList RefusedFiles_;
+  // What a drop left out (files of a dropped folder that are no videos), told with them.
+  QString AddNote_;
   // The list row of each task of the running batch (rows refused at preparation have none).
   std::vector<int> TaskRows_;
   // The output of each task: written under Temporary, settled when the task ends.

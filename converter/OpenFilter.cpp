@@ -40,8 +40,12 @@ std::vector<std::string> DemuxerExtensions() {
   return {extensions.begin(), extensions.end()};
 }
 
+QStringList VideoFilePatterns() {
+  return QString(kKnownExtensions).split(' ');
+}
+
 QString OpenFileFilter(const std::vector<std::string>& libraryExtensions) {
-  QStringList all = QString(kKnownExtensions).split(' ');
+  QStringList all = VideoFilePatterns();
   for (const std::string& extension : libraryExtensions) {
     const QString pattern = "*." + QString::fromStdString(extension);
     if (!all.contains(pattern)) all << pattern;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,11 @@ namespace tovamo {
 // The extensions the loaded libraries' demuxers claim ("mkv", "ts", ...), sorted, each
 // once; none when the libraries are not loaded.
 std::vector<std::string> DemuxerExtensions();
+
+// The patterns of the video containers the filter names ("*.avi", ...): what a dropped
+// folder adds. The libraries' own extensions are left out: they claim pictures, sound and
+// text too.
+QStringList VideoFilePatterns();
 
 // The filter text with the given extensions added to "All Supported Files".
 QString OpenFileFilter(const std::vector<std::string>& libraryExtensions);

@@ -249,6 +249,13 @@ void TFFEncoder::Stop(bool wait) {
   if (Working_) Tasks_.StopAll(wait);
 }
 
+void TFFEncoder::StopTask(int taskIndex, bool wait) {
+  TOwnerCall call(*this);
+  if (!Working_ || taskIndex < 0 || taskIndex >= Tasks_.Count()) return;
+  // A task not started yet ends at once: its Start is then refused without a second notice.
+  Tasks_.Items(taskIndex)->Stop(wait);
+}
+
 void TFFEncoder::Pause() {
   if (Working_ && !Paused_) {
     Tasks_.PauseAll();

@@ -85,6 +85,8 @@ class TFFEncoder : public TCustomEncoder {
   // while working.".
   void StartTask(int maxParallel);
   void Stop(bool wait);
+  // Stops one task of the working batch; the others go on. Its end is told as any task's.
+  void StopTask(int taskIndex, bool wait);
   void Pause();
   void Resume();
   // Frees every task. Raises "Cannot ClearTasks while working." until the end of the batch

@@ -8,14 +8,18 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 
 #include "ConverterTestPaths.h"
 #include "ConverterWindow.h"
+#include "DiscSizeDialog.h"
 #include "ErrorDisplay.h"
 #include "Profiles.h"
 #include "QtMainThread.h"
@@ -149,6 +153,95 @@ class ConverterDiscTest : public QObject {
     QCOMPARE(window->FitText->text(), QString());
   }
 
+  // The fit's text and bar keep their places and never widen the window; they follow every
+  // change of the files, the checks, the profile and the aspect, not only of the box.
+  void fitToDiscStaysInPlaceAndFollowsEveryChange() {
+    auto window = MakeWindow(Work.filePath("follow"), kVcd);
+    window->resize(960, 600);
+    window->AddFiles({Fixture("sample.mpg")});
+    QApplication::processEvents();
+    const int width = window->width();
+    const QPoint box = window->FitBox->mapTo(window.get(), QPoint());
+    ChooseFit(*window, "700M");
+    QVERIFY2(window->FitText->text().contains("fits on one 700M VCD"),
+             qPrintable(window->FitText->text()));
+    QVERIFY(window->FitBar->isVisible());
+    // A clip of a second or two: a sliver of the CD.
+    const int emptyish = window->FitBar->value();
+    QVERIFY2(emptyish > 0 && emptyish < 100, qPrintable(QString::number(emptyish)));
+    QVERIFY2(window->FitBar->text().endsWith(" % of 700M"), qPrintable(window->FitBar->text()));
+    // The longest texts: cut to their place, whole in the tooltip; nothing moves.
+    for (const char* profile : {kDvd, kSvcd, kVcd}) {
+      window->ComboBox1->setCurrentText(profile);
+      window->ProfileBoxChanged();
+      QApplication::processEvents();
+      QCOMPARE(window->width(), width);
+      QCOMPARE(window->FitBox->mapTo(window.get(), QPoint()), box);
+      QCOMPARE(window->FitText->toolTip(), window->FitText->text());
+    }
+    QVERIFY2(window->FitText->text().contains("fits on one 700M VCD"),
+             qPrintable(window->FitText->text()));
+
+    struct TChange {
+      const char* Name;
+      std::function<void()> Make;
+    };
+    const TChange changes[] = {
+        {"a file added", [&] { window->AddFiles({Fixture("long_5s.mpg")}); }},
+        {"a row unchecked",
+         [&] { window->listview1->topLevelItem(1)->setCheckState(fcInput, Qt::Unchecked); }},
+        {"a row checked",
+         [&] { window->listview1->topLevelItem(1)->setCheckState(fcInput, Qt::Checked); }},
+        {"the aspect", [&] { window->AspectBoxChanged(); }},
+        {"a row removed",
+         [&] {
+           window->listview1->setCurrentItem(window->listview1->topLevelItem(1));
+           window->RemoveClick();
+         }},
+        {"the profile",
+         [&] {
+           window->ComboBox1->setCurrentText(kDvd);
+           window->ProfileBoxChanged();
+         }},
+    };
+    QString before = window->FitText->text();
+    int fill = window->FitBar->value();
+    for (const TChange& change : changes) {
+      window->FitText->setText("stale");
+      change.Make();
+      QVERIFY2(window->FitText->text().startsWith("Fit to disc: "), change.Name);
+      qInfo("%s: %s, bar %d", change.Name, qPrintable(window->FitText->text()),
+            window->FitBar->value());
+      if (QString(change.Name) == "a file added") {
+        QVERIFY2(window->FitText->text() != before, change.Name);
+        QVERIFY2(window->FitBar->value() > fill, change.Name);
+      }
+      before = window->FitText->text();
+      fill = window->FitBar->value();
+    }
+    // A DVD image on a CD: no figure, no bar, and the reason.
+    QVERIFY2(window->FitText->text().contains("does not go on a 700M CD"),
+             qPrintable(window->FitText->text()));
+    QVERIFY(!window->FitBar->isVisible());
+    ChooseFit(*window, "Off");
+    QCOMPARE(window->FitText->text(), QString());
+    QVERIFY(!window->FitBar->isVisible());
+    QCOMPARE(window->width(), width);
+  }
+
+  // The disc size question shows its whole title.
+  void discSizeDialogShowsItsTitle() {
+    auto dialog = MakeDiscSizeDialog(nullptr, {"4.7G", "8.5G"});
+    dialog->show();
+    QApplication::processEvents();
+    QFont bold = QApplication::font();
+    bold.setBold(true);
+    QCOMPARE(dialog->windowTitle(), QString("Make Disc Image"));
+    QVERIFY2(dialog->width() >= QFontMetrics(bold).horizontalAdvance(dialog->windowTitle()) + 150,
+             qPrintable(QString::number(dialog->width())));
+    QCOMPARE(dialog->comboBoxItems(), (QStringList{"4.7G", "8.5G"}));
+  }
+
   // After a DVD batch with the fit chosen: the image of its completed rows, the tools' lines
   // in the Log tab, the message naming the image and its size against the disc's.
   void makeDiscImageFromTheCompletedRows() {
@@ -212,6 +305,28 @@ class ConverterDiscTest : public QObject {
           [&] { return window->mmoLog->toPlainText().contains("vcdimager: started"); },
           tovamo::test::GenerousMs(60000)));
       QVERIFY(window->StatusText->text().startsWith("  Making the disc image.."));
+      // Its progress has a bar of its own between the status and the last batch's summary,
+      // none of them running into another; it can be stopped, not paused.
+      QVERIFY(window->OverallBar->isVisible());
+      QCOMPARE(window->OverallBar->toolTip(), QString("The disc image"));
+      window->StatusText->setText(window->StatusText->text() + " (genisoimage) " +
+                                  QString(80, 'x'));
+      window->BatchSummary->setText("1 completed, 0 failed, 0 stopped " + QString(80, 'y'));
+      QApplication::processEvents();
+      const QRect status = window->StatusText->geometry(), bar = window->OverallBar->geometry(),
+                  summary = window->BatchSummary->geometry();
+      QVERIFY2(status.right() < bar.left() && bar.right() < summary.left(),
+               qPrintable(QString("%1-%2 %3-%4 %5-%6")
+                              .arg(status.left())
+                              .arg(status.right())
+                              .arg(bar.left())
+                              .arg(bar.right())
+                              .arg(summary.left())
+                              .arg(summary.right())));
+      QVERIFY(window->width() <= 960);
+      QVERIFY(window->Button5->isEnabled());
+      QVERIFY(!window->Button6->isEnabled() && !window->Button7->isEnabled());
+      QVERIFY(!window->Actions.Pause->isEnabled() && !window->Actions.Resume->isEnabled());
       window->StopClick();
       QVERIFY(QTest::qWaitFor([&] { return !window->MakingDiscImage(); },
                               tovamo::test::GenerousMs(60000)));

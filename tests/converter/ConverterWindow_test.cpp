@@ -10,7 +10,10 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QScrollBar>
 #include <QPushButton>
 #include <QStandardItemModel>
 #include <QTemporaryDir>
@@ -169,7 +172,7 @@ class ConverterWindowTest : public QObject {
     auto window = MakeWindow();
     struct TExpect {
       const char* Name;
-      bool Add, Remove, Clear, Preview, Convert, Select, Stop, Folder, List;
+      bool Add, Remove, Clear, Preview, Convert, Select, Stop, Pause, Resume, Folder, Checkable;
       const char* Status;
     };
     auto check = [&](const TExpect& e) {
@@ -181,36 +184,149 @@ class ConverterWindowTest : public QObject {
       for (QAction* action : a.ConvertGroup) QVERIFY2(action->isEnabled() == e.Convert, e.Name);
       for (QAction* action : a.SelectGroup) QVERIFY2(action->isEnabled() == e.Select, e.Name);
       QVERIFY2(window->Button1->isEnabled() == e.Convert, e.Name);
-      for (QPushButton* b : {window->Button5, window->Button6, window->Button7})
-        QVERIFY2(b->isEnabled() == e.Stop, e.Name);
-      for (QAction* action : {a.Stop, a.Pause, a.Resume})
-        QVERIFY2(action->isEnabled() == e.Stop, e.Name);
+      QVERIFY2(window->Button5->isEnabled() == e.Stop && a.Stop->isEnabled() == e.Stop, e.Name);
+      QVERIFY2(window->Button6->isEnabled() == e.Pause && a.Pause->isEnabled() == e.Pause, e.Name);
+      QVERIFY2(window->Button7->isEnabled() == e.Resume && a.Resume->isEnabled() == e.Resume,
+               e.Name);
       for (QWidget* w :
            std::initializer_list<QWidget*>{window->Edit1, window->ComboBox1, window->ComboBox2})
         QVERIFY2(w->isEnabled() == e.Folder, e.Name);
-      QVERIFY2(window->listview1->isEnabled() == e.List, e.Name);
+      // The list itself always takes the wheel, the scroll bar and selections.
+      QVERIFY2(window->listview1->isEnabled(), e.Name);
+      for (int i = 0; i < window->listview1->topLevelItemCount(); ++i)
+        QVERIFY2(bool(window->listview1->topLevelItem(i)->flags() & Qt::ItemIsUserCheckable) ==
+                     e.Checkable,
+                 e.Name);
       QCOMPARE(window->StatusText->text(), QString(e.Status));
     };
-    check({"empty", true, false, false, false, false, false, false, true, true, "Ready"});
+    check({"empty", true, false, false, false, false, false, false, false, false, true, true,
+           "Ready"});
     window->AddFiles({Fixture("sample.avi"), Fixture("sample.mp4")});
     window->listview1->clearSelection();
-    check(
-        {"rows, none selected", true, false, true, false, true, true, false, true, true, "Ready"});
+    check({"rows, none selected", true, false, true, false, true, true, false, false, false, true,
+           true, "Ready"});
     window->listview1->setCurrentItem(window->listview1->topLevelItem(0));
-    check({"a row selected", true, true, true, true, true, true, false, true, true, "Ready"});
+    check({"a row selected", true, true, true, true, true, true, false, false, false, true, true,
+           "Ready"});
     window->SelectAllClick(false);
-    check({"none checked", true, true, true, true, false, true, false, true, true, "Ready"});
+    check({"none checked", true, true, true, true, false, true, false, false, false, true, true,
+           "Ready"});
     // Ticking a row's box by hand counts like "&Select".
     window->listview1->topLevelItem(1)->setCheckState(fcInput, Qt::Checked);
-    check({"one ticked", true, true, true, true, true, true, false, true, true, "Ready"});
+    check({"one ticked", true, true, true, true, true, true, false, false, false, true, true,
+           "Ready"});
     window->ConvertingState();
-    check({"converting", false, false, false, false, false, false, true, false, false,
-           "Converting.."});
-    window->PauseClick();
-    window->ResumeClick();
-    check({"after pause and resume", false, false, false, false, false, false, true, false, false,
+    check({"converting", false, false, false, false, false, false, true, true, false, false, false,
            "Converting.."});
     window->ReadyState();
+    check({"ready again", true, true, true, true, true, true, false, false, false, true, true,
+           "Ready"});
+  }
+
+  // While a batch runs, 40 rows still scroll and select, but keep their checks and rows;
+  // the status bar has the batch's overall bar.
+  void theListFollowsABatchButKeepsItsRows() {
+    auto window = MakeWindow();
+    QStringList files;
+    for (int i = 0; i < 40; ++i) {
+      files << Work.filePath(QString("row-%1.avi").arg(i, 2, 10, QChar('0')));
+      QFile::link(Fixture("sample.avi"), files.back());
+    }
+    window->AddFiles(files);
+    QCOMPARE(window->listview1->topLevelItemCount(), 40);
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QTreeWidget* list = window->listview1;
+    QWidget* viewport = list->viewport();
+    auto boxOf = [&](int row) {
+      const QRect rect = list->visualItemRect(list->topLevelItem(row));
+      return QPoint(rect.left() + 3 + list->style()->pixelMetric(QStyle::PM_IndicatorWidth) / 2,
+                    rect.center().y());
+    };
+    // Ready: a click on a row's box unticks it (the box is where the test clicks).
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, boxOf(0));
+    QCOMPARE(list->topLevelItem(0)->checkState(fcInput), Qt::Unchecked);
+    window->ConvertingState();
+    QVERIFY(window->OverallBar->isVisible());
+    QVERIFY(window->BatchSummary->geometry().left() > window->OverallBar->geometry().right());
+    // The wheel moves the list to its end.
+    QScrollBar* bar = list->verticalScrollBar();
+    QCOMPARE(bar->value(), 0);
+    for (int turn = 0; turn < 20 && bar->value() < bar->maximum(); ++turn) {
+      QWheelEvent wheel(QPointF(20, 20), viewport->mapToGlobal(QPointF(20, 20)), QPoint(),
+                        QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+      QApplication::sendEvent(viewport, &wheel);
+    }
+    QVERIFY(bar->maximum() > 0);
+    QCOMPARE(bar->value(), bar->maximum());
+    // A click selects the last row; its box and the Delete key change nothing.
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, boxOf(39));
+    QCOMPARE(list->currentItem(), list->topLevelItem(39));
+    QVERIFY(list->topLevelItem(39)->isSelected());
+    QCOMPARE(list->topLevelItem(39)->checkState(fcInput), Qt::Checked);
+    QTest::keyClick(list, Qt::Key_Space);
+    QCOMPARE(list->topLevelItem(39)->checkState(fcInput), Qt::Checked);
+    QTest::keyClick(list, Qt::Key_Delete);
+    window->RemoveClick();
+    window->SelectAllClick(false);
+    QCOMPARE(list->topLevelItemCount(), 40);
+    QCOMPARE(list->topLevelItem(39)->checkState(fcInput), Qt::Checked);
+    // Not a task of a batch: nothing to stop or play.
+    QVERIFY(!window->Actions.StopRow->isEnabled() && !window->Actions.PlayOutput->isEnabled());
+    window->ReadyState();
+    QVERIFY(!window->OverallBar->isVisible());
+    QTest::mouseClick(viewport, Qt::LeftButton, {}, boxOf(39));
+    QCOMPARE(list->topLevelItem(39)->checkState(fcInput), Qt::Unchecked);
+  }
+
+  // The pop-up menu's "Stop" ends one row's task while the others go on; a completed row's
+  // "Play Output" plays its output, and a double click still previews the input.
+  void oneRowStopsAloneAndACompletedRowPlaysItsOutput() {
+    struct TPlayer : TPreviewPlayer {
+      QStringList Played;
+      void PreviewFile(const QString& path) override { Played << path; }
+    } player;
+    const QString out = Work.filePath("one-row");
+    auto window = ConvertingWindow(out);
+    window->SetPreviewPlayer(&player);
+    window->AddFiles({LongClip("row-stop.avi", 30), LongClip("row-go.avi", 4)});
+    QTreeWidget* list = window->listview1;
+    window->ConvertClick();
+    QVERIFY(QTest::qWaitFor([&] { return Cell(*window, 0, fcProgress).endsWith('%'); },
+                            tovamo::test::GenerousMs(30000)));
+    // The whole batch's bar follows the rows.
+    QVERIFY(QTest::qWaitFor([&] { return window->OverallBar->value() > 0; },
+                            tovamo::test::GenerousMs(30000)));
+    list->setCurrentItem(list->topLevelItem(0));
+    QVERIFY(window->Actions.StopRow->isEnabled());
+    QVERIFY(!window->Actions.PlayOutput->isEnabled());
+    window->Actions.StopRow->trigger();
+    QVERIFY(QTest::qWaitFor([&] { return Cell(*window, 0, fcProgress) == "Cancelled"; },
+                            tovamo::test::GenerousMs(30000)));
+    QVERIFY(!window->Actions.StopRow->isEnabled());
+    QVERIFY(WaitForReady(*window));
+    QCOMPARE(Cell(*window, 1, fcProgress), QString("Completed"));
+    QCOMPARE(window->BatchSummary->text(), QString("1 completed, 0 failed, 1 stopped"));
+    QCOMPARE(Questions, QStringList());
+    QVERIFY(player.Played.isEmpty());
+
+    list->setCurrentItem(list->topLevelItem(0));
+    QVERIFY(!window->Actions.PlayOutput->isEnabled());
+    list->setCurrentItem(list->topLevelItem(1));
+    QVERIFY(window->Actions.PlayOutput->isEnabled());
+    QVERIFY(!window->Actions.StopRow->isEnabled());
+    window->Actions.PlayOutput->trigger();
+    QCOMPARE(player.Played, QStringList{out + "/row-go.mpg"});
+    QVERIFY(test::ProbeMedia((out + "/row-go.mpg").toStdString()).Opened);
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    const QPoint second = list->visualItemRect(list->topLevelItem(1)).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, second);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, second);
+    QCOMPARE(player.Played.last(), LongClip("row-go.avi", 4));
+    // An output gone since: said, not played.
+    QVERIFY(QFile::remove(out + "/row-go.mpg"));
+    window->Actions.PlayOutput->trigger();
+    QCOMPARE(player.Played.size(), 2);
+    QVERIFY2(Messages.last().contains("row-go.mpg"), qPrintable(Messages.last()));
   }
 
   void convertingTwoOfFiveRowsRunsThemTogether() {
@@ -307,9 +423,11 @@ class ConverterWindowTest : public QObject {
     left.close();
     window->AddFiles({LongClip("stop-a.avi")});
     window->ConvertClick();
-    QVERIFY(QTest::qWaitFor([&] { return Cell(*window, 0, fcProgress).endsWith('%'); }, 30000));
+    QVERIFY(QTest::qWaitFor([&] { return Cell(*window, 0, fcProgress).endsWith('%'); },
+                            tovamo::test::GenerousMs(30000)));
     window->StopClick();
-    QVERIFY(QTest::qWaitFor([&] { return window->FFEncoder.TaskCount() == 0; }, 10000));
+    QVERIFY(QTest::qWaitFor([&] { return window->FFEncoder.TaskCount() == 0; },
+                            tovamo::test::GenerousMs(10000)));
     QCOMPARE(Cell(*window, 0, fcProgress), QString("Cancelled"));
     const QTreeWidgetItem* row = window->listview1->topLevelItem(0);
     QCOMPARE(row->toolTip(fcProgress), QString("Cancelled; the earlier file was kept"));
@@ -321,11 +439,17 @@ class ConverterWindowTest : public QObject {
 
   void pauseHoldsTheRowsAndResumeFinishes() {
     auto window = ConvertingWindow(Work.filePath("pause"));
-    window->AddFiles({LongClip("pause.avi")});
+    // A row as large left out of the batch: the overall figure is the batch's alone.
+    window->AddFiles({LongClip("pause.avi"), LongClip("pause-not.avi")});
+    window->listview1->topLevelItem(1)->setCheckState(fcInput, Qt::Unchecked);
     window->ConvertClick();
-    QVERIFY(QTest::qWaitFor([&] { return Cell(*window, 0, fcProgress).endsWith('%'); },
-                            tovamo::test::GenerousMs(30000)));
+    auto percent = [&] { return ProgressBarValue(Cell(*window, 0, fcProgress)); };
+    QVERIFY(QTest::qWaitFor([&] { return percent() >= 4; }, tovamo::test::GenerousMs(30000)));
+    const int reached = percent();
     window->PauseClick();
+    const QString figure = window->StatusText->text().section("..", 1).section(' ', 0, 0);
+    // (Figures are whole percents, rounded down.)
+    QVERIFY2(figure.toInt() >= reached - 1, qPrintable(window->StatusText->text()));
     QTest::qWait(700);  // a report under way may still come in
     const QString held = Cell(*window, 0, fcOutputSize);
     QTest::qWait(1200);
@@ -334,11 +458,16 @@ class ConverterWindowTest : public QObject {
     const QString paused = window->StatusText->text();
     QVERIFY2(paused.startsWith("  Paused..") && paused.endsWith(" % Completed"),
              qPrintable(paused));
-    QVERIFY(window->Button5->isEnabled() && window->Button6->isEnabled() &&
+    // Paused: Resume applies, Pause does not.
+    QVERIFY(window->Button5->isEnabled() && !window->Button6->isEnabled() &&
             window->Button7->isEnabled());
+    QVERIFY(!window->Actions.Pause->isEnabled() && window->Actions.Resume->isEnabled());
     window->ResumeClick();
     QVERIFY2(window->StatusText->text().startsWith("  Converting.."),
              qPrintable(window->StatusText->text()));
+    QVERIFY(window->Button5->isEnabled() && window->Button6->isEnabled() &&
+            !window->Button7->isEnabled());
+    QVERIFY(window->Actions.Pause->isEnabled() && !window->Actions.Resume->isEnabled());
     QVERIFY(WaitForReady(*window));
     QCOMPARE(Cell(*window, 0, fcProgress), QString("Completed"));
   }
@@ -351,7 +480,9 @@ class ConverterWindowTest : public QObject {
       window->ProfileBoxChanged();
       window->ComboBox2->setCurrentText("16:9");
       window->AspectBoxChanged();
-      TConverterSettings(settings).Write("path", Work.path());
+      // A folder typed into the box is the choice as much as one picked in the dialog.
+      window->Edit1->setText(Work.path());
+      emit window->Edit1->editingFinished();
       // Proportions are kept unless the user says otherwise.
       QVERIFY(window->Actions.KeepProportions->isChecked());
       window->Actions.KeepProportions->setChecked(false);
@@ -531,21 +662,28 @@ class ConverterWindowTest : public QObject {
     const QString vanishing = Work.filePath("vanishing.avi");
     QVERIFY(QFile::copy(Fixture("sample.avi"), vanishing));
     window->AddFiles({Fixture("sample.avi"), vanishing});
-    // A folder that is missing, or a file: refused before anything changes. Only a name
-    // that is nothing yet is offered as a new folder; here the user says no.
+    // A folder that is missing, or a file: refused before anything changes, in one dialog.
+    // Only a name that is nothing yet is offered as a new folder; here the user says no.
     Answer = false;
-    for (const QString& folder : {Work.filePath("no-such-folder"), vanishing, QString("  ")}) {
+    const QString missing = Work.filePath("no-such-folder");
+    struct TCase {
+      QString Folder, Question, Message;
+    };
+    for (const TCase& c : {
+             TCase{missing,
+                   "The output folder " + missing + " does not exist.\n\nDo you want to create it?",
+                   ""},
+             TCase{vanishing, "", "The output folder " + vanishing + " is a file, not a folder."},
+             TCase{"  ", "", "Choose the output folder first."},
+         }) {
       Questions.clear();
-      window->Edit1->setText(folder);
+      Messages.clear();
+      window->Edit1->setText(c.Folder);
       window->ConvertClick();
       QVERIFY(!window->Converting());
-      QCOMPARE(Messages.last(), QString("The output path does not exists!"));
-      const QStringList offered =
-          folder.endsWith("no-such-folder")
-              ? QStringList{"Do you want to create the folder " + folder + " ?"}
-              : QStringList{};
-      QCOMPARE(Questions, offered);
-      QVERIFY(!QFileInfo::exists(Work.filePath("no-such-folder")));
+      QCOMPARE(Questions, c.Question.isEmpty() ? QStringList() : QStringList{c.Question});
+      QCOMPARE(Messages, c.Message.isEmpty() ? QStringList() : QStringList{c.Message});
+      QVERIFY(!QFileInfo::exists(missing));
     }
     Answer = true;
     // A file gone since it was added: its row is cancelled, the other converts.
@@ -677,6 +815,62 @@ class ConverterWindowTest : public QObject {
     QVERIFY(window.mmoLog->toPlainText().contains("***File open error: "));
     QCOMPARE(Messages.size(), 1);
     QVERIFY2(Messages[0].contains("random.avi"), qPrintable(Messages[0]));
+  }
+
+  // A dropped folder adds the videos in it and its sub-folders, in name order, and says
+  // how many other files it held.
+  void aDroppedFolderAddsItsVideosInNameOrder() {
+    auto window = MakeWindow();
+    const QString folder = Work.filePath("dropped");
+    QDir().mkpath(folder + "/Extras");
+    QDir().mkpath(folder + "/.cache");
+    const std::pair<const char*, const char*> files[] = {
+        {"clip 10.avi", "sample.avi"}, {"clip 2.AVI", "sample.avi"}, {"Extras/a.mp4", "sample.mp4"},
+        {"notes.txt", "sample.avi"},   {"cover.jpg", "sample.avi"},  {".cache/b.avi", "sample.avi"},
+        {"broken.mkv", "random.avi"}};
+    for (const auto& [name, source] : files)
+      QVERIFY(QFile::link(Fixture(source), folder + "/" + name));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(folder), QUrl::fromLocalFile(Fixture("sample.flv"))});
+    QWidget* list = window->listview1->viewport();
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(list, &drop);
+    QVERIFY(QTest::qWaitFor([&] { return !Messages.isEmpty(); }, tovamo::test::GenerousMs(10000)));
+    QStringList rows;
+    for (int i = 0; i < window->listview1->topLevelItemCount(); ++i)
+      rows << Cell(*window, i, fcInput);
+    QCOMPARE(rows, (QStringList{folder + "/clip 2.AVI", folder + "/clip 10.avi",
+                                folder + "/Extras/a.mp4", Fixture("sample.flv")}));
+    // One message: the video that could not be opened, and the files left out.
+    QCOMPARE(Messages.size(), 1);
+    QVERIFY2(Messages[0].contains("broken.mkv"), qPrintable(Messages[0]));
+    QVERIFY2(Messages[0].contains("2 files of the folder " + folder +
+                                  " are not videos and were skipped."),
+             qPrintable(Messages[0]));
+    // A folder without videos says so.
+    Messages.clear();
+    QDir().mkpath(Work.filePath("no-videos"));
+    window->AddDroppedPaths({Work.filePath("no-videos")});
+    QCOMPARE(Messages,
+             QStringList{"The folder " + Work.filePath("no-videos") + " holds no videos."});
+  }
+
+  // The About box names both kinds of output; the title stays.
+  void theAboutBoxNamesMpegAndMp4() {
+    auto window = MakeWindow();
+    QString text;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box) return;
+      text = box->text();
+      box->accept();
+    });
+    window->AboutClick();
+    QVERIFY2(text.contains("MPEG") && text.contains("MP4 file (H.264 and AAC)"), qPrintable(text));
+    QCOMPARE(window->windowTitle(), QString("Tovamo For iPod"));
   }
 
   void windowsAreKeptOnTheScreen() {
@@ -889,11 +1083,16 @@ class ConverterWindowTest : public QObject {
     // A folder chosen by the user that is missing is offered, and made on Yes.
     const QString chosen = Work.filePath("chosen/deeper");
     window->Edit1->setText(chosen);
+    Messages.clear();
     window->ConvertClick();
-    QCOMPARE(Messages.last(), QString("The output path does not exists!"));
-    QCOMPARE(Questions.last(), "Do you want to create the folder " + chosen + " ?");
+    QCOMPARE(Messages, QStringList());
+    QCOMPARE(Questions, QStringList{"The output folder " + chosen +
+                                    " does not exist.\n\nDo you want to create it?"});
     QVERIFY(WaitForReady(*window));
     QVERIFY(QFileInfo::exists(chosen + "/sample.mpg"));
+    // The folder a batch went to is the next start's; the offered one never was remembered.
+    auto next = MakeWindow(StoreDir(), Work.filePath("first-run.ini"));
+    QCOMPARE(next->Edit1->text(), chosen);
   }
 
   void keysRunTheirCommands() {
@@ -920,7 +1119,9 @@ class ConverterWindowTest : public QObject {
     // Ctrl+Return converts: here the missing folder is refused and not made.
     Answer = false;
     QTest::keyClick(list, Qt::Key_Return, Qt::ControlModifier);
-    QCOMPARE(Messages.last(), QString("The output path does not exists!"));
+    QVERIFY2(Questions.last().startsWith("The output folder " + window->Edit1->text() + " "),
+             qPrintable(Questions.last()));
+    QVERIFY(!QFileInfo::exists(window->Edit1->text()));
     // Escape asks to stop while converting, and does nothing when ready.
     Questions.clear();
     QTest::keyClick(window.get(), Qt::Key_Escape);
