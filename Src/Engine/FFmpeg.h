@@ -481,6 +481,12 @@ class TCustomFFmpeg : public TEngineSettings {
   void MuxPacket(TTranscodeRun& run, TOutputStream& ost, AVPacket* packet);
   void WriteMuxPacket(TOutputStream& ost, AVPacket* packet);
   void EndOfJob(TTranscodeRun& run);
+  // The cover picture that stands for the video (StillPicture.cpp): chosen at the set-up,
+  // fed up to `upTo` (microseconds) as the reading goes on, and up to the end of the
+  // other streams at the end.
+  void SetupStillPicture(TTranscodeRun& run);
+  void FeedStillPicture(TTranscodeRun& run, std::int64_t upTo);
+  void FinishStillPicture(TTranscodeRun& run);
   void DispatchDecoded(TTranscodeRun& run, TInputStream& ist, AVFrame* frame, AVSubtitle* subtitle,
                        std::int64_t packetPts);
   // The encoding paths (Encoding.cpp): one decoded frame to one encoded output stream.

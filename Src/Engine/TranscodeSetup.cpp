@@ -146,6 +146,7 @@ void TCustomFFmpeg::SetupTranscode(TTranscodeRun& run) {
   for (TOutputStream* ost : run.OutputStreams)
     if (!ost->Shared) InitBitstreamFilters(*ost);
   OpenAllDecoders(run);
+  SetupStillPicture(run);
 
   // Input timestamps.
   for (TInputStream* ist : run.InputStreams) {
@@ -416,10 +417,15 @@ void TCustomFFmpeg::OpenAllEncoders(TTranscodeRun& run) {
     }
     if (JoinMode) ost->SavedCodecId = codec->codec_id;
     int ret;
+    // The reason of a failure is the encoder's own last error line of this open; an
+    // earlier line of the job's would only mislead.
+    const std::string earlier = ThreadLastLibraryError();
+    ClearThreadLastLibraryError();
     {
       TCodecLockGuard lock;
       ret = ff::avcodec_open2(codec, encoder, nullptr);
     }
+    if (ret >= 0 && ThreadLastLibraryError().empty()) SetThreadLastLibraryError(earlier);
     if (ret < 0) {
       FailWithMapping(
           run,
