@@ -104,7 +104,8 @@ void TCustomFFmpeg::OptFramePixFmt(const std::string&, const std::string& value)
 void TCustomFFmpeg::OptAutoRotate(const std::string&, const std::string& value) {
   int on = 0;
   if (!TryStrToInt(TrimText(value), on) || (on != 0 && on != 1))
-    throw FFmpegException("Invalid autorotate \"" + value + "\": 1 turns pictures upright, 0 keeps them as stored");
+    throw FFmpegException("Invalid autorotate \"" + value +
+                          "\": 1 turns pictures upright, 0 keeps them as stored");
   const TInputShape& was = AutoRotate ? TurnedShape : StoredShape;
   const TInputShape& now = on ? TurnedShape : StoredShape;
   AutoRotate = on != 0;

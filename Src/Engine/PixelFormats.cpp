@@ -57,8 +57,7 @@ TFormatLimit H264ProfileLimit(const AVCodecContext* codec) {
   }
   const std::string what = "the H.264 profile ";
   if (!name.empty()) {
-    if (name == "baseline" || name == "main" || name == "high")
-      return Limit(8, 1, 1, what + name);
+    if (name == "baseline" || name == "main" || name == "high") return Limit(8, 1, 1, what + name);
     if (name == "high10") return Limit(10, 1, 1, what + name);
     if (name == "high422") return Limit(10, 1, 0, what + name);
     return {};  // high444 takes them all; an unknown name is the encoder's to refuse
@@ -104,8 +103,9 @@ void ChoosePixelFormat(AVCodecContext* codec, const AVCodec* encoder, const TFor
     return;
   }
   if (asked && taken)
-    throw FFmpegException(limit.What + " takes " + limit.Describe() + " pictures; the pixel format " +
-                          FormatName(source) + " asked for is not one");
+    throw FFmpegException(limit.What + " takes " + limit.Describe() +
+                          " pictures; the pixel format " + FormatName(source) +
+                          " asked for is not one");
   allowed.push_back(AV_PIX_FMT_NONE);
   AVPixelFormat best = allowed.front();
   if (source != AV_PIX_FMT_NONE && ff::avcodec_find_best_pix_fmt_of_list)

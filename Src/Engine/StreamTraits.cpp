@@ -33,8 +33,7 @@ std::int64_t StreamScore(const AVStream& stream) {
 int DisplayRotation(const AVStream& stream) {
   if (!ff::av_stream_get_side_data || !ff::av_display_rotation_get) return 0;
   std::size_t size = 0;
-  const std::uint8_t* data =
-      ff::av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+  const std::uint8_t* data = ff::av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
   if (!data || size < 9 * sizeof(std::int32_t)) return 0;
   // The matrix turns counter-clockwise by the angle it gives.
   const double angle = -ff::av_display_rotation_get(reinterpret_cast<const std::int32_t*>(data));
