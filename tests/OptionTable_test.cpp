@@ -184,7 +184,7 @@ TEST(OptionTableData, NamesInTestOrder) {
       "force_fps", "streamid", "force_key_frames", "ab", "aframes", "aq", "ar", "ac", "an",
       "acodec", "atag", "vol", "newaudio", "alang", "sample_fmt", "sn", "scodec", "newsubtitle",
       "slang", "stag", "vc", "tvstd", "isync", "muxdelay", "muxpreload", "absf", "vbsf", "sbsf",
-      "apre", "vpre", "spre", "fpre"};
+      "apre", "vpre", "spre", "fpre", "autorotate"};
   // clang-format on
   std::vector<std::string> names;
   for (const TOptionRow& row : OptionTable()) names.push_back(row.Name);
@@ -247,7 +247,8 @@ TEST(OptionTableData, HandlersAreWiredToTheirOperations) {
                                                           {"apre", &E::OptPreset},
                                                           {"vpre", &E::OptPreset},
                                                           {"spre", &E::OptPreset},
-                                                          {"fpre", &E::OptPreset}};
+                                                          {"fpre", &E::OptPreset},
+                                                          {"autorotate", &E::OptAutoRotate}};
   std::set<std::string> seen;
   for (const TOptionRow& row : OptionTable()) {
     if (row.Kind != TOptionKind::Handler) continue;

@@ -119,6 +119,27 @@ TEST_F(ParameterParsers, PixelFormatByNameOrRefused) {
   EXPECT_EQ(Engine.FramePixFmt, AV_PIX_FMT_YUV422P);
 }
 
+// A picture stored on its side gives the outputs its upright shape; "autorotate" given
+// after the open switches to the stored shape and back, unless the size was set since.
+TEST_F(ParameterParsers, AutorotateSwitchesTheShapeAnInputGave) {
+  ASSERT_TRUE(Engine.OpenInputFile(test::Fixture("rotate_90.mp4"))) << Engine.LastError;
+  EXPECT_EQ(Engine.FrameWidth, 96);
+  EXPECT_EQ(Engine.FrameHeight, 160);
+  EXPECT_NEAR(Engine.FrameAspectRatio, 0.6, 0.001);
+  Engine.OptAutoRotate("autorotate", "0");
+  EXPECT_EQ(Engine.FrameWidth, 160);
+  EXPECT_EQ(Engine.FrameHeight, 96);
+  EXPECT_NEAR(Engine.FrameAspectRatio, 160.0 / 96, 0.001);
+  Engine.OptAutoRotate("autorotate", "1");
+  EXPECT_EQ(Engine.FrameWidth, 96);
+  Engine.OptFrameSize("s", "320x240");
+  Engine.OptAutoRotate("autorotate", "0");
+  EXPECT_EQ(Engine.FrameWidth, 320);
+  EXPECT_FALSE(Engine.AutoRotate);
+  EXPECT_NE(RaisedMessage([&] { Engine.OptAutoRotate("autorotate", "2"); }), "");
+  EXPECT_FALSE(Engine.AutoRotate);
+}
+
 TEST_F(ParameterParsers, PixelFormatListLogsTheTableWithItsHeader) {
   TLogCapture log;
   Engine.OptFramePixFmt("pix_fmt", "list");

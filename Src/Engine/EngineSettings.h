@@ -156,6 +156,16 @@ struct TEngineSettings {
   std::vector<TBitstreamFilterSpec> VideoBitstreamFilters;
   std::vector<TBitstreamFilterSpec> AudioBitstreamFilters;
   std::vector<TBitstreamFilterSpec> SubtitleBitstreamFilters;
+  // Whether a picture is turned upright as its display matrix says ("autorotate").
+  bool AutoRotate = true;
+  // The picture shape the last opened input gave as the outputs' default, as stored and
+  // as turned upright: "autorotate" given after the open switches between them.
+  struct TInputShape {
+    int Width = 0, Height = 0;
+    float Aspect = 0;
+  };
+  TInputShape StoredShape, TurnedShape;
+  bool FramePixFmtAsked = false;  // FramePixFmt was given as an option, not taken from an input
 };
 
 }  // namespace tovamo

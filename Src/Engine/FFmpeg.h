@@ -251,6 +251,7 @@ class TCustomFFmpeg : public TEngineSettings {
   void OptFrameAspectRatio(const std::string& name, const std::string& value);
   void OptPictureFit(const std::string& name, const std::string& value);
   void OptFramePixFmt(const std::string& name, const std::string& value);
+  void OptAutoRotate(const std::string& name, const std::string& value);
   void OptSampleFmt(const std::string& name, const std::string& value);
   void OptQscale(const std::string& name, const std::string& value);
   void OptRcOverride(const std::string& name, const std::string& value);
@@ -480,6 +481,12 @@ class TCustomFFmpeg : public TEngineSettings {
   void MuxPacket(TTranscodeRun& run, TOutputStream& ost, AVPacket* packet);
   void WriteMuxPacket(TOutputStream& ost, AVPacket* packet);
   void EndOfJob(TTranscodeRun& run);
+  // The cover picture that stands for the video (StillPicture.cpp): chosen at the set-up,
+  // fed up to `upTo` (microseconds) as the reading goes on, and up to the end of the
+  // other streams at the end.
+  void SetupStillPicture(TTranscodeRun& run);
+  void FeedStillPicture(TTranscodeRun& run, std::int64_t upTo);
+  void FinishStillPicture(TTranscodeRun& run);
   void DispatchDecoded(TTranscodeRun& run, TInputStream& ist, AVFrame* frame, AVSubtitle* subtitle,
                        std::int64_t packetPts);
   // The encoding paths (Encoding.cpp): one decoded frame to one encoded output stream.
@@ -494,6 +501,8 @@ class TCustomFFmpeg : public TEngineSettings {
   // The filters that fit the input's pictures into the output's frame keeping their
   // proportions; empty when a plain scale does.
   std::string FitChain(const TOutputStream& ost, const TInputStream& ist) const;
+  // The clockwise turn the stream's pictures get on their way to the outputs.
+  int PictureTurn(const TInputStream& ist) const;
   unsigned CurrentScalerFlags() const;  // "sws_flags" as the options now give them
   // The display aspect an output's pictures get: the one asked for, or for a disc target
   // the one its standard allows nearest to it (Targets.cpp).

@@ -8,6 +8,7 @@
 #include "Engine/FFmpeg.h"
 #include "Engine/GuardedIO.h"
 #include "Engine/StreamRecords.h"
+#include "Engine/StreamTraits.h"
 #include "Services/FFBindings.h"
 #include "Services/FFInterrupt.h"
 #include "Services/FFUtils.h"
@@ -299,6 +300,18 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
     throw;
   }
 
+  // The outputs' defaults come from the streams they will take by default, not from
+  // whichever stream of a kind comes last (a cover picture after the video, a second
+  // language after the first).
+  std::size_t defaultVideo = InputStreams.size(), defaultAudio = InputStreams.size();
+  for (std::size_t r = firstRecord; r < InputStreams.size(); ++r) {
+    const AVStream& st = *InputStreams[r]->Stream;
+    const int type = st.codecpar->codec_type;
+    if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) continue;
+    std::size_t& best = type == AVMEDIA_TYPE_VIDEO ? defaultVideo : defaultAudio;
+    if (best == InputStreams.size() || StreamScore(st) > StreamScore(*InputStreams[best]->Stream))
+      best = r;
+  }
   for (std::size_t r = firstRecord; r < InputStreams.size(); ++r) {
     TInputStream& ist = *InputStreams[r];
     AVStream* st = ist.Stream;
@@ -306,6 +319,11 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
     AVCodecContext* dec = ist.DecoderContext;
     switch (par->codec_type) {
       case AVMEDIA_TYPE_VIDEO: {
+        if (VideoDisable)
+          st->discard = AVDISCARD_ALL;
+        else if (VideoDiscard != 0)
+          st->discard = AVDiscard(VideoDiscard);
+        if (r != defaultVideo) break;
         FrameHeight = par->height;
         FrameWidth = par->width;
         AVRational sar =
@@ -317,11 +335,22 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
           ratio = 4.0 / 3.0;
         FrameAspectRatio = float(ratio);
         FramePixFmt = par->format < 0 ? 0 : par->format;
+        FramePixFmtAsked = false;
         if (dec && dec->lowres > 0) {
           FrameHeight >>= dec->lowres;
           FrameWidth >>= dec->lowres;
           dec->height = FrameHeight;
           dec->width = FrameWidth;
+        }
+        // A picture stored on its side is shown, and converted, upright.
+        StoredShape = {FrameWidth, FrameHeight, FrameAspectRatio};
+        TurnedShape = StoredShape;
+        if (TurnIsSideways(DisplayRotation(*st)))
+          TurnedShape = {FrameHeight, FrameWidth, ratio > 0 ? float(1 / ratio) : 0};
+        if (AutoRotate) {
+          FrameWidth = TurnedShape.Width;
+          FrameHeight = TurnedShape.Height;
+          FrameAspectRatio = TurnedShape.Aspect;
         }
         const AVRational rate = st->r_frame_rate;
         const AVRational average = st->avg_frame_rate;
@@ -333,18 +362,15 @@ bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
                  ist.Index, av_q2d(average), average.num, average.den, av_q2d(rate), rate.num,
                  rate.den);
         FrameRate = rate;
-        if (VideoDisable)
-          st->discard = AVDISCARD_ALL;
-        else if (VideoDiscard != 0)
-          st->discard = AVDiscard(VideoDiscard);
         break;
       }
       case AVMEDIA_TYPE_AUDIO:
+        if (AudioDisable) st->discard = AVDISCARD_ALL;
+        if (r != defaultAudio) break;
         ChannelLayout = par->ch_layout.order == AV_CHANNEL_ORDER_NATIVE ? par->ch_layout.u.mask : 0;
         AudioChannels = par->ch_layout.nb_channels;
         AudioSampleRate = par->sample_rate;
         AudioSampleFmt = par->format;
-        if (AudioDisable) st->discard = AVDISCARD_ALL;
         if (dec && dec->lowres > 0) AudioSampleRate >>= dec->lowres;
         break;
       case AVMEDIA_TYPE_SUBTITLE:

@@ -170,6 +170,7 @@ const TOptionRow kOptionTable[] = {
     Handler("vpre", &E::OptPreset),
     Handler("spre", &E::OptPreset),
     Handler("fpre", &E::OptPreset),
+    Handler("autorotate", &E::OptAutoRotate),
 };
 
 }  // namespace

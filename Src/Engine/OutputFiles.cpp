@@ -10,6 +10,7 @@
 
 #include "Engine/FFmpeg.h"
 #include "Engine/GuardedIO.h"
+#include "Engine/PixelFormats.h"
 #include "Engine/StreamRecords.h"
 #include "Services/FFBindings.h"
 #include "Services/FFInterrupt.h"
@@ -105,14 +106,6 @@ std::uint16_t* CopyMatrix(const TQuantMatrix& matrix) {
   if (!copy) throw FFmpegException("Could not alloc matrix");
   std::copy(matrix.begin(), matrix.end(), copy);
   return copy;
-}
-
-// The encoder's pixel format: the one asked for when the encoder takes it, else its first.
-void ChoosePixelFormat(AVCodecContext* codec, const AVCodec* encoder) {
-  if (!encoder || !encoder->pix_fmts) return;
-  for (const AVPixelFormat* f = encoder->pix_fmts; *f != AV_PIX_FMT_NONE; ++f)
-    if (*f == codec->pix_fmt) return;
-  codec->pix_fmt = encoder->pix_fmts[0];
 }
 
 // The encoder's sample format and rate: as asked when it takes them, else its first format
@@ -499,7 +492,9 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* output, int outputIndex) {
       }
       codec->pix_fmt = AVPixelFormat(FramePixFmt);
       stream->sample_aspect_ratio = codec->sample_aspect_ratio;
-      ChoosePixelFormat(codec, encoder);
+      TFormatLimit limit = H264ProfileLimit(codec);
+      if (!limit.Limits()) limit = DiscLimit(output->oformat->name);
+      ChoosePixelFormat(codec, encoder, limit, FramePixFmtAsked);
       if (IntraOnly) codec->gop_size = 0;
       if (VideoQscale != 0 || SameQuality) {
         codec->flags |= AV_CODEC_FLAG_QSCALE;
@@ -540,6 +535,7 @@ void TCustomFFmpeg::NewVideoStream(AVFormatContext* output, int outputIndex) {
   ForcedKeyFrames.clear();
   VideoStreamCopy = 0;
   FramePixFmt = -1;
+  FramePixFmtAsked = false;
 }
 
 void TCustomFFmpeg::NewAudioStream(AVFormatContext* output, int outputIndex) {

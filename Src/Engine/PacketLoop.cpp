@@ -256,6 +256,7 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
       ist.ReadPts = ist.ReadNextPts;
     if (ist.ReadPts != AV_NOPTS_VALUE) ist.ReadNextPts = ist.ReadPts + FrameDuration(ist, packet);
 
+    if (run.Still && &ist != run.Still) FeedStillPicture(run, ist.ReadPts);
     if (run.Pipeline) {
       bool going = false;
       try {
@@ -671,6 +672,7 @@ std::string TCustomFFmpeg::NoMediaReason(const TTranscodeRun& run) const {
 }
 
 void TCustomFFmpeg::EndOfJob(TTranscodeRun& run) {
+  FinishStillPicture(run);
   if (run.Pipeline) {
     // The drains go through the stages like the packets, then every stage finishes; the
     // first failure of any of them ends the job here.

@@ -98,6 +98,23 @@ void TCustomFFmpeg::OptFramePixFmt(const std::string&, const std::string& value)
   const AVPixelFormat format = ff::av_get_pix_fmt(value.c_str());
   if (format == AV_PIX_FMT_NONE) throw FFmpegException("Unknown pixel format requested: " + value);
   FramePixFmt = format;
+  FramePixFmtAsked = true;
+}
+
+void TCustomFFmpeg::OptAutoRotate(const std::string&, const std::string& value) {
+  int on = 0;
+  if (!TryStrToInt(TrimText(value), on) || (on != 0 && on != 1))
+    throw FFmpegException("Invalid autorotate \"" + value +
+                          "\": 1 turns pictures upright, 0 keeps them as stored");
+  const TInputShape& was = AutoRotate ? TurnedShape : StoredShape;
+  const TInputShape& now = on ? TurnedShape : StoredShape;
+  AutoRotate = on != 0;
+  // The shape an input opened before gave stays the outputs' default unless set since.
+  if (FrameWidth == was.Width && FrameHeight == was.Height && FrameAspectRatio == was.Aspect) {
+    FrameWidth = now.Width;
+    FrameHeight = now.Height;
+    FrameAspectRatio = now.Aspect;
+  }
 }
 
 void TCustomFFmpeg::OptSampleFmt(const std::string&, const std::string& value) {

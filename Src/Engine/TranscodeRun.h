@@ -40,6 +40,10 @@ struct TTranscodeRun {
   // The job's stages on threads of their own, when it has them; stopped before the rest
   // of the run goes.
   std::unique_ptr<TJobPipeline> Pipeline;
+  // A cover picture encoded as the video (album art of a song): shown for the whole
+  // length, fed again as the other streams' times go on (StillPicture.cpp).
+  TInputStream* Still = nullptr;
+  std::int64_t StillNext = 0;  // microseconds: when it is next due
 };
 
 }  // namespace tovamo

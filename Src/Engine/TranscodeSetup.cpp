@@ -6,6 +6,7 @@
 
 #include "Engine/FFmpeg.h"
 #include "Engine/JobPipeline.h"
+#include "Engine/StreamTraits.h"
 #include "Engine/TranscodeRun.h"
 #include "Services/FFBindings.h"
 #include "Services/FFCodecLock.h"
@@ -27,15 +28,6 @@ const char* TypeName(int type) {
 }
 
 constexpr int kMaxInputSampleRate = 768000;  // the highest rate recorded sound uses
-
-// How much a stream offers as a source: the picture size, or the channel count. The
-// library no longer tells how many frames its probe saw, which once decided this.
-std::int64_t StreamScore(const AVStream& stream) {
-  const AVCodecParameters* par = stream.codecpar;
-  if (par->codec_type == AVMEDIA_TYPE_VIDEO) return std::int64_t(par->width) * par->height;
-  if (par->codec_type == AVMEDIA_TYPE_AUDIO) return par->ch_layout.nb_channels;
-  return 0;
-}
 
 }  // namespace
 
@@ -135,7 +127,9 @@ void TCustomFFmpeg::SetupTranscode(TTranscodeRun& run) {
     if (ost->Shared) continue;  // a later group of a joined output: prepared once
     if (MetadataStreamsAutocopy)
       ff::av_dict_copy(&ost->Stream->metadata, ist.Stream->metadata, AV_DICT_DONT_OVERWRITE);
-    ost->Stream->disposition = ist.Stream->disposition;
+    // A cover picture that becomes a moving video is no cover any more: muxers store
+    // such a stream apart from the tracks, or refuse it.
+    ost->Stream->disposition = ist.Stream->disposition & ~AV_DISPOSITION_ATTACHED_PIC;
     if (ost->StreamCopy)
       PrepareStreamCopy(run, *ost, ist);
     else
@@ -152,6 +146,7 @@ void TCustomFFmpeg::SetupTranscode(TTranscodeRun& run) {
   for (TOutputStream* ost : run.OutputStreams)
     if (!ost->Shared) InitBitstreamFilters(*ost);
   OpenAllDecoders(run);
+  SetupStillPicture(run);
 
   // Input timestamps.
   for (TInputStream* ist : run.InputStreams) {
@@ -333,9 +328,13 @@ void TCustomFFmpeg::PrepareEncoding(TTranscodeRun& run, TOutputStream& ost, TInp
   if (codec->codec_type == AVMEDIA_TYPE_VIDEO) {
     // Scaling and pixel format conversion come without a graph; a chain of the user's,
     // deinterlacing or bars around the picture need one, which also decides the size.
-    if ((VideoFiltersGiven && !VideoFilters.empty()) || Deinterlace || !FitChain(ost, ist).empty())
+    if ((VideoFiltersGiven && !VideoFilters.empty()) || Deinterlace || PictureTurn(ist) != 0 ||
+        !FitChain(ost, ist).empty())
       ConfigureFilters(ost, ist);
     codec->bits_per_raw_sample = 0;
+    // The pictures are written as they are to be shown: a rotation tag taken over with the
+    // input's metadata would turn them once more.
+    ff::av_dict_set(&ost.Stream->metadata, "rotate", nullptr, 0);
   }
 
   if (codec->flags & (AV_CODEC_FLAG_PASS1 | AV_CODEC_FLAG_PASS2)) {
@@ -418,10 +417,15 @@ void TCustomFFmpeg::OpenAllEncoders(TTranscodeRun& run) {
     }
     if (JoinMode) ost->SavedCodecId = codec->codec_id;
     int ret;
+    // The reason of a failure is the encoder's own last error line of this open; an
+    // earlier line of the job's would only mislead.
+    const std::string earlier = ThreadLastLibraryError();
+    ClearThreadLastLibraryError();
     {
       TCodecLockGuard lock;
       ret = ff::avcodec_open2(codec, encoder, nullptr);
     }
+    if (ret >= 0 && ThreadLastLibraryError().empty()) SetThreadLastLibraryError(earlier);
     if (ret < 0) {
       FailWithMapping(
           run,

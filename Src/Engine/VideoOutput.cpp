@@ -11,6 +11,7 @@
 #include "Engine/DiscUserData.h"
 #include "Engine/EncodeStep.h"
 #include "Engine/FFmpeg.h"
+#include "Engine/StreamTraits.h"
 #include "Engine/TimestampLimits.h"
 #include "Engine/TranscodeRun.h"
 #include "Services/FFBindings.h"
@@ -133,15 +134,25 @@ unsigned TCustomFFmpeg::CurrentScalerFlags() const {
   return unsigned(flags);
 }
 
+int TCustomFFmpeg::PictureTurn(const TInputStream& ist) const {
+  return AutoRotate ? DisplayRotation(*ist.Stream) : 0;
+}
+
 std::string TCustomFFmpeg::FitChain(const TOutputStream& ost, const TInputStream& ist) const {
   // With a chain of the user's, the size is theirs to decide.
   if (VideoFiltersGiven && !VideoFilters.empty()) return {};
   const AVCodecContext* enc = ost.EncoderContext;
   const AVCodecParameters* in = ist.Stream->codecpar;
-  const AVRational sar = ist.Stream->sample_aspect_ratio.num ? ist.Stream->sample_aspect_ratio
-                                                             : in->sample_aspect_ratio;
+  AVRational sar = ist.Stream->sample_aspect_ratio.num ? ist.Stream->sample_aspect_ratio
+                                                       : in->sample_aspect_ratio;
+  int width = in->width, height = in->height;
+  // The fit works on the picture as turned upright.
+  if (TurnIsSideways(PictureTurn(ist))) {
+    std::swap(width, height);
+    if (sar.num > 0 && sar.den > 0) sar = {sar.den, sar.num};
+  }
   return FitFilters(PictureFit,
-                    {in->width, in->height, sar, enc->width, enc->height, enc->sample_aspect_ratio},
+                    {width, height, sar, enc->width, enc->height, enc->sample_aspect_ratio},
                     CurrentScalerFlags());
 }
 
@@ -176,15 +187,20 @@ void TCustomFFmpeg::ConfigureFilters(TOutputStream& ost, TInputStream& ist) {
                          sizeof(AVPixelFormat), AV_OPT_SEARCH_CHILDREN);
   if (ret < 0) fail(ret);
 
-  // Deinterlacing first, then the user's chain, then the encoder's size.
+  // Deinterlacing first (on the fields as stored), then the turn upright, then the user's
+  // chain, then the encoder's size.
   std::string chain;
   if (Deinterlace) chain = "yadif";
+  const int turn = PictureTurn(ist);
+  if (turn != 0) chain += (chain.empty() ? "" : ",") + TurnFilters(turn);
+  const int shownWidth = TurnIsSideways(turn) ? in->height : in->width;
+  const int shownHeight = TurnIsSideways(turn) ? in->width : in->height;
   if (VideoFiltersGiven && !VideoFilters.empty())
     chain += (chain.empty() ? "" : ",") + VideoFilters;
   // With a chain of the user's, the size is theirs to decide.
   if (!(VideoFiltersGiven && !VideoFilters.empty())) {
     std::string sizing = FitChain(ost, ist);
-    if (sizing.empty() && (enc->width != in->width || enc->height != in->height)) {
+    if (sizing.empty() && (enc->width != shownWidth || enc->height != shownHeight)) {
       std::snprintf(args, sizeof args, "scale=%d:%d:flags=0x%X", enc->width, enc->height,
                     CurrentScalerFlags());
       sizing = args;

@@ -58,6 +58,7 @@
   F(av_pix_fmt_desc_get) \
   F(av_pix_fmt_desc_next) \
   F(av_pix_fmt_desc_get_id) \
+  F(av_display_rotation_get) \
   F(av_get_sample_fmt) \
   F(av_get_sample_fmt_name) \
   F(av_get_sample_fmt_string) \
@@ -177,6 +178,7 @@
   F(av_get_bits_per_sample) \
   F(av_get_audio_frame_duration) \
   F(av_get_profile_name) \
+  F(avcodec_find_best_pix_fmt_of_list) \
   F(av_bsf_get_by_name) \
   F(av_bsf_alloc) \
   F(av_bsf_init) \
@@ -233,6 +235,7 @@
   F(avformat_query_codec) \
   F(av_guess_frame_rate) \
   F(av_stream_new_side_data) \
+  F(av_stream_get_side_data) \
   F(av_guess_sample_aspect_ratio) \
   F(av_stream_get_parser) \
   F(avformat_match_stream_specifier) \

@@ -5,6 +5,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
+#include <libavutil/display.h>
 #include <libavutil/error.h>
 #include <libavutil/mathematics.h>
 #include <libavutil/opt.h>
@@ -115,7 +116,7 @@ void PutSample(AVFrame* frame, int channel, int index, double value) {
 // The test picture in YUV 4:2:0: a luma gradient that drifts every frame and a bright
 // vertical bar sweeping from the left edge to the right edge over the whole clip, so that
 // every frame differs from the previous one and motion is visible in a preview.
-void DrawPicture(AVFrame* frame, int index, int frameCount) {
+void DrawPicture(AVFrame* frame, int index, int frameCount, bool cornerMark) {
   const int w = frame->width;
   const int h = frame->height;
   const int barWidth = std::max(4, w / 10);
@@ -127,6 +128,9 @@ void DrawPicture(AVFrame* frame, int index, int frameCount) {
       row[x] = bar ? 235 : static_cast<uint8_t>(16 + (x + y + index * 3) % 180);
     }
   }
+  // A mark that tells up from down and left from right once the picture is turned.
+  for (int y = 0; cornerMark && y < h / 5; ++y)
+    std::memset(frame->data[0] + static_cast<ptrdiff_t>(y) * frame->linesize[0], 235, w / 5);
   const int cw = (w + 1) / 2;
   const int ch = (h + 1) / 2;
   for (int y = 0; y < ch; ++y) {
@@ -135,6 +139,44 @@ void DrawPicture(AVFrame* frame, int index, int frameCount) {
     for (int x = 0; x < cw; ++x) {
       u[x] = static_cast<uint8_t>(96 + (x * 2 + index) % 64);
       v[x] = static_cast<uint8_t>(96 + (y * 2 + index * 2) % 64);
+    }
+  }
+}
+
+// A flat grey picture, the stand-in for album art or a thumbnail.
+void DrawCover(AVFrame* frame) {
+  const int heights[3] = {frame->height, (frame->height + 1) / 2, (frame->height + 1) / 2};
+  const int widths[3] = {frame->width, (frame->width + 1) / 2, (frame->width + 1) / 2};
+  const uint8_t values[3] = {200, 128, 128};
+  for (int p = 0; p < 3; ++p)
+    for (int y = 0; y < heights[p]; ++y)
+      std::memset(frame->data[p] + static_cast<ptrdiff_t>(y) * frame->linesize[p], values[p],
+                  widths[p]);
+}
+
+// Stores the upright YUV 4:2:0 picture turned counter-clockwise by `rotation`, so that a
+// player turning it clockwise by that much shows it upright again.
+void StoreTurned(AVFrame* stored, const AVFrame* upright, int rotation) {
+  for (int p = 0; p < 3; ++p) {
+    const int shift = p == 0 ? 0 : 1;
+    const int uw = upright->width >> shift, uh = upright->height >> shift;
+    const int sw = stored->width >> shift, sh = stored->height >> shift;
+    for (int y = 0; y < sh; ++y) {
+      uint8_t* row = stored->data[p] + static_cast<ptrdiff_t>(y) * stored->linesize[p];
+      for (int x = 0; x < sw; ++x) {
+        int ux = x, uy = y;
+        if (rotation == 90) {
+          ux = uw - 1 - y;
+          uy = x;
+        } else if (rotation == 180) {
+          ux = uw - 1 - x;
+          uy = uh - 1 - y;
+        } else if (rotation == 270) {
+          ux = y;
+          uy = uh - 1 - x;
+        }
+        row[x] = upright->data[p][static_cast<ptrdiff_t>(uy) * upright->linesize[p] + ux];
+      }
     }
   }
 }
@@ -163,6 +205,7 @@ struct TOutputStream {
   const TVideoSpec* VideoSpec = nullptr;
   TFrame Source;
   TSws Scaler;
+  TFrame Upright;   // the picture as shown, when it is stored turned
   size_t Step = 0;  // index into FrameSteps
   // Audio
   double Pitch = 440;
@@ -189,6 +232,7 @@ class TWriter {
 
     if (Spec_.Video) OpenVideo(*Spec_.Video);
     for (const TAudioSpec& a : Spec_.Audio) OpenAudio(a);
+    if (Spec_.Cover) OpenCover(*Spec_.Cover);
     if (!Spec_.Subtitles.empty()) OpenSubtitles();
     if (Streams_.empty()) Fail("no stream to write");
 
@@ -197,6 +241,7 @@ class TWriter {
       if (ret < 0) Fail("cannot create " + Path_, ret);
     }
     WriteHeader();
+    if (Spec_.Cover) WriteCover();
     // The muxer may have changed the streams' time bases.
     for (auto& s : Streams_)
       s->Offset = av_rescale_q(std::llround(s->StartSeconds * AV_TIME_BASE), AV_TIME_BASE_Q,
@@ -286,6 +331,8 @@ class TWriter {
     c->framerate = AVRational{v.RateNum, v.RateDen};
     c->time_base = AVRational{v.RateDen, v.RateNum};
     c->pix_fmt = codec->pix_fmts ? codec->pix_fmts[0] : AV_PIX_FMT_YUV420P;
+    if (!v.PixelFormat.empty()) c->pix_fmt = av_get_pix_fmt(v.PixelFormat.c_str());
+    if (c->pix_fmt == AV_PIX_FMT_NONE) Fail("unknown pixel format " + v.PixelFormat);
     c->sample_aspect_ratio = AVRational{1, 1};
     c->gop_size = 12;
     if (v.MaxBFrames > 0) c->max_b_frames = v.MaxBFrames;  // else the encoder's own default
@@ -301,6 +348,24 @@ class TWriter {
                std::to_string(v.Height) + ")",
            ret);
     s.Stream = AddStream(s);
+    if (v.Rotation != 0) {
+      if (v.Rotation != 90 && v.Rotation != 180 && v.Rotation != 270)
+        Fail("a rotation must be 90, 180 or 270");
+      auto* matrix = reinterpret_cast<int32_t*>(
+          av_stream_new_side_data(s.Stream, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t)));
+      if (!matrix) Fail("out of memory");
+      // A matrix read back turns counter-clockwise by the angle it gives, and a phone's
+      // portrait clip reads back as -90. The MP4 muxer stores the matrix given to it
+      // transposed, so the angle given here is the clockwise turn.
+      av_display_rotation_set(matrix, v.Rotation);
+      const bool sideways = v.Rotation != 180;
+      s.Upright = NewFrame();
+      s.Upright->format = AV_PIX_FMT_YUV420P;
+      s.Upright->width = sideways ? c->height : c->width;
+      s.Upright->height = sideways ? c->width : c->height;
+      const int got = av_frame_get_buffer(s.Upright.get(), 0);
+      if (got < 0) Fail("video frame", got);
+    }
     // A variable rate has no average to announce (Matroska would store it as the duration
     // of every frame).
     const bool steady =
@@ -370,6 +435,8 @@ class TWriter {
            ret);
     s.Stream = AddStream(s);
     s.Pitch = a.Pitch;
+    if (a.Default) s.Stream->disposition |= AV_DISPOSITION_DEFAULT;
+    if (!a.Language.empty()) av_dict_set(&s.Stream->metadata, "language", a.Language.c_str(), 0);
 
     // PCM-like encoders report no frame size: any size does, so take a common one.
     const bool anySize =
@@ -386,6 +453,50 @@ class TWriter {
     if (ret < 0) Fail("channel layout", ret);
     ret = av_frame_get_buffer(s.Frame.get(), 0);
     if (ret < 0) Fail("audio frame", ret);
+  }
+
+  // The cover: one picture, encoded now and written once the header is.
+  void OpenCover(const TVideoSpec& v) {
+    const AVCodec* codec = FindEncoder(v.Encoders, AVMEDIA_TYPE_VIDEO);
+    Cover_.Codec.reset(avcodec_alloc_context3(codec));
+    AVCodecContext* c = Cover_.Codec.get();
+    if (!c) Fail("out of memory");
+    c->width = v.Width;
+    c->height = v.Height;
+    c->time_base = AVRational{1, 25};
+    c->pix_fmt = codec->pix_fmts ? codec->pix_fmts[0] : AV_PIX_FMT_YUV420P;
+    c->sample_aspect_ratio = AVRational{1, 1};
+    ConfigureCommon(c);
+    c->flags &= ~AV_CODEC_FLAG_GLOBAL_HEADER;  // a picture stands alone
+    int ret = avcodec_open2(c, codec, nullptr);
+    if (ret < 0) Fail(std::string("cover encoder ") + codec->name, ret);
+    Cover_.Stream = AddStream(Cover_);
+    Cover_.Stream->disposition = AV_DISPOSITION_ATTACHED_PIC;
+  }
+
+  void WriteCover() {
+    AVCodecContext* c = Cover_.Codec.get();
+    TFrame picture = NewFrame();
+    picture->format = c->pix_fmt;
+    picture->width = c->width;
+    picture->height = c->height;
+    int ret = av_frame_get_buffer(picture.get(), 0);
+    if (ret < 0) Fail("cover picture", ret);
+    if (av_pix_fmt_desc_get(c->pix_fmt)->log2_chroma_h != 1) Fail("the cover must be 4:2:0");
+    DrawCover(picture.get());
+    picture->pts = 0;
+    TPacket packet(av_packet_alloc());
+    if (!packet) Fail("out of memory");
+    ret = avcodec_send_frame(c, picture.get());
+    if (ret >= 0) ret = avcodec_send_frame(c, nullptr);
+    if (ret >= 0) ret = avcodec_receive_packet(c, packet.get());
+    if (ret < 0) Fail("encoding the cover", ret);
+    packet->stream_index = Cover_.Stream->index;
+    packet->pts = packet->dts = 0;
+    packet->flags |= AV_PKT_FLAG_KEY;
+    // Written apart from the interleaving: the stream has this one packet only.
+    ret = av_write_frame(Out_.get(), packet.get());
+    if (ret < 0) Fail("writing the cover", ret);
   }
 
   // SubRip needs no encoder: each packet is the cue's text, timed in milliseconds.
@@ -419,15 +530,21 @@ class TWriter {
     if (!frame) return;
     const int index = static_cast<int>(s.Next);
     const int frameCount = static_cast<int>(s.End);
+    AVFrame* stored = s.Scaler ? s.Source.get() : frame;  // YUV 4:2:0 as stored
     if (s.Scaler) {
       const int ret = av_frame_make_writable(s.Source.get());
       if (ret < 0) Fail("video frame", ret);
-      DrawPicture(s.Source.get(), index, frameCount);
+    }
+    const bool mark = s.VideoSpec->CornerMark;
+    if (s.Upright) {
+      DrawPicture(s.Upright.get(), index, frameCount, mark);
+      StoreTurned(stored, s.Upright.get(), s.VideoSpec->Rotation);
+    } else {
+      DrawPicture(stored, index, frameCount, mark);
+    }
+    if (s.Scaler)
       sws_scale(s.Scaler.get(), s.Source->data, s.Source->linesize, 0, frame->height, frame->data,
                 frame->linesize);
-    } else {
-      DrawPicture(frame, index, frameCount);
-    }
     frame->interlaced_frame = s.VideoSpec->Interlaced;
     frame->top_field_first = s.VideoSpec->Interlaced;
     if (s.VideoSpec->UserData) AddUserData(frame);
@@ -530,6 +647,8 @@ class TWriter {
       if (s->VideoSpec->Interlaced) out << " interlaced";
       if (s->VideoSpec->UserData) out << " with user data";
       if (s->StartSeconds != 0) out << " from " << s->StartSeconds << " s";
+      if (c->pix_fmt != AV_PIX_FMT_YUV420P) out << " " << av_get_pix_fmt_name(c->pix_fmt);
+      if (s->VideoSpec->Rotation != 0) out << " turned " << s->VideoSpec->Rotation;
     }
     if (Spec_.Audio.empty()) out << ", no audio";
     for (const auto& s : Streams_) {
@@ -538,6 +657,9 @@ class TWriter {
       out << ", audio " << c->codec->name << " " << c->sample_rate << " Hz "
           << c->ch_layout.nb_channels << " ch";
     }
+    if (Cover_.Codec)
+      out << ", cover " << Cover_.Codec->codec->name << " " << Cover_.Codec->width << "x"
+          << Cover_.Codec->height;
     if (!Spec_.Subtitles.empty()) out << ", " << Spec_.Subtitles.size() << " SubRip cues";
     out << ", " << Spec_.Seconds << " s";
     if (!Spec_.MuxerOptions.empty()) out << ", " << Spec_.MuxerOptions;
@@ -548,6 +670,7 @@ class TWriter {
   const std::string Path_;
   TOutput Out_;
   std::vector<std::unique_ptr<TOutputStream>> Streams_;  // video, audio, subtitles
+  TOutputStream Cover_;                                  // the attached picture, if any
   TPacket Packet_;
 };
 

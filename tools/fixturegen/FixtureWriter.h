@@ -28,13 +28,20 @@ struct TVideoSpec {
   // Every picture carries a stereo 3D tag (2D) and an A/53 closed-caption packet, which the
   // MPEG-2 encoder writes as user data ("JP3D", "GA94"), as HDV camcorders do.
   bool UserData = false;
+  // Clockwise turn (0, 90, 180, 270) a player gives the stored picture by the display
+  // matrix; the pictures are stored turned the other way, so that they show upright.
+  int Rotation = 0;
+  std::string PixelFormat = {};  // the encoder's pixel format by name; empty: its first
+  bool CornerMark = false;       // a white square in the upright picture's top-left corner
 };
 
 struct TAudioSpec {
   std::string Encoders;  // comma-separated, as for video
   int SampleRate = 44100;
   int Channels = 2;
-  double Pitch = 440;  // of the first channel; each further one 110 Hz higher
+  double Pitch = 440;         // of the first channel; each further one 110 Hz higher
+  bool Default = false;       // marked as the file's default stream of its kind
+  std::string Language = {};  // ISO 639-2 code, "" none
 };
 
 // A text subtitle cue, written as a SubRip stream.
@@ -57,6 +64,9 @@ struct TFixtureSpec {
   double JumpSeconds = 0;
   // Done to the bytes once written. With no muxer it starts from an empty file.
   TDamage Damage = TDamage::None;
+  // A cover picture stored with the file (album art, a thumbnail): one flat grey picture
+  // of this size and encoder, marked as an attached picture.
+  std::optional<TVideoSpec> Cover = {};
 };
 
 // Writes folder/spec.FileName, replacing any file of that name, and returns a one-line

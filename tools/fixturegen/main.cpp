@@ -53,6 +53,19 @@
 //   jump_hours.mkv      Matroska, MPEG-4 Part 2 + MP2, its timestamps jumping 3 hours ahead
 //                       in the middle of the clip
 //
+// Real recordings, as phones, cameras and downloads make them (a white square
+// marking the upright picture's top-left corner where it matters):
+//   rotate_90.mp4       MP4, H.264 160x96 stored sideways with a display matrix turning it
+//   rotate_180.mp4      90, 180 and 270 degrees clockwise (shown 96x160, 160x96, 96x160)
+//   rotate_270.mp4      + AAC
+//   h264_10bit.mp4      MP4, H.264 High 10 (yuv420p10le) + AAC
+//   h264_444.mp4        MP4, H.264 High 4:4:4 (yuv444p) + AAC
+//   webcam_422.avi      AVI, Motion JPEG 4:2:2 (yuvj422p) + MP2
+//   thumbnail.mp4       MP4, H.264 160x90 + AAC, with a 320x180 JPEG cover picture
+//   song_cover.mp3      MP3 with a 200x200 JPEG cover picture (album art)
+//   two_languages.mkv   Matroska, MPEG-4 Part 2 + MP2 stereo "eng" (440 Hz) + MP2 stereo
+//                       "ger" (880 Hz) marked as the default
+//
 // Bad input, for the error paths:
 //   empty.avi           zero bytes
 //   random.avi          64 KiB of pseudo-random bytes (fixed seed)
@@ -203,6 +216,50 @@ const std::vector<TFixtureSpec>& FixtureTable() {
        .Muxer = "mpegts",
        .Video = V{.Encoders = "mpeg2video", .Width = 480, .Height = 270, .UserData = true},
        .Audio = {A{"mp2"}}},
+
+      // Real recordings: phone rotation, pixel formats H.264 profiles cannot all take,
+      // cover pictures, a default language that is not the first.
+      {.FileName = "rotate_90.mp4",
+       .Muxer = "mp4",
+       .Video =
+           V{.Encoders = kH264, .Width = 160, .Height = 96, .Rotation = 90, .CornerMark = true},
+       .Audio = {A{"aac"}}},
+      {.FileName = "rotate_180.mp4",
+       .Muxer = "mp4",
+       .Video =
+           V{.Encoders = kH264, .Width = 160, .Height = 96, .Rotation = 180, .CornerMark = true},
+       .Audio = {A{"aac"}}},
+      {.FileName = "rotate_270.mp4",
+       .Muxer = "mp4",
+       .Video =
+           V{.Encoders = kH264, .Width = 160, .Height = 96, .Rotation = 270, .CornerMark = true},
+       .Audio = {A{"aac"}}},
+      {.FileName = "h264_10bit.mp4",
+       .Muxer = "mp4",
+       .Video = V{.Encoders = "libx264", .PixelFormat = "yuv420p10le", .CornerMark = true},
+       .Audio = {A{"aac"}}},
+      {.FileName = "h264_444.mp4",
+       .Muxer = "mp4",
+       .Video = V{.Encoders = "libx264", .PixelFormat = "yuv444p", .CornerMark = true},
+       .Audio = {A{"aac"}}},
+      {.FileName = "webcam_422.avi",
+       .Muxer = "avi",
+       .Video = V{.Encoders = "mjpeg", .PixelFormat = "yuvj422p", .CornerMark = true},
+       .Audio = {A{"mp2"}}},
+      {.FileName = "thumbnail.mp4",
+       .Muxer = "mp4",
+       .Video = V{.Encoders = kH264, .Width = 160, .Height = 90, .CornerMark = true},
+       .Audio = {A{"aac"}},
+       .Cover = V{.Encoders = "mjpeg", .Width = 320, .Height = 180}},
+      {.FileName = "song_cover.mp3",
+       .Muxer = "mp3",
+       .Audio = {A{"libmp3lame"}},
+       .Cover = V{.Encoders = "mjpeg", .Width = 200, .Height = 200}},
+      {.FileName = "two_languages.mkv",
+       .Muxer = "matroska",
+       .Video = V{"mpeg4"},
+       .Audio = {A{.Encoders = "mp2", .Language = "eng"},
+                 A{.Encoders = "mp2", .Pitch = 880, .Default = true, .Language = "ger"}}},
   };
   return table;
 }
