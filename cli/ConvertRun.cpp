@@ -25,6 +25,7 @@
 #include "ProgressDisplay.h"
 #include "SampleClip.h"
 #include "Services/Clock.h"
+#include "Services/FFLog.h"
 #include "Services/MainThread.h"
 #include "StopSignals.h"
 #include "Version.h"
@@ -214,6 +215,7 @@ class TConvertRun {
 
     for (const auto& [i, task] : opened) {
       const TPlannedInput& item = Plan_[i];
+      const TThreadLogSource source(item.Input);  // the engine's lines about its settings
       TOutputOptions options;
       if (Profile_) {
         options = ProfileTaskOptions(*Profile_, Args_.OutputFolder, item.Input, item.Output);

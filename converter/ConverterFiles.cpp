@@ -17,6 +17,7 @@
 
 #include "BatchFigures.h"
 #include "ConverterWindow.h"
+#include "LogView.h"
 #include "OpenFilter.h"
 
 namespace tovamo {
@@ -176,7 +177,7 @@ void TForm1::dropEvent(QDropEvent* event) {
 }
 
 void TForm1::LogLine(const QString& line) {
-  mmoLog->appendPlainText(line);
+  AppendLogLine(mmoLog, line);
 }
 
 }  // namespace tovamo

@@ -2,6 +2,7 @@
 
 #include "DesktopNotice.h"
 #include "FileListDelegate.h"
+#include "LogView.h"
 #include "WindowPlacement.h"
 
 #include <QAction>
@@ -119,6 +120,7 @@ void TForm1::CreateControls() {
   mmoLog = new QPlainTextEdit;
   mmoLog->setReadOnly(true);
   mmoLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  FollowLogEnd(mmoLog);
 
   Tabs = new QTabWidget;
   Tabs->addTab(listview1, "   Files   ");
