@@ -186,6 +186,7 @@ class TConvertRun {
         Cancel(i, "refused: " + item.Refusal);
         continue;
       }
+      const TThreadLogSource source(item.Input);  // the lines about its open
       const int task = Encoder_.AddTask(item.Input, &inputOptions);
       if (task < 0) {
         Cancel(i, "cannot open: " + Encoder_.LastError());
@@ -241,7 +242,9 @@ class TConvertRun {
   }
 
   void RunBatch() {
-    Display_ = MakeProgressDisplay(stdout);
+    // Progress on standard error, as other Unix tools show it: standard output carries the
+    // result lines alone, for a pipe or a file to take.
+    Display_ = MakeProgressDisplay(stderr);
     Encoder_.OnProgress = [this](TFFEncoder*, TProgressInfo* info) {
       if (info->TaskIndex < 0 || info->TaskIndex >= int(Tasks_.size())) return;
       TTaskState& task = Tasks_[std::size_t(info->TaskIndex)];
@@ -331,6 +334,7 @@ class TConvertRun {
         SettleTemporaryOutput(temporary->second, Plan_[TaskInput_[task]].Output, end);
     Temporaries_.erase(temporary);
     if (error.empty()) return;
+    if (Display_) Display_->Finish();  // the message goes where the live lines were
     PrintError(Label(TaskInput_[task]) + ": " + error);
     if (end != TTaskEnd::Failed) Tasks_[std::size_t(task)].Completed = false;
     Reasons_[task] = error;
