@@ -73,6 +73,10 @@ class ConverterLogTest : public QObject {
              qPrintable(window->mmoLog->toPlainText()));
     QVERIFY(Matching(*window, R"(^#\d+\.\d+: )").isEmpty());  // no thread without debug
     QVERIFY(Matching(*window, stamp + "#").isEmpty());
+    if (const QString shot = qEnvironmentVariable("TOVAMO_LOG_SHOT"); !shot.isEmpty()) {
+      window->Tabs->setCurrentWidget(window->mmoLog);
+      window->grab().save(shot);
+    }
   }
 
   void atDebugLevelTheThreadAndLevelComeToo() {
