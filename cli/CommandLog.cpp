@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "Services/FFLog.h"
+#include "Services/LogFormat.h"
 #include "Services/SameFile.h"
 
 namespace tovamo::cli {
@@ -108,7 +109,7 @@ std::string TCommandLog::Start(const std::string& path, bool toStandardError,
   // and a line must reach the file even when the process is about to end.
   logger->TriggerEventInMainThread = false;
   logger->SetOnLog([this](void*, std::uint32_t threadId, TLogLevel level, const std::string& text) {
-    Write("#" + std::to_string(threadId) + "." + std::to_string(int(level)) + ": " + text + "\n");
+    Write(FormatLogLine(threadId, level, text) + "\n");
   });
   return {};
 }

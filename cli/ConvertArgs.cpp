@@ -252,9 +252,10 @@ Options:
 "-" is no file name here: the command does not read standard input (write ./- for a file
 called "-").
 
-Progress: on a terminal one live line per running file (percent, frames per second,
-elapsed time, output size) and the overall percentage; otherwise a plain progress line at
-most once a second. At the end one line per FILE: the file, its output, and "Completed",
+Progress goes to standard error: on a terminal one live line per running file (percent,
+frames per second, elapsed time, output size; a long name shortened in the middle) and the
+overall percentage; otherwise a plain progress line at most once a second. At the end one
+line per FILE on standard output: the file, its output, and "Completed",
 "Completed (input ended early)" when an input was shorter than it said, or "Cancelled"
 with the reason (and the media libraries' last error line, when they gave one). A file
 from which nothing could be written is not completed.

@@ -30,6 +30,7 @@
 #include "ProgressDisplay.h"
 #include "SampleClip.h"
 #include "Services/Clock.h"
+#include "Services/FFLog.h"
 #include "Services/MainThread.h"
 #include "Services/Text.h"
 #include "StopSignals.h"
@@ -232,6 +233,7 @@ class TConvertRun {
         Cancel(i, "refused: " + item.Refusal);
         continue;
       }
+      const TThreadLogSource source(item.Input);  // the lines about its open
       const int task = Encoder_.AddTask(item.Input, &inputOptions);
       if (task < 0) {
         Cancel(i, "cannot open: " + Encoder_.LastError());
@@ -262,6 +264,7 @@ class TConvertRun {
 
     for (const auto& [i, task] : opened) {
       const TPlannedInput& item = Plan_[i];
+      const TThreadLogSource source(item.Input);  // the engine's lines about its settings
       TOutputOptions options;
       if (Profile_) {
         options = ProfileTaskOptions(*Profile_, Args_.OutputFolder, item.Input, item.Output);
@@ -301,7 +304,9 @@ class TConvertRun {
   }
 
   void RunBatch() {
-    Display_ = MakeProgressDisplay(stdout);
+    // Progress on standard error, as other Unix tools show it: standard output carries the
+    // result lines alone, for a pipe or a file to take.
+    Display_ = MakeProgressDisplay(stderr);
     Encoder_.OnProgress = [this](TFFEncoder*, TProgressInfo* info) {
       if (info->TaskIndex < 0 || info->TaskIndex >= int(Tasks_.size())) return;
       TTaskState& task = Tasks_[std::size_t(info->TaskIndex)];
@@ -397,6 +402,7 @@ class TConvertRun {
     Temporaries_.erase(temporary);
     EarlierKept_[task] = earlierKept;
     if (error.empty()) return;
+    if (Display_) Display_->Finish();  // the message goes where the live lines were
     PrintError(Label(TaskInput_[task]) + ": " + error);
     if (end != TTaskEnd::Failed) Tasks_[std::size_t(task)].Completed = false;
     Reasons_[task] = error;

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cinttypes>
 
+#include "TextWidth.h"
+
 namespace tovamo::cli {
 
 namespace {
@@ -59,8 +61,9 @@ bool Running(const TTaskState& task) {
   return task.Started && !task.Ended;
 }
 
-// Redraws its lines in place with ANSI cursor movement. Lines are cut to the terminal's
-// width, so that none wraps and the count of lines to go back over stays right.
+// Redraws its lines in place with ANSI cursor movement. Lines fit the terminal's width in
+// display columns (a wide character takes two), so that none wraps and the count of lines
+// to go back over stays right.
 class TTerminalDisplay : public TProgressDisplay {
  public:
   explicit TTerminalDisplay(std::FILE* out) : Out_(out) {}
@@ -68,14 +71,13 @@ class TTerminalDisplay : public TProgressDisplay {
   void Show(const std::vector<TTaskState>& tasks, std::int64_t nowMicros) override {
     if (LastDraw_ && nowMicros - LastDraw_ < 200000) return;
     LastDraw_ = nowMicros;
+    const std::size_t width = Columns();
     std::vector<std::string> lines;
     for (const TTaskState& task : tasks)
-      if (Running(task))
-        lines.push_back(TaskFigures(task, nowMicros) + "  " + Printable(task.Input));
-    lines.push_back(OverallLine(tasks));
+      if (Running(task)) lines.push_back(LiveTaskLine(task, nowMicros, width));
+    lines.push_back(ElideMiddle(OverallLine(tasks), width));
     Erase();
-    const std::size_t width = Columns();
-    for (const std::string& line : lines) std::fprintf(Out_, "%s\n", Cut(line, width).c_str());
+    for (const std::string& line : lines) std::fprintf(Out_, "%s\n", line.c_str());
     Drawn_ = int(lines.size());
     std::fflush(Out_);
   }
@@ -95,16 +97,6 @@ class TTerminalDisplay : public TProgressDisplay {
     winsize size{};
     if (ioctl(fileno(Out_), TIOCGWINSZ, &size) == 0 && size.ws_col > 1) return size.ws_col - 1;
     return 79;
-  }
-
-  // At most `width` characters, counting a UTF-8 sequence as one and never splitting it.
-  static std::string Cut(const std::string& line, std::size_t width) {
-    std::size_t characters = 0;
-    for (std::size_t i = 0; i < line.size(); ++i) {
-      if ((static_cast<unsigned char>(line[i]) & 0xC0) == 0x80) continue;
-      if (++characters > width) return line.substr(0, i);
-    }
-    return line;
   }
 
   std::FILE* Out_;
@@ -139,6 +131,12 @@ class TPlainDisplay : public TProgressDisplay {
 };
 
 }  // namespace
+
+std::string LiveTaskLine(const TTaskState& task, std::int64_t nowMicros, std::size_t width) {
+  const std::string figures = TaskFigures(task, nowMicros) + "  ";  // ASCII: a byte a column
+  if (width < figures.size() + 8) return figures.substr(0, width);
+  return figures + ElideMiddle(Printable(task.Input), width - figures.size());
+}
 
 double TaskPercent(const TTaskState& task) {
   if (task.Completed) return 100;

@@ -44,6 +44,10 @@ double FramesPerSecond(const TTaskState& task, std::int64_t nowMicros);
 // empty when it never got going.
 std::string FinalFigures(const TTaskState& task);
 
+// A running task's live line in at most `width` columns: its figures, then its name,
+// shortened in the middle to fit.
+std::string LiveTaskLine(const TTaskState& task, std::int64_t nowMicros, std::size_t width);
+
 class TProgressDisplay {
  public:
   virtual ~TProgressDisplay() = default;
@@ -53,7 +57,8 @@ class TProgressDisplay {
   virtual void Finish() = 0;
 };
 
-// The live display when `out` is a terminal, the plain one otherwise.
+// The live display when `out` is a terminal, the plain one otherwise. The command shows
+// its progress on standard error, so that standard output carries the result lines only.
 std::unique_ptr<TProgressDisplay> MakeProgressDisplay(std::FILE* out);
 
 }  // namespace tovamo::cli

@@ -23,6 +23,7 @@
 #include "ErrorDisplay.h"
 #include "H264Profile.h"
 #include "ProfileOptions.h"
+#include "Services/LogFormat.h"
 
 namespace tovamo {
 namespace {
@@ -60,7 +61,7 @@ void TForm1::DetachHandlers() {
 }
 
 void TForm1::FFLoggerLog(std::uint32_t threadId, TLogLevel level, const std::string& message) {
-  LogLine(QString("#%1.%2: %3").arg(threadId).arg(int(level)).arg(QString::fromStdString(message)));
+  LogLine(QString::fromStdString(FormatLogLine(threadId, level, message)));
 }
 
 QTreeWidgetItem* TForm1::RowOfTask(int taskIndex) const {
@@ -281,6 +282,7 @@ TOutputOptions TForm1::ProfileOptions(const std::string& inputPath) const {
 
 bool TForm1::PrepareTask(std::size_t entry, const std::string& outputPath) {
   const std::string& input = readyListBox[entry];
+  const TThreadLogSource source(input);  // the engine's lines about its settings
   if (!LoadLibraries()) return false;
   if (InputOverwrittenBy(outputPath, readyListBox) >= 0) {
     LogLine(QString("***%1: the output %2 would overwrite an input of this batch; the file is "

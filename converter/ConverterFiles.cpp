@@ -18,6 +18,7 @@
 #include "BatchFigures.h"
 #include "ConverterWindow.h"
 #include "DroppedFolders.h"
+#include "LogView.h"
 #include "OpenFilter.h"
 
 namespace tovamo {
@@ -218,7 +219,7 @@ void TForm1::AddDroppedPaths(const QStringList& paths) {
 }
 
 void TForm1::LogLine(const QString& line) {
-  mmoLog->appendPlainText(line);
+  AppendLogLine(mmoLog, line);
 }
 
 }  // namespace tovamo

@@ -3,6 +3,7 @@
 #include "DesktopNotice.h"
 #include "ElidedLabel.h"
 #include "FileListDelegate.h"
+#include "LogView.h"
 #include "WindowPlacement.h"
 
 #include <QAction>
@@ -120,6 +121,7 @@ void TForm1::CreateControls() {
   mmoLog = new QPlainTextEdit;
   mmoLog->setReadOnly(true);
   mmoLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  FollowLogEnd(mmoLog);
 
   Tabs = new QTabWidget;
   Tabs->addTab(listview1, "   Files   ");

@@ -1029,7 +1029,11 @@ TEST_F(ConvertCommand, ProgressLinesShowControlCharactersEscaped) {
   const std::string input = Copy("sample.mpg", "in/two\nlines\x1b[2J.mpg");
   const TRunResult run = Run({"-o", Out().string(), input});
   EXPECT_EQ(run.ExitCode, 0) << run.Out << run.Err;
-  EXPECT_TRUE(Contains(run.Out, "two\\nlines\\x1b[2J.mpg: ")) << run.Out;
+  // Progress goes to standard error; standard output keeps the result lines alone.
+  EXPECT_TRUE(Contains(run.Err, "two\\nlines\\x1b[2J.mpg: ")) << run.Err;
+  EXPECT_TRUE(Contains(run.Err, "overall ")) << run.Err;
+  EXPECT_FALSE(Contains(run.Out, "overall ")) << run.Out;
+  EXPECT_FALSE(Contains(run.Out, "two\\nlines")) << run.Out;
   ExpectPlayableMpeg((Out() / "two\nlines\x1b[2J.mpg").string());
 }
 

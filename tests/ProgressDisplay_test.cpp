@@ -1,8 +1,9 @@
-// The command's progress figures: rates from elapsed milliseconds, and each file's closing
-// figures.
+// The command's progress figures: rates from elapsed milliseconds, each file's closing
+// figures, and the live lines' fit to the terminal's columns.
 #include <gtest/gtest.h>
 
 #include "ProgressDisplay.h"
+#include "TextWidth.h"
 
 namespace tovamo::cli {
 namespace {
@@ -67,6 +68,61 @@ TEST(ProgressDisplay, FinalFiguresGiveTimeRateAndSize) {
   silent.HasProgress = false;
   silent.EndMicros = 1000000;
   EXPECT_EQ(FinalFigures(silent), "");
+}
+
+// Columns as a terminal draws them, and names shortened in the middle to a width.
+TEST(ProgressDisplay, NamesFitTheColumnsTheyTake) {
+  const struct {
+    const char* Name;
+    std::size_t Columns;  // as drawn
+    std::size_t Width;    // the room given
+    const char* Shown;
+  } cases[] = {
+      {"clip.avi", 8, 8, "clip.avi"},
+      {"clip.avi", 8, 7, "cl...vi"},
+      {"Holiday in the mountains part one.avi", 37, 20, "Holiday ...t one.avi"},
+      {"Holiday in the mountains part two.avi", 37, 20, "Holiday ...t two.avi"},
+      {"ドラマ第1話.mkv", 15, 15, "ドラマ第1話.mkv"},
+      {"ドラマ第1話.mkv", 15, 13, "ドラ...話.mkv"},
+      {"ドラマ第1話.mkv", 15, 12, "ドラ....mkv"},  // a wide one that does not fit leaves a gap
+      {"全角ＡＢＣ", 10, 10, "全角ＡＢＣ"},
+      {"한국어 영상.mp4", 15, 9, "한....mp4"},
+      {"cafe\xcc\x81 ole\xcc\x81.mov", 12, 9, "caf...mov"},  // marks stay with their letter
+      {"re\xcc\x81sume\xcc\x81", 6, 5, "r...e\xcc\x81"},
+      {"bad \xff\xfe byte.avi", 15, 10, "bad....avi"},
+      {"\xf0\x9f\x8e\xac film.mp4", 11, 11, "\xf0\x9f\x8e\xac film.mp4"},
+      {"abcdef", 6, 3, "..."},
+      {"abcdef", 6, 2, ".."},
+      {"abcdef", 6, 0, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.Name << " in " << c.Width);
+    EXPECT_EQ(DisplayWidth(c.Name), c.Columns);
+    const std::string shown = ElideMiddle(c.Name, c.Width);
+    EXPECT_EQ(shown, c.Shown);
+    EXPECT_LE(DisplayWidth(shown), c.Width);
+  }
+}
+
+// A running task's live line never takes more columns than the terminal has, and two names
+// that differ at their end stay apart on an 80-column terminal.
+TEST(ProgressDisplay, LiveLinesFitTheTerminal) {
+  TTaskState task = Task(120, 0, 2048);
+  task.Progress.TotalDuration = 10000000;
+  task.Progress.CurrentDuration = 4000000;
+  const std::string japanese = "/home/me/ビデオ/ドラマ 第1話 とても長い名前のビデオファイルです";
+  for (const std::size_t width : {79u, 60u, 45u, 20u, 5u}) {
+    for (const char* end : {" part one.mkv", " part two.mkv"}) {
+      task.Input = japanese + end;
+      const std::string line = LiveTaskLine(task, 5000000, width);
+      EXPECT_LE(DisplayWidth(line), width) << line;
+      if (width >= 60) {
+        EXPECT_NE(line.find(std::string(end).substr(5)), std::string::npos) << line;
+      }
+    }
+  }
+  task.Input = "short.avi";
+  EXPECT_EQ(LiveTaskLine(task, 5000000, 79), " 40%    24.0 fps  00:00:05      2 KiB  short.avi");
 }
 
 }  // namespace

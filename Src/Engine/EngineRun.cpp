@@ -76,6 +76,7 @@ void TCustomFFmpeg::Execute() {
   // the C library, which follows the locale: the run works in the C locale throughout.
   TCNumericLocale numbers;
   const TThreadLogLevel jobLevel(JobLogLevel);
+  const TThreadLogSource source(InputFileNames.empty() ? std::string() : InputFileNames[0]);
   // Every step runs even when an earlier one failed, so the clean-up and the end notice
   // always happen; the last failure is the one reported.
   auto guarded = [this](auto&& step) {

@@ -118,6 +118,7 @@ void TCustomFFmpeg::ResetInputOpenSettings() {
 }
 
 bool TCustomFFmpeg::OpenInputFile(const std::string& fileName) {
+  const TThreadLogSource source(fileName);  // the libraries' lines about it, its description
   if (InputFileCount >= MaxFiles) {
     LastError = "Too many input files (at most " + std::to_string(MaxFiles) + ")";
     ResetInputOpenSettings();

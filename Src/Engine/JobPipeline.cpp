@@ -220,6 +220,8 @@ void TJobPipeline::RunStage(const char* name, F&& work) {
   // The job's own settings for the libraries' text and log lines hold on every stage.
   TCNumericLocale numbers;
   const TThreadLogLevel level(Engine_.JobLogLevel);
+  const TThreadLogSource source(Engine_.InputFileNames.empty() ? std::string()
+                                                               : Engine_.InputFileNames[0]);
   ClearThreadLastLibraryError();
   try {
     work();

@@ -121,6 +121,14 @@ struct TFFLogger::TSink {
 // The calling thread's own log level (a TLogLevel), or none.
 constexpr int kNoThreadLevel = -1;
 thread_local int tThreadLevel = kNoThreadLevel;
+thread_local std::string tThreadSource;
+// The origin of the line whose handler runs on this thread, if one does.
+thread_local const TLogOrigin* tDelivered = nullptr;
+
+TLogOrigin OriginHere(TLogLevel threshold) {
+  return {std::chrono::system_clock::now(), tThreadSource,
+          tThreadLevel != kNoThreadLevel ? TLogLevel(tThreadLevel) : threshold};
+}
 
 // The state behind av_log and the global logger. Created on first use and never destroyed:
 // a worker may still log while the program's static objects are torn down, and FFmpeg keeps
@@ -155,7 +163,12 @@ struct TLogBridge {
   // is read for each line, so one that is cleared or replaced meanwhile gets no more.
   static void RunHandler(const TFFLogger::TSink& sink, std::uint64_t generation, void* sender,
                          std::uint32_t threadId, TLogLevel level, const std::string* lines,
-                         std::size_t count, bool swallowErrors) {
+                         std::size_t count, bool swallowErrors, const TLogOrigin& origin) {
+    const TLogOrigin* outer = std::exchange(tDelivered, &origin);
+    struct TRestore {
+      const TLogOrigin* Outer;
+      ~TRestore() { tDelivered = Outer; }
+    } restore{outer};
     for (std::size_t i = 0; i < count; ++i) {
       const TLogEvent handler = sink.HandlerOf(generation);
       if (!handler) return;
@@ -178,16 +191,19 @@ struct TLogBridge {
   // A handler that fails on a handed-over line has nobody to reach; its failure is dropped.
   static void Deliver(const std::shared_ptr<TFFLogger::TSink>& sink, bool inMainThread,
                       void* sender, std::uint32_t threadId, TLogLevel level,
-                      const std::string* lines, std::size_t count, bool swallowErrors) {
+                      const std::string* lines, std::size_t count, bool swallowErrors,
+                      TLogLevel threshold) {
     std::uint64_t generation = 0;
     if (count == 0 || !sink->CurrentGeneration(generation)) return;
+    TLogOrigin origin = OriginHere(threshold);
     if (!inMainThread || IsMainThread()) {
-      RunHandler(*sink, generation, sender, threadId, level, lines, count, swallowErrors);
+      RunHandler(*sink, generation, sender, threadId, level, lines, count, swallowErrors, origin);
       return;
     }
-    PostToMainThread([sink, generation, sender, threadId, level,
+    PostToMainThread([sink, generation, sender, threadId, level, origin = std::move(origin),
                       copy = std::vector<std::string>(lines, lines + count)] {
-      RunHandler(*sink, generation, sender, threadId, level, copy.data(), copy.size(), true);
+      RunHandler(*sink, generation, sender, threadId, level, copy.data(), copy.size(), true,
+                 origin);
     });
   }
 
@@ -196,14 +212,17 @@ struct TLogBridge {
     std::shared_ptr<TFFLogger::TSink> sink;
     TFFLogger* logger;
     bool inMainThread;
+    TLogLevel threshold;
     {
       std::lock_guard lock(GlobalLock);
       logger = Global;
       if (!logger) return;
       sink = logger->Sink_;
       inMainThread = logger->TriggerEventInMainThread;
+      threshold = logger->LogLevel();
     }
-    Deliver(sink, inMainThread, logger, threadId, level, lines.data(), lines.size(), true);
+    Deliver(sink, inMainThread, logger, threadId, level, lines.data(), lines.size(), true,
+            threshold);
   }
 
   static void Callback(void* avcl, int ffLevel, const char* fmt, va_list args) {
@@ -388,6 +407,17 @@ TThreadLogLevel::~TThreadLogLevel() {
   tThreadLevel = Previous_;
 }
 
+TThreadLogSource::TThreadLogSource(std::string source)
+    : Previous_(std::exchange(tThreadSource, std::move(source))) {}
+
+TThreadLogSource::~TThreadLogSource() {
+  tThreadSource = std::move(Previous_);
+}
+
+TLogOrigin DeliveredLogOrigin() {
+  return tDelivered ? *tDelivered : OriginHere(DefaultLogger()->LogLevel());
+}
+
 void TFFLogger::SetOnLog(TLogEvent handler) {
   Sink_->Set(std::move(handler));
 }
@@ -404,7 +434,7 @@ void TFFLogger::Log(void* sender, TLogLevel level, const std::string& text) {
   const TLogLevel threshold = ThresholdHere();
   if (!(level <= threshold || (level == llVerbose && threshold != llQuiet))) return;
   TLogBridge::Deliver(Sink_, TriggerEventInMainThread, sender, CurrentThreadId(), level, &text, 1,
-                      false);
+                      false, threshold);
 }
 
 void TFFLogger::LogFmt(void* sender, TLogLevel level, const char* fmt, ...) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdarg>
 #include <cstdint>
 #include <functional>
@@ -112,5 +113,30 @@ void SetThreadLastLibraryError(const std::string& line);
 
 // The calling thread's kernel thread id, as log events carry it.
 std::uint32_t CurrentThreadId();
+
+// While it lives, the lines logged on the calling thread (the program's own and the
+// libraries') come from `source`, the input file the thread works on; empty names none.
+class TThreadLogSource {
+ public:
+  explicit TThreadLogSource(std::string source);
+  ~TThreadLogSource();
+  TThreadLogSource(const TThreadLogSource&) = delete;
+  TThreadLogSource& operator=(const TThreadLogSource&) = delete;
+
+ private:
+  std::string Previous_;
+};
+
+// When and where a line was logged: taken on the logging thread, so that a handler on the
+// main thread still sees the writer's time, source and level.
+struct TLogOrigin {
+  std::chrono::system_clock::time_point Time;
+  std::string Source;            // TThreadLogSource of the logging thread
+  TLogLevel Threshold = llInfo;  // the level that filtered the logging thread's lines
+};
+
+// In a log handler, the origin of the line it is given; elsewhere, the calling thread's
+// (now, its source, its level).
+TLogOrigin DeliveredLogOrigin();
 
 }  // namespace tovamo

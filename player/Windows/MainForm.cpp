@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -158,6 +159,7 @@ TMainForm::TMainForm(const TOptions& AOptions, QWidget* AParent) : QMainWindow(A
   };
   Playlist.OnChanged = [this] { PlaylistChanged(); };
 
+  StartSystemMove = [this] { return windowHandle() && windowHandle()->startSystemMove(); };
   AskOpenFiles = [this](bool AMultiple) {
     if (AMultiple)
       return QFileDialog::getOpenFileNames(this, QStringLiteral("Open"), {},

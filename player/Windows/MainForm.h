@@ -33,6 +33,7 @@
 #include "Windows/Playlist.h"
 #include "Windows/ScreenSaver.h"
 #include "Windows/SideWindows.h"
+#include "Windows/WindowDrag.h"
 
 namespace tovamo::player {
 
@@ -247,6 +248,9 @@ class TMainForm : public QMainWindow, public TPlayerWindow {
   std::function<QStringList(bool AMultiple)> AskOpenFiles;
   // Called when the window closes (the launcher ends a preview-only program).
   std::function<void()> OnClosed;
+  // Hands a drag of the window to the window manager; false when there is none (tests
+  // replace it to see when a move is asked for).
+  std::function<bool()> StartSystemMove;
 
   TScreenSaverInhibitor ScreenSaver;
   void UpdateScreenSaver();
@@ -287,14 +291,13 @@ class TMainForm : public QMainWindow, public TPlayerWindow {
   void ChangeWindowFlag(Qt::WindowType AFlag, bool AOn);
   void UpdateNextPrevEnabled();
   void PlaylistChanged();
-  void DragWindow(QMouseEvent* AEvent);
+  // A press, move or release on the picture; true when the drag used it.
+  bool DragWindow(QMouseEvent* AEvent);
 
   bool ModeSwitching = false;
   QSize ExpectedSize;
   QElapsedTimer SinceProgramResize;
-  QPoint DragOrigin;
-  QPoint DragWindowOrigin;
-  bool DraggingWindow = false;
+  TWindowDrag Drag;
   bool SuppressShowPlay = false;
   bool DropPending = false;
   QElapsedTimer Clock;

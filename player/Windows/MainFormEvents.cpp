@@ -2,6 +2,7 @@
 // wheel, drops, and the update timer's tick.
 #include "Windows/MainForm.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDragEnterEvent>
@@ -63,10 +64,7 @@ bool TMainForm::eventFilter(QObject* AObject, QEvent* AEvent) {
     }
     case QEvent::MouseMove: {
       auto* mouse = static_cast<QMouseEvent*>(AEvent);
-      if (DraggingWindow && (mouse->buttons() & Qt::LeftButton)) {
-        move(DragWindowOrigin + mouse->globalPosition().toPoint() - DragOrigin);
-        return true;
-      }
+      if (DragWindow(mouse)) return true;
       if (Fullscreen) {
         if (display) {
           const QPoint at = OuterPanel->mapFromGlobal(mouse->globalPosition().toPoint());
@@ -79,11 +77,7 @@ bool TMainForm::eventFilter(QObject* AObject, QEvent* AEvent) {
       return false;
     }
     case QEvent::MouseButtonRelease:
-      if (DraggingWindow) {
-        DraggingWindow = false;
-        return true;
-      }
-      return false;
+      return DragWindow(static_cast<QMouseEvent*>(AEvent));
     case QEvent::MouseButtonDblClick:
       return display;
     case QEvent::ContextMenu:
@@ -97,13 +91,35 @@ bool TMainForm::eventFilter(QObject* AObject, QEvent* AEvent) {
   }
 }
 
-void TMainForm::DragWindow(QMouseEvent* AEvent) {
-  if (Fullscreen) return;
-  // The window manager moves the window; without one the window follows the mouse.
-  if (windowHandle() && windowHandle()->startSystemMove()) return;
-  DraggingWindow = true;
-  DragOrigin = AEvent->globalPosition().toPoint();
-  DragWindowOrigin = pos();
+bool TMainForm::DragWindow(QMouseEvent* AEvent) {
+  const QPoint at = AEvent->globalPosition().toPoint();
+  switch (AEvent->type()) {
+    case QEvent::MouseButtonPress:
+      if (!Fullscreen) Drag.Press(at, pos());
+      return true;
+    case QEvent::MouseButtonRelease:
+      return AEvent->button() == Qt::LeftButton && Drag.Release();
+    case QEvent::MouseMove:
+      break;
+    default:
+      return false;
+  }
+  switch (Drag.Move(at, AEvent->buttons() & Qt::LeftButton, QApplication::startDragDistance())) {
+    case TWindowDrag::TStep::None:
+      return false;
+    case TWindowDrag::TStep::StartMove:
+      // The window manager moves the window; without one the window follows the mouse.
+      if (StartSystemMove && StartSystemMove()) {
+        Drag.HandedOver();
+        return true;
+      }
+      Drag.FollowPointer();
+      break;
+    case TWindowDrag::TStep::Follow:
+      break;
+  }
+  move(Drag.WindowPosition());
+  return true;
 }
 
 void TMainForm::showEvent(QShowEvent* AEvent) {

@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QWindow>
 #include <QtTest>
 
 #include <sys/prctl.h>
@@ -199,6 +200,39 @@ class PlayerWindowMPlayerTest : public QObject {
     QVERIFY(!form.Fullscreen);
     QTRY_COMPARE(form.geometry(), before);
     QTRY_COMPARE(form.InnerPanel->size(), QSize(160, 120));
+  }
+
+  // After a clip has ended, a click on the picture leaves the window where it is; a drag
+  // with the button held moves it (no window manager here: the window follows the pointer)
+  // and the release ends the move, so that the pointer moves on alone.
+  void DragMovesTheWindowOnlyWhileTheButtonIsHeld() {
+    TPlayerWindows& players = MakePlayers();
+    players.PreviewFile(kMedia + "/sample.avi");
+    TMainForm& form = players.Window();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QVERIFY2(WaitFor([&] { return form.Core.PlayerState == TPlayerState::Playing; }),
+             qPrintable(Log()));
+    QVERIFY2(WaitFor([&] { return !form.Core.IsRunning(); }), qPrintable(Log()));
+    form.move(100, 100);
+    QTRY_COMPARE(form.pos(), QPoint(100, 100));
+    QWindow* window = form.windowHandle();
+    const QPoint start = form.OuterPanel->mapToGlobal(form.OuterPanel->rect().center());
+    // Each step names the pointer on the screen; the window may have moved in between.
+    auto at = [&](QPoint AOffset) { return window->mapFromGlobal(start + AOffset); };
+    QTest::mouseClick(window, Qt::LeftButton, {}, at({}));
+    QTest::mouseMove(window, at({60, 40}));
+    QCOMPARE(form.pos(), QPoint(100, 100));
+
+    QTest::mousePress(window, Qt::LeftButton, {}, at({}));
+    QTest::mouseMove(window, at({30, 0}));
+    QTest::mouseMove(window, at({80, 50}));
+    QTRY_COMPARE(form.pos(), QPoint(180, 150));
+    QTest::mouseRelease(window, Qt::LeftButton, {}, at({80, 50}));
+    QTest::mouseMove(window, at({200, 120}));
+    QCOMPARE(form.pos(), QPoint(180, 150));
+    QTRY_COMPARE(form.frameGeometry().topLeft(), QPoint(180, 150));  // on the X server too
+    const QString shot = qEnvironmentVariable("TOVAMO_PLAYER_DRAG_SHOT");
+    if (!shot.isEmpty()) form.screen()->grabWindow(0).save(shot);
   }
 
   void UnplayableFileFailsAndTheNextPlays() {

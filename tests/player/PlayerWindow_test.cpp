@@ -813,6 +813,65 @@ class PlayerWindowTest : public QObject {
     QCOMPARE(FittedInside(window, area), fitted);
   }
 
+  // Dragging the picture, as steps from the press point: "p" left press, "m X,Y" a move
+  // with the button held, "f X,Y" a move without it, "r" the release. A move starts only
+  // past the drag distance with the button held; with a window manager it takes the move
+  // over, without one the window follows the pointer until the release.
+  void WindowDragRule_data() {
+    QTest::addColumn<QString>("steps");
+    QTest::addColumn<bool>("manager");
+    QTest::addColumn<int>("asked");
+    QTest::addColumn<QPoint>("moved");
+    const int far = QApplication::startDragDistance() + 10;
+    const QString farX = QStringLiteral("%1,0").arg(far);
+    QTest::newRow("click") << "p r" << true << 0 << QPoint();
+    QTest::newRow("click then free moves") << "p r f40,40 f80,0" << true << 0 << QPoint();
+    QTest::newRow("within the drag distance") << "p m1,1 m2,0 r" << true << 0 << QPoint();
+    QTest::newRow("drag, manager") << "p m" + farX + " r f90,90" << true << 1 << QPoint();
+    QTest::newRow("drag, no manager") << "p m" + farX + " m40,25 r" << false << 1 << QPoint(40, 25);
+    QTest::newRow("no manager, free moves after the release")
+        << "p m" + farX + " r f90,90 m120,0" << false << 1 << QPoint(far, 0);
+    QTest::newRow("release lost") << "p m" + farX + " f60,0 m80,0" << false << 1 << QPoint(far, 0);
+    QTest::newRow("press, free move, held move") << "p f40,0 m80,0" << true << 0 << QPoint();
+  }
+
+  void WindowDragRule() {
+    QFETCH(QString, steps);
+    QFETCH(bool, manager);
+    QFETCH(int, asked);
+    QFETCH(QPoint, moved);
+    TMainForm& form = MakeForm();
+    int systemMoves = 0;
+    form.StartSystemMove = [&] {
+      ++systemMoves;
+      return manager;
+    };
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.move(100, 100);
+    QTRY_COMPARE(form.pos(), QPoint(100, 100));
+    QWidget* picture = form.OuterPanel;
+    const QPoint local = picture->rect().center();
+    const QPoint origin = picture->mapToGlobal(local);
+    Qt::MouseButtons held;
+    for (const QString& step : steps.split(' ')) {
+      const QStringList xy = step.mid(1).split(',');
+      const QPoint at = origin + (xy.size() == 2 ? QPoint(xy[0].toInt(), xy[1].toInt()) : QPoint());
+      const QChar kind = step[0];
+      if (kind == 'p') held = Qt::LeftButton;
+      if (kind == 'r' || kind == 'f') held = Qt::NoButton;
+      const QEvent::Type type = kind == 'p'   ? QEvent::MouseButtonPress
+                                : kind == 'r' ? QEvent::MouseButtonRelease
+                                              : QEvent::MouseMove;
+      const Qt::MouseButton button = kind == 'p' || kind == 'r' ? Qt::LeftButton : Qt::NoButton;
+      QMouseEvent event(type, local, at, button, held, Qt::NoModifier);
+      QApplication::sendEvent(picture, &event);
+    }
+    QCOMPARE(systemMoves, asked);
+    QCoreApplication::processEvents();  // the platform's geometry changes
+    QCOMPARE(form.pos(), QPoint(100, 100) + moved);
+  }
+
   // A video larger than the room below the window, and the playlist docked under it: both
   // end up on the screen.
   void LargeVideoAndDockedPlaylistStayOnScreen() {
