@@ -156,6 +156,12 @@ struct TEngineSettings {
   std::vector<TBitstreamFilterSpec> VideoBitstreamFilters;
   std::vector<TBitstreamFilterSpec> AudioBitstreamFilters;
   std::vector<TBitstreamFilterSpec> SubtitleBitstreamFilters;
+  // How far an output may grow past what its streams' rates give for the input's length
+  // (OutputBounds.cpp): a multiple of those rates, plus fixed room for headers and short
+  // inputs. Tests narrow it to reach the bound with short clips.
+  double OutputRateHeadroom = 4;
+  std::int64_t OutputSlackBytes = 16 * 1024 * 1024;
+  std::int64_t OutputSlackMicros = 10'000'000;
 };
 
 }  // namespace tovamo

@@ -55,6 +55,10 @@ struct TInputStream {
   std::int64_t ReadNextPts = AV_NOPTS_VALUE;
   TStageLane* Lane = nullptr;   // the stage that decodes the stream, when the job has stages
   std::int64_t JumpOffset = 0;  // microseconds: the jumps in this stream's times stepped over
+  // Microseconds, in the times the packet loop hands on: where the stream's file begins.
+  // Set before the loop and only read during it; the output paths fill no gap that starts
+  // before it (copied timestamps far from zero).
+  std::int64_t TimelineStart = 0;
   TTimestampCorrection PtsCorrection{};
   bool IsStart = true;
   bool ShowedMultiPacketWarning = false;

@@ -24,7 +24,8 @@ struct TVideoSpec {
   // Timestamp steps in frame periods, taken in turn: {1, 2} alternates one and two periods
   // (a variable frame rate). Empty: one period per picture.
   std::vector<int> FrameSteps = {};
-  double StartSeconds = 0;  // timestamp of the first picture
+  double StartSeconds = 0;   // timestamp of the first picture
+  double LengthSeconds = 0;  // how long the pictures go on; 0: the clip's length
 };
 
 struct TAudioSpec {
@@ -54,6 +55,9 @@ struct TFixtureSpec {
   double JumpSeconds = 0;
   // Done to the bytes once written. With no muxer it starts from an empty file.
   TDamage Damage = TDamage::None;
+  // The bytes written this many times in a row, as clips joined with `cat` are: each copy's
+  // timestamps start again.
+  int Copies = 1;
 };
 
 // Writes folder/spec.FileName, replacing any file of that name, and returns a one-line
