@@ -95,8 +95,8 @@ struct TOutputStream {
   std::atomic<int> FrameNumber{0};
   TInputStream* SyncIst = nullptr;
   std::atomic<std::int64_t> SyncOpts{0};
-  // Microseconds of the input's time that the output stepped over instead of filling: the
-  // jumps in its times that the packet loop could not take out (copied timestamps).
+  // Microseconds of the input's time that the output stepped over instead of filling: a gap
+  // starting before the input's file does (copied timestamps far from zero), a jump back.
   std::int64_t SkippedMicros = 0;
   // Where the stream stands: the end of the last packet written, in microseconds. The
   // packet loop reads next from the input whose outputs lag most.
