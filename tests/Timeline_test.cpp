@@ -1,15 +1,17 @@
 // The input's own timeline is kept: a gap in the pictures that the sound or the file's
 // stated length vouches for (a slideshow, a late start, a pause, pictures lasting a second)
 // is filled and the streams stay in step, to a constant-rate disc target and to a
-// variable-rate MP4 alike. What no reading of the file explains stays bounded: a claimed
-// sample rate of 7 Hz is refused, and the output-size guard measures what was read, so
-// that clips joined byte for byte (their times restarting) convert whole.
+// variable-rate MP4 alike, and the disc files pass the authoring tool. What no reading of the file
+// explains stays bounded: a claimed sample rate of 7 Hz is refused, and the output-size guard
+// measures what was read, so that clips joined byte for byte (their times restarting) convert
+// whole.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
 
 #include "Engine/FFmpeg.h"
+#include "support/DiscJudges.h"
 #include "support/EngineJob.h"
 #include "support/LogCapture.h"
 #include "support/MediaProbe.h"
@@ -91,6 +93,12 @@ TEST_P(Timeline, IsKeptThroughGapsTheFileVouchesFor) {
     const TSpan audio = StreamSpan(media, media.StreamOfType(AVMEDIA_TYPE_AUDIO));
     EXPECT_NEAR(audio.Start, 0, 0.1);
     EXPECT_NEAR(audio.End, c.AudioEnd, 0.15);
+  }
+  if (c.Target == TTarget::DvdPal) {
+    const test::TJudgement judged = test::JudgeDvd(out, Dir.Path().string());
+    ASSERT_TRUE(judged.Ran);
+    EXPECT_EQ(judged.ExitCode, 0) << judged.Output;
+    EXPECT_TRUE(judged.Complaints.empty()) << judged.Output;
   }
 }
 
