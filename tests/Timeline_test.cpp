@@ -1,10 +1,10 @@
 // The input's own timeline is kept: a gap in the pictures that the sound or the file's
 // stated length vouches for (a slideshow, a late start, a pause, pictures lasting a second)
 // is filled and the streams stay in step, to a constant-rate disc target and to a
-// variable-rate MP4 alike, and the disc files pass the authoring tool. What no reading of the file
-// explains stays bounded: a claimed sample rate of 7 Hz is refused, and the output-size guard
-// measures what was read, so that clips joined byte for byte (their times restarting) convert
-// whole.
+// variable-rate MP4 alike, and the disc files pass the authoring tool. What no reading of
+// the file explains stays bounded: a claimed sample rate of 7 Hz is refused, and the
+// output-size guard measures what was read, so that clips joined byte for byte (their
+// times restarting) convert whole.
 #include <gtest/gtest.h>
 
 #include <algorithm>
