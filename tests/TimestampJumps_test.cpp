@@ -1,6 +1,6 @@
-// An input whose times jump hours ahead: the jump is stepped over, whether the packet loop
-// takes it out of the input's times or the output paths meet it (copied timestamps), and
-// never filled with hours of repeated pictures or silence.
+// An input whose times jump hours ahead in every stream at once: no stream vouches for the
+// gap (the stated length only records the jump), so it is stepped over, with the input's
+// times or copied ones, and never filled with hours of repeated pictures or silence.
 #include <gtest/gtest.h>
 
 #include "Engine/FFmpeg.h"

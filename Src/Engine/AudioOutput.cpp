@@ -14,6 +14,9 @@
 namespace tovamo {
 namespace {
 
+// Longer silence than this (about 11 hours) no input holds.
+constexpr std::int64_t kLongestSilenceSeconds = 40'000;
+
 bool SameLayout(const AVChannelLayout& a, const AVChannelLayout& b) {
   return a.nb_channels == b.nb_channels && a.order == b.order &&
          (a.order != AV_CHANNEL_ORDER_NATIVE || a.u.mask == b.u.mask);
@@ -132,9 +135,16 @@ void TCustomFFmpeg::EncodeAudioFrame(TTranscodeRun& run, TOutputStream& ost, TIn
   owner.AudioClockSet = true;
   double delta = syncIpts * enc->sample_rate - double(owner.SyncOpts) - double(buffered);
   const double threshold = AudioDriftThreshold * enc->sample_rate;
-  // A jump further than the output may fill is stepped over, not filled with silence nor
-  // made up by dropping the sound.
-  if (std::fabs(delta) > double(kLongestFilledGapMicros) * enc->sample_rate / AV_TIME_BASE) {
+  // The packet loop has taken out the jumps its file does not explain: a gap forward is the
+  // input's own and is filled with silence, unless it starts before the file does (copied
+  // timestamps far from zero). A jump back is stepped over, not made up by dropping sound.
+  const double limit = double(kLongestFilledGapMicros) * enc->sample_rate / AV_TIME_BASE;
+  const double from =
+      (double(owner.SyncOpts) + double(buffered)) / enc->sample_rate * AV_TIME_BASE +
+      double(StartTime) + double(owner.SkippedMicros);
+  const bool beforeFile = from < double(ist.TimelineStart) - double(kLongestFilledGapMicros);
+  if (delta < -limit || (delta > limit && beforeFile) ||
+      delta > double(kLongestSilenceSeconds) * enc->sample_rate) {
     owner.SkippedMicros += std::llrint(delta * AV_TIME_BASE / enc->sample_rate);
     delta = 0;
   }
@@ -145,11 +155,18 @@ void TCustomFFmpeg::EncodeAudioFrame(TTranscodeRun& run, TOutputStream& ost, TIn
       if (Verbose > 2) LogFmt(llVerbose, "discarding %d audio samples", drop);
       ff::swr_drop_output(owner.Resampler, drop);
     } else {
-      // Input late: silence fills the gap.
-      const int silence = int(delta);
-      if (Verbose > 2) LogFmt(llVerbose, "adding %d audio samples of silence", silence);
-      ff::swr_inject_silence(owner.Resampler,
-                             int(ff::av_rescale(silence, frame->sample_rate, enc->sample_rate)));
+      // Input late: silence fills the gap, a second at a time so that a long gap never
+      // sits in the resampler whole.
+      std::int64_t silence = std::llrint(std::floor(delta));
+      if (Verbose > 2)
+        LogFmt(llVerbose, "adding %lld audio samples of silence", static_cast<long long>(silence));
+      while (silence > 0 && !StopRequested) {
+        const std::int64_t part = std::min<std::int64_t>(silence, enc->sample_rate);
+        ff::swr_inject_silence(owner.Resampler,
+                               int(ff::av_rescale(part, frame->sample_rate, enc->sample_rate)));
+        silence -= part;
+        if (silence > 0) DrainResampler(run, ost, false);
+      }
     }
   };
   if (AudioSyncMethod == 0) {

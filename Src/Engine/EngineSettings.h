@@ -166,6 +166,12 @@ struct TEngineSettings {
   };
   TInputShape StoredShape, TurnedShape;
   bool FramePixFmtAsked = false;  // FramePixFmt was given as an option, not taken from an input
+  // How far an output may grow past what its streams' rates give for the input's length
+  // (OutputBounds.cpp): a multiple of those rates, plus fixed room for headers and short
+  // inputs. Tests narrow it to reach the bound with short clips.
+  double OutputRateHeadroom = 4;
+  std::int64_t OutputSlackBytes = 16 * 1024 * 1024;
+  std::int64_t OutputSlackMicros = 10'000'000;
 };
 
 }  // namespace tovamo

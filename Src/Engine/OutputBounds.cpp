@@ -3,7 +3,9 @@
 // instead of filling the disk. It allows four times what the output's streams' rate
 // ceilings give (a disc target's, an audio encoder's constant rate), or what uncompressed
 // pictures and samples would take where no ceiling holds, for the input's length: what the
-// input says or what its packets have reached so far, whichever is longer.
+// input says or what has been read of it so far, whichever is longer. What has been read is
+// measured in the times the packet loop hands on, which run on across discontinuities: a
+// recording joined from clips whose times restart counts every clip.
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
@@ -16,21 +18,17 @@
 namespace tovamo {
 namespace {
 
-constexpr double kRateHeadroom = 4;                       // rates are averages, not limits
-constexpr std::int64_t kSlackBytes = 16 * 1024 * 1024;    // headers, padding, short inputs
-constexpr std::int64_t kSlackMicros = 10 * AV_TIME_BASE;  // a late start, the last frames
-
 // Bytes a second one output stream may take: its rate ceiling, else what the uncompressed
 // pictures or samples would take. A video encoder's average rate is no ceiling (a fixed
 // quantiser may go far above it); an audio encoder's rate is, unless it encodes by quality.
-double StreamBytesPerSecond(const TOutputStream& ost, const TInputStream* source) {
+double StreamBytesPerSecond(const TOutputStream& ost, const TInputStream* source, double headroom) {
   const AVCodecContext* enc = ost.EncoderContext;
   std::int64_t bits = 0;
   if (!ost.StreamCopy && !(enc->flags & AV_CODEC_FLAG_QSCALE)) {
     bits = enc->rc_max_rate;
     if (enc->codec_type == AVMEDIA_TYPE_AUDIO) bits = std::max<std::int64_t>(bits, enc->bit_rate);
   }
-  if (bits > 0) return double(bits) / 8 * kRateHeadroom;
+  if (bits > 0) return double(bits) / 8 * headroom;
   const AVCodecParameters* par = source ? source->Stream->codecpar : nullptr;
   if (enc->codec_type == AVMEDIA_TYPE_VIDEO) {
     const double width = enc->width > 0 ? enc->width : par ? par->width : 0;
@@ -54,8 +52,8 @@ std::int64_t TCustomFFmpeg::OutputSizeBound(const TTranscodeRun& run, int file) 
   for (int i = 0; i < InputFileCount; ++i) {
     const AVFormatContext* input = InputFiles[i];
     if (input && input->duration > 0) length = std::max(length, input->duration);
-    if (std::size_t(i) < run.FurthestTime.size() && run.FurthestTime[i] != AV_NOPTS_VALUE)
-      length = std::max(length, run.FurthestTime[i]);
+    // Written by the reading thread while this runs on the muxing thread.
+    if (run.ReadSpan) length = std::max(length, run.ReadSpan[i].load(std::memory_order_relaxed));
   }
   if (RecordingTime != INT64_MAX && RecordingTime > 0) length = std::min(length, RecordingTime);
   double perSecond = 0;
@@ -65,10 +63,10 @@ std::int64_t TCustomFFmpeg::OutputSizeBound(const TTranscodeRun& run, int file) 
         ost->SourceIndex >= 0 && std::size_t(ost->SourceIndex) < run.InputStreams.size()
             ? run.InputStreams[ost->SourceIndex]
             : nullptr;
-    perSecond += StreamBytesPerSecond(*ost, source);
+    perSecond += StreamBytesPerSecond(*ost, source, OutputRateHeadroom);
   }
-  const double seconds = double(length + kSlackMicros) / AV_TIME_BASE;
-  const double bound = perSecond * seconds + double(kSlackBytes);
+  const double seconds = double(length + OutputSlackMicros) / AV_TIME_BASE;
+  const double bound = perSecond * seconds + double(OutputSlackBytes);
   return bound >= double(INT64_MAX) ? INT64_MAX : std::int64_t(bound);
 }
 
@@ -77,7 +75,7 @@ void TCustomFFmpeg::CheckOutputSizes(const TTranscodeRun& run) {
     AVFormatContext* output = OutputFiles[file];
     if (!output || !output->pb) continue;
     const std::int64_t written = ff::avio_seek(output->pb, 0, SEEK_CUR);
-    if (written <= kSlackBytes) continue;
+    if (written <= OutputSlackBytes) continue;
     const std::int64_t bound = OutputSizeBound(run, file);
     if (written <= bound) continue;
     char text[256];

@@ -76,6 +76,43 @@ std::int64_t FrameDuration(const TInputStream& ist, const AVPacket* packet) {
   return 0;
 }
 
+// Where the other sound and picture streams of `ist`'s file have got to in their reading
+// (AV_NOPTS_VALUE when none has yet); `others` tells whether the file has any. Cover
+// pictures have no timeline.
+std::int64_t OthersReach(const TTranscodeRun& run, const TInputStream& ist, bool& others) {
+  const TInputFileRec& rec = run.Files[ist.FileIndex];
+  std::int64_t reach = AV_NOPTS_VALUE;
+  others = false;
+  for (int k = 0; k < rec.NbStreams; ++k) {
+    const TInputStream* other = run.InputStreams[rec.IstIndex + k];
+    const AVMediaType type = other->Stream->codecpar->codec_type;
+    if (other == &ist || (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) ||
+        (other->Stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
+      continue;
+    others = true;
+    reach = std::max(reach, other->ReadNextPts);  // AV_NOPTS_VALUE is the smallest
+  }
+  return reach;
+}
+
+// The end of the stream's timeline as its file states it: the container's or the stream's
+// length from the file's start; AV_NOPTS_VALUE when the file states none.
+std::int64_t StatedEnd(const TInputStream& ist, const AVFormatContext* input) {
+  std::int64_t length = input->duration > 0 ? input->duration : 0;
+  if (ist.Stream->duration > 0)
+    length = std::max(length, ToMicros(ist.Stream->duration, ist.Stream->time_base));
+  return length > 0 ? ist.TimelineStart + length : AV_NOPTS_VALUE;
+}
+
+// The reader's clock: where this packet is, and where the stream's next one is due.
+void AdvanceReaderClock(TInputStream& ist, const AVPacket* packet) {
+  if (packet->dts != AV_NOPTS_VALUE)
+    ist.ReadPts = ToMicros(packet->dts, ist.Stream->time_base);
+  else if (ist.ReadNextPts != AV_NOPTS_VALUE)
+    ist.ReadPts = ist.ReadNextPts;
+  if (ist.ReadPts != AV_NOPTS_VALUE) ist.ReadNextPts = ist.ReadPts + FrameDuration(ist, packet);
+}
+
 // True when the reading has got to the file's last part (the last 64 KiB or 2 %).
 bool NearTheEnd(AVFormatContext* input) {
   if (!input->pb) return false;
@@ -166,7 +203,11 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
       continue;
     }
     TInputStream& ist = *run.InputStreams[rec.IstIndex + packet->stream_index];
-    if (ist.Discard) {
+    const AVMediaType type = ist.Stream->codecpar->codec_type;
+    const bool timed = type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO;
+    // A sound or picture stream no output takes still keeps its clock: its times vouch for
+    // the gaps of the others.
+    if (ist.Discard && !timed) {
       ff::av_packet_unref(packet);
       continue;
     }
@@ -184,7 +225,7 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
     }
 
     // Discontinuities in formats that allow them.
-    if (packet->dts != AV_NOPTS_VALUE && ist.ReadNextPts != AV_NOPTS_VALUE &&
+    if (!ist.Discard && packet->dts != AV_NOPTS_VALUE && ist.ReadNextPts != AV_NOPTS_VALUE &&
         (input->iformat->flags & AVFMT_TS_DISCONT) && !CopyTs) {
       const std::int64_t dts = ToMicros(packet->dts, tb);
       const std::int64_t delta = dts - ist.ReadNextPts;
@@ -203,27 +244,57 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
       }
     }
 
-    // A jump in a stream's times further than the output may fill is stepped over, in any
-    // format: hours of repeated pictures or silence help nobody. Subtitles are sparse.
-    const AVMediaType type = ist.Stream->codecpar->codec_type;
-    if (!CopyTs && (type == AVMEDIA_TYPE_VIDEO || type == AVMEDIA_TYPE_AUDIO)) {
+    // The input's own timeline is kept: a gap in one stream's times is filled (repeated
+    // pictures, silence) when the file vouches for it, that is when its other streams have
+    // got as far, or, for a stream alone in its file, when it lies within the length the
+    // file states. A jump nothing in the file explains (forward beyond that, or backward)
+    // is stepped over, in any format. Subtitles are sparse.
+    if (timed) {
+      // A presentation time further from its decoding time than any reordering is damaged;
+      // the decoding time stands for it.
+      if (packet->pts != AV_NOPTS_VALUE && packet->dts != AV_NOPTS_VALUE &&
+          std::abs(double(ToMicros(packet->pts, tb) - ToMicros(packet->dts, tb))) >
+              double(kLongestFilledGapMicros))
+        packet->pts = AV_NOPTS_VALUE;
+      // No packet lasts longer than its file (a damaged rate in a header would make it).
+      if (input->duration > 0 && packet->duration > 0 &&
+          ToMicros(packet->duration, tb) > input->duration)
+        packet->duration = ff::av_rescale_q(input->duration, AV_TIME_BASE_Q, tb);
       const std::int64_t shift = ff::av_rescale_q(ist.JumpOffset, AV_TIME_BASE_Q, tb);
       if (packet->dts != AV_NOPTS_VALUE) packet->dts += shift;
       if (packet->pts != AV_NOPTS_VALUE) packet->pts += shift;
       const std::int64_t ts = packet->dts != AV_NOPTS_VALUE ? packet->dts : packet->pts;
-      if (ts != AV_NOPTS_VALUE && ist.ReadNextPts != AV_NOPTS_VALUE) {
-        const std::int64_t delta = ToMicros(ts, tb) - ist.ReadNextPts;
-        if (delta > kLongestFilledGapMicros || delta < -kLongestFilledGapMicros) {
+      if (ts != AV_NOPTS_VALUE) {
+        const std::int64_t at = ToMicros(ts, tb);
+        bool others = false;
+        const std::int64_t reach = OthersReach(run, ist, others);
+        // A stream's first packet is measured from where its file has got to.
+        const bool first = ist.ReadNextPts == AV_NOPTS_VALUE;
+        const std::int64_t from = first ? reach : ist.ReadNextPts;
+        const std::int64_t vouched = others ? reach : StatedEnd(ist, input);
+        const std::int64_t delta = from == AV_NOPTS_VALUE ? 0 : at - from;
+        const bool unexplained =
+            delta > kLongestFilledGapMicros &&
+            (vouched == AV_NOPTS_VALUE || at > SaturatingAdd(vouched, kLongestFilledGapMicros));
+        if (unexplained || (!first && delta < -kLongestFilledGapMicros)) {
           ist.JumpOffset -= delta;
-          LogFmt(llWarning, "Input stream #%d.%d: its timestamps jump by %s at %s; stepped over",
-                 ist.FileIndex, ist.Index,
-                 (delta < 0 ? "-" + FormatTimestamp(-delta) : FormatTimestamp(delta)).c_str(),
-                 FormatTimestamp(ist.ReadNextPts).c_str());
+          if (!ist.Discard)
+            LogFmt(llWarning,
+                   "Input stream #%d.%d: its timestamps jump by %s at %s, beyond what the file "
+                   "holds; stepped over",
+                   ist.FileIndex, ist.Index,
+                   (delta < 0 ? "-" + FormatTimestamp(-delta) : FormatTimestamp(delta)).c_str(),
+                   FormatTimestamp(from).c_str());
           const std::int64_t back = ff::av_rescale_q(delta, AV_TIME_BASE_Q, tb);
           if (packet->dts != AV_NOPTS_VALUE) packet->dts -= back;
           if (packet->pts != AV_NOPTS_VALUE) packet->pts -= back;
         }
       }
+    }
+    if (ist.Discard) {
+      AdvanceReaderClock(ist, packet);
+      ff::av_packet_unref(packet);
+      continue;
     }
 
     // Where the file has got to, to tell a file that ends before its stated length.
@@ -235,6 +306,13 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
                                  (input->start_time != AV_NOPTS_VALUE ? input->start_time : 0);
         if (run.FurthestTime[file] == AV_NOPTS_VALUE || end > run.FurthestTime[file])
           run.FurthestTime[file] = end;
+        // What has been read, in the times handed on: joined clips add up.
+        const std::int64_t at = ToMicros(ts, tb);
+        if (run.FirstTime[file] == AV_NOPTS_VALUE || at < run.FirstTime[file])
+          run.FirstTime[file] = at;
+        run.LastEnd[file] = std::max(run.LastEnd[file], at + FrameDuration(ist, packet));
+        run.ReadSpan[file].store(run.LastEnd[file] - run.FirstTime[file],
+                                 std::memory_order_relaxed);
       }
     }
 
@@ -249,12 +327,7 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
       }
     }
 
-    // The reader's clock: where this packet is, and where the stream's next one is due.
-    if (packet->dts != AV_NOPTS_VALUE)
-      ist.ReadPts = ToMicros(packet->dts, tb);
-    else if (ist.ReadNextPts != AV_NOPTS_VALUE)
-      ist.ReadPts = ist.ReadNextPts;
-    if (ist.ReadPts != AV_NOPTS_VALUE) ist.ReadNextPts = ist.ReadPts + FrameDuration(ist, packet);
+    AdvanceReaderClock(ist, packet);
 
     if (run.Still && &ist != run.Still) FeedStillPicture(run, ist.ReadPts);
     if (run.Pipeline) {
@@ -462,9 +535,14 @@ int TCustomFFmpeg::ProcessPacket(TTranscodeRun& run, TInputStream& ist, const AV
     const int ret = ff::avcodec_receive_frame(dec, frame);
     if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) break;
     if (ret < 0) return -1;
-    const std::int64_t ts = frame->best_effort_timestamp != AV_NOPTS_VALUE
-                                ? ToMicros(frame->best_effort_timestamp, tb)
-                                : ist.NextPts;
+    std::int64_t ts = frame->best_effort_timestamp != AV_NOPTS_VALUE
+                          ? ToMicros(frame->best_effort_timestamp, tb)
+                          : ist.NextPts;
+    // The packet's decoding time, which the reader has checked, stands for a guess far from
+    // it (a damaged presentation time the decoder kept).
+    if (frame->pkt_dts != AV_NOPTS_VALUE && ts != AV_NOPTS_VALUE &&
+        std::abs(double(ts - ToMicros(frame->pkt_dts, tb))) > double(kLongestFilledGapMicros))
+      ts = ToMicros(frame->pkt_dts, tb);
     if (ts != AV_NOPTS_VALUE) ist.Pts = ts;
     if (dec->codec_type == AVMEDIA_TYPE_AUDIO && frame->sample_rate > 0)
       ist.NextPts = ist.Pts + std::int64_t(AV_TIME_BASE) * frame->nb_samples / frame->sample_rate;

@@ -55,6 +55,10 @@ struct TInputStream {
   std::int64_t ReadNextPts = AV_NOPTS_VALUE;
   TStageLane* Lane = nullptr;   // the stage that decodes the stream, when the job has stages
   std::int64_t JumpOffset = 0;  // microseconds: the jumps in this stream's times stepped over
+  // Microseconds, in the times the packet loop hands on: where the stream's file begins.
+  // Set before the loop and only read during it; the output paths fill no gap that starts
+  // before it (copied timestamps far from zero).
+  std::int64_t TimelineStart = 0;
   TTimestampCorrection PtsCorrection{};
   bool IsStart = true;
   bool ShowedMultiPacketWarning = false;
@@ -91,8 +95,8 @@ struct TOutputStream {
   std::atomic<int> FrameNumber{0};
   TInputStream* SyncIst = nullptr;
   std::atomic<std::int64_t> SyncOpts{0};
-  // Microseconds of the input's time that the output stepped over instead of filling: the
-  // jumps in its times that the packet loop could not take out (copied timestamps).
+  // Microseconds of the input's time that the output stepped over instead of filling: a gap
+  // starting before the input's file does (copied timestamps far from zero), a jump back.
   std::int64_t SkippedMicros = 0;
   // Where the stream stands: the end of the last packet written, in microseconds. The
   // packet loop reads next from the input whose outputs lag most.

@@ -3,6 +3,7 @@
 // and output tables; the run only orders them.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -34,6 +35,13 @@ struct TTranscodeRun {
   // Furthest end time (microseconds, after offsets) read per input file, to tell a file
   // that ends before its stated duration.
   std::vector<std::int64_t> FurthestTime;
+  // Per input file, on the reading thread: the earliest time handed on and the furthest end
+  // reached, microseconds in the times the packet loop hands on (which run on across
+  // discontinuities and joined clips). ReadSpan publishes their difference to the muxing
+  // thread's output-size check.
+  std::vector<std::int64_t> FirstTime;
+  std::vector<std::int64_t> LastEnd;
+  std::unique_ptr<std::atomic<std::int64_t>[]> ReadSpan;
   std::vector<bool> LastPacketCut;  // per input file: the last packet read was cut short
   bool ShowedSubtitlePtsWarning = false;
   std::int64_t PacketsRead = 0;  // from every input, to tell why nothing was written

@@ -28,6 +28,7 @@ const char* TypeName(int type) {
 }
 
 constexpr int kMaxInputSampleRate = 768000;  // the highest rate recorded sound uses
+constexpr int kMinInputSampleRate = 1000;    // below any rate recorded sound uses
 
 }  // namespace
 
@@ -57,6 +58,9 @@ void TCustomFFmpeg::SetupTranscode(TTranscodeRun& run) {
   const int outputs = OutputFileCount;
   run.NoPacket.assign(inputs, false);
   run.FurthestTime.assign(inputs, AV_NOPTS_VALUE);
+  run.FirstTime.assign(inputs, AV_NOPTS_VALUE);
+  run.LastEnd.assign(inputs, AV_NOPTS_VALUE);
+  run.ReadSpan = std::make_unique<std::atomic<std::int64_t>[]>(std::size_t(std::max(inputs, 1)));
   run.LastPacketCut.assign(inputs, false);
   run.Packet = ff::av_packet_alloc();
   run.OutPacket = ff::av_packet_alloc();
@@ -86,6 +90,9 @@ void TCustomFFmpeg::SetupTranscode(TTranscodeRun& run) {
     ist->IsPastRecordingTime = false;
     ist->ShowedMultiPacketWarning = false;
     ist->PictureCount = 0;
+    const AVFormatContext* input = InputFiles[ist->FileIndex];
+    ist->TimelineStart = (input->start_time != AV_NOPTS_VALUE ? input->start_time : 0) +
+                         InputTsOffsets[ist->FileIndex];
     if (RateEmulation) ist->Start = now;
   }
 
@@ -317,6 +324,14 @@ void TCustomFFmpeg::PrepareEncoding(TTranscodeRun& run, TOutputStream& ost, TInp
         throw FFmpegException(Format(
             "Input stream #%d.%d claims a sample rate of %d Hz; at most %d Hz can be converted",
             ist.FileIndex, ist.Index, ist.Stream->codecpar->sample_rate, kMaxInputSampleRate));
+      // One far below makes every packet last minutes: a 2 s file would give hours of sound.
+      if (ist.Stream->codecpar->sample_rate > 0 &&
+          ist.Stream->codecpar->sample_rate < kMinInputSampleRate)
+        throw FFmpegException(Format(
+            "Input stream #%d.%d claims a sample rate of %d Hz, below "
+            "what recorded sound uses (%d Hz); its header is likely "
+            "damaged",
+            ist.FileIndex, ist.Index, ist.Stream->codecpar->sample_rate, kMinInputSampleRate));
       break;
     case AVMEDIA_TYPE_SUBTITLE:
       break;

@@ -21,6 +21,13 @@
 namespace tovamo {
 namespace {
 
+// More copies of one picture than this (about 11 hours at 25 frames/s) no input holds.
+constexpr double kMostCopies = 1'000'000;
+
+std::int64_t ToMicrosecond(std::int64_t ts, AVRational timeBase) {
+  return ff::av_rescale_q(ts, timeBase, AV_TIME_BASE_Q);
+}
+
 // Makes `copy` a writable picture of the frame's size and format holding its pixels.
 bool CopyPicture(AVFrame*& copy, const AVFrame* source) {
   if (!copy) copy = ff::av_frame_alloc();
@@ -294,14 +301,25 @@ void TCustomFFmpeg::VideoOut(TTranscodeRun& run, TOutputStream& ost, TInputStrea
     double delta = syncIpts - double(owner.SyncOpts);
     const bool variable = VideoSyncMethod == 2 ||
                           (VideoSyncMethod < 0 && (output->oformat->flags & AVFMT_VARIABLE_FPS));
-    // A jump further than the output may fill is stepped over, neither filled with repeated
-    // pictures nor made up by dropping them (a variable rate leaves a gap forward as it is).
+    // The packet loop has taken out the jumps its file does not explain, so a gap forward
+    // is the input's own (a slideshow, a late start, a pause) and is filled with repeated
+    // pictures; only one that starts before the file does (copied timestamps far from zero)
+    // is stepped over, as is a jump back, which dropping pictures would not make up.
     const double longest = double(kLongestFilledGapMicros) / AV_TIME_BASE / av_q2d(enc->time_base);
-    if (delta < -longest || (!variable && delta > longest)) {
+    const double from = double(owner.SyncOpts) * av_q2d(enc->time_base) * AV_TIME_BASE +
+                        double(StartTime) + double(owner.SkippedMicros);
+    const bool beforeFile = from < double(ist.TimelineStart) - double(kLongestFilledGapMicros);
+    if (delta < -longest || (!variable && delta > longest && beforeFile) || delta > kMostCopies) {
       owner.SkippedMicros += std::llrint(delta * av_q2d(enc->time_base) * AV_TIME_BASE);
       syncIpts -= delta;
       delta = 0;
     }
+    // A picture that lasts several output frames (a slideshow, a screen recording at 1
+    // frame/s) covers its own time: otherwise the last one would be shown once.
+    const double own = frame->pkt_duration > 0
+                           ? double(ToMicrosecond(frame->pkt_duration, ist.Stream->time_base)) /
+                                 AV_TIME_BASE / av_q2d(enc->time_base)
+                           : 0;
     if (delta < -1.1) {
       copies = 0;
     } else if (variable) {
@@ -309,8 +327,10 @@ void TCustomFFmpeg::VideoOut(TTranscodeRun& run, TOutputStream& ost, TInputStrea
         copies = 0;
       else if (delta > 0.6)
         owner.SyncOpts = std::llrint(syncIpts);
+    } else if (own >= 1.5) {
+      copies = int(std::max(1.0, std::nearbyint(delta + std::min(own, double(kMostCopies)))));
     } else if (delta > 1.1) {
-      copies = int(std::nearbyint(delta));  // at most the longest filled gap
+      copies = int(std::nearbyint(delta));
     }
     if (copies == 0) {
       ++FramesDropped;

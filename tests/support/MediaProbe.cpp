@@ -87,6 +87,7 @@ TMediaInfo ProbeMedia(const std::string& path) {
     p.Dts = pkt->dts == AV_NOPTS_VALUE ? INT64_MIN : ff::av_rescale_q(pkt->dts, tb, AV_TIME_BASE_Q);
     p.Key = pkt->flags & AV_PKT_FLAG_KEY;
     p.Crc = Crc32(pkt->data, pkt->size);
+    p.Duration = pkt->duration > 0 ? ff::av_rescale_q(pkt->duration, tb, AV_TIME_BASE_Q) : 0;
     p.Size = pkt->size;
     info.Packets.push_back(p);
     ff::av_packet_unref(pkt);

@@ -15,6 +15,7 @@ struct TPacketInfo {
   bool Key = false;
   std::uint32_t Crc = 0;  // of the payload
   int Size = 0;
+  std::int64_t Duration = 0;  // microseconds; 0 when unknown
 };
 
 struct TStreamInfo {

@@ -136,6 +136,20 @@ void RemoveAudioTimes(TBytes& bytes) {
   if (removed == 0) throw std::runtime_error("no timed MPEG-1 audio packet");
 }
 
+// AVI: the 'strf' chunk after the audio stream's 'strh' holds a WAVEFORMATEX, whose
+// nSamplesPerSec (after the format tag and the channel count) becomes 7.
+void SetAudioRateSeven(TBytes& bytes) {
+  const auto find = [&](const char* tag, size_t from) {
+    for (size_t i = from; i + 4 <= bytes.size(); ++i)
+      if (std::memcmp(&bytes[i], tag, 4) == 0) return i;
+    return bytes.size();
+  };
+  const size_t strf = find("strf", find("auds", 0));
+  if (strf + 16 > bytes.size()) throw std::runtime_error("no AVI audio stream format");
+  const unsigned char seven[4] = {7, 0, 0, 0};
+  std::memcpy(&bytes[strf + 12], seven, 4);
+}
+
 }  // namespace
 
 const char* DamageText(TDamage damage) {
@@ -154,6 +168,8 @@ const char* DamageText(TDamage damage) {
       return "plain text";
     case TDamage::AudioTimesRemoved:
       return "audio packets without timestamps";
+    case TDamage::AudioRateSeven:
+      return "audio sample rate set to 7 Hz";
   }
   return "?";
 }
@@ -183,6 +199,9 @@ void ApplyDamage(const std::string& path, TDamage damage) {
       break;
     case TDamage::AudioTimesRemoved:
       RemoveAudioTimes(bytes);
+      break;
+    case TDamage::AudioRateSeven:
+      SetAudioRateSeven(bytes);
       break;
   }
   WriteAll(path, bytes);

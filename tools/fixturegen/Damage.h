@@ -15,6 +15,7 @@ enum class TDamage {
   RandomBytes,         // the whole content replaced by 64 KiB of pseudo-random bytes
   PlainText,           // the whole content replaced by a few lines of prose
   AudioTimesRemoved,   // MPEG-1 program stream: its audio packets carry no timestamps
+  AudioRateSeven,      // AVI: the audio format's sample rate says 7 Hz (4 bytes changed)
 };
 
 // What the damage does, in a few words, for the generator's summary line.

@@ -373,7 +373,8 @@ class TWriter {
     if (steady) s.Stream->avg_frame_rate = c->framerate;
     s.VideoSpec = &v;
     s.StartSeconds = v.StartSeconds;
-    s.End = std::llround(Spec_.Seconds * v.RateNum / v.RateDen);
+    const double length = v.LengthSeconds > 0 ? v.LengthSeconds : Spec_.Seconds;
+    s.End = std::llround(length * v.RateNum / v.RateDen);
 
     s.Frame = NewFrame();
     s.Frame->format = c->pix_fmt;
@@ -681,6 +682,23 @@ void WriteEmpty(const std::string& path, const TFixtureSpec& spec) {
   if (!file || std::fclose(file) != 0) Fail("cannot create " + path);
 }
 
+// Writes the file's bytes `copies` times in a row.
+void AppendCopies(const std::string& path, int copies) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (!file) Fail("cannot read " + path);
+  std::vector<char> bytes;
+  char buffer[65536];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+    bytes.insert(bytes.end(), buffer, buffer + got);
+  std::fclose(file);
+  file = std::fopen(path.c_str(), "ab");
+  if (!file) Fail("cannot append to " + path);
+  bool written = true;
+  for (int i = 1; i < copies; ++i)
+    written = written && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+  if (std::fclose(file) != 0 || !written) Fail("cannot append to " + path);
+}
+
 }  // namespace
 
 std::string WriteFixture(const std::string& folder, const TFixtureSpec& spec) {
@@ -697,6 +715,10 @@ std::string WriteFixture(const std::string& folder, const TFixtureSpec& spec) {
     } else {
       TWriter writer(spec, partial.string());
       summary = writer.Run();
+    }
+    if (spec.Copies > 1) {
+      AppendCopies(partial.string(), spec.Copies);
+      summary += ", " + std::to_string(spec.Copies) + " copies joined";
     }
     ApplyDamage(partial.string(), spec.Damage);
     if (spec.Damage != TDamage::None) summary += std::string(", then ") + DamageText(spec.Damage);

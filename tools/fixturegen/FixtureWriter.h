@@ -33,6 +33,7 @@ struct TVideoSpec {
   int Rotation = 0;
   std::string PixelFormat = {};  // the encoder's pixel format by name; empty: its first
   bool CornerMark = false;       // a white square in the upright picture's top-left corner
+  double LengthSeconds = 0;  // how long the pictures go on; 0: the clip's length
 };
 
 struct TAudioSpec {
@@ -67,6 +68,9 @@ struct TFixtureSpec {
   // A cover picture stored with the file (album art, a thumbnail): one flat grey picture
   // of this size and encoder, marked as an attached picture.
   std::optional<TVideoSpec> Cover = {};
+  // The bytes written this many times in a row, as clips joined with `cat` are: each copy's
+  // timestamps start again.
+  int Copies = 1;
 };
 
 // Writes folder/spec.FileName, replacing any file of that name, and returns a one-line

@@ -66,6 +66,17 @@
 //   two_languages.mkv   Matroska, MPEG-4 Part 2 + MP2 stereo "eng" (440 Hz) + MP2 stereo
 //                       "ger" (880 Hz) marked as the default
 //
+// Real gaps in a timeline, which a converter must keep:
+//   slideshow.mkv       Matroska, MPEG-4 Part 2, a picture every 6 s for 12 s + MP2 throughout
+//   slideshow_silent.mkv  the same pictures with no sound
+//   late_video.mkv      Matroska, MPEG-4 Part 2 from 7 s to 9 s + MP2 from 0 to 9 s
+//   vfr_pause.mkv       Matroska, MPEG-4 Part 2 whose pictures pause for 8 s after the first
+//                       second, 10 s + MP2 throughout
+//   one_fps.mkv         Matroska, MPEG-4 Part 2 at 1 frame/s (a screen recording), 4 s + MP2
+//   joined_clips.ts     MPEG-TS, MP2 only: three 2 s clips joined byte for byte, each one's
+//                       timestamps starting again
+//   rate7.avi           AVI, MPEG-4 Part 2 + 16-bit PCM whose header claims 7 samples/s
+//
 // Bad input, for the error paths:
 //   empty.avi           zero bytes
 //   random.avi          64 KiB of pseudo-random bytes (fixed seed)
@@ -105,6 +116,14 @@ using fixturegen::TVideoSpec;
 using V = TVideoSpec;
 using A = TAudioSpec;
 constexpr auto kNone = std::nullopt;
+
+// Frame steps of a stream whose pictures run for `before` frames, then pause for `pause`
+// frame periods, in turn.
+std::vector<int> PauseSteps(int before, int pause) {
+  std::vector<int> steps(std::size_t(std::max(before - 1, 0)), 1);
+  steps.push_back(pause);
+  return steps;
+}
 
 // H.264 comes from x264, which Debian's libavcodec has; MPEG-4 Part 2 stands in elsewhere.
 constexpr const char* kH264 = "libx264,mpeg4";
@@ -260,6 +279,38 @@ const std::vector<TFixtureSpec>& FixtureTable() {
        .Video = V{"mpeg4"},
        .Audio = {A{.Encoders = "mp2", .Language = "eng"},
                  A{.Encoders = "mp2", .Pitch = 880, .Default = true, .Language = "ger"}}},
+
+      // Real gaps in the timeline, vouched for by the sound or the stated length.
+      {.FileName = "slideshow.mkv",
+       .Muxer = "matroska",
+       .Video = V{.Encoders = "mpeg4", .RateNum = 1, .RateDen = 6},
+       .Audio = {A{"mp2"}},
+       .Seconds = 12.0},
+      {.FileName = "slideshow_silent.mkv",
+       .Muxer = "matroska",
+       .Video = V{.Encoders = "mpeg4", .RateNum = 1, .RateDen = 6},
+       .Seconds = 12.0},
+      {.FileName = "late_video.mkv",
+       .Muxer = "matroska",
+       .Video = V{.Encoders = "mpeg4", .StartSeconds = 7, .LengthSeconds = 2},
+       .Audio = {A{"mp2"}},
+       .Seconds = 9.0},
+      {.FileName = "vfr_pause.mkv",
+       .Muxer = "matroska",
+       .Video = V{.Encoders = "mpeg4", .FrameSteps = PauseSteps(25, 200)},
+       .Audio = {A{"mp2"}},
+       .Seconds = 10.0},
+      {.FileName = "one_fps.mkv",
+       .Muxer = "matroska",
+       .Video = V{.Encoders = "mpeg4", .RateNum = 1},
+       .Audio = {A{"mp2"}},
+       .Seconds = 4.0},
+      {.FileName = "joined_clips.ts", .Muxer = "mpegts", .Audio = {A{"mp2"}}, .Copies = 3},
+      {.FileName = "rate7.avi",
+       .Muxer = "avi",
+       .Video = V{"mpeg4"},
+       .Audio = {A{"pcm_s16le"}},
+       .Damage = TDamage::AudioRateSeven},
   };
   return table;
 }
