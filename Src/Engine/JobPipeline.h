@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -86,6 +87,10 @@ class TJobPipeline {
   void DecodeStage(TStageLane& lane);
   void EncodeStage(TStageLane& lane);
   void MuxStage();
+  void MuxAfterStop(const TStageLane* cut);
+  // The time an encoded packet is shown from, microseconds (INT64_MIN: not known).
+  static std::int64_t ShownFrom(const TStageItem& item);
+  void Write(TStageItem& item);  // on the muxing thread: to the output
 
   TCustomFFmpeg& Engine_;
   TTranscodeRun& Run_;
@@ -96,6 +101,8 @@ class TJobPipeline {
   std::mutex ErrorLock_;
   std::exception_ptr Error_;
   std::string ErrorLibraryLine_;
+  // The muxing thread's own: how far each output stream's pictures or sound are written.
+  std::map<const TOutputStream*, std::int64_t> ShownUntil_;
 };
 
 }  // namespace tovamo

@@ -54,6 +54,8 @@ struct TFixtureSpec {
   double JumpSeconds = 0;
   // Done to the bytes once written. With no muxer it starts from an empty file.
   TDamage Damage = TDamage::None;
+  // Large or slow to write: only written when asked for by name.
+  bool OnRequest = false;
 };
 
 // Writes folder/spec.FileName, replacing any file of that name, and returns a one-line
