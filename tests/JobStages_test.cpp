@@ -88,6 +88,8 @@ TEST_F(JobStages, WriteTheSameBytesAsTheOneThreadPath) {
       {"a jump of hours stepped over", "jump_hours.mkv", target("dvd", "pal")},
       {"sound alone", "audio_only.wav", target("dvd", "pal")},
       {"pictures alone", "video_only.avi", target("svcd", "ntsc")},
+      // What a damaged picture leaves undecoded is black, not what a reused buffer held.
+      {"a JPEG cut short", "mjpeg_cut.avi", target("vcd", "pal")},
   };
   // libx264's rate control with a buffer limit gives other bytes from run to run on two
   // threads of its own, stages or not; on one it repeats itself, and so must the stages.

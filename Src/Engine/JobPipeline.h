@@ -3,7 +3,9 @@
 // scaling, hooks, previews and encoding), and one more thread writes the output. The muxer
 // takes the encoded packets in exactly the order the one-thread path makes them (the
 // results of each demuxed packet, in the order the packets were read), so the output is
-// the same byte for byte whatever the threads' timing. Queues hold a few items each.
+// the same byte for byte whatever the threads' timing. Queues hold a few items each, and
+// a bounded number of bytes. A stop drops what waits in them: each stage finishes the item
+// in hand, the encoders are drained, and every stream ends where the first to stop ended.
 #pragma once
 
 #include <atomic>
@@ -74,7 +76,8 @@ class TJobPipeline {
   // is handled here and now. False once a stage has failed: the reading should end.
   bool Submit(TInputStream& input, AVPacket* packet);
   bool Failed() const { return Failed_; }
-  // Lets every stage finish its work, waits for the threads and raises the first failure.
+  // Lets every stage finish its work (after a stop, the work in hand), waits for the
+  // threads and raises the first failure.
   void Finish();
 
  private:

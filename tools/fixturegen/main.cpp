@@ -60,6 +60,8 @@
 //   noise_middle.mpg    MPEG-1 program stream, 4 s, its middle third overwritten with noise
 //   damaged_index.mp4   MP4 (MPEG-4 Part 2 + AAC) whose 'trak' boxes are renamed 'free': it
 //                       opens with no streams
+//   mjpeg_cut.avi       AVI, Motion JPEG 320x240 + MP2, cut off after 60 % of its bytes:
+//                       the last picture is a JPEG without its end
 //
 // Written only when named ("fixturegen <folder> NAME..."), being large:
 //   camera_24mp.avi     AVI, 12 Motion JPEG pictures of 6000x4000 (a 24-megapixel camera's
@@ -197,6 +199,11 @@ const std::vector<TFixtureSpec>& FixtureTable() {
        .Video = V{"mpeg4"},
        .Audio = {A{"aac"}},
        .Damage = TDamage::TracksHidden},
+      {.FileName = "mjpeg_cut.avi",
+       .Muxer = "avi",
+       .Video = V{"mjpeg", 320, 240},
+       .Audio = {A{"mp2"}},
+       .Damage = TDamage::CutAt60Percent},
       {.FileName = "camera_24mp.avi",
        .Muxer = "avi",
        .Video = V{"mjpeg", 6000, 4000},
