@@ -28,7 +28,16 @@ int BlackBuffer(AVCodecContext* context, AVFrame* frame, int flags) {
 }  // namespace
 
 void UseBlackDecoderBuffers(AVCodecContext* decoder) {
-  if (decoder->codec_type == AVMEDIA_TYPE_VIDEO) decoder->get_buffer2 = BlackBuffer;
+  if (decoder->codec_type != AVMEDIA_TYPE_VIDEO) return;
+  decoder->get_buffer2 = BlackBuffer;
+#if FF_API_THREAD_SAFE_CALLBACKS
+  // Until libavcodec 60 a callback not marked so is called through the decoder's own
+  // thread, one picture at a time.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  decoder->thread_safe_callbacks = 1;
+#pragma GCC diagnostic pop
+#endif
 }
 
 }  // namespace tovamo
