@@ -50,9 +50,10 @@ std::string SignalName(int signal) {
 // The outcome of one input, for its closing line.
 struct TOutcome {
   bool Completed = false;
-  bool EndedEarly = false;  // completed, from an input shorter than it said
-  std::string Reason;       // why it was cancelled
-  std::string Figures;      // its time, rate and output size, once it ran
+  bool EndedEarly = false;   // completed, from an input shorter than it said
+  std::string Reason;        // why it was cancelled
+  std::string Figures;       // its time, rate and output size, once it ran
+  std::string LeftOut = {};  // completed without this ("the video"): none of it converted
 };
 
 class TConvertRun {
@@ -308,6 +309,7 @@ class TConvertRun {
     task.Failed = info.Failed;
     ++EndedCount_;
     EndedEarly_[info.TaskIndex] = info.InputEndedEarly;
+    LeftOut_[info.TaskIndex] = info.Finished ? info.LeftOut : std::string();
     std::string& reason = Reasons_[info.TaskIndex];
     if (info.Failed) {
       reason = info.ErrorMessage.empty() ? "failed" : info.ErrorMessage;
@@ -363,6 +365,7 @@ class TConvertRun {
       TOutcome& outcome = Outcomes_[input];
       outcome.Completed = state.Completed;
       outcome.EndedEarly = EndedEarly_[task];
+      outcome.LeftOut = LeftOut_[task];
       outcome.Reason = Reasons_[task];
       // A failed task's reason is the news; how fast it went until then is not.
       if (!state.Failed) outcome.Figures = FinalFigures(state);
@@ -374,10 +377,14 @@ class TConvertRun {
     for (std::size_t i = 0; i < Plan_.size(); ++i) {
       const TOutcome& outcome = Outcomes_[i];
       const bool early = outcome.Completed && outcome.EndedEarly;
-      allCompleted = allCompleted && outcome.Completed && !(early && Args_.Strict);
+      const bool partial = outcome.Completed && !outcome.LeftOut.empty();
+      allCompleted = allCompleted && outcome.Completed && !((early || partial) && Args_.Strict);
       std::string result = !outcome.Completed ? "Cancelled (" + outcome.Reason + ")"
-                           : early            ? "Completed (input ended early)"
-                                              : "Completed";
+                           : partial          ? "Completed without " + outcome.LeftOut +
+                                           " (none of it could be converted" +
+                                           (early ? "; input ended early)" : ")")
+                           : early ? "Completed (input ended early)"
+                                   : "Completed";
       if (!outcome.Figures.empty())
         result += (outcome.Completed ? " in " : " after ") + outcome.Figures;
       std::printf("%s -> %s: %s\n", Label(i).c_str(), Plan_[i].Output.c_str(), result.c_str());
@@ -399,6 +406,7 @@ class TConvertRun {
   std::map<int, std::string> Reasons_;
   std::map<int, std::string> Temporaries_;  // encoder task -> its output's temporary name
   std::map<int, bool> EndedEarly_;
+  std::map<int, std::string> LeftOut_;
   std::unique_ptr<TProgressDisplay> Display_;
   int Running_ = 1;
   int TargetType_ = 0;                // of every output: the target's or the profile's
