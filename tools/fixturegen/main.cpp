@@ -1,4 +1,5 @@
-// fixturegen <output-folder>: writes the short synthetic media files the tests use.
+// fixturegen <output-folder> [NAME...]: writes the short synthetic media files the tests use
+// (or only the named ones).
 //
 // Every picture is a luma gradient drifting a little each frame with a bright vertical bar
 // sweeping from left to right over the clip; every tone is a 0.3 full-scale sine, 440 Hz on
