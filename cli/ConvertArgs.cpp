@@ -230,7 +230,9 @@ Options:
                          is not text
   -v, --verbose          show the same log lines on standard error
   --strict               an input that ends before its stated length counts as failed
-                         (exit status 1) instead of "Completed (input ended early)"
+                         (exit status 1) instead of "Completed (input ended early)", and
+                         so does one whose video or sound could not be decoded at all
+                         instead of "Completed without the video (...)"
   --disc IMAGE           after converting, make the outputs into a disc image, one
                          title (DVD) or track (VCD, SVCD) per FILE in the order given:
                          IMAGE.iso for --target dvd (a DVD-Video image: the first title
@@ -272,7 +274,7 @@ writes into their folder.
 Exit status:
   0    every file was converted
   1    a file could not be opened or converted, was refused, was stopped or gave nothing
-       to write (or, with --strict, ended early), or the output folder or the media
+       to write (or, with --strict, ended early or lacks its video or sound), or the output folder or the media
        libraries are missing; with --disc or --disc-size also: an authoring tool is
        missing or failed (its reason is shown), or the batch does not fit on the disc
   2    usage error (an --option the engine refuses included), an unknown profile, or a

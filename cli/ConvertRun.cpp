@@ -63,6 +63,7 @@ struct TOutcome {
   std::string Reason;        // why it was cancelled
   std::string Figures;       // its time, rate and output size, once it ran
   bool EarlierKept = false;  // not completed, and an earlier output of its name stays
+  std::string LeftOut = {};  // completed without this ("the video"): none of it converted
 };
 
 class TConvertRun {
@@ -375,6 +376,7 @@ class TConvertRun {
     task.Failed = info.Failed;
     ++EndedCount_;
     EndedEarly_[info.TaskIndex] = info.InputEndedEarly;
+    LeftOut_[info.TaskIndex] = info.Finished ? info.LeftOut : std::string();
     std::string& reason = Reasons_[info.TaskIndex];
     if (info.Failed) {
       reason = info.ErrorMessage.empty() ? "failed" : info.ErrorMessage;
@@ -438,6 +440,7 @@ class TConvertRun {
       outcome.Completed = state.Completed;
       outcome.EndedEarly = EndedEarly_[task];
       outcome.EarlierKept = !state.Completed && EarlierKept_[task];
+      outcome.LeftOut = LeftOut_[task];
       outcome.Reason = Reasons_[task];
       // A failed task's reason is the news; how fast it went until then is not.
       if (!state.Failed) outcome.Figures = FinalFigures(state);
@@ -449,10 +452,14 @@ class TConvertRun {
     for (std::size_t i = 0; i < Plan_.size(); ++i) {
       const TOutcome& outcome = Outcomes_[i];
       const bool early = outcome.Completed && outcome.EndedEarly;
-      allCompleted = allCompleted && outcome.Completed && !(early && Args_.Strict);
+      const bool partial = outcome.Completed && !outcome.LeftOut.empty();
+      allCompleted = allCompleted && outcome.Completed && !((early || partial) && Args_.Strict);
       std::string result = !outcome.Completed ? "Cancelled (" + outcome.Reason + ")"
-                           : early            ? "Completed (input ended early)"
-                                              : "Completed";
+                           : partial          ? "Completed without " + outcome.LeftOut +
+                                           " (none of it could be converted" +
+                                           (early ? "; input ended early)" : ")")
+                           : early ? "Completed (input ended early)"
+                                   : "Completed";
       if (!outcome.Figures.empty())
         result += (outcome.Completed ? " in " : " after ") + outcome.Figures;
       if (outcome.EarlierKept) result += "; the earlier file was kept";
@@ -476,6 +483,7 @@ class TConvertRun {
   std::map<int, std::string> Temporaries_;  // encoder task -> its output's temporary name
   std::map<int, bool> EndedEarly_;
   std::map<int, bool> EarlierKept_;  // encoder task -> its stop or failure left the earlier file
+  std::map<int, std::string> LeftOut_;
   std::unique_ptr<TProgressDisplay> Display_;
   int Running_ = 1;
   int TargetType_ = 0;                // of every output: the target's or the profile's

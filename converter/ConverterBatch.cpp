@@ -123,7 +123,15 @@ void TForm1::FFEncoderTerminate(int batch, const TTerminateInfo& info) {
     return;
   }
   if (QTreeWidgetItem* row = RowOfTask(info.TaskIndex)) {
-    row->setText(fcProgress, info.Finished ? "Completed" : "Cancelled");
+    // A completed job that left a stream out says so: a file with sound alone is not what
+    // was asked for.
+    const QString leftOut = QString::fromStdString(info.LeftOut);
+    row->setText(fcProgress, !info.Finished      ? QString("Cancelled")
+                             : leftOut.isEmpty() ? QString("Completed")
+                                                 : "Completed without " + leftOut);
+    if (info.Finished && !leftOut.isEmpty())
+      LogLine(QString("***%1: completed without %2: none of it could be converted")
+                  .arg(row->text(fcInput), leftOut));
     const TTaskEnd end = info.Failed     ? TTaskEnd::Failed
                          : info.Finished ? TTaskEnd::Completed
                                          : TTaskEnd::Stopped;

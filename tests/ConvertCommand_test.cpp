@@ -978,7 +978,7 @@ TEST_F(ConvertCommand, AFailedTaskLeavesTheEarlierOutputAlone) {
 
 // What went wrong can be read: the log (--log, -v) has the engine's and the libraries'
 // lines, a failure carries the libraries' last error line, and an input that ended early
-// says so on its closing line and fails under --strict.
+// or whose video could not be decoded says so on its closing line and fails under --strict.
 TEST_F(ConvertCommand, TheCommandTellsWhatHappened) {
   const std::string truncated = Copy("truncated.mpg", "in/truncated.mpg");
   const std::string log = (Dir.Path() / "run.log").string();
@@ -993,6 +993,18 @@ TEST_F(ConvertCommand, TheCommandTellsWhatHappened) {
   EXPECT_EQ(strict.ExitCode, 1) << strict.Out << strict.Err;
   EXPECT_TRUE(Contains(strict.Out, "truncated.mpg: Completed (input ended early)")) << strict.Out;
   EXPECT_TRUE(Contains(strict.Err, "ended early")) << "-v shows the log: " << strict.Err;
+
+  // A video stream that no packet of decodes ("unspecified pixel format") leaves sound
+  // alone: the line says so, and --strict fails it.
+  const std::string soundOnly = std::string(TOVAMO_HOSTILE_MEDIA) + "/video_undecodable.avi";
+  for (const bool strictly : {false, true}) {
+    std::vector<std::string> args = {"-o", Out().string(), soundOnly};
+    if (strictly) args.insert(args.begin(), "--strict");
+    const TRunResult partial = Run(args);
+    EXPECT_EQ(partial.ExitCode, strictly ? 1 : 0) << partial.Out << partial.Err;
+    EXPECT_TRUE(Contains(partial.Out, "video_undecodable.mpg: Completed without the video ("))
+        << partial.Out;
+  }
 
   // MPEG-1 video takes no 1 frame per second: the engine only says the encoder did not open,
   // the library says why.

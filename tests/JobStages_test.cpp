@@ -4,7 +4,9 @@
 // between the stages, which must never leave a thread blocked after a failure.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -86,6 +88,8 @@ TEST_F(JobStages, WriteTheSameBytesAsTheOneThreadPath) {
       {"a jump of hours stepped over", "jump_hours.mkv", target("dvd", "pal")},
       {"sound alone", "audio_only.wav", target("dvd", "pal")},
       {"pictures alone", "video_only.avi", target("svcd", "ntsc")},
+      // What a damaged picture leaves undecoded is black, not what a reused buffer held.
+      {"a JPEG cut short", "mjpeg_cut.avi", target("vcd", "pal")},
   };
   // libx264's rate control with a buffer limit gives other bytes from run to run on two
   // threads of its own, stages or not; on one it repeats itself, and so must the stages.
@@ -220,6 +224,83 @@ TEST_F(JobStages, ComeWithCodecThreadsWhichOnlySpareCoresGive) {
         << c.Cores << " cores, " << c.Running << " running";
 }
 
+struct TStopCase {
+  const char* Name;
+  std::string Input;
+  std::function<void(TFFmpeg&)> Configure;
+  int StopAfter;  // pictures encoded
+};
+
+// The last presentation time of a stream of the file, in seconds.
+double StreamEnd(const test::TMediaInfo& info, int type) {
+  std::int64_t end = INT64_MIN;
+  for (const test::TPacketInfo& packet : info.PacketsOf(info.StreamOfType(type)))
+    end = std::max(end, packet.Pts);
+  return double(end) / 1e6;
+}
+
+TEST_F(JobStages, AStopDropsWhatWaitsAndEndsEveryStreamTogether) {
+  std::vector<TStopCase> cases = {
+      {"vcd", test::Fixture("two_audio.mkv"), [](TFFmpeg& e) { e.SetTarget("vcd", "pal", "pal"); },
+       10},
+      // The pictures of a 24-megapixel camera, each a quarter of a second to decode.
+      {"camera pictures to mpeg", test::FixtureOnRequest("camera_24mp.avi"),
+       [](TFFmpeg& e) { e.SetTarget("dvd", "pal", "pal"); }, 1},
+  };
+  if (ff::avcodec_find_encoder_by_name("libx264"))
+    cases.push_back({"mp4: libx264 holds pictures back", test::Fixture("two_audio.mkv"),
+                     [](TFFmpeg& e) {
+                       e.ParseOption("f", "mp4");
+                       e.ParseOption("vcodec", "libx264");
+                       e.ParseOption("s", "320x240");
+                       e.ParseOption("acodec", "aac");
+                     },
+                     10});
+  for (const TStopCase& c : cases) {
+    for (const TStagePolicy stages : {TStagePolicy::kOff, TStagePolicy::kOn}) {
+      SCOPED_TRACE(std::string(c.Name) +
+                   (stages == TStagePolicy::kOn ? ", stages" : ", one thread"));
+      TFFmpeg engine(2);
+      TEndWaiter waiter(engine);
+      engine.Stages = stages;
+      engine.ParseOption("threads", "2");
+      ASSERT_TRUE(engine.OpenInputFile(c.Input));
+      c.Configure(engine);
+      std::atomic<int> decoded{0}, encoded{0}, decodedAtStop{-1};
+      engine.OnVideoInputHook = [&](TCustomFFmpeg*, THookInfo* info) {
+        ++decoded;
+        info->Update = false;
+      };
+      engine.OnVideoOutputHook = [&](TCustomFFmpeg* sender, THookInfo* info) {
+        if (++encoded == c.StopAfter) {
+          decodedAtStop = decoded.load();
+          sender->StopRunning(false);
+        }
+        info->Update = false;
+      };
+      const std::string output = Dir.File("stopped.out");
+      ASSERT_EQ(engine.AddOutputFile(output, false), 1);
+      const test::TJobResult result = waiter.Run();
+      ASSERT_TRUE(result.Ended);
+      EXPECT_FALSE(result.Finished);
+      EXPECT_FALSE(result.Error) << result.Message;
+      // What was read ahead is dropped, not decoded: the pictures in hand at most.
+      EXPECT_LE(decoded - decodedAtStop, 2) << "of " << decoded;
+      const test::TMediaInfo info = test::ProbeMedia(output);
+      ASSERT_TRUE(info.Opened);
+      const double frame = 1 / 25.0;                      // the inputs' rate and PAL's
+      EXPECT_GE(StreamEnd(info, AVMEDIA_TYPE_VIDEO), 0);  // some picture is kept
+      if (info.StreamOfType(AVMEDIA_TYPE_AUDIO) >= 0) {
+        // Within the pictures an encoder reorders (libx264's B-frames: 3) and the sound's
+        // own frame (1152 samples at most here): a stream ends at a picture that is not
+        // shown after the others' end, and pictures after it in decoding order may need it.
+        EXPECT_NEAR(StreamEnd(info, AVMEDIA_TYPE_VIDEO), StreamEnd(info, AVMEDIA_TYPE_AUDIO),
+                    3 * frame + 1152 / 44100.0);
+      }
+    }
+  }
+}
+
 TEST(StageQueue, AbortWakesEveryWaiterAndCloseLetsTheRestBeTaken) {
   {
     TStageQueue<int> queue(1);
@@ -250,6 +331,32 @@ TEST(StageQueue, AbortWakesEveryWaiterAndCloseLetsTheRestBeTaken) {
     while (std::optional<int> item = queue.Pop()) EXPECT_EQ(*item, taken++);
     EXPECT_EQ(taken, 100);
   }
+}
+
+TStageItem PacketOfBytes(int size) {
+  TStageItem item(TStageItem::kPacket);
+  item.Packet = ff::av_packet_alloc();
+  EXPECT_EQ(ff::av_new_packet(item.Packet, size), 0);
+  return item;
+}
+
+TEST(StageQueue, HoldsNoMoreBytesThanItsLimitButAlwaysOneItem) {
+  test::LoadSystemLibraries();
+  TStageQueue<TStageItem> queue(64, 1000);
+  ASSERT_TRUE(queue.Push(PacketOfBytes(5000)));  // an empty queue takes any one item
+  std::atomic<bool> pushed{false};
+  std::thread producer([&] { pushed = queue.Push(PacketOfBytes(600)); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_FALSE(pushed) << "a slot was free, but not the bytes";
+  EXPECT_EQ(queue.Pop()->Packet->size, 5000);
+  producer.join();
+  EXPECT_TRUE(pushed);
+  ASSERT_TRUE(queue.Push(PacketOfBytes(400)));  // 600 + 400 fit
+  // A stop drops what waits, and the producers carry on to their end.
+  queue.Discard();
+  EXPECT_FALSE(queue.Pop());
+  EXPECT_TRUE(queue.Push(PacketOfBytes(600)));
+  EXPECT_FALSE(queue.Pop());
 }
 
 }  // namespace

@@ -136,6 +136,7 @@ void TFFEncoder::TerminateRelay(TCustomFFmpeg* engine) {
     TerminateInfo_.ErrorMessage = engine->ErrorMessage;
     TerminateInfo_.LibraryError = engine->ErrorFlag ? engine->LibraryError : std::string();
     TerminateInfo_.InputEndedEarly = engine->InputEndedEarly;
+    TerminateInfo_.LeftOut = engine->LeftOut;
     DeliverTermination(TerminateInfo_, false);
   }
   bool endOfBatch = false;
@@ -165,6 +166,7 @@ void TFFEncoder::RaiseEndOfBatch() {
   TerminateInfo_.ErrorMessage.clear();
   TerminateInfo_.LibraryError.clear();
   TerminateInfo_.InputEndedEarly = false;
+  TerminateInfo_.LeftOut.clear();
   if (Threaded_ || !Working_) {
     // Announced before the thread starts, so that its handler may clear the tasks.
     AllTerminated_ = true;

@@ -215,6 +215,9 @@ void TCustomFFmpeg::DrainResampler(TTranscodeRun& run, TOutputStream& ost, bool 
     owner.AudioPending = 0;
   };
   for (;;) {
+    // A stop leaves what waits in the resampler: a damaged header can make one packet
+    // into minutes of sound, and a stop must not wait for them to be encoded.
+    if (StopRequested) return;
     if (!owner.AudioFrame) owner.AudioFrame = NewFrame();
     AVFrame* out = owner.AudioFrame;
     if (owner.AudioPending == 0) {

@@ -90,6 +90,7 @@ void TCustomFFmpeg::Execute() {
   };
   ClearThreadLastLibraryError();
   InputEndedEarly = false;
+  LeftOut.clear();
   guarded([this] { Finished = false; });
   guarded([this] { Transcode(); });
   // A run that failed inside the packet loop leaves its codecs in the open lists.

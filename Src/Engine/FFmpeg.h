@@ -84,6 +84,9 @@ struct TTerminateInfo {
   // An input ended before its stated length, or its rest could not be read: a finished
   // job's output is shorter than the input said.
   bool InputEndedEarly = false;
+  // What a finished job's output lacks of what was mapped into it ("the video"), because
+  // nothing of it could be converted (its input stream did not decode); empty when whole.
+  std::string LeftOut;
 };
 
 enum TThreadPriority { tpIdle, tpLowest, tpLower, tpNormal, tpHigher, tpHighest, tpTimeCritical };
@@ -359,6 +362,7 @@ class TCustomFFmpeg : public TEngineSettings {
   std::string ErrorMessage;
   std::string LibraryError;      // the libraries' last error line before the failure, if any
   bool InputEndedEarly = false;  // an input ended before its stated length or could not be read
+  std::string LeftOut;           // as TTerminateInfo::LeftOut, for the last run
   // Set when an output's set-up was refused after the job was registered: Start then ends
   // the job at once with this message instead of running it without what was asked.
   std::string SetupError;
@@ -439,6 +443,8 @@ class TCustomFFmpeg : public TEngineSettings {
   bool RemoveOutputWithoutMedia(int slot, const std::string& file);
   // Why the run wrote no media to an output, or "" when every output received some.
   std::string NoMediaReason(const TTranscodeRun& run) const;
+  // The kinds of stream that got no packet while others did ("the video"), or "".
+  std::string LeftOutMedia(const TTranscodeRun& run) const;
   // Closes an output's file; a negative result is the close's error.
   int CloseOutputIO(int slot, AVFormatContext* context);
 

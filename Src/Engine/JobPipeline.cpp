@@ -2,8 +2,10 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 
 #include "Engine/FFmpeg.h"
 #include "Engine/TranscodeRun.h"
@@ -16,10 +18,16 @@ namespace tovamo {
 namespace {
 
 // Slots per queue. Packets are small, so the reader may run well ahead of the slowest
-// stage and the others never wait for it; pictures are large, so only a few wait.
+// stage and the others never wait for it; pictures are large, so only a few wait. The
+// bytes held bound each queue as well: a damaged header or a camera's 24-megapixel
+// pictures must not make a few slots into hundreds of megabytes (a queue always takes one
+// item, however large).
 constexpr std::size_t kPacketSlots = 64;
 constexpr std::size_t kPictureSlots = 4;
 constexpr std::size_t kMuxSlots = 256;
+constexpr std::size_t kPacketBytes = std::size_t(16) << 20;
+constexpr std::size_t kPictureBytes = std::size_t(24) << 20;
+constexpr std::size_t kMuxBytes = std::size_t(16) << 20;
 
 }  // namespace
 
@@ -52,13 +60,23 @@ TStageItem& TStageItem::operator=(TStageItem&& other) noexcept {
   return *this;
 }
 
+std::size_t StageItemBytes(const TStageItem& item) {
+  std::size_t bytes = item.Packet ? std::size_t(std::max(item.Packet->size, 0)) : 0;
+  if (const AVFrame* picture = item.Picture) {
+    for (const AVBufferRef* buffer : picture->buf)
+      if (buffer) bytes += buffer->size;
+    for (int i = 0; i < picture->nb_extended_buf; ++i) bytes += picture->extended_buf[i]->size;
+  }
+  return bytes;
+}
+
 TStageLane::TStageLane(TInputStream* input, bool encodesApart, int index)
     : Input_(input),
       EncodesApart_(encodesApart),
       Index_(index),
-      Packets_(kPacketSlots),
-      Pictures_(kPictureSlots),
-      Muxed_(kMuxSlots) {}
+      Packets_(kPacketSlots, kPacketBytes),
+      Pictures_(kPictureSlots, kPictureBytes),
+      Muxed_(kMuxSlots, kMuxBytes) {}
 
 void TStageLane::HandOnPicture(TOutputStream& output, const AVFrame* picture, std::int64_t pts) {
   TStageItem item(TStageItem::kPicture);
@@ -236,6 +254,7 @@ void TJobPipeline::DecodeStage(TStageLane& lane) {
   TStageQueue<TStageItem>& next = lane.EncodesApart() ? lane.Pictures_ : lane.Muxed_;
   while (std::optional<TStageItem> item = lane.Packets_.Pop()) {
     Engine_.HoldWhilePaused();  // a pause holds every stage, not only the reader
+    if (Engine_.StopRequested) break;
     if (item->Kind == TStageItem::kPacket)
       Engine_.DecodeAndDeliver(Run_, *lane.Input_, item->Packet);
     else
@@ -243,12 +262,18 @@ void TJobPipeline::DecodeStage(TStageLane& lane) {
     item.reset();
     if (!next.Push(TStageItem(TStageItem::kEnd))) throw TStageAborted();
   }
+  if (Engine_.StopRequested) {
+    // A stop drops the packets that wait; what is encoded is finished.
+    lane.Packets_.Discard();
+    if (!lane.EncodesApart()) Engine_.FlushEncodersOf(Run_, *lane.Input_);
+  }
   next.Close();
 }
 
 void TJobPipeline::EncodeStage(TStageLane& lane) {
   while (std::optional<TStageItem> item = lane.Pictures_.Pop()) {
     Engine_.HoldWhilePaused();
+    if (Engine_.StopRequested) break;
     switch (item->Kind) {
       case TStageItem::kPicture:
         Engine_.EncodeVideoFrame(Run_, *item->Output, *lane.Input_, item->Picture, item->Pts);
@@ -261,6 +286,10 @@ void TJobPipeline::EncodeStage(TStageLane& lane) {
         break;
     }
   }
+  if (Engine_.StopRequested) {
+    lane.Pictures_.Discard();
+    Engine_.FlushEncodersOf(Run_, *lane.Input_);
+  }
   lane.Muxed_.Close();
 }
 
@@ -271,13 +300,14 @@ void TJobPipeline::MuxStage() {
     for (;;) {
       std::optional<TStageItem> item = lane.Muxed_.Pop();
       if (!item) {
-        // Aborted, or a stage ended without finishing its work.
-        if (!Failed_)
-          Fail(std::make_exception_ptr(FFmpegException("A conversion stage ended early")));
+        if (Failed_) return;  // aborted: the failure is reported
+        // A stop: the first stage that ended early is where every stream ends.
+        if (Engine_.StopRequested) return MuxAfterStop(&lane);
+        Fail(std::make_exception_ptr(FFmpegException("A conversion stage ended early")));
         return;
       }
       if (item->Kind == TStageItem::kEnd) break;
-      Engine_.WriteMuxPacket(*item->Output, item->Packet);
+      Write(*item);
     }
     Engine_.CheckOutputSizes(Run_);
     const std::int64_t now = MonotonicMicros();
@@ -286,6 +316,52 @@ void TJobPipeline::MuxStage() {
       Engine_.Report(Run_, false, 0);
     }
   }
+  MuxAfterStop(nullptr);  // the encoders' last packets, should a stop come after the last read
+}
+
+void TJobPipeline::MuxAfterStop(const TStageLane* cut) {
+  // The lane that ended first ends the output: the others, which did more, add what
+  // begins before its end, the start of what they hold and so without a gap; their
+  // encoders' last packets among it when those are early enough (libx264 holds pictures
+  // back). Without such a lane everything was muxed in turn: what is left are the last
+  // packets of encoders drained by the stop.
+  std::int64_t until = INT64_MAX;
+  if (cut) {
+    until = INT64_MIN;
+    for (const auto& [ost, end] : ShownUntil_)
+      if (ost->MuxLane == cut) until = std::max(until, end);
+  }
+  // In decoding order: a picture after one that is left out may refer to it.
+  std::set<const TOutputStream*> ended;
+  for (auto& lane : Lanes_) {
+    while (std::optional<TStageItem> item = lane->Muxed_.Pop()) {
+      if (item->Kind != TStageItem::kPacket || ended.count(item->Output)) continue;
+      if (ShownFrom(*item) >= until) {
+        ended.insert(item->Output);
+        continue;
+      }
+      Write(*item);
+    }
+    if (Failed_) return;
+  }
+}
+
+std::int64_t TJobPipeline::ShownFrom(const TStageItem& item) {
+  const AVPacket* packet = item.Packet;
+  const std::int64_t time = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+  if (time == AV_NOPTS_VALUE) return INT64_MIN;
+  return ff::av_rescale_q(time, item.Output->Stream->time_base, AV_TIME_BASE_Q);
+}
+
+void TJobPipeline::Write(TStageItem& item) {
+  const std::int64_t from = ShownFrom(item);
+  if (from != INT64_MIN) {
+    const std::int64_t duration = ff::av_rescale_q(std::max<std::int64_t>(item.Packet->duration, 0),
+                                                   item.Output->Stream->time_base, AV_TIME_BASE_Q);
+    auto [at, added] = ShownUntil_.try_emplace(item.Output, from + duration);
+    if (!added) at->second = std::max(at->second, from + duration);
+  }
+  Engine_.WriteMuxPacket(*item.Output, item.Packet);
 }
 
 }  // namespace tovamo

@@ -3,12 +3,15 @@
 // scaling, hooks, previews and encoding), and one more thread writes the output. The muxer
 // takes the encoded packets in exactly the order the one-thread path makes them (the
 // results of each demuxed packet, in the order the packets were read), so the output is
-// the same byte for byte whatever the threads' timing. Queues hold a few items each.
+// the same byte for byte whatever the threads' timing. Queues hold a few items each, and
+// a bounded number of bytes. A stop drops what waits in them: each stage finishes the item
+// in hand, the encoders are drained, and every stream ends where the first to stop ended.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
 #include <exception>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -73,7 +76,8 @@ class TJobPipeline {
   // is handled here and now. False once a stage has failed: the reading should end.
   bool Submit(TInputStream& input, AVPacket* packet);
   bool Failed() const { return Failed_; }
-  // Lets every stage finish its work, waits for the threads and raises the first failure.
+  // Lets every stage finish its work (after a stop, the work in hand), waits for the
+  // threads and raises the first failure.
   void Finish();
 
  private:
@@ -86,6 +90,10 @@ class TJobPipeline {
   void DecodeStage(TStageLane& lane);
   void EncodeStage(TStageLane& lane);
   void MuxStage();
+  void MuxAfterStop(const TStageLane* cut);
+  // The time an encoded packet is shown from, microseconds (INT64_MIN: not known).
+  static std::int64_t ShownFrom(const TStageItem& item);
+  void Write(TStageItem& item);  // on the muxing thread: to the output
 
   TCustomFFmpeg& Engine_;
   TTranscodeRun& Run_;
@@ -96,6 +104,8 @@ class TJobPipeline {
   std::mutex ErrorLock_;
   std::exception_ptr Error_;
   std::string ErrorLibraryLine_;
+  // The muxing thread's own: how far each output stream's pictures or sound are written.
+  std::map<const TOutputStream*, std::int64_t> ShownUntil_;
 };
 
 }  // namespace tovamo

@@ -782,6 +782,7 @@ void TCustomFFmpeg::EndOfJob(TTranscodeRun& run) {
   if (!StopRequested)
     if (const std::string reason = NoMediaReason(run); !reason.empty())
       throw FFmpegException(reason);
+  if (!StopRequested) LeftOut = LeftOutMedia(run);
   Finished = !StopRequested;
 }
 

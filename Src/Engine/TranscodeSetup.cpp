@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "Engine/FFmpeg.h"
+#include "Engine/DecoderBuffers.h"
 #include "Engine/JobPipeline.h"
 #include "Engine/StreamTraits.h"
 #include "Engine/TranscodeRun.h"
@@ -496,6 +497,7 @@ void TCustomFFmpeg::OpenAllDecoders(TTranscodeRun& run) {
       FailWithMapping(run, Format("No decoder for the %s of input stream #%d.%d (%s)", what.c_str(),
                                   ist->FileIndex, ist->Index, type));
     }
+    UseBlackDecoderBuffers(dec);
     int ret;
     {
       TCodecLockGuard lock;

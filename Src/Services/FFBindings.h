@@ -106,7 +106,8 @@
   F(av_strstart) \
   F(av_stristart) \
   F(av_get_media_type_string) \
-  F(av_log2)
+  F(av_log2) \
+  F(av_image_fill_black)
 
 #define TOVAMO_SWRESAMPLE_ENTRIES(F, O) \
   F(swresample_version) \
@@ -187,7 +188,8 @@
   F(av_bsf_receive_packet) \
   F(av_bsf_iterate) \
   F(av_parser_init) \
-  F(av_parser_close)
+  F(av_parser_close) \
+  F(avcodec_default_get_buffer2)
 
 #define TOVAMO_AVFORMAT_ENTRIES(F, O) \
   F(avformat_version) \

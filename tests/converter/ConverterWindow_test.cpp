@@ -723,6 +723,13 @@ class ConverterWindowTest : public QObject {
     QVERIFY(WaitForReady(*window));
     QCOMPARE(BatchEnds.size(), 2);
     QCOMPARE(BatchEnds.last(), "1 0 0 " + out);
+    // A file whose video cannot be decoded gives its sound alone: the row says so.
+    window->listview1->topLevelItem(1)->setCheckState(fcInput, Qt::Unchecked);
+    window->AddFiles({QString(TOVAMO_HOSTILE_MEDIA) + "/video_undecodable.avi"});
+    window->ConvertClick();
+    QVERIFY(WaitForReady(*window));
+    QCOMPARE(Cell(*window, 2, fcProgress), QString("Completed without the video"));
+    QVERIFY(window->mmoLog->toPlainText().contains("completed without the video"));
   }
 
   void sameStemsAndAnInputInTheOutputFolder() {

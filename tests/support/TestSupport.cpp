@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <random>
 
@@ -34,6 +35,31 @@ std::string FixtureDir() {
 
 std::string Fixture(const std::string& name) {
   return FixtureDir() + "/" + name;
+}
+
+std::string FixtureOnRequest(const std::string& name) {
+  const std::string path = Fixture(name);
+  if (std::filesystem::exists(path)) return path;
+  // Written aside in the same folder and moved into place, so that a suite running beside
+  // this one never takes a half-written file.
+  const std::filesystem::path aside =
+      FixtureDir() + "/.on-request-" + std::to_string(getpid()) + "-" + name;
+  const std::string command =
+      "'" TOVAMO_FIXTUREGEN "' '" + aside.string() + "' '" + name + "' >/dev/null";
+  const bool written = std::system(command.c_str()) == 0;
+  std::error_code ec;
+  if (written) std::filesystem::rename(aside / name, path, ec);
+  std::error_code ignored;
+  std::filesystem::remove_all(aside, ignored);
+  if (!written) {
+    ADD_FAILURE() << "the generator could not write " << name;
+    return {};
+  }
+  if (ec) {
+    ADD_FAILURE() << "cannot move " << name << " into " << FixtureDir() << ": " << ec.message();
+    return {};
+  }
+  return path;
 }
 
 void WriteFile(const std::string& path, const std::string& text) {

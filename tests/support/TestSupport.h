@@ -28,6 +28,9 @@ void LoadSystemLibraries();
 // The folder of generated test media, and one file in it.
 std::string FixtureDir();
 std::string Fixture(const std::string& name);
+// A large fixture that the generator writes only when named: written into the folder of
+// test media on first use and kept there. Empty, with the test failed, when it cannot be.
+std::string FixtureOnRequest(const std::string& name);
 
 // Writes text to a file (creating or truncating it).
 void WriteFile(const std::string& path, const std::string& text);

@@ -71,6 +71,8 @@ struct TFixtureSpec {
   // The bytes written this many times in a row, as clips joined with `cat` are: each copy's
   // timestamps start again.
   int Copies = 1;
+  // Large or slow to write: only written when asked for by name.
+  bool OnRequest = false;
 };
 
 // Writes folder/spec.FileName, replacing any file of that name, and returns a one-line

@@ -1,4 +1,5 @@
-// fixturegen <output-folder>: writes the short synthetic media files the tests use.
+// fixturegen <output-folder> [NAME...]: writes the short synthetic media files the tests use
+// (or only the named ones).
 //
 // Every picture is a luma gradient drifting a little each frame with a bright vertical bar
 // sweeping from left to right over the clip; every tone is a 0.3 full-scale sine, 440 Hz on
@@ -84,6 +85,12 @@
 //   noise_middle.mpg    MPEG-1 program stream, 4 s, its middle third overwritten with noise
 //   damaged_index.mp4   MP4 (MPEG-4 Part 2 + AAC) whose 'trak' boxes are renamed 'free': it
 //                       opens with no streams
+//   mjpeg_cut.avi       AVI, Motion JPEG 320x240 + MP2, cut off after 60 % of its bytes:
+//                       the last picture is a JPEG without its end
+//
+// Written only when named ("fixturegen <folder> NAME..."), being large:
+//   camera_24mp.avi     AVI, 12 Motion JPEG pictures of 6000x4000 (a 24-megapixel camera's
+//                       burst), no sound: about 9 MB
 //
 // Camera recordings:
 //   hdv_user_data.ts    MPEG-TS, MPEG-2 video 480x270 (16:9) whose pictures carry user data
@@ -311,6 +318,17 @@ const std::vector<TFixtureSpec>& FixtureTable() {
        .Video = V{"mpeg4"},
        .Audio = {A{"pcm_s16le"}},
        .Damage = TDamage::AudioRateSeven},
+
+      {.FileName = "mjpeg_cut.avi",
+       .Muxer = "avi",
+       .Video = V{"mjpeg", 320, 240},
+       .Audio = {A{"mp2"}},
+       .Damage = TDamage::CutAt60Percent},
+      {.FileName = "camera_24mp.avi",
+       .Muxer = "avi",
+       .Video = V{"mjpeg", 6000, 4000},
+       .Seconds = 12 / 25.0,
+       .OnRequest = true},
   };
   return table;
 }
@@ -340,7 +358,7 @@ int WriteBenchClip(const std::string& path, double seconds, int width = 720, int
 
 int main(int argc, char** argv) {
   constexpr const char* kUsage =
-      "usage: fixturegen <output-folder>\n"
+      "usage: fixturegen <output-folder> [file-name]...\n"
       "       fixturegen --bench-clip <file.mp4> [seconds] [WxH]\n";
   if (argc >= 3 && argc <= 5 && std::string(argv[1]) == "--bench-clip") {
     int width = 720, height = 576;
@@ -352,10 +370,18 @@ int main(int argc, char** argv) {
     return WriteBenchClip(argv[2], argc >= 4 ? std::max(1.0, std::atof(argv[3])) : 20.0, width,
                           height);
   }
-  if (argc != 2) {
+  if (argc < 2) {
     std::fprintf(stderr, "%s", kUsage);
     return 2;
   }
+  // With names, those files alone (large ones included); else every file but the large.
+  const std::vector<std::string> names(argv + 2, argv + argc);
+  for (const std::string& name : names)
+    if (std::none_of(FixtureTable().begin(), FixtureTable().end(),
+                     [&](const TFixtureSpec& spec) { return spec.FileName == name; })) {
+      std::fprintf(stderr, "fixturegen: no such fixture: %s\n", name.c_str());
+      return 2;
+    }
   const std::string folder = argv[1];
   // An option is never taken for a folder name (a folder "-x" is given as "./-x").
   if (folder == "--help" || folder == "-h") {
@@ -377,7 +403,11 @@ int main(int argc, char** argv) {
   av_log_set_level(AV_LOG_ERROR);
 
   const auto start = std::chrono::steady_clock::now();
+  std::size_t written = 0;
   for (const TFixtureSpec& spec : FixtureTable()) {
+    const bool named = std::find(names.begin(), names.end(), spec.FileName) != names.end();
+    if (names.empty() ? spec.OnRequest : !named) continue;
+    ++written;
     try {
       std::printf("%s\n", fixturegen::WriteFixture(folder, spec).c_str());
       std::fflush(stdout);
@@ -389,7 +419,7 @@ int main(int argc, char** argv) {
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
                       std::chrono::steady_clock::now() - start)
                       .count();
-  std::printf("%zu files written to %s in %lld ms\n", FixtureTable().size(), folder.c_str(),
+  std::printf("%zu files written to %s in %lld ms\n", written, folder.c_str(),
               static_cast<long long>(ms));
   return 0;
 }
