@@ -730,13 +730,19 @@ TEST_F(EngineLifecycle, IOTimeoutCheckCancelsAfterStopRunningOrTheTimeOut) {
   EXPECT_EQ(log.Find("connecting/reading/writing canceled").size(), 1u);
 }
 
+// ...and only while the loop reads or opens an input: the loop's thread writes the outputs
+// too, and a write cut short would fail the output that the stop is finishing.
 TEST_F(EngineLifecycle, StopCheckAnswersForItsOwnEngineOnceAStopIsRequested) {
   TCustomFFmpeg engine(1), other(1);
+  engine.LoopInputIO = true;
+  other.LoopInputIO = true;
   EXPECT_FALSE(TCustomFFmpeg::StopCheck(&engine, &engine));
   engine.StopRunning(false);
   EXPECT_TRUE(TCustomFFmpeg::StopCheck(&engine, &engine));
   EXPECT_FALSE(TCustomFFmpeg::StopCheck(&engine, &other));
   EXPECT_FALSE(TCustomFFmpeg::StopCheck(&other, &other));
+  engine.LoopInputIO = false;  // writing
+  EXPECT_FALSE(TCustomFFmpeg::StopCheck(&engine, &engine));
 }
 
 // A listener that never sends: the kernel completes the connection, the read then waits.

@@ -20,6 +20,7 @@
 #include "Engine/StageQueue.h"
 #include "Services/FFBindings.h"
 #include "Services/FFLog.h"
+#include "Services/UnicodeProtocol.h"
 #include "support/EngineJob.h"
 #include "support/MediaProbe.h"
 #include "support/TestSupport.h"
@@ -297,6 +298,41 @@ TEST_F(JobStages, AStopDropsWhatWaitsAndEndsEveryStreamTogether) {
         EXPECT_NEAR(StreamEnd(info, AVMEDIA_TYPE_VIDEO), StreamEnd(info, AVMEDIA_TYPE_AUDIO),
                     3 * frame + 1152 / 44100.0);
       }
+    }
+  }
+}
+
+// A stop asked while a picture is on its way to the file, on the thread that writes it:
+// the job ends stopped with its output whole. The stop check that cuts a blocking read
+// short must not cut the writes of that picture, or the trailer, short. Stopping at each
+// of the first pictures in turn reaches the moments when the output's buffer is written.
+TEST_F(JobStages, AStopWhileAPictureIsWrittenIsAStopNotAFailure) {
+  for (const TStagePolicy stages : {TStagePolicy::kOff, TStagePolicy::kOn}) {
+    for (int at = 1; at <= 12; ++at) {
+      SCOPED_TRACE(std::string(stages == TStagePolicy::kOn ? "stages" : "one thread") +
+                   ", stopped at picture " + std::to_string(at));
+      // MP4 with one stream writes each coded picture at once, and at this size and rate
+      // every picture fills the output's buffer: the writes of the picture being stopped
+      // at reach the file.
+      const std::string out = Dir.File("stopped.mp4");
+      std::atomic<int> pictures{0};
+      // Named as the encoder component names files, through the program's own protocol.
+      const test::TJobResult result =
+          Convert("long_5s.mpg", ToFFmpegName(out), stages, [&](TFFmpeg& engine) {
+            engine.ParseOption("f", "mp4");
+            engine.ParseOption("vcodec", "mpeg4");
+            engine.ParseOption("s", "720x576");
+            engine.ParseOption("b", "20000k");
+            engine.ParseOption("an", "");
+            engine.OnVideoOutputHook = [&](TCustomFFmpeg* sender, THookInfo* info) {
+              if (++pictures == at) sender->Stop(false);
+              info->Update = false;
+            };
+          });
+      EXPECT_TRUE(result.Ended);
+      EXPECT_FALSE(result.Error) << result.Message;
+      EXPECT_FALSE(result.Finished);
+      EXPECT_GT(fs::file_size(out), 0u);
     }
   }
 }

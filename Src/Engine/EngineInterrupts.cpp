@@ -49,7 +49,7 @@ bool TCustomFFmpeg::IOTimeoutCheck(void* self, void* arg) {
 
 bool TCustomFFmpeg::StopCheck(void* self, void* arg) {
   auto* engine = static_cast<TCustomFFmpeg*>(self);
-  return engine && arg == self && engine->StopRequested;
+  return engine && arg == self && engine->StopRequested && engine->LoopInputIO;
 }
 
 void TCustomFFmpeg::FlushIOTimeoutNote() {

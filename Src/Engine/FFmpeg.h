@@ -352,6 +352,9 @@ class TCustomFFmpeg : public TEngineSettings {
   bool JoinMode = false;
   std::atomic<bool> Running{false};
   std::atomic<bool> StopRequested{false};
+  // Set while the packet loop reads or opens an input: only then may a stop cut its I/O
+  // short. A write cut short would fail the output the stop is finishing.
+  std::atomic<bool> LoopInputIO{false};
   std::atomic<bool> Finished{false};
   std::atomic<bool> Terminated{false};
   std::atomic<bool> RunStarted{false};          // Start let the run begin (it may have ended since)

@@ -23,8 +23,10 @@
 namespace tovamo {
 namespace {
 
-// Registers the engine's stop check for the calling thread while the loop reads, so that a
-// stop request cuts a blocking read short. It is gone before the trailers are written.
+// Registers the engine's stop check for the calling thread while the loop runs, so that a
+// stop request cuts a blocking read short (the check holds only while LoopInputIO is set:
+// the same thread also writes the outputs, and those writes must go through). It is gone
+// before the trailers are written.
 class TLoopStopCheck {
  public:
   explicit TLoopStopCheck(TCustomFFmpeg* engine) : Engine_(engine), Thread_(CurrentThreadId()) {
@@ -131,6 +133,7 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
   run.NoPacketCount = 0;
   run.CurrentInput = 0;
   PausedMicros_ = 0;
+  LoopInputIO = false;
   TLoopStopCheck stopCheck(this);
   AVPacket* packet = run.Packet;
   run.Pipeline = TJobPipeline::ForRun(*this, run);
@@ -153,7 +156,9 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
     if (!run.Pipeline) CheckOutputSizes(run);  // else the muxing thread checks
 
     AVFormatContext* input = InputFiles[file];
+    LoopInputIO = true;
     const int ret = ff::av_read_frame(input, packet);
+    LoopInputIO = false;
     if (ret == AVERROR(EAGAIN)) {
       run.NoPacket[file] = true;
       ++run.NoPacketCount;
@@ -182,7 +187,9 @@ void TCustomFFmpeg::RunPacketLoop(TTranscodeRun& run) {
       }
       if (Shortest && !JoinMode) break;
       if (JoinMode) {
+        LoopInputIO = true;
         SwitchJoinedInput(run, file);
+        LoopInputIO = false;
         if (run.CurrentInput == file) break;  // that was the last input
       }
       continue;
