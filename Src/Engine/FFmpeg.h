@@ -341,7 +341,9 @@ class TCustomFFmpeg : public TEngineSettings {
   std::atomic<std::int64_t> AudioSize{0};   // bytes of audio written
   std::atomic<int> FramesDuplicated{0};     // video frames repeated by the sync method
   std::atomic<int> FramesDropped{0};        // video frames dropped by the sync method
-  std::atomic<bool> DupDropChanged{false};  // either count changed since the last report
+  // The duplicate and drop counts the log last showed, packed: the counts change on the
+  // encoding stage's thread while the report runs on another, so a change is told by value.
+  std::atomic<std::int64_t> LoggedDupDrop{-1};
   // Quantisers of the reported video stream's pictures, one count per rounded quantiser
   // ("qphist"); kept for the engine's life.
   std::array<int, 52> QpHistogramCounts{};

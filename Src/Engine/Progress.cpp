@@ -158,11 +158,11 @@ void TCustomFFmpeg::Report(TTranscodeRun& run, bool last, int fileIndex) {
     line.Add("size=%8.0fkB time=%0.2f bitrate=%6.1fkbits/s", double(totalSize) / 1024, time,
              bitrate);
     if (FramesDuplicated || FramesDropped) {
-      line.Add(" dup=%d drop=%d", FramesDuplicated.load(), FramesDropped.load());
-      if (DupDropChanged && Verbose >= 0 && listening) {
-        DupDropChanged = false;
+      const int dup = FramesDuplicated.load(), drop = FramesDropped.load();
+      line.Add(" dup=%d drop=%d", dup, drop);
+      const std::int64_t counts = (std::int64_t(dup) << 32) | std::uint32_t(drop);
+      if (Verbose >= 0 && listening && LoggedDupDrop.exchange(counts) != counts)
         Log(llVerbose, line.Text());
-      }
     }
     if (listening) {
       TProgressInfo info;

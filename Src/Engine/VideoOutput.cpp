@@ -334,11 +334,9 @@ void TCustomFFmpeg::VideoOut(TTranscodeRun& run, TOutputStream& ost, TInputStrea
     }
     if (copies == 0) {
       ++FramesDropped;
-      DupDropChanged = true;
       if (Verbose > 2) Log(llVerbose, "*** drop!");
     } else if (copies > 1) {
       FramesDuplicated += copies - 1;
-      DupDropChanged = true;
       if (Verbose > 2) LogFmt(llVerbose, "*** %d dup!", copies - 1);
     }
   } else {
