@@ -19,6 +19,9 @@ packages=(
   # and disc images are made with them (genisoimage writes the DVD's UDF and ISO 9660 file
   # systems; xorriso reads images back in the tests).
   dvdauthor vcdimager genisoimage xorriso
+  # Disc menus are drawn with these fonts (Latin, and CJK for names in Chinese or Japanese);
+  # lsdvd reads the made DVD images back in the tests.
+  fonts-dejavu-core fonts-wqy-microhei lsdvd
   # GNU parallel, for the test of the README's recipe that spreads conversions over machines.
   parallel
   # A comma-decimal locale, for the tests that prove option numbers ignore the locale.
