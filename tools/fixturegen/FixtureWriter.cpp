@@ -333,7 +333,7 @@ class TWriter {
     c->pix_fmt = codec->pix_fmts ? codec->pix_fmts[0] : AV_PIX_FMT_YUV420P;
     if (!v.PixelFormat.empty()) c->pix_fmt = av_get_pix_fmt(v.PixelFormat.c_str());
     if (c->pix_fmt == AV_PIX_FMT_NONE) Fail("unknown pixel format " + v.PixelFormat);
-    c->sample_aspect_ratio = AVRational{1, 1};
+    c->sample_aspect_ratio = AVRational{v.SampleAspectNum, v.SampleAspectDen};
     c->gop_size = 12;
     if (v.MaxBFrames > 0) c->max_b_frames = v.MaxBFrames;  // else the encoder's own default
     c->bit_rate = 400000;
@@ -342,11 +342,18 @@ class TWriter {
       c->field_order = AV_FIELD_TT;
     }
     ConfigureCommon(c);
-    int ret = avcodec_open2(c, codec, nullptr);
+    AVDictionary* options = nullptr;
+    int ret = av_dict_parse_string(&options, v.EncoderOptions.c_str(), "=", ":", 0);
+    if (ret >= 0) ret = avcodec_open2(c, codec, &options);
+    const AVDictionaryEntry* unknown = av_dict_get(options, "", nullptr, AV_DICT_IGNORE_SUFFIX);
+    const std::string unknownKey = unknown ? unknown->key : "";
+    av_dict_free(&options);
     if (ret < 0)
       Fail(std::string("video encoder ") + codec->name + " (" + std::to_string(v.Width) + "x" +
                std::to_string(v.Height) + ")",
            ret);
+    if (!unknownKey.empty())
+      Fail(std::string("video encoder ") + codec->name + " has no option " + unknownKey);
     s.Stream = AddStream(s);
     if (v.Rotation != 0) {
       if (v.Rotation != 90 && v.Rotation != 180 && v.Rotation != 270)
@@ -540,6 +547,8 @@ class TWriter {
     if (s.Upright) {
       DrawPicture(s.Upright.get(), index, frameCount, mark);
       StoreTurned(stored, s.Upright.get(), s.VideoSpec->Rotation);
+    } else if (s.VideoSpec->Scene != TScene::TestPicture) {
+      DrawScene(s.VideoSpec->Scene, stored, index, frameCount);
     } else {
       DrawPicture(stored, index, frameCount, mark);
     }

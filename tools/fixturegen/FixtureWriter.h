@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Damage.h"
+#include "Scenes.h"
 
 namespace fixturegen {
 
@@ -31,9 +32,14 @@ struct TVideoSpec {
   // Clockwise turn (0, 90, 180, 270) a player gives the stored picture by the display
   // matrix; the pictures are stored turned the other way, so that they show upright.
   int Rotation = 0;
-  std::string PixelFormat = {};  // the encoder's pixel format by name; empty: its first
-  bool CornerMark = false;       // a white square in the upright picture's top-left corner
-  double LengthSeconds = 0;  // how long the pictures go on; 0: the clip's length
+  std::string PixelFormat = {};        // the encoder's pixel format by name; empty: its first
+  bool CornerMark = false;             // a white square in the upright picture's top-left corner
+  double LengthSeconds = 0;            // how long the pictures go on; 0: the clip's length
+  TScene Scene = TScene::TestPicture;  // what the pictures show
+  int SampleAspectNum = 1;             // the pixels' shape (16:15 is a 4:3 PAL picture)
+  int SampleAspectDen = 1;
+  // "key=value:key=value" for the encoder ("crf=12:preset=veryfast"); empty: 400 kbit/s
+  std::string EncoderOptions = {};
 };
 
 struct TAudioSpec {

@@ -91,6 +91,10 @@
 // Written only when named ("fixturegen <folder> NAME..."), being large:
 //   camera_24mp.avi     AVI, 12 Motion JPEG pictures of 6000x4000 (a 24-megapixel camera's
 //                       burst), no sound: about 9 MB
+//   natural_pan.mp4     MP4, H.264 720x576 4:3 at 25 frames/s (nearly lossless) + AAC at
+//                       48 kHz, 10 s: a slow pan and zoom over a photograph-like texture
+//   natural_grain.mp4   the same, film grain over a smooth picture
+//   natural_ticker.mp4  the same, a text ticker scrolling over a gradient
 //
 // Camera recordings:
 //   hdv_user_data.ts    MPEG-TS, MPEG-2 video 480x270 (16:9) whose pictures carry user data
@@ -134,6 +138,33 @@ std::vector<int> PauseSteps(int before, int pause) {
 
 // H.264 comes from x264, which Debian's libavcodec has; MPEG-4 Part 2 stands in elsewhere.
 constexpr const char* kH264 = "libx264,mpeg4";
+
+// A clip for measuring encoders: camera-like content in 4:3 PAL, coded nearly without loss
+// so that the source's own artefacts do not mask the encoder's under test.
+TFixtureSpec NaturalClip(const std::string& name, fixturegen::TScene scene, double seconds,
+                         int width = 720, int height = 576) {
+  return {.FileName = name,
+          .Muxer = "mp4",
+          .Video = V{.Encoders = "libx264",
+                     .Width = width,
+                     .Height = height,
+                     .Scene = scene,
+                     .SampleAspectNum = 4 * height,
+                     .SampleAspectDen = 3 * width,
+                     .EncoderOptions = "crf=12:preset=veryfast"},
+          .Audio = {A{"aac", 48000, 2}},
+          .Seconds = seconds,
+          .OnRequest = true};
+}
+
+// The natural clips' scenes by the short names --bench-clip takes.
+struct TSceneName {
+  const char* Name;
+  fixturegen::TScene Scene;
+};
+constexpr TSceneName kSceneNames[] = {{"pan", fixturegen::TScene::PanZoom},
+                                      {"grain", fixturegen::TScene::Grain},
+                                      {"ticker", fixturegen::TScene::Ticker}};
 
 const std::vector<TFixtureSpec>& FixtureTable() {
   static const std::vector<TFixtureSpec> table = {
@@ -329,6 +360,9 @@ const std::vector<TFixtureSpec>& FixtureTable() {
        .Video = V{"mjpeg", 6000, 4000},
        .Seconds = 12 / 25.0,
        .OnRequest = true},
+      NaturalClip("natural_pan.mp4", fixturegen::TScene::PanZoom, 10),
+      NaturalClip("natural_grain.mp4", fixturegen::TScene::Grain, 10),
+      NaturalClip("natural_ticker.mp4", fixturegen::TScene::Ticker, 10),
   };
   return table;
 }
@@ -336,14 +370,16 @@ const std::vector<TFixtureSpec>& FixtureTable() {
 }  // namespace
 
 // The benchmarks' source: an H.264 + AAC clip in MP4, as a phone or camera gives; PAL size
-// unless another is asked.
-int WriteBenchClip(const std::string& path, double seconds, int width = 720, int height = 576) {
+// unless another is asked. With a scene, one of the natural clips at that length and size.
+int WriteBenchClip(const std::string& path, double seconds, int width = 720, int height = 576,
+                   const TSceneName* scene = nullptr) {
   const std::filesystem::path target(path);
   TFixtureSpec spec{.FileName = target.filename().string(),
                     .Muxer = "mp4",
                     .Video = V{kH264, width, height, 25, 1, 2},
                     .Audio = {A{"aac", 48000, 2}},
                     .Seconds = seconds};
+  if (scene) spec = NaturalClip(spec.FileName, scene->Scene, seconds, width, height);
   av_log_set_level(AV_LOG_ERROR);
   try {
     const std::string folder =
@@ -359,16 +395,23 @@ int WriteBenchClip(const std::string& path, double seconds, int width = 720, int
 int main(int argc, char** argv) {
   constexpr const char* kUsage =
       "usage: fixturegen <output-folder> [file-name]...\n"
-      "       fixturegen --bench-clip <file.mp4> [seconds] [WxH]\n";
-  if (argc >= 3 && argc <= 5 && std::string(argv[1]) == "--bench-clip") {
+      "       fixturegen --bench-clip <file.mp4> [seconds] [WxH] [pan|grain|ticker]\n";
+  if (argc >= 3 && argc <= 6 && std::string(argv[1]) == "--bench-clip") {
     int width = 720, height = 576;
-    if (argc == 5 && (std::sscanf(argv[4], "%dx%d", &width, &height) != 2 || width < 16 ||
+    if (argc >= 5 && (std::sscanf(argv[4], "%dx%d", &width, &height) != 2 || width < 16 ||
                       height < 16 || width > 4096 || height > 4096 || width % 2 || height % 2)) {
       std::fprintf(stderr, "fixturegen: the size must be WxH, even, 16 to 4096: %s\n", argv[4]);
       return 2;
     }
+    const TSceneName* scene = nullptr;
+    for (const TSceneName& s : kSceneNames)
+      if (argc == 6 && std::string(argv[5]) == s.Name) scene = &s;
+    if (argc == 6 && !scene) {
+      std::fprintf(stderr, "fixturegen: no such scene: %s (pan, grain or ticker)\n", argv[5]);
+      return 2;
+    }
     return WriteBenchClip(argv[2], argc >= 4 ? std::max(1.0, std::atof(argv[3])) : 20.0, width,
-                          height);
+                          height, scene);
   }
   if (argc < 2) {
     std::fprintf(stderr, "%s", kUsage);
