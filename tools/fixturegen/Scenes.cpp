@@ -58,8 +58,8 @@ struct TPlanes {
   std::vector<float> Y, U, V;  // full resolution, video range values
 };
 
-// The "photograph": fractal ground with hard-edged objects (blocks and discs of their own
-// colour and texture, as buildings, leaves or stones give) over it.
+// The "photograph": fractal ground, rough in places, with hard-edged objects (blocks and discs of
+// their own colour and texture, as buildings, leaves or stones give) over it.
 TPlanes MakeTexture(int width, int height) {
   TPlanes t;
   t.Width = width;
@@ -71,7 +71,10 @@ TPlanes MakeTexture(int width, int height) {
   for (int y = 0; y < height; ++y)
     for (int x = 0; x < width; ++x) {
       const std::size_t i = std::size_t(y) * width + x;
-      t.Y[i] = float(30 + 190 * Fractal(x, y, 256, 8, 1));
+      // Fine texture (foliage, gravel, fabric) in some regions, smooth ones (sky) between.
+      const double rough = std::clamp(3 * Fractal(x, y, 300, 2, 4) - 0.9, 0.0, 1.0);
+      const double detail = Fractal(x, y, 4, 3, 5) - 0.5;
+      t.Y[i] = float(30 + 170 * Fractal(x, y, 256, 8, 1) + 180 * rough * detail);
       t.U[i] = float(128 + 60 * (Fractal(x, y, 384, 3, 2) - 0.5));
       t.V[i] = float(128 + 70 * (Fractal(x, y, 384, 3, 3) - 0.5));
     }
@@ -229,7 +232,7 @@ void DrawText(AVFrame* frame, const char* text, int x, int y, int scale, uint8_t
 }
 
 // A news ticker: a band with large text running right to left, a smaller line above it,
-// over a slowly shifting coloured gradient.
+// over a slowly shifting coloured gradient with a camera's light noise.
 void DrawTicker(AVFrame* frame, int index, int /*frameCount*/) {
   const int w = frame->width, h = frame->height;
   const int bandTop = h * 3 / 4, bandBottom = bandTop + h / 8;
@@ -237,7 +240,9 @@ void DrawTicker(AVFrame* frame, int index, int /*frameCount*/) {
     uint8_t* row = Row(frame, 0, y);
     const bool band = y >= bandTop && y < bandBottom;
     for (int x = 0; x < w; ++x)
-      row[x] = band ? 40 : Clip(50 + 150.0 * (x + y + index) / (w + h), 16, 235);
+      row[x] = band ? 40
+                    : Clip(50 + 150.0 * (x + y + index) / (w + h) + 2 * GrainAt(x, y, index, 0), 16,
+                           235);
   }
   for (int y = 0; y < (h + 1) / 2; ++y) {
     uint8_t* u = Row(frame, 1, y);

@@ -1,0 +1,356 @@
+// Pictures per bit: tovamo-convert against the GStreamer peer pipeline at the same rate, on
+// natural clips the fixture generator writes (a slow pan and zoom over a photograph-like
+// texture, film grain, a text ticker; 720x576 4:3 at 25 frames/s with a tone).
+//
+// For each clip, target, rate and quality class, the command runs as a whole process, and
+// the peer once per clip, target and rate (gst-conv.sh of the folder bench/setup-gst.sh
+// readies, its codecs threaded as a user's default run); each output is measured against
+// the clip by the media libraries' own psnr and ssim filters (QualityMeasure). One table:
+// PSNR-Y, SSIM-Y, the real video rate, CPU (user + system) and wall seconds, and the
+// differences to the peer (dB, SSIM, CPU ratio). A last row fits a DVD batch of the clips
+// to a small disc and tells the image's size against the budget.
+//
+// Usage: quality_bench [--seconds N] [--clips pan,grain,ticker] [--targets dvd,svcd,vcd]
+//                      [--classes fast,standard,best] [--gst DIR] [--disc-size SIZE|none]
+//                      [--quick] [--keep DIR]
+//        quality_bench --measure SOURCE OUTPUT
+// A class "none" runs without --quality. --quick: 3 s clips, the pan clip, DVD at 3 Mbit/s.
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "QualityMeasure.h"
+#include "Services/FFLoad.h"
+#include "Services/FFLog.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using tovamo::bench::TQuality;
+
+struct TRun {
+  bool Ok = false;
+  double Wall = 0;
+  double Cpu = 0;  // user + system of the process and the children it waited for
+};
+
+// Runs the command with `env` added to the environment, its output into `log`.
+TRun Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
+           const std::string& log) {
+  std::vector<std::string> argv = args;
+  std::vector<char*> cargv;
+  for (std::string& a : argv) cargv.push_back(a.data());
+  cargv.push_back(nullptr);
+  std::vector<std::string> envStrings = env;
+  std::vector<char*> cenv;
+  for (std::string& e : envStrings) cenv.push_back(e.data());
+  for (char** e = environ; *e; ++e) cenv.push_back(*e);
+  cenv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  const auto start = Clock::now();
+  pid_t pid = -1;
+  const int error = posix_spawnp(&pid, cargv[0], &actions, nullptr, cargv.data(), cenv.data());
+  posix_spawn_file_actions_destroy(&actions);
+  TRun run;
+  int status = 0;
+  rusage usage{};
+  if (error != 0) {
+    std::fprintf(stderr, "cannot run %s: %s\n", args[0].c_str(), std::strerror(error));
+    return run;
+  }
+  if (wait4(pid, &status, 0, &usage) != pid) return run;
+  run.Ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  run.Wall = std::chrono::duration<double>(Clock::now() - start).count();
+  run.Cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  return run;
+}
+
+// The last line of a run's log, to say why it failed.
+std::string LastLine(const std::string& log) {
+  std::ifstream in(log);
+  std::string line, last;
+  while (std::getline(in, line))
+    if (line.find_first_not_of(" \r\t") != std::string::npos) last = line;
+  return last;
+}
+
+std::vector<std::string> Split(const std::string& list) {
+  std::vector<std::string> items;
+  std::stringstream in(list);
+  for (std::string item; std::getline(in, item, ',');)
+    if (!item.empty()) items.push_back(item);
+  return items;
+}
+
+// A rate a target is measured at: the command's option and the peer's rate, or neither
+// for the target's own default.
+struct TRate {
+  const char* Label;
+  const char* Option;  // "b=3000k", or null
+  const char* PeerBitrate;
+};
+
+struct TTarget {
+  const char* Name;
+  const char* Extension;
+  bool Peer;  // gst-conv.sh does it
+  std::vector<TRate> Rates;
+};
+
+// SVCD takes at most about 2.6 Mbit/s, so its own rate is the one measured; a VCD's rate
+// is fixed.
+const std::vector<TTarget>& Targets() {
+  static const std::vector<TTarget> targets = {
+      {"dvd", ".mpg", true, {{"3000k", "b=3000k", "3000000"}, {"default", nullptr, nullptr}}},
+      {"svcd", ".mpg", true, {{"default", nullptr, nullptr}}},
+      {"vcd", ".mpg", true, {{"1150k", nullptr, nullptr}}},
+      {"mp4", ".mp4", false, {{"3000k", "b=3000k", nullptr}, {"default", nullptr, nullptr}}},
+  };
+  return targets;
+}
+
+struct TRow {
+  std::string Clip, Target, Rate, Class;
+  std::optional<TQuality> Quality = {};
+  TRun Run = {};
+  std::string Error = {};
+  const TRow* Peer = nullptr;
+};
+
+// Runs one conversion and measures its output; the row tells the failure otherwise.
+void Measure(TRow& row, const std::vector<std::string>& args, const std::vector<std::string>& env,
+             const std::string& source, const fs::path& output, const fs::path& log) {
+  std::error_code ec;
+  fs::remove(output, ec);
+  std::fprintf(stderr, "  %s %s %s %s ...", row.Clip.c_str(), row.Target.c_str(), row.Rate.c_str(),
+               row.Class.c_str());
+  row.Run = Spawn(args, env, log.string());
+  if (!row.Run.Ok || !fs::exists(output)) {
+    row.Error = "failed: " + LastLine(log.string());
+  } else {
+    try {
+      row.Quality = tovamo::bench::MeasureQuality(source, output.string());
+    } catch (const std::exception& e) {
+      row.Error = e.what();
+    }
+  }
+  std::fprintf(stderr, " %s\n", row.Error.empty() ? "done" : row.Error.c_str());
+  fs::remove(output, ec);
+}
+
+void PrintTable(const std::vector<TRow>& rows) {
+  std::printf(
+      "| clip | target | rate | class | PSNR-Y dB | SSIM-Y | kbit/s | CPU s | wall s | "
+      "ΔPSNR dB | ΔSSIM | CPU × |\n|---|---|---|---|--:|--:|--:|--:|--:|--:|--:|--:|\n");
+  for (const TRow& row : rows) {
+    std::printf("| %s | %s | %s | %s |", row.Clip.c_str(), row.Target.c_str(), row.Rate.c_str(),
+                row.Class.c_str());
+    if (!row.Quality) {
+      std::printf(" %s | | | | | | | |\n", row.Error.c_str());
+      continue;
+    }
+    const TQuality& q = *row.Quality;
+    std::printf(" %.2f | %.4f | %.0f | %.2f | %.2f |", q.PsnrY, q.SsimY, q.VideoKbps, row.Run.Cpu,
+                row.Run.Wall);
+    if (row.Peer && row.Peer->Quality)
+      std::printf(" %+.2f | %+.4f | %.2f |\n", q.PsnrY - row.Peer->Quality->PsnrY,
+                  q.SsimY - row.Peer->Quality->SsimY, row.Run.Cpu / row.Peer->Run.Cpu);
+    else
+      std::printf(" | | |\n");
+  }
+}
+
+// "40M", "1.5G", "800K" in bytes (powers of ten, as disc sizes are given); 0 when it is
+// none of these.
+double SizeBytes(const std::string& text) {
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  const std::string unit = end ? end : "";
+  if (unit == "K") return value * 1e3;
+  if (unit == "M") return value * 1e6;
+  if (unit == "G") return value * 1e9;
+  return unit.empty() ? value : 0;
+}
+
+int MeasureMode(const std::string& source, const std::string& output) {
+  try {
+    const TQuality q = tovamo::bench::MeasureQuality(source, output);
+    std::printf("PSNR-Y %.3f dB  SSIM-Y %.5f  video %.0f kbit/s  frames %ld of %ld\n", q.PsnrY,
+                q.SsimY, q.VideoKbps, q.OutputFrames, q.SourceFrames);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "quality_bench: %s\n", e.what());
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace tovamo;
+  FFLoader().LoadLibs(kEncoderLibraries);
+  if (!FFLoader().LibsLoaded(kEncoderLibraries)) {
+    std::fprintf(stderr, "%s\n", FFLoader().LastErrorText().c_str());
+    return 1;
+  }
+  DefaultLogger()->SetLogLevel(llQuiet);
+  if (argc == 4 && std::string(argv[1]) == "--measure") return MeasureMode(argv[2], argv[3]);
+
+  int seconds = 8;
+  std::string clips = "pan,grain,ticker", targets = "dvd,svcd,vcd", classes = "fast,standard,best";
+  std::string gst, discSize, keep;
+  bool quick = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool hasValue = i + 1 < argc;
+    if (arg == "--quick") {
+      quick = true;
+    } else if (arg == "--seconds" && hasValue) {
+      seconds = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--clips" && hasValue) {
+      clips = argv[++i];
+    } else if (arg == "--targets" && hasValue) {
+      targets = argv[++i];
+    } else if (arg == "--classes" && hasValue) {
+      classes = argv[++i];
+    } else if (arg == "--gst" && hasValue) {
+      gst = argv[++i];
+    } else if (arg == "--disc-size" && hasValue) {
+      discSize = argv[++i];
+    } else if (arg == "--keep" && hasValue) {
+      keep = argv[++i];
+    } else {
+      std::fprintf(stderr,
+                   "usage: quality_bench [--seconds N] [--clips pan,grain,ticker] [--targets "
+                   "dvd,svcd,vcd,mp4] [--classes fast,standard,best,none] [--gst DIR] "
+                   "[--disc-size SIZE|none] [--quick] [--keep DIR]\n"
+                   "       quality_bench --measure SOURCE OUTPUT\n");
+      return 2;
+    }
+  }
+  if (quick) {
+    seconds = std::min(seconds, 3);
+    clips = "pan";
+    targets = "dvd";
+  }
+  for (const std::string& name : Split(targets))
+    if (std::none_of(Targets().begin(), Targets().end(),
+                     [&](const TTarget& t) { return name == t.Name; })) {
+      std::fprintf(stderr, "quality_bench: no target %s (dvd, svcd, vcd, mp4)\n", name.c_str());
+      return 2;
+    }
+  // A DVD batch of the clips at about 5 Mbit/s in all fills the default disc.
+  if (discSize.empty())
+    discSize = std::to_string(int(std::ceil(0.625 * seconds * Split(clips).size()))) + "M";
+
+  char pattern[] = "/tmp/quality-bench-XXXXXX";
+  if (!keep.empty()) fs::create_directories(keep);
+  const fs::path dir = keep.empty() ? fs::path(mkdtemp(pattern) ? pattern : "") : fs::path(keep);
+  if (dir.empty()) return 1;
+  const fs::path outDir = dir / "out";
+  fs::create_directories(outDir);
+  const fs::path log = dir / "run.log";
+
+  double load = 0;
+  getloadavg(&load, 1);
+  std::printf("quality_bench: %d s clips of 720x576 4:3 at 25 frames/s, %ld cores, load %.2f\n",
+              seconds, sysconf(_SC_NPROCESSORS_ONLN), load);
+  std::vector<std::string> sources;
+  for (const std::string& clip : Split(clips)) {
+    const std::string source = (dir / (clip + ".mp4")).string();
+    if (!Spawn(
+             {TOVAMO_FIXTUREGEN, "--bench-clip", source, std::to_string(seconds), "720x576", clip},
+             {}, log.string())
+             .Ok) {
+      std::fprintf(stderr, "quality_bench: cannot write the clip %s: %s\n", clip.c_str(),
+                   LastLine(log.string()).c_str());
+      return 1;
+    }
+    sources.push_back(source);
+  }
+
+  std::vector<TRow> rows;
+  rows.reserve(1000);  // the rows point at their peer's
+  for (std::size_t c = 0; c < sources.size(); ++c) {
+    const std::string clip = Split(clips)[c];
+    const std::string& source = sources[c];
+    for (const TTarget& target : Targets()) {
+      if (!std::count(Split(targets).begin(), Split(targets).end(), target.Name)) continue;
+      const fs::path output = outDir / (clip + target.Extension);
+      for (const TRate& rate : target.Rates) {
+        if (quick && !rate.Option) continue;
+        const TRow* peer = nullptr;
+        if (target.Peer && !gst.empty()) {
+          TRow& row = rows.emplace_back(TRow{clip, target.Name, rate.Label, "gst"});
+          std::vector<std::string> env = {"GST_CONV_THREADS=0"};
+          if (rate.PeerBitrate) env.push_back(std::string("GST_CONV_BITRATE=") + rate.PeerBitrate);
+          const fs::path peerOut = outDir / (clip + "-gst.mpg");
+          Measure(row,
+                  {(fs::path(gst) / "gst-conv.sh").string(), target.Name, "pal", source,
+                   peerOut.string(), "4:3"},
+                  env, source, peerOut, log);
+          peer = &row;
+        }
+        for (const std::string& quality : Split(classes)) {
+          TRow& row = rows.emplace_back(TRow{clip, target.Name, rate.Label, quality});
+          row.Peer = peer;
+          std::vector<std::string> args = {TOVAMO_CONVERT, "-j",  "1",  "--target",     target.Name,
+                                           "--norm",       "pal", "-o", outDir.string()};
+          if (std::string(target.Name) != "mp4") args.insert(args.end(), {"--aspect", "4:3"});
+          if (rate.Option) args.insert(args.end(), {"--option", rate.Option});
+          if (quality != "none") args.insert(args.end(), {"--quality", quality});
+          args.push_back(source);
+          Measure(row, args, {}, source, output, log);
+        }
+      }
+    }
+  }
+  PrintTable(rows);
+
+  // Fit to disc: the clips as one DVD image for a disc they fill.
+  if (discSize != "none") {
+    const fs::path image = dir / "fit";
+    std::vector<std::string> args = {
+        TOVAMO_CONVERT, "--target",      "dvd",    "--norm",       "pal",         "--aspect", "4:3",
+        "-o",           outDir.string(), "--disc", image.string(), "--disc-size", discSize};
+    args.insert(args.end(), sources.begin(), sources.end());
+    const TRun run = Spawn(args, {}, log.string());
+    const fs::path iso = image.string() + ".iso";
+    const double budget = SizeBytes(discSize);
+    if (run.Ok && fs::exists(iso) && budget > 0) {
+      const double bytes = double(fs::file_size(iso));
+      std::printf(
+          "\nfit to disc: %zu clips, DVD image %.2f MB of %s = %.1f %% of the budget (goal 98 "
+          "to 100 %%), CPU %.2f s, wall %.2f s\n",
+          sources.size(), bytes / 1e6, discSize.c_str(), 100 * bytes / budget, run.Cpu, run.Wall);
+    } else {
+      std::printf("\nfit to disc: --disc-size %s: %s\n", discSize.c_str(),
+                  LastLine(log.string()).c_str());
+    }
+  }
+  if (keep.empty()) fs::remove_all(dir);
+  return 0;
+}
