@@ -188,6 +188,31 @@ void PrintTable(const std::vector<TRow>& rows) {
   }
 }
 
+// The goals' figures: each class on DVD at 3 Mbit/s against the pipeline, over the clips.
+void PrintGoals(const std::vector<TRow>& rows, const std::vector<std::string>& classes) {
+  for (const std::string& quality : classes) {
+    double dPsnr = 0, dSsim = 0, cpu = 0, peerCpu = 0;
+    int n = 0;
+    for (const TRow& row : rows)
+      if (row.Target == "dvd" && row.Rate == "3000k" && row.Class == quality && row.Quality &&
+          row.Peer && row.Peer->Quality) {
+        dPsnr += row.Quality->PsnrY - row.Peer->Quality->PsnrY;
+        dSsim += row.Quality->SsimY - row.Peer->Quality->SsimY;
+        cpu += row.Run.Cpu;
+        peerCpu += row.Peer->Run.Cpu;
+        ++n;
+      }
+    if (n == 0) continue;
+    const char* goal = quality == "standard" ? " (goal +1.50 dB at 1.25x or less)"
+                       : quality == "best"   ? " (goal +2.30 dB)"
+                                             : "";
+    std::printf(
+        "DVD at 3 Mbit/s, class %s against the pipeline, mean of %d clips: %+.2f dB PSNR-Y, "
+        "%+.4f SSIM-Y, CPU %.2fx%s\n",
+        quality.c_str(), n, dPsnr / n, dSsim / n, cpu / peerCpu, goal);
+  }
+}
+
 // "40M", "1.5G", "800K" in bytes (powers of ten, as disc sizes are given); 0 when it is
 // none of these.
 double SizeBytes(const std::string& text) {
@@ -353,17 +378,18 @@ int main(int argc, char** argv) {
     }
   }
   PrintTable(rows);
+  std::printf("\n");
+  PrintGoals(rows, classNames);
   std::fflush(stdout);
 
   // Fit to disc: the clips as one DVD image for a disc they fill.
   if (discSize != "none") {
-    const fs::path image = dir / "fit";
+    const fs::path iso = dir / "fit.iso";
     std::vector<std::string> args = {
-        TOVAMO_CONVERT, "--target",      "dvd",    "--norm",       "pal",         "--aspect", "4:3",
-        "-o",           outDir.string(), "--disc", image.string(), "--disc-size", discSize};
+        TOVAMO_CONVERT, "--target",      "dvd",    "--norm",     "pal",         "--aspect", "4:3",
+        "-o",           outDir.string(), "--disc", iso.string(), "--disc-size", discSize};
     args.insert(args.end(), sources.begin(), sources.end());
     const TRun run = Spawn(args, {}, log.string());
-    const fs::path iso = image.string() + ".iso";
     const double budget = SizeBytes(discSize);
     if (run.Ok && fs::exists(iso) && budget > 0) {
       const double bytes = double(fs::file_size(iso));
@@ -371,6 +397,11 @@ int main(int argc, char** argv) {
           "\nfit to disc: %zu clips, DVD image %.2f MB of %s = %.1f %% of the budget (goal 98 "
           "to 100 %%), CPU %.2f s, wall %.2f s\n",
           sources.size(), bytes / 1e6, discSize.c_str(), 100 * bytes / budget, run.Cpu, run.Wall);
+      // The command's own words: the rate it chose, the fill it saw.
+      std::ifstream in(log);
+      for (std::string line; std::getline(in, line);)
+        if (line.starts_with("Fit to disc:") || line.starts_with("Disc image:"))
+          std::printf("  %s\n", line.c_str());
     } else {
       std::printf("\nfit to disc: --disc-size %s: %s\n", discSize.c_str(),
                   LastLine(log.string()).c_str());

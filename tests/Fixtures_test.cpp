@@ -652,5 +652,55 @@ TEST(FixtureGenerator, OptionsMakeNoFolder) {
   }
 }
 
+// The natural clips the quality benchmark measures: each scene written at the asked length
+// and size as a 4:3 picture with sound, its pictures changing; an unknown scene writes nothing.
+TEST(FixtureGenerator, BenchClipScenes) {
+  ASSERT_NO_FATAL_FAILURE(test::LoadSystemLibraries());
+  test::TTempDir dir;
+  const std::string path = (dir.Path() / "clip.mp4").string();
+  auto write = [&](const std::string& scene) {
+    const std::string command = "'" TOVAMO_FIXTUREGEN "' --bench-clip '" + path + "' 1 160x128 " +
+                                scene + " >/dev/null 2>&1";
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  for (const char* scene : {"pan", "grain", "ticker"}) {
+    SCOPED_TRACE(scene);
+    ASSERT_EQ(write(scene), 0);
+    AVFormatContext* in = nullptr;
+    ASSERT_EQ(ff::avformat_open_input(&in, path.c_str(), nullptr, nullptr), 0);
+    std::unique_ptr<AVFormatContext*, void (*)(AVFormatContext**)> closer(
+        &in, [](AVFormatContext** c) { ff::avformat_close_input(c); });
+    ASSERT_GE(ff::avformat_find_stream_info(in, nullptr), 0);
+    AVStream* video = const_cast<AVStream*>(FirstStream(in, AVMEDIA_TYPE_VIDEO));
+    const AVStream* audio = FirstStream(in, AVMEDIA_TYPE_AUDIO);
+    ASSERT_TRUE(video && audio);
+    EXPECT_EQ(video->codecpar->width, 160);
+    EXPECT_EQ(video->codecpar->height, 128);
+    const AVRational sar = ff::av_guess_sample_aspect_ratio(in, video, nullptr);
+    EXPECT_EQ(sar.num * 3 * 160, sar.den * 4 * 128) << sar.num << ":" << sar.den;
+    EXPECT_EQ(audio->codecpar->sample_rate, 48000);
+
+    TDecoder decoder;
+    ASSERT_NO_FATAL_FAILURE(decoder.Open(video));
+    std::vector<std::vector<uint8_t>> pictures;
+    auto keep = [&](const AVFrame* f) {
+      pictures.emplace_back(f->data[0], f->data[0] + f->linesize[0] * f->height);
+    };
+    AVPacket* pkt = ff::av_packet_alloc();
+    while (ff::av_read_frame(in, pkt) >= 0) {
+      if (pkt->stream_index == decoder.Index()) decoder.Feed(pkt, keep);
+      ff::av_packet_unref(pkt);
+    }
+    decoder.Feed(nullptr, keep);
+    ff::av_packet_free(&pkt);
+    ASSERT_EQ(pictures.size(), 25u);
+    EXPECT_NE(pictures.front(), pictures.back());
+  }
+  std::filesystem::remove(path);
+  EXPECT_EQ(write("nope"), 2);
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
 }  // namespace
 }  // namespace tovamo
