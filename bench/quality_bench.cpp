@@ -12,10 +12,11 @@
 //
 // Usage: quality_bench [--seconds N] [--clips pan,grain,ticker] [--targets dvd,svcd,vcd]
 //                      [--classes fast,standard,best] [--gst DIR] [--disc-size SIZE|none]
-//                      [--quick] [--keep DIR]
+//                      [--rounds N] [--quick] [--keep DIR]
 //        quality_bench --measure SOURCE OUTPUT
 // A class "none" runs without --quality. --quick: what is not chosen shrinks to a 3 s pan
-// clip on DVD at 3 Mbit/s (each target at its first rate).
+// clip on DVD at 3 Mbit/s (each target at its first rate). --rounds N: each conversion N
+// times, CPU and wall the medians (the machine's other work varies them).
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -145,14 +146,30 @@ struct TRow {
   const TRow* Peer = nullptr;
 };
 
+double Median(const std::vector<TRun>& runs, double TRun::*field) {
+  std::vector<double> values;
+  for (const TRun& run : runs) values.push_back(run.*field);
+  std::sort(values.begin(), values.end());
+  const std::size_t n = values.size();
+  return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
 // Runs one conversion and measures its output; the row tells the failure otherwise.
 void Measure(TRow& row, const std::vector<std::string>& args, const std::vector<std::string>& env,
-             const std::string& source, const fs::path& output, const fs::path& log) {
+             const std::string& source, const fs::path& output, const fs::path& log, int rounds) {
   std::error_code ec;
   fs::remove(output, ec);
   std::fprintf(stderr, "  %s %s %s %s ...", row.Clip.c_str(), row.Target.c_str(), row.Rate.c_str(),
                row.Class.c_str());
-  row.Run = Spawn(args, env, log.string());
+  // CPU and wall are the medians of the rounds; the pictures are those of the last.
+  std::vector<TRun> runs;
+  for (int round = 0; round < rounds && (runs.empty() || runs.back().Ok); ++round)
+    runs.push_back(Spawn(args, env, log.string()));
+  row.Run = runs.back();
+  if (row.Run.Ok) {
+    row.Run.Cpu = Median(runs, &TRun::Cpu);
+    row.Run.Wall = Median(runs, &TRun::Wall);
+  }
   if (!row.Run.Ok || !fs::exists(output)) {
     row.Error = "failed: " + LastLine(log.string());
   } else {
@@ -190,6 +207,7 @@ void PrintTable(const std::vector<TRow>& rows) {
 
 // The goals' figures: each class on DVD at 3 Mbit/s against the pipeline, over the clips.
 void PrintGoals(const std::vector<TRow>& rows, const std::vector<std::string>& classes) {
+  int printed = 0;
   for (const std::string& quality : classes) {
     double dPsnr = 0, dSsim = 0, cpu = 0, peerCpu = 0;
     int n = 0;
@@ -203,6 +221,7 @@ void PrintGoals(const std::vector<TRow>& rows, const std::vector<std::string>& c
         ++n;
       }
     if (n == 0) continue;
+    if (!printed++) std::printf("\n");
     const char* goal = quality == "standard" ? " (goal +1.50 dB at 1.25x or less)"
                        : quality == "best"   ? " (goal +2.30 dB)"
                                              : "";
@@ -249,7 +268,7 @@ int main(int argc, char** argv) {
   DefaultLogger()->SetLogLevel(llQuiet);
   if (argc == 4 && std::string(argv[1]) == "--measure") return MeasureMode(argv[2], argv[3]);
 
-  int seconds = 8;
+  int seconds = 8, rounds = 1;
   std::string clips = "pan,grain,ticker", targets = "dvd,svcd,vcd", classes = "fast,standard,best";
   std::string gst, discSize, keep;
   bool quick = false;
@@ -261,6 +280,8 @@ int main(int argc, char** argv) {
       quick = true;
     } else if (arg == "--seconds" && hasValue) {
       seconds = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--rounds" && hasValue) {
+      rounds = std::max(1, std::atoi(argv[++i]));
     } else if (arg == "--clips" && hasValue) {
       clips = argv[++i];
     } else if (arg == "--targets" && hasValue) {
@@ -277,7 +298,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr,
                    "usage: quality_bench [--seconds N] [--clips pan,grain,ticker] [--targets "
                    "dvd,svcd,vcd,mp4] [--classes fast,standard,best,none] [--gst DIR] "
-                   "[--disc-size SIZE|none] [--quick] [--keep DIR]\n"
+                   "[--disc-size SIZE|none] [--rounds N] [--quick] [--keep DIR]\n"
                    "       quality_bench --measure SOURCE OUTPUT\n");
       return 2;
     }
@@ -359,7 +380,7 @@ int main(int argc, char** argv) {
           Measure(row,
                   {(fs::path(gst) / "gst-conv.sh").string(), target.Name, "pal", source,
                    peerOut.string(), "4:3"},
-                  env, source, peerOut, log);
+                  env, source, peerOut, log, rounds);
           peer = &row;
         }
         for (const std::string& quality : classNames) {
@@ -372,13 +393,12 @@ int main(int argc, char** argv) {
           if (rate.Option) args.insert(args.end(), {"--option", rate.Option});
           if (quality != "none") args.insert(args.end(), {"--quality", quality});
           args.push_back(source);
-          Measure(row, args, {}, source, output, log);
+          Measure(row, args, {}, source, output, log, rounds);
         }
       }
     }
   }
   PrintTable(rows);
-  std::printf("\n");
   PrintGoals(rows, classNames);
   std::fflush(stdout);
 
