@@ -12,11 +12,12 @@
 //
 // Usage: quality_bench [--seconds N] [--clips pan,grain,ticker] [--targets dvd,svcd,vcd]
 //                      [--classes fast,standard,best] [--gst DIR] [--disc-size SIZE|none]
-//                      [--rounds N] [--quick] [--keep DIR]
+//                      [--rounds N] [--quick] [--keep DIR] [--convert PROGRAM]
 //        quality_bench --measure SOURCE OUTPUT
 // A class "none" runs without --quality. --quick: what is not chosen shrinks to a 3 s pan
 // clip on DVD at 3 Mbit/s (each target at its first rate). --rounds N: each conversion N
-// times, CPU and wall the medians (the machine's other work varies them).
+// times, CPU and wall the medians (the machine's other work varies them). --convert: another
+// build of tovamo-convert to measure.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -270,7 +271,7 @@ int main(int argc, char** argv) {
 
   int seconds = 8, rounds = 1;
   std::string clips = "pan,grain,ticker", targets = "dvd,svcd,vcd", classes = "fast,standard,best";
-  std::string gst, discSize, keep;
+  std::string gst, discSize, keep, convert = TOVAMO_CONVERT;
   bool quick = false;
   std::vector<std::string> given;
   for (int i = 1; i < argc; ++i) {
@@ -292,14 +293,17 @@ int main(int argc, char** argv) {
       gst = argv[++i];
     } else if (arg == "--disc-size" && hasValue) {
       discSize = argv[++i];
+    } else if (arg == "--convert" && hasValue) {
+      convert = argv[++i];
     } else if (arg == "--keep" && hasValue) {
       keep = argv[++i];
     } else {
-      std::fprintf(stderr,
-                   "usage: quality_bench [--seconds N] [--clips pan,grain,ticker] [--targets "
-                   "dvd,svcd,vcd,mp4] [--classes fast,standard,best,none] [--gst DIR] "
-                   "[--disc-size SIZE|none] [--rounds N] [--quick] [--keep DIR]\n"
-                   "       quality_bench --measure SOURCE OUTPUT\n");
+      std::fprintf(
+          stderr,
+          "usage: quality_bench [--seconds N] [--clips pan,grain,ticker] [--targets "
+          "dvd,svcd,vcd,mp4] [--classes fast,standard,best,none] [--gst DIR] "
+          "[--disc-size SIZE|none] [--rounds N] [--quick] [--keep DIR] [--convert PROGRAM]\n"
+          "       quality_bench --measure SOURCE OUTPUT\n");
       return 2;
     }
   }
@@ -357,9 +361,8 @@ int main(int argc, char** argv) {
     Spawn({(fs::path(gst) / "gst-conv.sh").string(), "vcd", "pal", sources.front(),
            (outDir / "warm-up.mpg").string()},
           {}, log.string());
-  Spawn(
-      {TOVAMO_CONVERT, "--target", "vcd", "--norm", "pal", "-o", outDir.string(), sources.front()},
-      {}, log.string());
+  Spawn({convert, "--target", "vcd", "--norm", "pal", "-o", outDir.string(), sources.front()}, {},
+        log.string());
 
   std::vector<TRow> rows;
   rows.reserve(1000);  // the rows point at their peer's
@@ -386,8 +389,8 @@ int main(int argc, char** argv) {
         for (const std::string& quality : classNames) {
           TRow& row = rows.emplace_back(TRow{clip, target.Name, rate.Label, quality});
           row.Peer = peer;
-          std::vector<std::string> args = {TOVAMO_CONVERT, "-j", "1", "--target", target.Name, "-o",
-                                           outDir.string()};
+          std::vector<std::string> args = {convert, "-j",           "1", "--target", target.Name,
+                                           "-o",    outDir.string()};
           if (std::string(target.Name) != "mp4")
             args.insert(args.end(), {"--norm", "pal", "--aspect", "4:3"});
           if (rate.Option) args.insert(args.end(), {"--option", rate.Option});
@@ -406,8 +409,8 @@ int main(int argc, char** argv) {
   if (discSize != "none") {
     const fs::path iso = dir / "fit.iso";
     std::vector<std::string> args = {
-        TOVAMO_CONVERT, "--target",      "dvd",    "--norm",     "pal",         "--aspect", "4:3",
-        "-o",           outDir.string(), "--disc", iso.string(), "--disc-size", discSize};
+        convert, "--target",      "dvd",    "--norm",     "pal",         "--aspect", "4:3",
+        "-o",    outDir.string(), "--disc", iso.string(), "--disc-size", discSize};
     args.insert(args.end(), sources.begin(), sources.end());
     const TRun run = Spawn(args, {}, log.string());
     const double budget = SizeBytes(discSize);
