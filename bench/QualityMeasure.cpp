@@ -1,5 +1,6 @@
 #include "QualityMeasure.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -71,7 +72,10 @@ class TVideoReader {
       int ret = ff::avcodec_receive_frame(Codec_.get(), frame);
       if (ret >= 0) {
         int64_t at = frame->best_effort_timestamp;
-        if (at == AV_NOPTS_VALUE) at = LastAt_ + 1;
+        // A picture without a time follows the last one by a frame.
+        if (at == AV_NOPTS_VALUE)
+          at = LastAt_ +
+               std::max<int64_t>(1, ff::av_rescale_q(1, AVRational{Rate.den, Rate.num}, TimeBase_));
         if (First_ == AV_NOPTS_VALUE) First_ = at;
         LastAt_ = at;
         frame->pts = ff::av_rescale_q(at - First_, TimeBase_, tick);
@@ -117,7 +121,7 @@ class TVideoReader {
   int Stream_ = -1;
   AVRational TimeBase_{1, 1};
   int64_t First_ = AV_NOPTS_VALUE;
-  int64_t LastAt_ = -1;
+  int64_t LastAt_ = 0;
 };
 
 AVFilterContext* NewFilter(AVFilterGraph* graph, const char* filter, const char* name,

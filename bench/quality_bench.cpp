@@ -196,6 +196,8 @@ void PrintTable(const std::vector<TRow>& rows) {
       continue;
     }
     const TQuality& q = *row.Quality;
+    if (q.OutputFrames != q.SourceFrames)
+      std::printf(" %ld of %ld pictures:", q.OutputFrames, q.SourceFrames);
     std::printf(" %.2f | %.4f | %.0f | %.2f | %.2f |", q.PsnrY, q.SsimY, q.VideoKbps, row.Run.Cpu,
                 row.Run.Wall);
     if (row.Peer && row.Peer->Quality)
