@@ -42,14 +42,24 @@ QImage CdMenuPicture(const authoring::TCdMenuPage& page) {
   background.setColorAt(1, QColor(6, 10, 28));
   painter.fillRect(image.rect(), background);
 
-  // The disc's name, and a rule under it.
+  // The disc's name, the page on the right when there are several, and a rule under them.
   const QRectF head(safe.left(), safe.top(), safe.width(), 56 * unit);
+  const QFont smallFont = MenuFont(22 * unit, QFont::DemiBold);
+  const QColor quiet(200, 210, 235);
+  double pageWidth = 0;
+  if (page.Pages > 1) {
+    const QString text = QString("Page %1 of %2").arg(page.Page).arg(page.Pages);
+    painter.setFont(smallFont);
+    painter.setPen(quiet);
+    painter.drawText(head, Qt::AlignRight | Qt::AlignVCenter, text);
+    pageWidth = QFontMetrics(smallFont).horizontalAdvance(text) + 20 * unit;
+  }
   painter.setFont(MenuFont(38 * unit, QFont::Bold));
   painter.setPen(Qt::white);
-  const QString discName = QString::fromStdString(page.DiscName);
-  painter.drawText(
-      head, Qt::AlignLeft | Qt::AlignVCenter,
-      QFontMetrics(painter.font()).elidedText(discName, Qt::ElideRight, int(head.width())));
+  painter.drawText(head, Qt::AlignLeft | Qt::AlignVCenter,
+                   QFontMetrics(painter.font())
+                       .elidedText(QString::fromStdString(page.DiscName), Qt::ElideRight,
+                                   int(head.width() - pageWidth)));
   painter.fillRect(QRectF(safe.left(), head.bottom() + 4 * unit, safe.width(), 3 * unit),
                    QColor(240, 190, 60));
 
@@ -83,16 +93,14 @@ QImage CdMenuPicture(const authoring::TCdMenuPage& page) {
                                                        Qt::ElideRight, int(name.width())));
   }
 
-  // How to choose, and where more tracks are.
-  QString hint = "Press a number to play that track";
-  if (page.Pages > 1) {
-    hint += QString("   \u2022   Page %1 of %2").arg(page.Page).arg(page.Pages);
-    if (page.Page < page.Pages) hint += ": NEXT for more";
-  }
-  painter.setFont(MenuFont(22 * unit, QFont::DemiBold));
-  painter.setPen(QColor(200, 210, 235));
-  painter.drawText(QRectF(safe.left(), safe.bottom() - 40 * unit, safe.width(), 40 * unit),
-                   Qt::AlignLeft | Qt::AlignVCenter, hint);
+  // How to choose, and where the other tracks are.
+  const QRectF foot(safe.left(), safe.bottom() - 40 * unit, safe.width(), 40 * unit);
+  painter.setFont(smallFont);
+  painter.setPen(quiet);
+  painter.drawText(foot, Qt::AlignLeft | Qt::AlignVCenter, "Press a number to play");
+  if (page.Pages > 1)
+    painter.drawText(foot, Qt::AlignRight | Qt::AlignVCenter,
+                     page.Page < page.Pages ? "NEXT: more" : "PREVIOUS: back");
   painter.end();
   return image;
 }

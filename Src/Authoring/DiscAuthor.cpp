@@ -489,7 +489,7 @@ bool TDiscAuthor::PrepareCdMenu(const TDiscRequest& request, const std::vector<T
       CdMenuPages(fs::path(request.ImagePath).stem().string(), names, norm);
   std::vector<std::string> tracks, stills;
   for (const TDvdTitle& title : titles) tracks.push_back(title.File);
-  // Pictures and stills are a small share of the whole: the first two percent.
+  // Pictures and stills are a small share of the whole: the first percent.
   Report("selection screen", 0);
   for (const TCdMenuPage& page : pages) {
     if (Stop_) return false;
@@ -501,7 +501,7 @@ bool TDiscAuthor::PrepareCdMenu(const TDiscRequest& request, const std::vector<T
     }
     if (!MakeCdStill(picture, work + "/" + base + ".mpg", request.Kind, norm, reason)) return false;
     stills.push_back("./" + base + ".mpg");
-    Report("selection screen", 2.0 * page.Page / double(pages.size()));
+    Report("selection screen", 1.0 * page.Page / double(pages.size()));
   }
   {
     std::ofstream out(work + "/videocd.xml", std::ios::binary);

@@ -25,7 +25,7 @@ struct TDiscRequest {
   // A menu to start the disc on; without it the disc plays its titles in order.
   bool WithMenu = true;
   // Draws a VCD's or SVCD's selection screen; without it the CD gets no menu.
-  TCdMenuDrawer DrawCdMenu;
+  TCdMenuDrawer DrawCdMenu{};
 };
 
 struct TAuthorProgress {
