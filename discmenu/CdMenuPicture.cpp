@@ -27,6 +27,14 @@ QFont MenuFont(double pixels, int weight) {
   return font;
 }
 
+// A name on one line: a file name may hold line breaks and tabs.
+QString OneLine(const std::string& text) {
+  QString line = QString::fromStdString(text);
+  for (QChar& c : line)
+    if (c.category() == QChar::Other_Control) c = u' ';
+  return line;
+}
+
 }  // namespace
 
 QImage CdMenuPicture(const authoring::TCdMenuPage& page) {
@@ -56,10 +64,10 @@ QImage CdMenuPicture(const authoring::TCdMenuPage& page) {
   }
   painter.setFont(MenuFont(38 * unit, QFont::Bold));
   painter.setPen(Qt::white);
-  painter.drawText(head, Qt::AlignLeft | Qt::AlignVCenter,
-                   QFontMetrics(painter.font())
-                       .elidedText(QString::fromStdString(page.DiscName), Qt::ElideRight,
-                                   int(head.width() - pageWidth)));
+  painter.drawText(
+      head, Qt::AlignLeft | Qt::AlignVCenter,
+      QFontMetrics(painter.font())
+          .elidedText(OneLine(page.DiscName), Qt::ElideRight, int(head.width() - pageWidth)));
   painter.fillRect(QRectF(safe.left(), head.bottom() + 4 * unit, safe.width(), 3 * unit),
                    QColor(240, 190, 60));
 
@@ -89,7 +97,7 @@ QImage CdMenuPicture(const authoring::TCdMenuPage& page) {
     painter.setFont(nameFont);
     painter.setPen(Qt::white);
     painter.drawText(name, Qt::AlignLeft | Qt::AlignVCenter,
-                     QFontMetrics(nameFont).elidedText(QString::fromStdString(page.Entries[i].Name),
+                     QFontMetrics(nameFont).elidedText(OneLine(page.Entries[i].Name),
                                                        Qt::ElideRight, int(name.width())));
   }
 

@@ -329,6 +329,37 @@ TEST_F(VcdMenu, FailuresLeaveNoImage) {
   EXPECT_EQ(ToolPackage("vcdxbuild"), "vcdimager");
 }
 
+// Stopped while the pictures are made: no tool runs and nothing stays.
+TEST_F(VcdMenu, AStopWhileTheStillsAreMadeLeavesNothing) {
+  TDiscRequest request;
+  request.Kind = TDiscKind::Svcd;
+  request.Titles = std::vector<TDvdTitle>(20, {Converted("svcd", "pal"), 2});
+  const fs::path folder = Dir.Path() / "stopped";
+  fs::create_directory(folder);
+  request.ImagePath = (folder / "disc.cue").string();
+  request.DrawCdMenu = discmenu::CdMenuDrawer();
+  TDiscAuthor author;
+  std::vector<std::string> steps;
+  author.OnProgress = [&](const TAuthorProgress& p) {
+    steps.push_back(p.Tool);
+    author.Stop();
+  };
+  const TAuthorResult result = author.Run(request);
+  EXPECT_TRUE(result.Stopped);
+  EXPECT_EQ(steps, std::vector<std::string>{"selection screen"});
+  EXPECT_TRUE(fs::is_empty(folder));
+}
+
+// A file name may hold a line break or a tab: the list still has one line per track.
+TEST_F(VcdMenu, NamesAreDrawnOnOneLine) {
+  TCdMenuPage page;
+  page.Rows = 8;
+  page.Entries = {{1, "two\nlines\tand a tab"}};
+  const QImage broken = discmenu::CdMenuPicture(page);
+  page.Entries = {{1, "two lines and a tab"}};
+  EXPECT_EQ(broken, discmenu::CdMenuPicture(page));
+}
+
 TEST(VcdControl, PagesHoldEightTracksOrTwoColumnsOfEight) {
   const struct {
     int Tracks, Pages, Columns, LastPageEntries;
