@@ -1,8 +1,9 @@
 // Makes a disc image from converted files with the authoring tools Linux distributions
 // ship, each run as its own process: a DVD-Video ISO image (dvdauthor, then genisoimage) or
-// a VCD or SVCD CD image as .cue + .bin (vcdimager). Nothing ever appears under the image's
-// name until the image is whole: the tools write into a hidden folder beside it, whose
-// results are renamed into place at the end and which is removed whatever happens.
+// a VCD or SVCD CD image as .cue + .bin (vcdimager; vcdxbuild when it starts on a selection
+// screen). Nothing ever appears under the image's name until the image is whole: the tools
+// write into a hidden folder beside it, whose results are renamed into place at the end and
+// which is removed whatever happens.
 #pragma once
 
 #include <atomic>
