@@ -150,7 +150,8 @@ class TConvertRun {
     }
     std::vector<authoring::TDvdTitle> titles;
     for (std::size_t i = 0; i < Plan_.size(); ++i)
-      titles.push_back({Plan_[i].Output, InputSeconds_[i]});
+      titles.push_back(
+          {Plan_[i].Output, InputSeconds_[i], fs::path(Plan_[i].Input).stem().string()});
     return MakeDiscImage(Args_, TargetType_, titles, DiscNorm_);
   }
 

@@ -10,6 +10,8 @@
 
 #include "Authoring/DiscAuthor.h"
 #include "Authoring/DiscFit.h"
+#include "CdMenuPicture.h"
+#include "OffscreenPainting.h"
 #include "Services/FFLog.h"
 #include "Services/SameFile.h"
 #include "Services/Text.h"
@@ -133,6 +135,11 @@ int MakeDiscImage(const TConvertArgs& args, int targetType,
                                  : authoring::TDiscNorm::Auto;
   request.Titles = titles;
   request.ImagePath = args.DiscImage;
+  if (kind != TDiscKind::Dvd && request.WithMenu) {
+    // The pictures are drawn on the author's thread; the platform comes up on this one.
+    discmenu::EnsureGuiForPainting();
+    request.DrawCdMenu = discmenu::CdMenuDrawer();
+  }
 
   const bool terminal = isatty(fileno(stdout));
   authoring::TDiscAuthor author;

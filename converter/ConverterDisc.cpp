@@ -15,6 +15,7 @@
 #include <cmath>
 
 #include "Authoring/DiscFit.h"
+#include "CdMenuPicture.h"
 #include "ConverterWindow.h"
 #include "DiscImageRun.h"
 #include "DiscSizeDialog.h"
@@ -287,6 +288,7 @@ void TForm1::MakeDiscImageClick() {
                              : authoring::TDiscNorm::Auto;
   request.Titles = titles;
   request.ImagePath = path.toStdString();
+  request.DrawCdMenu = discmenu::CdMenuDrawer();
 
   DiscRun_ = new TDiscImageRun(this, std::move(request));
   DiscRun_->OnProgress = [this](const authoring::TAuthorProgress& progress) {

@@ -493,6 +493,14 @@ TEST_F(ConvertCommand, ADiscsTitlesShareTheFirstFilesNorm) {
       ASSERT_GE(v, 0) << output;
       EXPECT_EQ(media.Streams[v].Height, c.Height) << output;
     }
+    if (std::string(c.Target) == "vcd") {
+      // The disc starts on its selection screen, a still of the disc's norm.
+      const TRunResult info =
+          Run({"-B", "-I", "-p", "-c", (Out() / c.Image).string()}, {}, "/usr/bin/vcd-info");
+      EXPECT_TRUE(Contains(info.Out, "video: NTSC still")) << info.Out;
+      EXPECT_TRUE(Contains(info.Out, "selection list descriptor\n  Flags: 0x00 | NOS: 2 | BSN: 1"))
+          << info.Out;
+    }
   }
 }
 

@@ -13,6 +13,7 @@
 #include <optional>
 #include <sstream>
 
+#include "Authoring/CdStill.h"
 #include "Authoring/ToolOutput.h"
 #include "Authoring/ToolProcess.h"
 #include "Components/Leftovers.h"
@@ -181,7 +182,8 @@ struct TDiscAuthor::TStep {
 };
 
 std::string ToolPackage(const std::string& tool) {
-  return tool;  // each tool comes in the package of its own name
+  if (tool == "vcdxbuild") return "vcdimager";
+  return tool;  // the others come in the package of their own name
 }
 
 std::vector<std::string> ToolsFor(TDiscKind kind) {
@@ -357,7 +359,7 @@ std::optional<std::vector<TDvdTitle>> LinkTitles(const TDiscRequest& request,
       reason = "cannot prepare \"" + request.Titles[i].File + "\": " + ec.message();
       return std::nullopt;
     }
-    titles.push_back({"./" + name, request.Titles[i].Seconds});
+    titles.push_back({"./" + name, request.Titles[i].Seconds, request.Titles[i].Name});
   }
   return titles;
 }
@@ -419,17 +421,21 @@ TAuthorResult TDiscAuthor::MakeCdImage(const TDiscRequest& request, const std::s
   const std::optional<std::vector<TDvdTitle>> titles = LinkTitles(request, work, result.Reason);
   if (!titles) return result;
   TStep imager;
-  imager.Tool = "vcdimager";
-  imager.Argv = {"vcdimager",
-                 "-t",
-                 request.Kind == TDiscKind::Vcd ? "vcd2" : "svcd",
-                 "-l",
-                 VolumeLabel(request.ImagePath),
-                 "-c",
-                 "./image.cue",
-                 "-b",
-                 "./image.bin"};
-  for (const TDvdTitle& title : *titles) imager.Argv.push_back(title.File);
+  if (request.WithMenu && request.DrawCdMenu) {
+    if (!PrepareCdMenu(request, *titles, work, imager, result.Reason)) return result;
+  } else {
+    imager.Tool = "vcdimager";
+    imager.Argv = {"vcdimager",
+                   "-t",
+                   request.Kind == TDiscKind::Vcd ? "vcd2" : "svcd",
+                   "-l",
+                   VolumeLabel(request.ImagePath),
+                   "-c",
+                   "./image.cue",
+                   "-b",
+                   "./image.bin"};
+    for (const TDvdTitle& title : *titles) imager.Argv.push_back(title.File);
+  }
   imager.Folder = work;
   imager.GrowingFile = bin;
   imager.ExpectedBytes = InputBytes_ / 2324 * 2352;  // each 2324-byte pack fills a sector
@@ -470,6 +476,46 @@ TAuthorResult TDiscAuthor::MakeCdImage(const TDiscRequest& request, const std::s
   result.Completed = true;
   result.Files = {request.ImagePath, finalBin};
   return result;
+}
+
+bool TDiscAuthor::PrepareCdMenu(const TDiscRequest& request, const std::vector<TDvdTitle>& titles,
+                                const std::string& work, TStep& builder, std::string& reason) {
+  TDiscNorm norm = request.Norm;
+  if (norm == TDiscNorm::Auto) norm = MpegFileNorm(request.Titles[0].File);
+  if (norm == TDiscNorm::Auto) norm = TDiscNorm::Pal;
+  std::vector<std::string> names;
+  for (const TDvdTitle& title : request.Titles) names.push_back(TrackName(title));
+  const std::vector<TCdMenuPage> pages =
+      CdMenuPages(fs::path(request.ImagePath).stem().string(), names, norm);
+  std::vector<std::string> tracks, stills;
+  for (const TDvdTitle& title : titles) tracks.push_back(title.File);
+  // Pictures and stills are a small share of the whole: the first percent.
+  Report("selection screen", 0);
+  for (const TCdMenuPage& page : pages) {
+    if (Stop_) return false;
+    const std::string base = "page" + std::to_string(page.Page);
+    const std::string picture = work + "/" + base + ".png";
+    if (!request.DrawCdMenu(page, picture)) {
+      reason = "cannot draw the selection screen's picture";
+      return false;
+    }
+    if (!MakeCdStill(picture, work + "/" + base + ".mpg", request.Kind, norm, reason)) return false;
+    stills.push_back("./" + base + ".mpg");
+    Report("selection screen", 1.0 * page.Page / double(pages.size()));
+  }
+  {
+    std::ofstream out(work + "/videocd.xml", std::ios::binary);
+    out << VcdxbuildXml(request.Kind, VolumeLabel(request.ImagePath), tracks, stills,
+                        pages[0].Columns * pages[0].Rows);
+    if (!out.flush()) {
+      reason = "cannot write the vcdxbuild control file in \"" + work + "\"";
+      return false;
+    }
+  }
+  builder.Tool = "vcdxbuild";
+  builder.Argv = {"vcdxbuild", "-c", "./image.cue", "-b", "./image.bin", "./videocd.xml"};
+  builder.From = 2;
+  return true;
 }
 
 }  // namespace tovamo::authoring

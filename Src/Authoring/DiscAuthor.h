@@ -1,8 +1,9 @@
 // Makes a disc image from converted files with the authoring tools Linux distributions
 // ship, each run as its own process: a DVD-Video ISO image (dvdauthor, then genisoimage) or
-// a VCD or SVCD CD image as .cue + .bin (vcdimager). Nothing ever appears under the image's
-// name until the image is whole: the tools write into a hidden folder beside it, whose
-// results are renamed into place at the end and which is removed whatever happens.
+// a VCD or SVCD CD image as .cue + .bin (vcdimager; vcdxbuild when it starts on a selection
+// screen). Nothing ever appears under the image's name until the image is whole: the tools
+// write into a hidden folder beside it, whose results are renamed into place at the end and
+// which is removed whatever happens.
 #pragma once
 
 #include <atomic>
@@ -13,6 +14,7 @@
 
 #include "Authoring/DiscKind.h"
 #include "Authoring/DvdControl.h"
+#include "Authoring/VcdControl.h"
 
 namespace tovamo::authoring {
 
@@ -21,6 +23,10 @@ struct TDiscRequest {
   TDiscNorm Norm = TDiscNorm::Auto;
   std::vector<TDvdTitle> Titles;  // the converted files in disc order, with their lengths
   std::string ImagePath;          // DVD: the .iso; VCD, SVCD: the .cue (the .bin goes beside it)
+  // A menu to start the disc on; without it the disc plays its titles in order.
+  bool WithMenu = true;
+  // Draws a VCD's or SVCD's selection screen; without it the CD gets no menu.
+  TCdMenuDrawer DrawCdMenu{};
 };
 
 struct TAuthorProgress {
@@ -75,6 +81,9 @@ class TDiscAuthor {
   bool RunTool(const TStep& step, std::string& reason);
   TAuthorResult MakeDvd(const TDiscRequest& request, const std::string& work);
   TAuthorResult MakeCdImage(const TDiscRequest& request, const std::string& work);
+  // The vcdxbuild step of a CD with a selection screen: its pictures, stills and control file.
+  bool PrepareCdMenu(const TDiscRequest& request, const std::vector<TDvdTitle>& titles,
+                     const std::string& work, TStep& builder, std::string& reason);
   void Report(const std::string& tool, double percent);
 
   std::atomic<bool> Stop_{false};

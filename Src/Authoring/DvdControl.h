@@ -11,6 +11,7 @@ namespace tovamo::authoring {
 struct TDvdTitle {
   std::string File;
   double Seconds = 0;  // 0: not known
+  std::string Name{};  // shown on the disc's menu; empty: the file's name without its extension
 };
 
 // The chapter starts of a title, "0,0:05:00,0:10:00,...": at most the 99 a title may have;

@@ -279,30 +279,31 @@ class ConverterDiscTest : public QObject {
   // A tool that fails gives its reason; one stopped part way leaves nothing; a missing one
   // is named with its package before anything is asked.
   void discToolsThatFailAreStoppedOrMissing() {
+    // An SVCD with its selection screen is built by vcdxbuild.
     const QString out = Work.filePath("svcd");
     auto window = MakeWindow(out, kSvcd);
     window->AddFiles({Fixture("sample.mpg")});
     QVERIFY(Convert(*window));
     QVERIFY(window->Actions.MakeDiscImage->isEnabled());
     {
-      TToolStandIn tool(Work.filePath("failing"), "vcdimager",
+      TToolStandIn tool(Work.filePath("failing"), "vcdxbuild",
                         "echo '**ERROR: the stream is not fit for a disc'\nexit 1\n");
       QVERIFY(MakeImage(*window, out + "/disc.cue", "700M"));
     }
     QCOMPARE(Messages.size(), 1);
-    QCOMPARE(Messages[0], QString("The disc image could not be made:\nvcdimager failed (exit "
+    QCOMPARE(Messages[0], QString("The disc image could not be made:\nvcdxbuild failed (exit "
                                   "status 1): **ERROR: the stream is not fit for a disc"));
     QCOMPARE(Entries(out), QStringList{"sample.mpg"});
 
     {
-      TToolStandIn tool(Work.filePath("slow"), "vcdimager", "echo started\nexec sleep 120\n");
+      TToolStandIn tool(Work.filePath("slow"), "vcdxbuild", "echo started\nexec sleep 120\n");
       window->AskImagePath = [&](const QString&, const QString&) { return out + "/disc.cue"; };
       window->AskDiscSize = [](const QStringList&) { return QString("700M"); };
       window->MakeDiscImageClick();
       QVERIFY(window->MakingDiscImage());
       QVERIFY(window->Converting());
       QVERIFY(QTest::qWaitFor(
-          [&] { return window->mmoLog->toPlainText().contains("vcdimager: started"); },
+          [&] { return window->mmoLog->toPlainText().contains("vcdxbuild: started"); },
           tovamo::test::GenerousMs(60000)));
       QVERIFY(window->StatusText->text().startsWith("  Making the disc image.."));
       // Its progress has a bar of its own between the status and the last batch's summary,
