@@ -10,6 +10,9 @@
 
 #include "Authoring/DiscAuthor.h"
 #include "Authoring/DiscFit.h"
+#include "Authoring/ToolProcess.h"
+#include "DvdMenuPainter.h"
+#include "OffscreenPainting.h"
 #include "Services/FFLog.h"
 #include "Services/SameFile.h"
 #include "Services/Text.h"
@@ -72,6 +75,9 @@ std::string DiscImageProblem(const TConvertArgs& args, int targetType) {
   const auto kind = authoring::DiscKindOfTarget(targetType);
   if (args.DiscImage.empty() || !kind) return {};
   if (std::string missing = authoring::MissingToolsMessage(*kind); !missing.empty()) return missing;
+  if (*kind == TDiscKind::Dvd && args.Menu && !authoring::ProgramOnPath("spumux"))
+    return "spumux is not installed (install the package \"" + authoring::ToolPackage("spumux") +
+           "\"); --no-menu makes the disc without a menu";
   std::vector<std::string> images = {args.DiscImage};
   if (*kind != TDiscKind::Dvd) images.push_back(authoring::BinPathOf(args.DiscImage));
   const TSameFileIndex inputs(args.Files);
@@ -133,6 +139,11 @@ int MakeDiscImage(const TConvertArgs& args, int targetType,
                                  : authoring::TDiscNorm::Auto;
   request.Titles = titles;
   request.ImagePath = args.DiscImage;
+  request.WithMenu = args.Menu;
+  if (kind == TDiscKind::Dvd && args.Menu) {
+    discmenu::EnsureGuiForPainting();  // here, on the main thread: the author draws on its own
+    request.PaintMenu = discmenu::DvdMenuPainter();
+  }
 
   const bool terminal = isatty(fileno(stdout));
   authoring::TDiscAuthor author;

@@ -13,6 +13,7 @@
 
 #include "Authoring/DiscKind.h"
 #include "Authoring/DvdControl.h"
+#include "Authoring/DvdMenu.h"
 
 namespace tovamo::authoring {
 
@@ -21,6 +22,10 @@ struct TDiscRequest {
   TDiscNorm Norm = TDiscNorm::Auto;
   std::vector<TDvdTitle> Titles;  // the converted files in disc order, with their lengths
   std::string ImagePath;          // DVD: the .iso; VCD, SVCD: the .cue (the .bin goes beside it)
+  // The disc starts in a menu of its titles (DVD: the title menu, drawn by PaintMenu, which
+  // a DVD menu needs); else the first title plays at once and each goes on to the next.
+  bool WithMenu = false;
+  TMenuPainter PaintMenu;
 };
 
 struct TAuthorProgress {
@@ -75,6 +80,10 @@ class TDiscAuthor {
   bool RunTool(const TStep& step, std::string& reason);
   TAuthorResult MakeDvd(const TDiscRequest& request, const std::string& work);
   TAuthorResult MakeCdImage(const TDiscRequest& request, const std::string& work);
+  // The title menu's pages made into menu programs in `work` (DiscAuthorMenu.cpp); false
+  // with `reason`. `menusXml` is then their part of dvdauthor's control file.
+  bool MakeDvdMenus(const TDiscRequest& request, const std::string& work, TDiscNorm norm,
+                    double to, std::string& menusXml, std::string& reason);
   void Report(const std::string& tool, double percent);
 
   std::atomic<bool> Stop_{false};
