@@ -95,7 +95,7 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
       haveValue = true;
     }
     static const char* const kValued[] = {
-        "-o",     "-j",        "--target", "--norm", "--aspect", "--option",   "--output",
+        "-o",     "-j",        "--target", "--norm", "--aspect", "--option",    "--output",
         "--jobs", "--profile", "--fit",    "--log",  "--disc",   "--disc-size", "--title"};
     bool valued = false;
     for (const char* known : kValued) valued = valued || name == known;
@@ -158,8 +158,8 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
     }
   }
   if (args.Titles.size() > args.Files.size())
-    return {std::nullopt, "--title names " + std::to_string(args.Titles.size()) +
-                              " titles for " + std::to_string(args.Files.size()) + " files"};
+    return {std::nullopt, "--title names " + std::to_string(args.Titles.size()) + " titles for " +
+                              std::to_string(args.Files.size()) + " files"};
   if (args.Mp4Target && args.NormType != 0)
     return {std::nullopt, "--target mp4 has no TV norm: --norm cannot go with it"};
   if (!args.Profile.empty() && targetOrNormGiven)

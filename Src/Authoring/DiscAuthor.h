@@ -82,8 +82,8 @@ class TDiscAuthor {
   TAuthorResult MakeCdImage(const TDiscRequest& request, const std::string& work);
   // The title menu's pages made into menu programs in `work` (DiscAuthorMenu.cpp); false
   // with `reason`. `menusXml` is then their part of dvdauthor's control file.
-  bool MakeDvdMenus(const TDiscRequest& request, const std::string& work, TDiscNorm norm,
-                    double to, std::string& menusXml, std::string& reason);
+  bool MakeDvdMenus(const TDiscRequest& request, const std::string& work, TDiscNorm norm, double to,
+                    std::string& menusXml, std::string& reason);
   void Report(const std::string& tool, double percent);
 
   std::atomic<bool> Stop_{false};
