@@ -96,6 +96,9 @@ bool MakeMenuVideo(const std::string& png, TDiscNorm norm, bool wide, const std:
       const std::string normName = norm == TDiscNorm::Ntsc ? "ntsc" : "pal";
       engine.SetTarget("dvd", normName, normName);
       engine.ParseOption("aspect", wide ? "16:9" : "4:3");
+      // Pictures that each decode alone: a player starting the still anywhere, or going
+      // back to it, shows it whole instead of guessing at a missing reference picture.
+      engine.ParseOption("g", "1");
       if (engine.AddOutputFile(mpg, false) < 0) {
         error = engine.LastError;
       } else {
