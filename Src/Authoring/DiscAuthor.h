@@ -25,7 +25,7 @@ struct TDiscRequest {
   // The disc starts in a menu of its titles (DVD: the title menu, drawn by PaintMenu, which
   // a DVD menu needs); else the first title plays at once and each goes on to the next.
   bool WithMenu = false;
-  TMenuPainter PaintMenu;
+  TMenuPainter PaintMenu = {};
 };
 
 struct TAuthorProgress {

@@ -10,8 +10,8 @@ namespace tovamo::authoring {
 
 struct TDvdTitle {
   std::string File;
-  double Seconds = 0;  // 0: not known
-  std::string Name;    // shown in the title menu; empty: the file's name
+  double Seconds = 0;     // 0: not known
+  std::string Name = {};  // shown in the title menu; empty: the file's name
 };
 
 // The chapter starts of a title, "0,0:05:00,0:10:00,...": at most the 99 a title may have;
