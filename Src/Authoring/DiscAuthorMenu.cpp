@@ -70,6 +70,13 @@ bool TDiscAuthor::MakeDvdMenus(const TDiscRequest& request, const std::string& w
       reason = "the title menu could not be drawn: " + error;
       return false;
     }
+    if (OnToolLine) {
+      std::string line =
+          "page " + std::to_string(page.Number) + " of " + std::to_string(page.Count) + ":";
+      for (const TMenuButton& button : page.Buttons)
+        if (button.Action == TMenuAction::Title) line += " [" + button.Text + "]";
+      OnToolLine("menu", line);
+    }
     if (!MakeMenuVideo(art.BackgroundPng, norm, wide, work + "/" + stem + "_bg.mpg", reason))
       return false;
     Report("menu", to * ++done / steps);
