@@ -6,7 +6,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <algorithm>
-#include <memory>
 
 #include "Authoring/DvdControl.h"
 #include "Authoring/MenuVideo.h"
@@ -163,25 +162,29 @@ authoring::TMenuPainter DvdMenuPainter() {
   return PaintDvdMenuPage;
 }
 
-QImage PreviewFirstMenuPage(const std::vector<authoring::TDvdTitle>& titles,
-                            authoring::TDiscNorm norm) {
+std::vector<authoring::TMenuThumbnail> TakeFirstPageThumbnails(
+    const std::vector<authoring::TDvdTitle>& titles) {
+  std::vector<authoring::TMenuThumbnail> thumbnails;
+  for (std::size_t i = 0; i < titles.size() && i < authoring::kMenuTitlesPerPage; ++i) {
+    std::string error;
+    thumbnails.push_back(authoring::TakeThumbnail(titles[i].File, titles[i].Seconds,
+                                                  authoring::kMenuThumbnailWidth,
+                                                  authoring::kMenuThumbnailHeight, error));
+  }
+  return thumbnails;
+}
+
+QImage DrawFirstMenuPage(const std::vector<authoring::TDvdTitle>& titles,
+                         const std::vector<authoring::TMenuThumbnail>& thumbnails,
+                         authoring::TDiscNorm norm) {
   std::vector<std::string> names;
   for (const authoring::TDvdTitle& title : titles)
     names.push_back(authoring::MenuTitleName(title.Name, title.File));
   const bool wide = !titles.empty() && authoring::MpegFileWide(titles.front().File);
   authoring::TMenuPageArt art;
   art.Page = authoring::LayOutMenu(names, norm, wide).front();
-  std::vector<std::unique_ptr<authoring::TMenuThumbnail>> thumbs;
-  for (std::size_t i = 0; i < titles.size(); ++i) {
-    std::string error;
-    if (i < authoring::kMenuTitlesPerPage)
-      thumbs.push_back(std::make_unique<authoring::TMenuThumbnail>(authoring::TakeThumbnail(
-          titles[i].File, titles[i].Seconds, authoring::kMenuThumbnailWidth,
-          authoring::kMenuThumbnailHeight, error)));
-    else
-      thumbs.push_back(std::make_unique<authoring::TMenuThumbnail>());
-    art.Thumbnails.push_back(thumbs.back().get());
-  }
+  for (const authoring::TMenuThumbnail& thumbnail : thumbnails)
+    art.Thumbnails.push_back(&thumbnail);
   return DrawMenuPage(art);
 }
 

@@ -27,9 +27,15 @@ bool PaintDvdMenuPage(const authoring::TMenuPageArt& art, std::string& error);
 // The painter a disc request takes.
 authoring::TMenuPainter DvdMenuPainter();
 
-// The first page of the menu these titles would get, taking their pictures as the image
-// would: for a preview before the image is made.
-QImage PreviewFirstMenuPage(const std::vector<authoring::TDvdTitle>& titles,
-                            authoring::TDiscNorm norm);
+// The pictures of the titles on the menu's first page, taken as the image takes them
+// (an empty one for a title without a picture); the rest are not needed for it.
+std::vector<authoring::TMenuThumbnail> TakeFirstPageThumbnails(
+    const std::vector<authoring::TDvdTitle>& titles);
+
+// The first page of the menu these titles (with their names) would get, at its display
+// shape: for a preview before the image is made.
+QImage DrawFirstMenuPage(const std::vector<authoring::TDvdTitle>& titles,
+                         const std::vector<authoring::TMenuThumbnail>& thumbnails,
+                         authoring::TDiscNorm norm);
 
 }  // namespace tovamo::discmenu
