@@ -151,7 +151,8 @@ bool PaintDvdMenuPage(const authoring::TMenuPageArt& art, std::string& error) {
                {DrawMenuMarks(art.Page, false), art.HighlightPng},
                {DrawMenuMarks(art.Page, true), art.SelectPng}};
   for (const auto& file : files)
-    if (!file.Image.save(QString::fromStdString(file.Path), "PNG")) {
+    // Light compression: the files live only until the tools have read them.
+    if (!file.Image.save(QString::fromStdString(file.Path), "PNG", 90)) {
       error = "cannot write \"" + file.Path + "\"";
       return false;
     }

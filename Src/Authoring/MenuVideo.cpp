@@ -13,7 +13,7 @@ namespace {
 
 // Long enough for a player to take the still and its sound; the menu then holds the last
 // picture until a button is pressed.
-constexpr double kMenuSeconds = 1.0;
+constexpr double kMenuSeconds = 0.4;
 
 void Le(std::string& out, std::uint32_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out += char((value >> (8 * i)) & 0xFF);
