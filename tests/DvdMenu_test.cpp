@@ -156,6 +156,11 @@ TEST(DvdMenuThumbnail, TakenFromATenthInPassingOverDarkPictures) {
   EXPECT_EQ(dark.Width, 256);
   EXPECT_EQ(dark.Height, 192);  // 160 x 120 in square pixels: 4:3
   EXPECT_GE(MeanBrightness(dark), 40);
+  // Told it lasts 0.2 s, every place looked at is in the dark opening: the brightest of
+  // those pictures is taken rather than none.
+  const TMenuThumbnail early = TakeThumbnail(test::Fixture("dark_start.mpg"), 0.2, 256, 192, error);
+  ASSERT_FALSE(early.Empty()) << error;
+  EXPECT_LT(MeanBrightness(early), 40);
   const TMenuThumbnail wide = TakeThumbnail(test::Fixture("sample_16x9.mp4"), 0, 256, 192, error);
   EXPECT_EQ(wide.Width, 256);
   EXPECT_EQ(wide.Height, 144);
