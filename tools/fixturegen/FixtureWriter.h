@@ -33,8 +33,8 @@ struct TVideoSpec {
   int Rotation = 0;
   std::string PixelFormat = {};  // the encoder's pixel format by name; empty: its first
   bool CornerMark = false;       // a white square in the upright picture's top-left corner
-  double LengthSeconds = 0;  // how long the pictures go on; 0: the clip's length
-  double DarkSeconds = 0;    // the pictures are black up to this time (a fade from black)
+  double LengthSeconds = 0;      // how long the pictures go on; 0: the clip's length
+  double DarkSeconds = 0;        // the pictures are black up to this time (a fade from black)
 };
 
 struct TAudioSpec {
