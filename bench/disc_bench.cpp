@@ -6,7 +6,12 @@
 // The converted files are one DVD conversion by the built tovamo-convert of a generated
 // clip, at a constant 8 Mbit/s so that it has a DVD's real size, copied under distinct
 // names up to the total asked for.
-// Usage: disc_bench [--megabytes N] [--rounds N] [--folder DIR]   (default 1000, 3, /tmp)
+//
+// With --menu: a 2-title DVD of the megabytes asked for (two of those files, each of half
+// of them) made with its title menu and without, taken in turns; the menu's part (the pictures
+// taken, drawn, converted and laid over by spumux, until dvdauthor starts) against the whole image
+// step. Goal: under 10 %. Usage: disc_bench [--megabytes N] [--rounds N] [--folder DIR] [--menu]
+//        (default 1000, 3, /tmp)
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -23,6 +28,8 @@
 
 #include "Authoring/DiscAuthor.h"
 #include "Authoring/ToolProcess.h"
+#include "DvdMenuPainter.h"
+#include "OffscreenPainting.h"
 #include "SampleClip.h"
 #include "Services/FFLoad.h"
 
@@ -53,11 +60,58 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
+double Best(const std::vector<double>& values) {
+  return *std::min_element(values.begin(), values.end());
+}
+
+// The 2-title DVD with its menu and without, in turns.
+int MenuBench(const std::vector<tovamo::authoring::TDvdTitle>& titles, const fs::path& images,
+              int rounds) {
+  tovamo::discmenu::EnsureGuiForPainting();
+  std::vector<double> plain, withMenu, menuPart;
+  for (int round = 0; round < rounds; ++round)
+    for (int turn = 0; turn < 2; ++turn) {
+      const bool menu = (round + turn) % 2 == 0;
+      tovamo::authoring::TDiscRequest request{tovamo::authoring::TDiscKind::Dvd,
+                                              tovamo::authoring::TDiscNorm::Pal, titles,
+                                              (images / "menu.iso").string()};
+      request.WithMenu = menu;
+      request.PaintMenu = tovamo::discmenu::DvdMenuPainter();
+      tovamo::authoring::TDiscAuthor author;
+      const auto start = Clock::now();
+      double menuDone = 0;
+      author.OnProgress = [&](const tovamo::authoring::TAuthorProgress& progress) {
+        if (progress.Tool == "dvdauthor" && menuDone == 0) menuDone = Seconds(start);
+      };
+      const auto result = author.Run(request);
+      const double took = Seconds(start);
+      if (!result.Completed) {
+        std::fprintf(stderr, "authoring failed: %s\n", result.Reason.c_str());
+        return 1;
+      }
+      fs::remove(request.ImagePath);
+      (menu ? withMenu : plain).push_back(took);
+      if (menu) menuPart.push_back(menuDone);
+    }
+  std::printf("2-title DVD image without a menu: best %.2f s, median %.2f s\n", Best(plain),
+              Median(plain));
+  std::printf("2-title DVD image with its menu:  best %.2f s, median %.2f s\n", Best(withMenu),
+              Median(withMenu));
+  std::printf("  of which the menu:              best %.2f s, median %.2f s\n", Best(menuPart),
+              Median(menuPart));
+  std::printf("menu / whole image step: best %.1f %%, median %.1f %% (goal under 10 %%)\n",
+              100 * Best(menuPart) / Best(withMenu), 100 * Median(menuPart) / Median(withMenu));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   int megabytes = 1000, rounds = 3;
   std::string folder = "/tmp";
+  bool menu = false;
+  for (int i = 1; i < argc; ++i)
+    if (!std::strcmp(argv[i], "--menu")) menu = true;
   for (int i = 1; i + 1 < argc; i += 2) {
     if (!std::strcmp(argv[i], "--megabytes")) megabytes = std::max(10, std::atoi(argv[i + 1]));
     if (!std::strcmp(argv[i], "--rounds")) rounds = std::max(1, std::atoi(argv[i + 1]));
@@ -80,9 +134,11 @@ int main(int argc, char** argv) {
   const fs::path files = dir / "files", copies = dir / "copies", images = dir / "images";
   for (const fs::path& p : {files, copies, images}) fs::create_directories(p);
 
-  // 60 s at 8 Mbit/s: about 60 MB of DVD video.
+  // 60 s at 8 Mbit/s: about 60 MB of DVD video. With --menu each of the two titles is
+  // one clip of half the megabytes: a menu is made once per disc, whatever its size.
+  const int clipSeconds = menu ? std::max(60, megabytes / 2) : 60;
   const std::string source = (dir / "source.nut").string();
-  tovamo::cli::WriteSampleClip(source, {720, 576, 25, 60});
+  tovamo::cli::WriteSampleClip(source, {720, 576, 25, clipSeconds});
   const auto convertStart = Clock::now();
   if (!RunQuietly({TOVAMO_CONVERT, "--target", "dvd", "--norm", "pal", "--option", "b=8000000",
                    "--option", "minrate=8000000", "--option", "maxrate=8000000", "-o", dir.string(),
@@ -90,18 +146,24 @@ int main(int argc, char** argv) {
     return 1;
   const fs::path converted = dir / "source.mpg";
   const std::uintmax_t size = fs::file_size(converted);
-  const int count = int((std::uintmax_t(megabytes) * 1000000 + size - 1) / size);
+  const int count = menu ? 2 : int((std::uintmax_t(megabytes) * 1000000 + size - 1) / size);
   std::vector<tovamo::authoring::TDvdTitle> titles;
   std::vector<std::string> cp = {"cp"};
   for (int i = 0; i < count; ++i) {
     const fs::path copy = files / ("title" + std::to_string(i + 1) + ".mpg");
     fs::copy_file(converted, copy);
-    titles.push_back({copy.string(), 60});
+    titles.push_back({copy.string(), double(clipSeconds)});
     cp.push_back(copy.string());
   }
   cp.push_back(copies.string());
   std::printf("converted files: %d x %.1f MB = %.0f MB (one conversion took %.1f s)\n", count,
               double(size) / 1e6, double(size) * count / 1e6, Seconds(convertStart));
+
+  if (menu) {
+    const int status = MenuBench(titles, images, rounds);
+    fs::remove_all(dir);
+    return status;
+  }
 
   std::vector<double> authoring, copying;
   std::vector<double> firstStep;  // of each authoring: the time dvdauthor took

@@ -74,6 +74,10 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
       args.Strict = true;
       continue;
     }
+    if (arg == "--menu" || arg == "--no-menu") {
+      args.Menu = arg == "--menu";
+      continue;
+    }
 
     // The options that take a value: "-o DIR", "-oDIR", "--target dvd", "--target=dvd".
     std::string name = arg, value;
@@ -91,8 +95,8 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
       haveValue = true;
     }
     static const char* const kValued[] = {
-        "-o",     "-j",        "--target", "--norm", "--aspect", "--option",   "--output",
-        "--jobs", "--profile", "--fit",    "--log",  "--disc",   "--disc-size"};
+        "-o",     "-j",        "--target", "--norm", "--aspect", "--option",    "--output",
+        "--jobs", "--profile", "--fit",    "--log",  "--disc",   "--disc-size", "--title"};
     bool valued = false;
     for (const char* known : kValued) valued = valued || name == known;
     if (!valued) return {std::nullopt, "unknown option \"" + arg + "\""};
@@ -142,6 +146,9 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
         return {std::nullopt,
                 "--disc-size must be 4.7G, 8.5G, 700M or 800M, got \"" + value + "\""};
       args.DiscSize = value;
+    } else if (name == "--title") {
+      if (value.empty()) return {std::nullopt, "--title needs a name"};
+      args.Titles.push_back(value);
     } else if (name == "--profile") {
       if (value.empty()) return {std::nullopt, "--profile needs a profile name"};
       args.Profile = value;
@@ -150,6 +157,9 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
       args.Options.push_back(value);
     }
   }
+  if (args.Titles.size() > args.Files.size())
+    return {std::nullopt, "--title names " + std::to_string(args.Titles.size()) + " titles for " +
+                              std::to_string(args.Files.size()) + " files"};
   if (args.Mp4Target && args.NormType != 0)
     return {std::nullopt, "--target mp4 has no TV norm: --norm cannot go with it"};
   if (!args.Profile.empty() && targetOrNormGiven)
@@ -175,6 +185,7 @@ std::string UsageText() {
          "                      [--aspect 4:3|16:9] [--fit pad|stretch|crop] [-j N]\n"
          "                      [--option NAME=VALUE]... [--log FILE] [-v] [--strict]\n"
          "                      [--disc IMAGE.iso|IMAGE.cue] [--disc-size SIZE]\n"
+         "                      [--menu|--no-menu] [--title NAME]...\n"
          "                      [--] FILE...\n"
          "       tovamo-convert [-o DIR] --profile NAME [--aspect 4:3|16:9]\n"
          "                      [--fit pad|stretch|crop] [-j N]\n"
@@ -235,9 +246,8 @@ Options:
                          instead of "Completed without the video (...)"
   --disc IMAGE           after converting, make the outputs into a disc image, one
                          title (DVD) or track (VCD, SVCD) per FILE in the order given:
-                         IMAGE.iso for --target dvd (a DVD-Video image: the first title
-                         plays when the disc goes in, each goes on to the next, a chapter
-                         every 5 minutes), IMAGE.cue with IMAGE.bin beside it for vcd and
+                         IMAGE.iso for --target dvd (a DVD-Video image that starts in
+                         its title menu, see --menu; a chapter every 5 minutes), IMAGE.cue with IMAGE.bin beside it for vcd and
                          svcd. Needs dvdauthor and genisoimage (DVD) or vcdimager
                          (VCD, SVCD). The image appears only once it is whole; its size
                          is shown against the disc's
@@ -247,6 +257,16 @@ Options:
                          shown before converting; a batch that does not fit even at the
                          lowest sensible quality is not converted, and the number of
                          discs it needs is shown
+  --menu, --no-menu      with --disc for a DVD: the disc starts in a title menu (the
+                         default): pages of six titles, each button a picture from a
+                         tenth into its title and its name, with "Previous", "Next" and
+                         "Play All"; a title returns to the menu when it ends, or in
+                         "Play All" goes on to the next. --no-menu: the first title
+                         plays when the disc goes in and each goes on to the next.
+                         Needs spumux (package dvdauthor)
+  --title NAME           the name of the next FILE in the menu (repeatable, in the order
+                         of the files; the files without one show their file name
+                         without its extension)
   --                     everything after it is a FILE, even when it begins with "-"
   -h, --help             show this text
   --version              show the program's version and the media libraries it loaded

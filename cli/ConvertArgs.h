@@ -26,6 +26,8 @@ struct TConvertArgs {
   bool Help = false;
   bool Version = false;
   std::vector<std::string> Arguments;  // as given, for the log's header line
+  bool Menu = true;                    // --menu / --no-menu: the disc starts in a menu
+  std::vector<std::string> Titles;     // --title: the menu's names of the first files
 };
 
 struct TParseResult {

@@ -150,8 +150,9 @@ class TConvertRun {
     }
     std::vector<authoring::TDvdTitle> titles;
     for (std::size_t i = 0; i < Plan_.size(); ++i)
-      titles.push_back(
-          {Plan_[i].Output, InputSeconds_[i], fs::path(Plan_[i].Input).stem().string()});
+      titles.push_back({Plan_[i].Output, InputSeconds_[i],
+                        authoring::MenuTitleName(i < Args_.Titles.size() ? Args_.Titles[i] : "",
+                                                 Plan_[i].Input)});
     return MakeDiscImage(Args_, TargetType_, titles, DiscNorm_);
   }
 

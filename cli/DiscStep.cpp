@@ -10,7 +10,9 @@
 
 #include "Authoring/DiscAuthor.h"
 #include "Authoring/DiscFit.h"
+#include "Authoring/ToolProcess.h"
 #include "CdMenuPicture.h"
+#include "DvdMenuPainter.h"
 #include "OffscreenPainting.h"
 #include "Services/FFLog.h"
 #include "Services/SameFile.h"
@@ -74,6 +76,9 @@ std::string DiscImageProblem(const TConvertArgs& args, int targetType) {
   const auto kind = authoring::DiscKindOfTarget(targetType);
   if (args.DiscImage.empty() || !kind) return {};
   if (std::string missing = authoring::MissingToolsMessage(*kind); !missing.empty()) return missing;
+  if (*kind == TDiscKind::Dvd && args.Menu && !authoring::ProgramOnPath("spumux"))
+    return "spumux is not installed (install the package \"" + authoring::ToolPackage("spumux") +
+           "\"); --no-menu makes the disc without a menu";
   std::vector<std::string> images = {args.DiscImage};
   if (*kind != TDiscKind::Dvd) images.push_back(authoring::BinPathOf(args.DiscImage));
   const TSameFileIndex inputs(args.Files);
@@ -135,10 +140,14 @@ int MakeDiscImage(const TConvertArgs& args, int targetType,
                                  : authoring::TDiscNorm::Auto;
   request.Titles = titles;
   request.ImagePath = args.DiscImage;
-  if (kind != TDiscKind::Dvd && request.WithMenu) {
+  request.WithMenu = args.Menu;
+  if (args.Menu) {
     // The pictures are drawn on the author's thread; the platform comes up on this one.
     discmenu::EnsureGuiForPainting();
-    request.DrawCdMenu = discmenu::CdMenuDrawer();
+    if (kind == TDiscKind::Dvd)
+      request.PaintMenu = discmenu::DvdMenuPainter();
+    else
+      request.DrawCdMenu = discmenu::CdMenuDrawer();
   }
 
   const bool terminal = isatty(fileno(stdout));

@@ -16,8 +16,10 @@
 
 #include "Authoring/DiscFit.h"
 #include "CdMenuPicture.h"
+#include "DvdMenuPainter.h"
 #include "ConverterWindow.h"
 #include "DiscImageRun.h"
+#include "DiscMenuDialog.h"
 #include "DiscSizeDialog.h"
 #include "ElidedLabel.h"
 #include "Engine/InputNorm.h"
@@ -109,6 +111,14 @@ void TForm1::CreateDiscActions() {
     AskDiscSize = [this](const QStringList& sizes) {
       std::unique_ptr<QInputDialog> dialog = MakeDiscSizeDialog(this, sizes);
       return dialog->exec() == QDialog::Accepted ? dialog->textValue() : QString();
+    };
+  if (!AskDiscMenu)
+    AskDiscMenu = [this](TDiscMenuChoice& choice) {
+      TDiscMenuDialog dialog(this, choice.Titles, choice.Norm, choice.Menu);
+      if (dialog.exec() != QDialog::Accepted) return false;
+      choice.Menu = dialog.MenuOn();
+      choice.Titles = dialog.Titles();
+      return true;
     };
 }
 
@@ -234,7 +244,10 @@ std::vector<authoring::TDvdTitle> TForm1::DiscTitles() const {
         row->data(fcInput, kDiscProfileRole).toString() != DiscBatchProfile_)
       continue;
     const QString output = row->data(fcInput, kDiscOutputRole).toString();
-    if (!output.isEmpty()) titles.push_back({output.toStdString(), RowSeconds(row)});
+    // The menu shows the input's name without its extension.
+    if (!output.isEmpty())
+      titles.push_back({output.toStdString(), RowSeconds(row),
+                        QFileInfo(row->text(fcInput)).completeBaseName().toStdString()});
   }
   return titles;
 }
@@ -288,7 +301,21 @@ void TForm1::MakeDiscImageClick() {
                              : authoring::TDiscNorm::Auto;
   request.Titles = titles;
   request.ImagePath = path.toStdString();
-  request.DrawCdMenu = discmenu::CdMenuDrawer();
+  if (dvd) {
+    TDiscMenuChoice choice;
+    choice.Menu = Settings_.Read("discmenu") != "off";
+    choice.Titles = titles;
+    choice.Norm = request.Norm != authoring::TDiscNorm::Auto
+                      ? request.Norm
+                      : authoring::MpegFileNorm(titles.front().File);
+    if (!AskDiscMenu(choice)) return;
+    Settings_.Write("discmenu", choice.Menu ? "on" : "off");
+    request.Titles = choice.Titles;
+    request.WithMenu = choice.Menu;
+    if (choice.Menu) request.PaintMenu = discmenu::DvdMenuPainter();
+  } else {
+    request.DrawCdMenu = discmenu::CdMenuDrawer();
+  }
 
   DiscRun_ = new TDiscImageRun(this, std::move(request));
   DiscRun_->OnProgress = [this](const authoring::TAuthorProgress& progress) {

@@ -127,6 +127,14 @@ class TForm1 : public QMainWindow {
   // disc size ("4.7G", ...) of the list given. Empty: cancelled.
   std::function<QString(const QString& suggested, const QString& filter)> AskImagePath;
   std::function<QString(const QStringList& sizes)> AskDiscSize;
+  // For a DVD, then: its title menu on or off (remembered) and the titles' names in it, with
+  // a preview of its first page. False: cancelled.
+  struct TDiscMenuChoice {
+    bool Menu = true;
+    std::vector<authoring::TDvdTitle> Titles;
+    authoring::TDiscNorm Norm = authoring::TDiscNorm::Pal;
+  };
+  std::function<bool(TDiscMenuChoice& choice)> AskDiscMenu;
   // Called when the window has closed: the program ends then, whatever else is open.
   std::function<void()> OnClosed;
 

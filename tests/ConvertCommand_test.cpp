@@ -309,6 +309,9 @@ TEST_F(ConvertCommand, UsageErrorsStartNothing) {
       // MP4 has no TV norm and no disc.
       {"--target", "mp4", "--norm", "pal", input},
       {"--target", "mp4", "--disc", "x.iso", input},
+      // A menu name needs a name, and a file to go with.
+      {"--title=", input},
+      {"--title", "one", "--title", "two", input},
   };
   for (std::vector<std::string> args : cases) {
     args.insert(args.begin(), {"-o", out});
@@ -454,6 +457,35 @@ TEST_F(ConvertCommand, TheOutputsBecomeADiscImage) {
     for (const auto& entry : fs::directory_iterator(Out()))
       if (entry.path().filename().string()[0] == '.') hidden.push_back(entry.path().string());
     EXPECT_TRUE(hidden.empty());
+  }
+}
+
+// A DVD starts in its title menu, with the names given by --title and the file names for
+// the rest; --no-menu makes it as before, without one.
+TEST_F(ConvertCommand, ADvdStartsInItsTitleMenuUnlessToldNot) {
+  const std::string a = Copy("sample.mpg", "in/a.mpg");
+  const std::string b = Copy("long_5s.mpg", "in/b.part2.mpg");
+  for (const bool menu : {true, false}) {
+    SCOPED_TRACE(menu ? "menu" : "no menu");
+    fs::remove_all(Out());
+    fs::create_directories(Out());
+    const std::string image = (Out() / "film.iso").string(), log = Dir.File("menu.log");
+    std::vector<std::string> args = {"--target", "dvd", "-o",    Out().string(),
+                                     "--disc",   image, "--log", log};
+    if (menu)
+      args.insert(args.end(), {"--title", "Première & \"1\""});
+    else
+      args.insert(args.end(), {"--title", "unused", "--no-menu"});
+    args.insert(args.end(), {a, b});
+    const TRunResult run = Run(args);
+    ASSERT_EQ(run.ExitCode, 0) << run.Out << run.Err;
+    EXPECT_EQ(Contains(run.Out, "(menu)"), menu) << run.Out;
+    EXPECT_EQ(Contains(ReadText(log), "menu: page 1 of 1: [Première & \"1\"] [b.part2]"), menu);
+    const TRunResult listing = Run({"-indev", image, "-find", "/VIDEO_TS"}, {}, "/usr/bin/xorriso");
+    ASSERT_EQ(listing.ExitCode, 0) << listing.Err;
+    // The title set's menus are its VOB number 0.
+    EXPECT_EQ(Contains(listing.Out, "VTS_01_0.VOB"), menu) << listing.Out;
+    fs::remove(log);
   }
 }
 

@@ -13,6 +13,7 @@
 #include <optional>
 #include <sstream>
 
+#include "Authoring/AuthorStep.h"
 #include "Authoring/CdStill.h"
 #include "Authoring/ToolOutput.h"
 #include "Authoring/ToolProcess.h"
@@ -170,20 +171,10 @@ std::optional<std::string> MakeWorkFolder(const std::string& imagePath, std::str
 
 }  // namespace
 
-struct TDiscAuthor::TStep {
-  std::string Tool;
-  std::vector<std::string> Argv;
-  std::vector<std::string> Env;
-  std::string Folder;         // it runs in, and every name it is given is "./" + a name in it
-  double From = 0, To = 100;  // its share of the whole progress
-  std::function<std::optional<double>(const std::string&)> Fraction;
-  std::string GrowingFile;         // tools that print no progress: the file they write...
-  std::int64_t ExpectedBytes = 0;  // ...against its expected size
-};
-
 std::string ToolPackage(const std::string& tool) {
   if (tool == "vcdxbuild") return "vcdimager";
-  return tool;  // the others come in the package of their own name
+  if (tool == "spumux") return "dvdauthor";
+  return tool;  // each other tool comes in the package of its own name
 }
 
 std::vector<std::string> ToolsFor(TDiscKind kind) {
@@ -368,10 +359,16 @@ TAuthorResult TDiscAuthor::MakeDvd(const TDiscRequest& request, const std::strin
   TAuthorResult result;
   const std::optional<std::vector<TDvdTitle>> titles = LinkTitles(request, work, result.Reason);
   if (!titles) return result;
+  // The menu domain has no picture of its own to take the norm from.
+  TDiscNorm norm = request.Norm;
+  if (norm == TDiscNorm::Auto) norm = MpegFileNorm(request.Titles[0].File);
+  std::string menusXml;
+  const bool menu = request.WithMenu && request.PaintMenu;
+  if (menu && !MakeDvdMenus(request, work, norm, 5, menusXml, result.Reason)) return result;
   const std::string control = work + "/dvdauthor.xml";
   {
     std::ofstream out(control, std::ios::binary);
-    out << DvdAuthorXml("./dvd", *titles);
+    out << DvdAuthorXml("./dvd", *titles, menusXml);
     if (!out.flush()) {
       result.Reason = "cannot write the dvdauthor control file in \"" + work + "\"";
       return result;
@@ -381,11 +378,8 @@ TAuthorResult TDiscAuthor::MakeDvd(const TDiscRequest& request, const std::strin
   author.Tool = "dvdauthor";
   author.Argv = {"dvdauthor", "-x", "./dvdauthor.xml"};
   author.Folder = work;
-  // The menu domain has no picture of its own to take the norm from.
-  TDiscNorm norm = request.Norm;
-  if (norm == TDiscNorm::Auto) norm = MpegFileNorm(request.Titles[0].File);
   author.Env = {std::string("VIDEO_FORMAT=") + (norm == TDiscNorm::Ntsc ? "NTSC" : "PAL")};
-  author.From = 0;
+  author.From = menu ? 5 : 0;
   author.To = 50;
   const std::int64_t total = InputBytes_;
   author.Fraction = [total](const std::string& line) { return DvdauthorFraction(line, total); };

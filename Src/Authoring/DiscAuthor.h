@@ -14,6 +14,7 @@
 
 #include "Authoring/DiscKind.h"
 #include "Authoring/DvdControl.h"
+#include "Authoring/DvdMenu.h"
 #include "Authoring/VcdControl.h"
 
 namespace tovamo::authoring {
@@ -23,10 +24,12 @@ struct TDiscRequest {
   TDiscNorm Norm = TDiscNorm::Auto;
   std::vector<TDvdTitle> Titles;  // the converted files in disc order, with their lengths
   std::string ImagePath;          // DVD: the .iso; VCD, SVCD: the .cue (the .bin goes beside it)
-  // A menu to start the disc on; without it the disc plays its titles in order.
+  // The disc starts in a menu of its titles, drawn by the drawer of its kind (a DVD's title
+  // menu by PaintMenu, a VCD's or SVCD's selection screen by DrawCdMenu); without that
+  // drawer, or with WithMenu false, the first title plays at once and each goes on to the next.
   bool WithMenu = true;
-  // Draws a VCD's or SVCD's selection screen; without it the CD gets no menu.
   TCdMenuDrawer DrawCdMenu{};
+  TMenuPainter PaintMenu = {};
 };
 
 struct TAuthorProgress {
@@ -84,6 +87,10 @@ class TDiscAuthor {
   // The vcdxbuild step of a CD with a selection screen: its pictures, stills and control file.
   bool PrepareCdMenu(const TDiscRequest& request, const std::vector<TDvdTitle>& titles,
                      const std::string& work, TStep& builder, std::string& reason);
+  // The title menu's pages made into menu programs in `work` (DiscAuthorMenu.cpp); false
+  // with `reason`. `menusXml` is then their part of dvdauthor's control file.
+  bool MakeDvdMenus(const TDiscRequest& request, const std::string& work, TDiscNorm norm, double to,
+                    std::string& menusXml, std::string& reason);
   void Report(const std::string& tool, double percent);
 
   std::atomic<bool> Stop_{false};

@@ -53,18 +53,28 @@ std::string DvdChapterList(double seconds) {
   return list;
 }
 
-std::string DvdAuthorXml(const std::string& dest, const std::vector<TDvdTitle>& titles) {
+std::string DvdAuthorXml(const std::string& dest, const std::vector<TDvdTitle>& titles,
+                         const std::string& menusXml) {
+  const bool menu = !menusXml.empty();
   std::string xml = "<dvdauthor dest=\"" + XmlText(dest) + "\">\n";
-  xml += "  <vmgm>\n    <fpc>jump title 1;</fpc>\n  </vmgm>\n";
-  xml += "  <titleset>\n    <titles>\n";
+  xml +=
+      menu
+          ? "  <vmgm>\n    <fpc>g0 = 0; g1 = 1; g3 = 1024; jump titleset 1 menu;</fpc>\n  </vmgm>\n"
+          : "  <vmgm>\n    <fpc>jump title 1;</fpc>\n  </vmgm>\n";
+  xml += "  <titleset>\n" + menusXml + "    <titles>\n";
   for (std::size_t i = 0; i < titles.size(); ++i) {
     xml += "      <pgc>\n";
     xml += "        <vob file=\"" + XmlText(titles[i].File) + "\" chapters=\"" +
            DvdChapterList(titles[i].Seconds) + "\"/>\n";
     // The last title ends the play; the player shows its own screen then.
-    xml += i + 1 < titles.size()
-               ? "        <post>jump title " + std::to_string(i + 2) + ";</post>\n"
-               : std::string("        <post>exit;</post>\n");
+    if (menu)
+      xml += i + 1 < titles.size() ? "        <post>if (g0 == 1) jump title " +
+                                         std::to_string(i + 2) + "; call menu;</post>\n"
+                                   : std::string("        <post>g0 = 0; call menu;</post>\n");
+    else
+      xml += i + 1 < titles.size()
+                 ? "        <post>jump title " + std::to_string(i + 2) + ";</post>\n"
+                 : std::string("        <post>exit;</post>\n");
     xml += "      </pgc>\n";
   }
   xml += "    </titles>\n  </titleset>\n</dvdauthor>\n";

@@ -18,7 +18,10 @@ struct TDvdTitle {
 // without a length the whole 99 (dvdauthor drops those past the end).
 std::string DvdChapterList(double seconds);
 
-// The control file for dvdauthor -x; `dest` is the folder it writes VIDEO_TS into.
-std::string DvdAuthorXml(const std::string& dest, const std::vector<TDvdTitle>& titles);
+// The control file for dvdauthor -x; `dest` is the folder it writes VIDEO_TS into. With
+// `menusXml` (DvdMenusXml) the disc starts in that title menu and every title returns to it,
+// or in "Play All" (GPRM 0 set) goes on to the next title.
+std::string DvdAuthorXml(const std::string& dest, const std::vector<TDvdTitle>& titles,
+                         const std::string& menusXml = {});
 
 }  // namespace tovamo::authoring

@@ -10,6 +10,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
@@ -19,6 +20,7 @@
 
 #include "ConverterTestPaths.h"
 #include "ConverterWindow.h"
+#include "DiscMenuDialog.h"
 #include "DiscSizeDialog.h"
 #include "ErrorDisplay.h"
 #include "Profiles.h"
@@ -67,6 +69,8 @@ class ConverterDiscTest : public QObject {
   QTemporaryDir Work;
   QStringList Messages;
   QStringList AskedPaths;  // the names the window suggested for the image
+  // Answers the DVD menu's question; unset: as the window offers it.
+  std::function<bool(TForm1::TDiscMenuChoice&)> MenuAnswer;
 
   std::unique_ptr<TForm1> MakeWindow(const QString& out, const char* profile,
                                      const QString& programDir = StoreDir()) {
@@ -100,6 +104,9 @@ class ConverterDiscTest : public QObject {
       return name;
     };
     window.AskDiscSize = [size](const QStringList&) { return size; };
+    window.AskDiscMenu = [this](TForm1::TDiscMenuChoice& choice) {
+      return MenuAnswer ? MenuAnswer(choice) : true;
+    };
     window.Actions.MakeDiscImage->trigger();
     return QTest::qWaitFor([&] { return !window.MakingDiscImage(); },
                            tovamo::test::GenerousMs(120000));
@@ -118,6 +125,7 @@ class ConverterDiscTest : public QObject {
   void init() {
     Messages.clear();
     AskedPaths.clear();
+    MenuAnswer = nullptr;
   }
 
   // The figure for the checked rows as the choice changes; a batch that cannot fit is not
@@ -398,6 +406,56 @@ class ConverterDiscTest : public QObject {
     QVERIFY2(Messages[0].startsWith("The disc image is made: " + out + "/disc.iso\n"),
              qPrintable(Messages[0]));
     QVERIFY(!window->mmoLog->toPlainText().contains("WARN"));
+  }
+
+  // A DVD's title menu: on by default, the names editable with the first page redrawn as
+  // they change, the edited names on the disc; turned off, it is remembered.
+  void theDvdMenuIsNamedAndPreviewedAndItsChoiceRemembered() {
+    const QString out = Work.filePath("menu");
+    auto window = MakeWindow(out, kDvd);
+    window->AddFiles({Fixture("sample.mpg"), Fixture("dark_start.mpg")});
+    QVERIFY(Convert(*window));
+    bool offered = false, redrawn = false;
+    QStringList names;
+    QImage preview;
+    MenuAnswer = [&](TForm1::TDiscMenuChoice& choice) {
+      TDiscMenuDialog dialog(window.get(), choice.Titles, choice.Norm, choice.Menu);
+      offered = dialog.MenuOn();
+      for (int i = 0; i < dialog.Names->rowCount(); ++i) names << dialog.Names->item(i, 1)->text();
+      const QImage before = dialog.PreviewImage();
+      dialog.Names->item(1, 1)->setText("東京 & \"night\"");
+      preview = dialog.PreviewImage();
+      redrawn = !preview.isNull() && preview != before;
+      choice.Menu = dialog.MenuOn();
+      choice.Titles = dialog.Titles();
+      return true;
+    };
+    QVERIFY(MakeImage(*window, out + "/menu.iso", "4.7G"));
+    QVERIFY(offered);
+    QCOMPARE(names, (QStringList{"sample", "dark_start"}));
+    QVERIFY(redrawn);
+    QCOMPARE(preview.size(), QSize(768, 576));  // a PAL page at its 4:3 display shape
+    QCOMPARE(Messages.size(), 1);
+    QVERIFY2(Messages[0].startsWith("The disc image is made: " + out + "/menu.iso\n"),
+             qPrintable(Messages[0]));
+    QVERIFY(
+        window->mmoLog->toPlainText().contains("menu: page 1 of 1: [sample] [東京 & \"night\"]"));
+
+    // Off for one image: made without a menu, and offered off the next time.
+    MenuAnswer = [&](TForm1::TDiscMenuChoice& choice) {
+      choice.Menu = false;
+      return true;
+    };
+    window->mmoLog->clear();
+    QVERIFY(MakeImage(*window, out + "/plain.iso", "4.7G"));
+    QVERIFY(!window->mmoLog->toPlainText().contains("menu: page"));
+    MenuAnswer = [&](TForm1::TDiscMenuChoice& choice) {
+      offered = choice.Menu;
+      return false;  // cancelled: nothing is made
+    };
+    QVERIFY(MakeImage(*window, out + "/never.iso", "4.7G"));
+    QVERIFY(!offered);
+    QVERIFY(!QFile::exists(out + "/never.iso"));
   }
 };
 

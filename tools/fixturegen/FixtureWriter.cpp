@@ -552,6 +552,7 @@ class TWriter {
     } else {
       DrawPicture(stored, index, frameCount, mark);
     }
+    if (s.Time() < s.VideoSpec->DarkSeconds) Blacken(stored);
     if (s.Scaler)
       sws_scale(s.Scaler.get(), s.Source->data, s.Source->linesize, 0, frame->height, frame->data,
                 frame->linesize);
@@ -562,6 +563,17 @@ class TWriter {
     const std::vector<int>& steps = s.VideoSpec->FrameSteps;
     s.Next += steps.empty() ? 1 : steps[s.Step++ % steps.size()];
     Send(s, frame);
+  }
+
+  // Black in YUV 4:2:0: the lowest video luma, no colour.
+  static void Blacken(AVFrame* frame) {
+    for (int plane = 0; plane < 3; ++plane) {
+      const int rows = plane == 0 ? frame->height : (frame->height + 1) / 2;
+      const int bytes = plane == 0 ? frame->width : (frame->width + 1) / 2;
+      for (int y = 0; y < rows; ++y)
+        std::memset(frame->data[plane] + std::ptrdiff_t(y) * frame->linesize[plane],
+                    plane == 0 ? 16 : 128, std::size_t(bytes));
+    }
   }
 
   static void AddUserData(AVFrame* frame) {

@@ -40,6 +40,7 @@ struct TVideoSpec {
   int SampleAspectDen = 1;
   // "key=value:key=value" for the encoder ("crf=12:preset=veryfast"); empty: 400 kbit/s
   std::string EncoderOptions = {};
+  double DarkSeconds = 0;  // the pictures are black up to this time (a fade from black)
 };
 
 struct TAudioSpec {

@@ -66,6 +66,8 @@
 //   song_cover.mp3      MP3 with a 200x200 JPEG cover picture (album art)
 //   two_languages.mkv   Matroska, MPEG-4 Part 2 + MP2 stereo "eng" (440 Hz) + MP2 stereo
 //                       "ger" (880 Hz) marked as the default
+//   dark_start.mpg      MPEG-1 program stream + MP2, 2 s, its pictures black for the first
+//                       0.6 s (a fade from black)
 //
 // Real gaps in a timeline, which a converter must keep:
 //   slideshow.mkv       Matroska, MPEG-4 Part 2, a picture every 6 s for 12 s + MP2 throughout
@@ -317,6 +319,10 @@ const std::vector<TFixtureSpec>& FixtureTable() {
        .Video = V{"mpeg4"},
        .Audio = {A{.Encoders = "mp2", .Language = "eng"},
                  A{.Encoders = "mp2", .Pitch = 880, .Default = true, .Language = "ger"}}},
+      {.FileName = "dark_start.mpg",
+       .Muxer = "mpeg",
+       .Video = V{.Encoders = "mpeg1video", .DarkSeconds = 0.6},
+       .Audio = {A{"mp2"}}},
 
       // Real gaps in the timeline, vouched for by the sound or the stated length.
       {.FileName = "slideshow.mkv",
