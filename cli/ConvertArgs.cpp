@@ -4,6 +4,7 @@
 #include <map>
 
 #include "Authoring/DiscKind.h"
+#include "Engine/QualityClass.h"
 #include "Services/Text.h"
 
 namespace tovamo::cli {
@@ -91,8 +92,8 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
       haveValue = true;
     }
     static const char* const kValued[] = {
-        "-o",     "-j",        "--target", "--norm", "--aspect", "--option",   "--output",
-        "--jobs", "--profile", "--fit",    "--log",  "--disc",   "--disc-size"};
+        "-o",     "-j",        "--target", "--norm", "--aspect", "--option",    "--output",
+        "--jobs", "--profile", "--fit",    "--log",  "--disc",   "--disc-size", "--quality"};
     bool valued = false;
     for (const char* known : kValued) valued = valued || name == known;
     if (!valued) return {std::nullopt, "unknown option \"" + arg + "\""};
@@ -142,6 +143,11 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
         return {std::nullopt,
                 "--disc-size must be 4.7G, 8.5G, 700M or 800M, got \"" + value + "\""};
       args.DiscSize = value;
+    } else if (name == "--quality") {
+      TQualityClass quality;
+      if (value.empty() || !ParseQualityClass(value, quality))
+        return {std::nullopt, "--quality must be fast, standard or best, got \"" + value + "\""};
+      args.Quality = QualityClassInfo(quality).Name;
     } else if (name == "--profile") {
       if (value.empty()) return {std::nullopt, "--profile needs a profile name"};
       args.Profile = value;
@@ -173,11 +179,12 @@ std::optional<std::string> OptionValue(const std::vector<std::string>& options,
 std::string UsageText() {
   return "Usage: tovamo-convert [-o DIR] [--target vcd|svcd|dvd|mp4|none] [--norm pal|ntsc|auto]\n"
          "                      [--aspect 4:3|16:9] [--fit pad|stretch|crop] [-j N]\n"
+         "                      [--quality fast|standard|best]\n"
          "                      [--option NAME=VALUE]... [--log FILE] [-v] [--strict]\n"
          "                      [--disc IMAGE.iso|IMAGE.cue] [--disc-size SIZE]\n"
          "                      [--] FILE...\n"
          "       tovamo-convert [-o DIR] --profile NAME [--aspect 4:3|16:9]\n"
-         "                      [--fit pad|stretch|crop] [-j N]\n"
+         "                      [--fit pad|stretch|crop] [-j N] [--quality CLASS]\n"
          "                      [--option NAME=VALUE]... [--] FILE...\n"
          "       tovamo-convert --list-profiles\n"
          "Try \"tovamo-convert --help\" for more.\n";
@@ -210,6 +217,13 @@ Options:
                          black bars keep its proportions), stretch (it fills the frame,
                          its proportions given up) or crop (it fills the frame, its edges
                          cut off)
+  --quality CLASS        how much time the encoder may spend for better pictures at the
+                         same bit rate: standard (default; MPEG with B-pictures), best
+                         (slower decisions: about QBEST the time of standard for MPEG,
+                         libx264's "slow" preset for H.264) or fast (for previews and
+                         slow machines: MPEG without B-pictures, about QFAST the time
+                         of standard; libx264's "veryfast"). Options given with
+                         --option win over the class
   --profile NAME         convert with the output profile NAME of the converter window
                          (its frame size, frame rate, codec, bit rates, sample rate and
                          channels; the name sets the target and the norm, so --target and

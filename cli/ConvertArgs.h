@@ -26,6 +26,7 @@ struct TConvertArgs {
   bool Help = false;
   bool Version = false;
   std::vector<std::string> Arguments;  // as given, for the log's header line
+  std::string Quality = "standard";    // --quality: fast, standard or best
 };
 
 struct TParseResult {

@@ -143,6 +143,58 @@ void DrawPicture(AVFrame* frame, int index, int frameCount, bool cornerMark) {
   }
 }
 
+// Smooth noise: a hash per lattice point, blended with a smooth step between them.
+double LatticeValue(int x, int y, int seed) {
+  std::uint32_t h = static_cast<std::uint32_t>(x) * 374761393u +
+                    static_cast<std::uint32_t>(y) * 668265263u +
+                    static_cast<std::uint32_t>(seed) * 2246822519u;
+  h = (h ^ (h >> 13)) * 1274126177u;
+  return ((h ^ (h >> 16)) & 0xffff) / 65535.0;
+}
+
+double SmoothNoise(double x, double y, int seed) {
+  const int x0 = static_cast<int>(std::floor(x));
+  const int y0 = static_cast<int>(std::floor(y));
+  const double fx = x - x0, fy = y - y0;
+  const double sx = fx * fx * (3 - 2 * fx), sy = fy * fy * (3 - 2 * fy);
+  const double top = LatticeValue(x0, y0, seed) * (1 - sx) + LatticeValue(x0 + 1, y0, seed) * sx;
+  const double bottom =
+      LatticeValue(x0, y0 + 1, seed) * (1 - sx) + LatticeValue(x0 + 1, y0 + 1, seed) * sx;
+  return top * (1 - sy) + bottom * sy;
+}
+
+// Octaves from 64 pixels down to 1, each 0.75 as strong: large shapes with fine detail.
+double PhotoTexture(double x, double y, int seed) {
+  double sum = 0, weight = 1, total = 0;
+  for (double scale = 64; scale >= 1; scale /= 2, weight *= 0.75) {
+    sum += weight * SmoothNoise(x / scale, y / scale, seed++);
+    total += weight;
+  }
+  return sum / total;
+}
+
+// A photograph-like texture panning slowly (0.7 pixel right and 0.3 down per picture),
+// with grain that changes in every picture when asked.
+void DrawTexture(AVFrame* frame, int index, bool grain) {
+  const double dx = index * 0.7, dy = index * 0.3;
+  for (int y = 0; y < frame->height; ++y) {
+    uint8_t* row = frame->data[0] + static_cast<ptrdiff_t>(y) * frame->linesize[0];
+    for (int x = 0; x < frame->width; ++x) {
+      double v =
+          16 + 219 * std::clamp((PhotoTexture(x + dx, y + dy, 1) - 0.5) * 2.2 + 0.5, 0.0, 1.0);
+      if (grain) v += (LatticeValue(x, y, 1000 + index) - 0.5) * 28;
+      row[x] = static_cast<uint8_t>(std::clamp(v, 16.0, 235.0));
+    }
+  }
+  for (int y = 0; y < (frame->height + 1) / 2; ++y)
+    for (int p = 1; p < 3; ++p) {
+      uint8_t* row = frame->data[p] + static_cast<ptrdiff_t>(y) * frame->linesize[p];
+      for (int x = 0; x < (frame->width + 1) / 2; ++x)
+        row[x] = static_cast<uint8_t>(
+            128 + 60 * (SmoothNoise((x + dx / 2) / 24, (y + dy / 2) / 24, 50 + p) - 0.5));
+    }
+}
+
 // A flat grey picture, the stand-in for album art or a thumbnail.
 void DrawCover(AVFrame* frame) {
   const int heights[3] = {frame->height, (frame->height + 1) / 2, (frame->height + 1) / 2};
@@ -537,7 +589,9 @@ class TWriter {
       if (ret < 0) Fail("video frame", ret);
     }
     const bool mark = s.VideoSpec->CornerMark;
-    if (s.Upright) {
+    if (s.VideoSpec->Texture > 0) {
+      DrawTexture(stored, index, s.VideoSpec->Texture == 2);
+    } else if (s.Upright) {
       DrawPicture(s.Upright.get(), index, frameCount, mark);
       StoreTurned(stored, s.Upright.get(), s.VideoSpec->Rotation);
     } else {

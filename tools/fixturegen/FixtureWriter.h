@@ -33,7 +33,11 @@ struct TVideoSpec {
   int Rotation = 0;
   std::string PixelFormat = {};  // the encoder's pixel format by name; empty: its first
   bool CornerMark = false;       // a white square in the upright picture's top-left corner
-  double LengthSeconds = 0;  // how long the pictures go on; 0: the clip's length
+  double LengthSeconds = 0;      // how long the pictures go on; 0: the clip's length
+  // The picture: 0 the test picture above; 1 a slow pan over a photograph-like texture
+  // (detail at every scale, as natural pictures have); 2 the same with film grain, new
+  // noise in every picture.
+  int Texture = 0;
 };
 
 struct TAudioSpec {

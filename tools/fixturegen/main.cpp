@@ -78,6 +78,11 @@
 //                       timestamps starting again
 //   rate7.avi           AVI, MPEG-4 Part 2 + 16-bit PCM whose header claims 7 samples/s
 //
+// Written only when named, for measuring picture quality (lossless FFV1 in Matroska, 720x576,
+// 4 s, no sound):
+//   texture_pan.mkv     a slow pan over a photograph-like texture
+//   grain_pan.mkv       the same with film grain, new in every picture
+//
 // Bad input, for the error paths:
 //   empty.avi           zero bytes
 //   random.avi          64 KiB of pseudo-random bytes (fixed seed)
@@ -328,6 +333,16 @@ const std::vector<TFixtureSpec>& FixtureTable() {
        .Muxer = "avi",
        .Video = V{"mjpeg", 6000, 4000},
        .Seconds = 12 / 25.0,
+       .OnRequest = true},
+      {.FileName = "texture_pan.mkv",
+       .Muxer = "matroska",
+       .Video = V{.Encoders = "ffv1", .Width = 720, .Height = 576, .Texture = 1},
+       .Seconds = 4.0,
+       .OnRequest = true},
+      {.FileName = "grain_pan.mkv",
+       .Muxer = "matroska",
+       .Video = V{.Encoders = "ffv1", .Width = 720, .Height = 576, .Texture = 2},
+       .Seconds = 4.0,
        .OnRequest = true},
   };
   return table;
