@@ -612,7 +612,7 @@ TEST_F(ConvertCommand, TheQualityClassChoosesTheEncodersDecisions) {
     const TRunResult run = Run(args);
     ASSERT_EQ(run.ExitCode, 0) << run.Out << run.Err;
     const std::string types = test::PictureTypes((Out() / "clip.mpg").string());
-    EXPECT_EQ(types.size(), 25u);
+    EXPECT_GE(types.size(), 20u);
     EXPECT_EQ(types.find('B') != std::string::npos, c.BPictures) << types;
   }
   EXPECT_TRUE(Contains(Run({"--help"}).Out, "--quality CLASS"));
