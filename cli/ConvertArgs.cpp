@@ -221,9 +221,9 @@ Options:
                          same bit rate: standard (default; MPEG with B-pictures), best
                          (costlier decisions: about 5x the time of standard for MPEG,
                          1.3x for H.264 with libx264's "slow" preset) or fast (previews
-                         and slow machines: H.264 with "veryfast", about 0.65x the
-                         time; MPEG without B-pictures, about the same time but 1.5 dB
-                         worse). An --option of the encoder's own wins over the class
+                         and slow machines: a quicker scaler, H.264 with "veryfast",
+                         MPEG without B-pictures: about 0.7x the time of standard for
+                         a large picture made small). An --option wins over the class
   --profile NAME         convert with the output profile NAME of the converter window
                          (its frame size, frame rate, codec, bit rates, sample rate and
                          channels; the name sets the target and the norm, so --target and

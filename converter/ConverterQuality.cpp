@@ -16,8 +16,8 @@ struct TQualityItem {
 
 constexpr TQualityItem kItems[] = {
     {TQualityClass::Fast, "Fast",
-     "For previews and slow computers: H.264 with x264's \"veryfast\" (about 0.65x the "
-     "time of Standard); MPEG without B-pictures"},
+     "For previews and slow computers: about 0.7x the time of Standard, the pictures a "
+     "little worse"},
     {TQualityClass::Standard, "Standard", "Good pictures at the usual speed"},
     {TQualityClass::Best, "Best",
      "The best pictures for the bit rate: about 5x the time of Standard for MPEG, 1.3x "

@@ -47,16 +47,20 @@ bool ParseQualityClass(const std::string& text, TQualityClass& quality) {
 
 std::vector<std::pair<std::string, std::string>> QualityClassOptions(
     TQualityClass quality, const std::string& videoCodec) {
+  std::vector<std::pair<std::string, std::string>> options;
+  // A quicker scaler: a sixth less time for a large picture made small.
+  if (quality == TQualityClass::Fast) options.push_back({"sws_flags", "fast_bilinear"});
   if (videoCodec == "libx264") {
     // Standard is the encoder's own default, "medium".
-    if (quality == TQualityClass::Fast) return {{"preset", "veryfast"}};
-    if (quality == TQualityClass::Best) return {{"preset", "slow"}};
-    return {};
+    if (quality == TQualityClass::Fast) options.push_back({"preset", "veryfast"});
+    if (quality == TQualityClass::Best) options.push_back({"preset", "slow"});
+    return options;
   }
-  if (!MpegVideoFamily(videoCodec)) return {};
+  if (!MpegVideoFamily(videoCodec)) return options;
   if (quality == TQualityClass::Fast) {
     // No B-pictures: each picture is searched against one reference only.
-    return {{"bf", "0"}};
+    options.push_back({"bf", "0"});
+    return options;
   }
   if (quality == TQualityClass::Best) {
     // Rate-distortion decisions per macroblock and quantised coefficient, motion compared
@@ -64,10 +68,10 @@ std::vector<std::pair<std::string, std::string>> QualityClassOptions(
     // (the costliest part, worth half a decibel on a pan); B-pictures quantised nearer to
     // the others, since these decisions spend fewer bits on them than the rate control
     // expects.
-    return {{"mbd", "2"},    {"trellis", "1"},    {"cmp", "2"},
-            {"subcmp", "2"}, {"b_strategy", "2"}, {"b_qfactor", "1.1"}};
+    options = {{"mbd", "2"},    {"trellis", "1"},    {"cmp", "2"},
+               {"subcmp", "2"}, {"b_strategy", "2"}, {"b_qfactor", "1.1"}};
   }
-  return {};
+  return options;
 }
 
 }  // namespace tovamo

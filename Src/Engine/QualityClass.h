@@ -25,8 +25,7 @@ const TQualityClassInfo& QualityClassInfo(TQualityClass quality);
 // "fast", "standard" or "best" in any case; empty is standard. False for anything else.
 bool ParseQualityClass(const std::string& text, TQualityClass& quality);
 
-// The option settings (name, value) of a class for a video encoder by name, in order;
-// none for a codec the class has nothing for.
+// The option settings (name, value) of a class for a video encoder by name, in order.
 std::vector<std::pair<std::string, std::string>> QualityClassOptions(TQualityClass quality,
                                                                      const std::string& videoCodec);
 
