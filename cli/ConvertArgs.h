@@ -28,6 +28,7 @@ struct TConvertArgs {
   std::vector<std::string> Arguments;  // as given, for the log's header line
   bool Menu = true;                    // --menu / --no-menu: the disc starts in a menu
   std::vector<std::string> Titles;     // --title: the menu's names of the first files
+  std::string Quality = "standard";    // --quality: fast, standard or best
 };
 
 struct TParseResult {

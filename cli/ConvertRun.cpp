@@ -277,6 +277,7 @@ class TConvertRun {
         options.AspectRatio = Args_.AspectRatio;
       }
       if (DiscNorm_) options.NormType = DiscNorm_;
+      options.Quality = Args_.Quality;
       options.ExtraOptions += JoinLines(optionLines);
       TaskInput_[task] = i;
       TTaskState state;

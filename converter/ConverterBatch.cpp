@@ -313,6 +313,7 @@ bool TForm1::PrepareTask(std::size_t entry, const std::string& outputPath) {
   const std::string temporary = OutputWritePath(outputPath);
   TOutputOptions options = ProfileOptions(input);
   options.FileName = temporary;
+  options.Quality = ChosenQuality();
   if (!Actions.KeepProportions->isChecked()) options.ExtraOptions += "fit=stretch\n";
   options.ExtraOptions += DiscFitOptions_;
   if (const int norm = DiscBatchNorm(task, input)) options.NormType = norm;

@@ -233,9 +233,11 @@ QWidget* TForm1::CreateBottomPanel() {
   grid->addWidget(new QLabel("Aspect:"), 2, 0);
   grid->addWidget(ComboBox2, 2, 1);
   grid->addWidget(CreateDiscFitBox(), 2, 2, 1, 3);
+  grid->addWidget(new QLabel("Quality:"), 3, 0);
+  grid->addWidget(CreateQualityBox(), 3, 1);
   auto* buttons = new QHBoxLayout;
   for (QPushButton* b : {Button1, Button5, Button6, Button7}) buttons->addWidget(b);
-  grid->addLayout(buttons, 3, 0, 1, 5);
+  grid->addLayout(buttons, 4, 0, 1, 5);
   // The aspect box needs little room: the fit to disc beside it takes the rest.
   grid->setColumnStretch(1, 0);
   grid->setColumnStretch(2, 1);

@@ -8,6 +8,7 @@
 //   ConverterOutputs.cpp   the output folder, the overwrite question, outputs' temporary names
 //   ConverterPlacement.cpp the window's size and place and the columns' widths, remembered
 //   ConverterDisc.cpp      fit to disc and the disc image of the converted files
+//   ConverterQuality.cpp   the quality box
 #pragma once
 
 #include <QMainWindow>
@@ -152,6 +153,8 @@ class TForm1 : public QMainWindow {
   QPushButton* Button5 = nullptr;  // Stop
   QPushButton* Button6 = nullptr;  // Pause
   QPushButton* Button7 = nullptr;  // Resume
+  // "Quality": the quality class of the outputs
+  QComboBox* QualityBox = nullptr;
   QPushButton* FolderButton = nullptr;
   QPushButton* LaunchButton = nullptr;
   QTabWidget* Tabs = nullptr;
@@ -288,6 +291,10 @@ class TForm1 : public QMainWindow {
     double FillShare = -1;  // how full the disc will be (1: full); -1: not known
   };
   QWidget* CreateDiscFitBox();
+  // The quality box, showing the remembered class (ConverterQuality.cpp), and the class
+  // chosen as TOutputOptions::Quality names it.
+  QComboBox* CreateQualityBox();
+  std::string ChosenQuality() const;
   void CreateDiscActions();
   TDiscFitFigure DiscFitForCheckedRows() const;
   bool BeginDiscBatch();  // false: the batch must not start (it does not fit)

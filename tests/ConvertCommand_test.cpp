@@ -274,6 +274,8 @@ TEST_F(ConvertCommand, UsageErrorsStartNothing) {
       {"--norm", "secam", input},
       {"--aspect", "5:4", input},
       {"--fit", "zoom", input},
+      {"--quality", "better", input},
+      {"--quality=", input},
       {"-j", "0", input},
       {"-j", "two", input},
       {"-j", "2x", input},
@@ -626,6 +628,34 @@ TEST_F(ConvertCommand, WithoutFilesItConvertsAGeneratedSample) {
   EXPECT_TRUE(Contains(run.Out, "tovamo-sample.mpg: Completed")) << run.Out;
   ExpectPlayableMpeg((Out() / "tovamo-sample.mpg").string(), 50);
   EXPECT_EQ(Files(Out()), std::vector<std::string>{"tovamo-sample.mpg"});
+}
+
+// --quality: standard (the default) and best code B-pictures on a disc target, fast none;
+// an option given wins over the class.
+TEST_F(ConvertCommand, TheQualityClassChoosesTheEncodersDecisions) {
+  const std::string input = Copy("sample.avi", "in/clip.avi");
+  struct TCase {
+    std::vector<std::string> Args;
+    bool BPictures;
+  };
+  const TCase cases[] = {
+      {{}, true},
+      {{"--quality", "best"}, true},
+      {{"--quality", "fast"}, false},
+      {{"--quality", "fast", "--option", "bf=2"}, true},
+  };
+  for (const TCase& c : cases) {
+    std::vector<std::string> args = {"--target", "dvd", "--option", "t=1", "-o", Out().string()};
+    args.insert(args.end(), c.Args.begin(), c.Args.end());
+    args.push_back(input);
+    SCOPED_TRACE(::testing::PrintToString(args));
+    const TRunResult run = Run(args);
+    ASSERT_EQ(run.ExitCode, 0) << run.Out << run.Err;
+    const std::string types = test::PictureTypes((Out() / "clip.mpg").string());
+    EXPECT_GE(types.size(), 20u);
+    EXPECT_EQ(types.find('B') != std::string::npos, c.BPictures) << types;
+  }
+  EXPECT_TRUE(Contains(Run({"--help"}).Out, "--quality CLASS"));
 }
 
 TEST_F(ConvertCommand, VersionNamesTheLoadedLibraries) {

@@ -357,5 +357,40 @@ INSTANTIATE_TEST_SUITE_P(Generated, DiscTargets, ::testing::ValuesIn(Cases()),
                            return name;
                          });
 
+// Every target codes B-pictures by default, and every picture keeps its presentation time:
+// a still picture codes tiny ones, which once shared a program stream packet with the next
+// picture and so lost their time.
+class DiscPictures : public ::testing::TestWithParam<int> {
+ protected:
+  void SetUp() override { test::LoadSystemLibraries(); }
+  test::TTempDir Dir;
+};
+
+TEST_P(DiscPictures, BPicturesAndATimeForEveryPicture) {
+  const TDisc& disc = kDiscs[GetParam()];
+  const std::string out = Dir.File("disc.mpg");
+  TFFmpeg engine(2);
+  TEndWaiter waiter(engine);
+  ASSERT_TRUE(engine.OpenInputFile(test::Fixture("one_fps.mkv"))) << engine.LastError;
+  engine.SetTarget(disc.Target, "pal", "pal");
+  engine.ParseOption("t", "2");
+  ASSERT_EQ(engine.AddOutputFile(out, false), 1) << engine.LastError;
+  ASSERT_TRUE(waiter.Run().Finished);
+
+  const std::string types = test::PictureTypes(out);
+  EXPECT_EQ(types.size(), 50u);
+  EXPECT_GE(std::count(types.begin(), types.end(), 'B'), 20) << types;
+  const TMediaInfo media = ProbeMedia(out);
+  const int v = media.StreamOfType(AVMEDIA_TYPE_VIDEO);
+  ASSERT_GE(v, 0);
+  const auto packets = media.PacketsOf(v);
+  EXPECT_EQ(packets.size(), types.size());
+  for (std::size_t i = 0; i < packets.size(); ++i)
+    EXPECT_NE(packets[i].Pts, INT64_MIN) << "picture " << i << " of " << types;
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, DiscPictures, ::testing::Range(0, 3),
+                         [](const auto& info) { return std::string(kDiscs[info.param].Target); });
+
 }  // namespace
 }  // namespace tovamo

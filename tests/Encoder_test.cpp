@@ -467,6 +467,41 @@ TEST_F(Encoder, BadOutputSettingsAreRefusedWithTheEnginesReason) {
   EXPECT_EQ(encoder.LastError(), "max output files 20 reached");
 }
 
+// A quality class sets the encoder's decisions before the option text, which wins.
+TEST_F(Encoder, TheQualityClassGoesBeforeTheOptionText) {
+  struct TCase {
+    const char* Quality;
+    const char* Options;
+    int BFrames, Decision, Trellis, Compare;
+  };
+  const TCase cases[] = {
+      {"", "", 2, 0, 0, 0},     {"standard", "", 2, 0, 0, 0},
+      {"best", "", 2, 2, 1, 2}, {"Best", "mbd=0\nbf=1", 1, 0, 1, 2},
+      {"fast", "", 0, 0, 0, 0}, {"fast", "bf=2", 2, 0, 0, 0},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::string(c.Quality) + " " + c.Options);
+    TFFEncoder encoder;
+    ASSERT_EQ(encoder.AddTask(test::Fixture("sample.avi")), 0);
+    TOutputOptions o = Vcd("dvd.mpg");
+    o.TargetType = 3;
+    o.Quality = c.Quality;
+    o.ExtraOptions = c.Options;
+    ASSERT_TRUE(encoder.SetOutputFile(0, o.FileName, &o)) << encoder.LastError();
+    const AVCodecContext* video = encoder.Task(0)->OptionContexts.CodecDefaults[AVMEDIA_TYPE_VIDEO];
+    EXPECT_EQ(video->max_b_frames, c.BFrames);
+    EXPECT_EQ(video->mb_decision, c.Decision);
+    EXPECT_EQ(video->trellis, c.Trellis);
+    EXPECT_EQ(video->me_cmp, c.Compare);
+  }
+  TFFEncoder encoder;
+  ASSERT_EQ(encoder.AddTask(test::Fixture("sample.avi")), 0);
+  TOutputOptions o = Vcd("vcd.mpg");
+  o.Quality = "better";
+  EXPECT_FALSE(encoder.SetOutputFile(0, o.FileName, &o));
+  EXPECT_EQ(encoder.LastError(), "Unknown quality class \"better\" (fast, standard or best)");
+}
+
 // An AVI header that declares `streams` audio streams (8 kHz mono PCM) and one packet.
 std::string AviOfManyStreams(int streams) {
   auto u32 = [](std::uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); };

@@ -235,7 +235,7 @@ TEST_F(PresetTest, CodecNameOfTheKindsStream) {
     Engine->ApplyPreset("vpre", "main");
     ADD_FAILURE() << "accepted";
   } catch (const FFmpegException& e) {
-    EXPECT_STREQ(e.what(), "Preset \"main\" not found");
+    EXPECT_THAT(e.what(), HasSubstr("Preset \"main\" not found"));
   }
 }
 
@@ -245,12 +245,57 @@ TEST_F(PresetTest, WithoutCodecTheNameIsAFile) {
     Engine->ParseOption("vpre", "ipod320");
     ADD_FAILURE() << "accepted";
   } catch (const FFmpegException& e) {
-    EXPECT_STREQ(e.what(), "Preset \"ipod320\" not found");
+    EXPECT_THAT(e.what(), HasSubstr("Preset \"ipod320\" not found"));
   }
   // Relative to the working directory.
   test::WriteFile(Dir.File("ipod320"), "qmin=9\n");
   ASSERT_NO_THROW(Engine->ParseOption("vpre", "ipod320"));
   EXPECT_EQ(Engine->OptionContexts.CodecDefaults[AVMEDIA_TYPE_VIDEO]->qmin, 9);
+}
+
+// libx264's own preset names set its "preset" option, unless a file has the name; any
+// other name is refused with the list of them.
+TEST_F(PresetTest, X264PresetNames) {
+  if (!HaveX264) GTEST_SKIP() << "no libx264";
+  ASSERT_EQ(chdir(Dir.Path().c_str()), 0);
+  struct TCase {
+    const char* Codec;
+    const char* Name;
+    const char* Preset;  // recorded "preset", or "" none
+  };
+  const TCase cases[] = {
+      {"", "slow", "slow"},
+      {"", "VeryFast", "veryfast"},
+      {"libx264", "slow", "slow"},
+      {"libx264", "placebo", "placebo"},
+      {"libx264", "libx264-slow", ""},  // the built-in table's name, as before
+      {"", "fast_file", ""},            // a preset file
+  };
+  test::WriteFile(Dir.File("fast_file"), "qmin=9\n");
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::string(c.Codec) + " " + c.Name);
+    TFFmpeg engine(4);
+    if (*c.Codec) engine.ParseOption("vcodec", c.Codec);
+    ASSERT_NO_THROW(engine.ParseOption("vpre", c.Name));
+    const auto rec = Recorded(engine);
+    EXPECT_EQ(rec.count("preset") ? rec.at("preset") : "", c.Preset);
+  }
+  for (const char* name : {"slo", "libx264-nope"}) {
+    try {
+      Engine->ParseOption("vpre", name);
+      ADD_FAILURE() << name << " accepted";
+    } catch (const FFmpegException& e) {
+      EXPECT_THAT(e.what(), HasSubstr("ultrafast, superfast, veryfast, faster, fast, medium, "
+                                      "slow, slower, veryslow, placebo"));
+    }
+  }
+  Engine->ParseOption("vcodec", "mpeg2video");
+  try {
+    Engine->ParseOption("vpre", "slow");
+    ADD_FAILURE() << "accepted for MPEG-2";
+  } catch (const FFmpegException& e) {
+    EXPECT_STREQ(e.what(), "Preset \"slow\" is a preset of libx264, not of mpeg2video");
+  }
 }
 
 TEST_F(PresetTest, FileKindNeverUsesTheTable) {

@@ -140,6 +140,7 @@ bool TFFEncoder::SetOutputFile(int taskIndex, const std::string& fileName,
         const std::string value = defaults->Default(codec);
         if (!value.empty()) engine->ParseOption(codec, value);
       }
+      ApplyQualityClass(*engine, copy.Quality);
       for (const char* preset : {"apre", "vpre", "spre"}) {
         const std::string value = defaults->Default(preset);
         if (!value.empty()) engine->ApplyPreset(preset, value);

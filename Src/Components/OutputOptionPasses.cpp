@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "Engine/FFmpeg.h"
+#include "Engine/QualityClass.h"
 #include "Services/Exceptions.h"
 
 namespace tovamo {
@@ -156,6 +157,18 @@ void ApplyOutputRecord(TFFmpeg& engine, const TOutputOptions& o) {
       {"comment", &info.Comment}, {"album", &info.Album},   {"genre", &info.Genre}};
   for (const auto& [key, value] : texts)
     if (!value->empty()) engine.SetMetadata(key, *value);
+}
+
+void ApplyQualityClass(TFFmpeg& engine, const std::string& quality) {
+  TQualityClass chosen;
+  if (!ParseQualityClass(quality, chosen))
+    throw FFmpegException("Unknown quality class \"" + quality + "\" (fast, standard or best)");
+  for (const auto& [name, value] : QualityClassOptions(chosen, engine.VideoCodecName)) {
+    // A setting this build's encoder lacks leaves that one out; the class is a wish.
+    if (engine.SetGenericOption(name, value))
+      engine.LogFmt(llVerbose, "Quality %s: %s=%s", QualityClassInfo(chosen).Name, name.c_str(),
+                    value.c_str());
+  }
 }
 
 void ApplyExtraStreams(TFFmpeg& engine, const std::string& optionText, TOptionDefaults& defaults) {

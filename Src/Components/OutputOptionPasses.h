@@ -35,6 +35,11 @@ class TOptionDefaults {
 // without a target).
 void ApplyOutputRecord(TFFmpeg& engine, const TOutputOptions& options);
 
+// The settings of the quality class named `quality` (TOutputOptions::Quality) for the
+// video codec chosen so far; they go before the presets and the option text, which win.
+// Throws FFmpegException for a name that is no class.
+void ApplyQualityClass(TFFmpeg& engine, const std::string& quality);
+
 // Pass C, after the output exists: the extra streams of the option text.
 void ApplyExtraStreams(TFFmpeg& engine, const std::string& optionText, TOptionDefaults& defaults);
 

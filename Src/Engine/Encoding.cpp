@@ -1,6 +1,8 @@
 // The encoder step every path shares (a frame in, its packets written), subtitles, and
 // draining an encoder at the end of its input.
+#include <algorithm>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 #include "Engine/EncodeStep.h"
@@ -9,6 +11,26 @@
 #include "Services/FFBindings.h"
 
 namespace tovamo {
+
+namespace {
+
+// An MPEG program stream's PES header carries one presentation time, that of the first
+// picture starting in the packet: a picture smaller than a packet shares it with the next
+// one's start, and the later picture has no time of its own. Without B-pictures a reader
+// takes it from the decoding time; with them a reference picture's is lost. Zero bytes
+// after a picture are the video syntax's own stuffing: grown to a whole packet, every
+// picture starts a packet of its own.
+int PictureStuffing(const AVCodecContext* enc, const AVFormatContext* output, int size) {
+  if (enc->codec_type != AVMEDIA_TYPE_VIDEO || enc->max_b_frames <= 0) return 0;
+  if (enc->codec_id != AV_CODEC_ID_MPEG1VIDEO && enc->codec_id != AV_CODEC_ID_MPEG2VIDEO) return 0;
+  const std::string_view muxer = output->oformat->name;
+  if (muxer != "mpeg" && muxer != "vcd" && muxer != "svcd" && muxer != "dvd" && muxer != "vob")
+    return 0;
+  const int packetSize = output->packet_size > 0 ? int(output->packet_size) : 2048;
+  return std::max(packetSize - size, 0);
+}
+
+}  // namespace
 
 AVFrame* NewFrame() {
   AVFrame* frame = ff::av_frame_alloc();
@@ -86,6 +108,11 @@ void TCustomFFmpeg::EncodeFrame(TTranscodeRun& run, TOutputStream& ost, AVFrame*
     ret = ff::avcodec_receive_packet(enc, pkt);
     if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) break;
     if (ret < 0) throw FFmpegException(failure);
+    if (const int stuffing = PictureStuffing(enc, OutputFiles[ost.FileIndex], pkt->size)) {
+      const int size = pkt->size;
+      if (ff::av_grow_packet(pkt, stuffing) < 0) throw FFmpegException(failure);
+      std::memset(pkt->data + size, 0, std::size_t(stuffing));
+    }
     byteCounter += pkt->size;
     owner.NoteCodedPacket(*pkt);
     if (owner.LogFile && enc->stats_out) std::fputs(enc->stats_out, owner.LogFile);

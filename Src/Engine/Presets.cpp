@@ -30,6 +30,22 @@ bool ReadPresetFile(const std::string& fileName, std::string& content) {
   return true;
 }
 
+// libx264's own presets, fastest first: "vpre=slow" names one where no file does.
+const char* const kX264Presets[] = {"ultrafast", "superfast", "veryfast", "faster",   "fast",
+                                    "medium",    "slow",      "slower",   "veryslow", "placebo"};
+
+bool IsX264PresetName(const std::string& name) {
+  for (const char* preset : kX264Presets)
+    if (name == preset) return true;
+  return false;
+}
+
+std::string X264PresetList() {
+  std::string list;
+  for (const char* preset : kX264Presets) list += (list.empty() ? "" : ", ") + std::string(preset);
+  return list;
+}
+
 }  // namespace
 
 void TCustomFFmpeg::ApplyPreset(const std::string& kind, const std::string& presetName) {
@@ -40,6 +56,17 @@ void TCustomFFmpeg::ApplyPreset(const std::string& kind, const std::string& pres
   std::string displayName;
   std::string content;
   bool builtin = false;
+  std::error_code ec;
+  const bool isFile = std::filesystem::is_regular_file(presetName, ec);
+  const std::string lowerName = LowerCaseAscii(presetName);
+  if (k == 'v' && !isFile && IsX264PresetName(lowerName)) {
+    if (!VideoCodecName.empty() && VideoCodecName != "libx264")
+      throw FFmpegException("Preset \"" + presetName + "\" is a preset of libx264, not of " +
+                            VideoCodecName);
+    if (!SetGenericOption("preset", lowerName) && StrictOptions)
+      throw FFmpegException(ThreadLastOptionError());
+    return;
+  }
   if (k != 'f') {
     const TOptionsPreset* preset = FindBuiltinPreset(presetName);
     if (preset) {
@@ -61,7 +88,8 @@ void TCustomFFmpeg::ApplyPreset(const std::string& kind, const std::string& pres
   }
   if (!builtin) {
     if (!ReadPresetFile(presetName, content))
-      throw FFmpegException("Preset \"" + presetName + "\" not found");
+      throw FFmpegException("Preset \"" + presetName + "\" not found" +
+                            (k == 'v' ? " (the libx264 presets: " + X264PresetList() + ")" : ""));
     displayName = presetName;
   }
 

@@ -74,6 +74,16 @@ void TCustomFFmpeg::SetTarget(const std::string& target, const std::string& norm
     if (!SetGenericOption(name, value) && StrictOptions)
       throw FFmpegException(ThreadLastOptionError());
   };
+  // Two B-pictures between references, which all three MPEG disc standards allow: on
+  // natural pictures about 1.5 dB more at the same rate. The stronger quantiser compression
+  // spends the bits the B-pictures save where the picture is busy, which the rate control
+  // would otherwise leave unspent; the temporal complexity mask gives them to the still
+  // parts of a picture, where the eye sees the loss, so that grain does not lose.
+  const auto bPictures = [&generic]() {
+    generic("bf", "2");
+    generic("qcomp", "0.7");
+    generic("tcplx_mask", "0.1");
+  };
   const auto aspect = [this](float ratio, const char* text) {
     if (FrameAspectRatio != 0) return;
     FrameAspectRatio = ratio;
@@ -91,6 +101,7 @@ void TCustomFFmpeg::SetTarget(const std::string& target, const std::string& norm
     generic("maxrate", "1150000");
     generic("minrate", "1150000");
     generic("bufsize", "327680");  // 40 KiB, in bits
+    bPictures();
     generic("ab", "224000");
     AudioSampleRate = 44100;
     AudioChannels = 2;
@@ -110,6 +121,7 @@ void TCustomFFmpeg::SetTarget(const std::string& target, const std::string& norm
     generic("maxrate", "2516000");
     generic("minrate", "0");
     generic("bufsize", "1835008");  // 224 KiB, in bits
+    bPictures();
     // Space for the SVCD scan offsets: once the "scan_offset" value of "flags", today a
     // private option of the MPEG-2 encoder.
     generic("scan_offset", "1");
@@ -129,6 +141,7 @@ void TCustomFFmpeg::SetTarget(const std::string& target, const std::string& norm
     generic("maxrate", "9000000");
     generic("minrate", "0");
     generic("bufsize", "1835008");
+    bPictures();
     generic("packetsize", "2048");
     generic("muxrate", "10080000");  // 10.08 Mbit/s, the DVD's maximum
     generic("ab", "448000");

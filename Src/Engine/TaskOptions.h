@@ -86,6 +86,8 @@ struct TOutputOptions {
   int HookBitsPerPixel = 24;
   bool Join = false;
   std::string ExtraOptions;  // option text
+  // The quality class: "fast", "standard" or "best" (QualityClass.h); empty: standard.
+  std::string Quality;
 };
 
 // Resets a record to its unset values.

@@ -174,6 +174,7 @@
   F(av_packet_ref) \
   F(av_packet_clone) \
   F(av_new_packet) \
+  F(av_grow_packet) \
   F(av_packet_rescale_ts) \
   F(av_packet_get_side_data) \
   F(av_get_bits_per_sample) \

@@ -486,8 +486,14 @@ class ConverterWindowTest : public QObject {
       // Proportions are kept unless the user says otherwise.
       QVERIFY(window->Actions.KeepProportions->isChecked());
       window->Actions.KeepProportions->setChecked(false);
+      // The quality class starts at Standard.
+      QCOMPARE(window->QualityBox->currentText(), QString("Standard"));
+      window->QualityBox->setCurrentText("Best");
+      emit window->QualityBox->activated(window->QualityBox->currentIndex());
     }
     auto window = MakeWindow(StoreDir(), settings);
+    QCOMPARE(window->QualityBox->currentText(), QString("Best"));
+    QCOMPARE(TConverterSettings(settings).Read("quality"), QString("best"));
     QCOMPARE(window->ComboBox1->currentText(), QString("MPEG2 FOR NTSC DVD(720*480)"));
     QCOMPARE(window->ComboBox2->currentText(), QString("16:9"));
     QCOMPARE(window->AspectValue->text(), QString("16:9"));

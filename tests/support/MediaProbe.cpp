@@ -1,5 +1,7 @@
 #include "support/MediaProbe.h"
 
+#include <functional>
+
 #include <strings.h>
 
 #include "Services/FFBindings.h"
@@ -105,10 +107,13 @@ double TLumaPicture::Mean(int x, int y, int w, int h) const {
   return w * h > 0 ? sum / (w * h) : 0;
 }
 
-TLumaPicture DecodeLuma(const std::string& path, int n) {
-  TLumaPicture picture;
+namespace {
+
+// Decodes the file's first video stream, handing each picture to `take` until it says
+// enough (returns false).
+void DecodePictures(const std::string& path, const std::function<bool(const AVFrame&)>& take) {
   AVFormatContext* ctx = nullptr;
-  if (ff::avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) < 0) return picture;
+  if (ff::avformat_open_input(&ctx, path.c_str(), nullptr, nullptr) < 0) return;
   ff::avformat_find_stream_info(ctx, nullptr);
   int video = -1;
   for (unsigned i = 0; i < ctx->nb_streams && video < 0; ++i)
@@ -120,38 +125,58 @@ TLumaPicture DecodeLuma(const std::string& path, int n) {
       ff::avcodec_open2(dec, codec, nullptr) >= 0) {
     AVPacket* pkt = ff::av_packet_alloc();
     AVFrame* frame = ff::av_frame_alloc();
-    int seen = 0;
     bool done = false;
-    auto take = [&] {
+    auto receive = [&] {
       while (!done && ff::avcodec_receive_frame(dec, frame) >= 0) {
-        if (seen++ == n) {
-          picture.Width = frame->width;
-          picture.Height = frame->height;
-          for (int r = 0; r < frame->height; ++r)
-            picture.Luma.insert(picture.Luma.end(), frame->data[0] + r * frame->linesize[0],
-                                frame->data[0] + r * frame->linesize[0] + frame->width);
-          done = true;
-        }
+        done = !take(*frame);
         ff::av_frame_unref(frame);
       }
     };
     while (!done && ff::av_read_frame(ctx, pkt) >= 0) {
       if (pkt->stream_index == video) {
         ff::avcodec_send_packet(dec, pkt);
-        take();
+        receive();
       }
       ff::av_packet_unref(pkt);
     }
     if (!done) {
       ff::avcodec_send_packet(dec, nullptr);
-      take();
+      receive();
     }
     ff::av_frame_free(&frame);
     ff::av_packet_free(&pkt);
   }
   ff::avcodec_free_context(&dec);
   ff::avformat_close_input(&ctx);
+}
+
+}  // namespace
+
+TLumaPicture DecodeLuma(const std::string& path, int n) {
+  TLumaPicture picture;
+  int seen = 0;
+  DecodePictures(path, [&](const AVFrame& frame) {
+    if (seen++ < n) return true;
+    picture.Width = frame.width;
+    picture.Height = frame.height;
+    for (int r = 0; r < frame.height; ++r)
+      picture.Luma.insert(picture.Luma.end(), frame.data[0] + r * frame.linesize[0],
+                          frame.data[0] + r * frame.linesize[0] + frame.width);
+    return false;
+  });
   return picture;
+}
+
+std::string PictureTypes(const std::string& path) {
+  std::string types;
+  DecodePictures(path, [&](const AVFrame& frame) {
+    types += frame.pict_type == AV_PICTURE_TYPE_I   ? 'I'
+             : frame.pict_type == AV_PICTURE_TYPE_P ? 'P'
+             : frame.pict_type == AV_PICTURE_TYPE_B ? 'B'
+                                                    : '?';
+    return true;
+  });
+  return types;
 }
 
 }  // namespace tovamo::test

@@ -60,4 +60,8 @@ struct TLumaPicture {
 };
 TLumaPicture DecodeLuma(const std::string& path, int n);
 
+// The type of each decoded picture of the file's first video stream, in display order:
+// "IBBP..." ('?' for another type).
+std::string PictureTypes(const std::string& path);
+
 }  // namespace tovamo::test

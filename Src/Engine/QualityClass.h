@@ -1,0 +1,32 @@
+// Quality classes: how much encoding time an output may spend for better pictures at its
+// bit rate. A class is a set of encoder settings chosen by the output's video codec; they
+// apply before the owner's own options, which therefore always win.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tovamo {
+
+enum class TQualityClass { Fast, Standard, Best };
+
+struct TQualityClassInfo {
+  TQualityClass Class;
+  const char* Name;  // as the command line and the settings files write it
+  // Where the output has a bit rate to meet, this class encodes it in two passes.
+  bool WantsTwoPasses;
+};
+
+// Fast, standard and best, in that order.
+const std::vector<TQualityClassInfo>& QualityClasses();
+const TQualityClassInfo& QualityClassInfo(TQualityClass quality);
+
+// "fast", "standard" or "best" in any case; empty is standard. False for anything else.
+bool ParseQualityClass(const std::string& text, TQualityClass& quality);
+
+// The option settings (name, value) of a class for a video encoder by name, in order.
+std::vector<std::pair<std::string, std::string>> QualityClassOptions(TQualityClass quality,
+                                                                     const std::string& videoCodec);
+
+}  // namespace tovamo
