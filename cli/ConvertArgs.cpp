@@ -91,8 +91,8 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
       haveValue = true;
     }
     static const char* const kValued[] = {
-        "-o",     "-j",        "--target", "--norm", "--aspect", "--option",   "--output",
-        "--jobs", "--profile", "--fit",    "--log",  "--disc",   "--disc-size"};
+        "-o",     "-j",        "--target", "--norm", "--aspect", "--option",    "--output",
+        "--jobs", "--profile", "--fit",    "--log",  "--disc",   "--disc-size", "--subtitles"};
     bool valued = false;
     for (const char* known : kValued) valued = valued || name == known;
     if (!valued) return {std::nullopt, "unknown option \"" + arg + "\""};
@@ -142,6 +142,10 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
         return {std::nullopt,
                 "--disc-size must be 4.7G, 8.5G, 700M or 800M, got \"" + value + "\""};
       args.DiscSize = value;
+    } else if (name == "--subtitles") {
+      if (value != "burn" && value != "disc" && value != "none")
+        return {std::nullopt, "--subtitles must be burn, disc or none, got \"" + value + "\""};
+      args.Subtitles = value;
     } else if (name == "--profile") {
       if (value.empty()) return {std::nullopt, "--profile needs a profile name"};
       args.Profile = value;
@@ -175,7 +179,7 @@ std::string UsageText() {
          "                      [--aspect 4:3|16:9] [--fit pad|stretch|crop] [-j N]\n"
          "                      [--option NAME=VALUE]... [--log FILE] [-v] [--strict]\n"
          "                      [--disc IMAGE.iso|IMAGE.cue] [--disc-size SIZE]\n"
-         "                      [--] FILE...\n"
+         "                      [--subtitles burn|disc|none] [--] FILE...\n"
          "       tovamo-convert [-o DIR] --profile NAME [--aspect 4:3|16:9]\n"
          "                      [--fit pad|stretch|crop] [-j N]\n"
          "                      [--option NAME=VALUE]... [--] FILE...\n"
@@ -247,6 +251,13 @@ Options:
                          shown before converting; a batch that does not fit even at the
                          lowest sensible quality is not converted, and the number of
                          discs it needs is shown
+  --subtitles MODE       disc (default): on a DVD image every sound track of a FILE (up to
+                         8, its default one first) and its subtitles are selectable, with
+                         their languages: the text subtitle streams inside it and the
+                         SubRip files beside it (NAME.srt, NAME.LANG.srt for FILE
+                         NAME.EXT); burn: the first of those subtitles (a file beside it
+                         first) is drawn into the picture, for every target; none: no
+                         subtitles. Without --disc, disc changes nothing
   --                     everything after it is a FILE, even when it begins with "-"
   -h, --help             show this text
   --version              show the program's version and the media libraries it loaded

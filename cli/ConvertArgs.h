@@ -26,6 +26,9 @@ struct TConvertArgs {
   bool Help = false;
   bool Version = false;
   std::vector<std::string> Arguments;  // as given, for the log's header line
+  // --subtitles: "disc" (DVD images carry them as selectable streams), "burn" (drawn into
+  // the picture) or "none"
+  std::string Subtitles = "disc";
 };
 
 struct TParseResult {

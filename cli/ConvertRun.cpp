@@ -34,6 +34,7 @@
 #include "Services/MainThread.h"
 #include "Services/Text.h"
 #include "StopSignals.h"
+#include "TitleTracks.h"
 #include "Version.h"
 
 namespace tovamo::cli {
@@ -150,7 +151,8 @@ class TConvertRun {
     }
     std::vector<authoring::TDvdTitle> titles;
     for (std::size_t i = 0; i < Plan_.size(); ++i)
-      titles.push_back({Plan_[i].Output, InputSeconds_[i]});
+      titles.push_back({Plan_[i].Output, InputSeconds_[i], TitleTracks_[i].AudioLanguages,
+                        TitleTracks_[i].Subtitles});
     return MakeDiscImage(Args_, TargetType_, titles, DiscNorm_);
   }
 
@@ -276,6 +278,11 @@ class TConvertRun {
       }
       if (DiscNorm_) options.NormType = DiscNorm_;
       options.ExtraOptions += JoinLines(optionLines);
+      TitleTracks_[i] = ChooseTitleTracks(
+          *Encoder_.InputContext(task, 0), item.Input, Args_, TargetType_,
+          !options.AudioCodec.empty() ? options.AudioCodec
+                                      : OptionValue(Args_.Options, "acodec").value_or("ac3"));
+      options.ExtraOptions += JoinLines(TitleTracks_[i].OptionLines);
       TaskInput_[task] = i;
       TTaskState state;
       state.Input = Label(i);
@@ -489,6 +496,7 @@ class TConvertRun {
   int TargetType_ = 0;                // of every output: the target's or the profile's
   int DiscNorm_ = 0;                  // of every output, chosen for its disc; 0: each its own
   std::vector<double> InputSeconds_;  // per input, 0 when not known
+  std::map<std::size_t, TTitleTracks> TitleTracks_;  // per input: its sound tracks and subtitles
   int EndedCount_ = 0;
   int Stopped_ = 0;  // the signal that stopped the batch
   bool BatchEndAnnounced_ = false;

@@ -14,6 +14,7 @@
 #include "Services/SameFile.h"
 #include "Services/Text.h"
 #include "StopSignals.h"
+#include "TitleTracks.h"
 
 namespace tovamo::cli {
 
@@ -133,6 +134,7 @@ int MakeDiscImage(const TConvertArgs& args, int targetType,
                                  : authoring::TDiscNorm::Auto;
   request.Titles = titles;
   request.ImagePath = args.DiscImage;
+  request.DrawSubtitle = SubtitleDrawerFor(titles);
 
   const bool terminal = isatty(fileno(stdout));
   authoring::TDiscAuthor author;

@@ -184,7 +184,7 @@ TEST(OptionTableData, NamesInTestOrder) {
       "force_fps", "streamid", "force_key_frames", "ab", "aframes", "aq", "ar", "ac", "an",
       "acodec", "atag", "vol", "newaudio", "alang", "sample_fmt", "sn", "scodec", "newsubtitle",
       "slang", "stag", "vc", "tvstd", "isync", "muxdelay", "muxpreload", "absf", "vbsf", "sbsf",
-      "apre", "vpre", "spre", "fpre", "autorotate"};
+      "apre", "vpre", "spre", "fpre", "autorotate", "burn_subtitles"};
   // clang-format on
   std::vector<std::string> names;
   for (const TOptionRow& row : OptionTable()) names.push_back(row.Name);

@@ -364,8 +364,19 @@ std::optional<std::vector<TDvdTitle>> LinkTitles(const TDiscRequest& request,
 
 TAuthorResult TDiscAuthor::MakeDvd(const TDiscRequest& request, const std::string& work) {
   TAuthorResult result;
-  const std::optional<std::vector<TDvdTitle>> titles = LinkTitles(request, work, result.Reason);
-  if (!titles) return result;
+  const std::optional<std::vector<TDvdTitle>> linked = LinkTitles(request, work, result.Reason);
+  if (!linked) return result;
+  const std::optional<TSubpicturePlan> subpictures =
+      PlanSubpictures(request.Titles, *linked, request.DrawSubtitle, work, result.Reason);
+  if (!subpictures) return result;
+  for (const std::vector<std::string>& command : subpictures->Commands) {
+    TStep mux;
+    mux.Tool = "spumux";
+    mux.Argv = command;
+    mux.Folder = work;
+    if (!RunTool(mux, result.Reason)) return result;
+  }
+  const std::vector<TDvdTitle>* titles = &subpictures->Titles;
   const std::string control = work + "/dvdauthor.xml";
   {
     std::ofstream out(control, std::ios::binary);

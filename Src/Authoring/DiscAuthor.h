@@ -13,6 +13,7 @@
 
 #include "Authoring/DiscKind.h"
 #include "Authoring/DvdControl.h"
+#include "Authoring/DvdSubpictures.h"
 
 namespace tovamo::authoring {
 
@@ -21,6 +22,7 @@ struct TDiscRequest {
   TDiscNorm Norm = TDiscNorm::Auto;
   std::vector<TDvdTitle> Titles;  // the converted files in disc order, with their lengths
   std::string ImagePath;          // DVD: the .iso; VCD, SVCD: the .cue (the .bin goes beside it)
+  TSubtitleDrawer DrawSubtitle = {};  // DVD titles with subtitles: draws their pictures
 };
 
 struct TAuthorProgress {

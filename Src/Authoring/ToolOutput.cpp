@@ -36,7 +36,7 @@ std::optional<double> IsoWriterFraction(const std::string& line) {
 }
 
 bool IsToolErrorLine(const std::string& tool, const std::string& line) {
-  if (tool == "dvdauthor") return line.rfind("ERR:", 0) == 0;
+  if (tool == "dvdauthor" || tool == "spumux") return line.rfind("ERR:", 0) == 0;
   if (tool == "vcdimager") return line.rfind("**ERROR:", 0) == 0;
   return line.rfind(tool + ": ", 0) == 0;
 }
@@ -44,7 +44,7 @@ bool IsToolErrorLine(const std::string& tool, const std::string& line) {
 bool IsToolComplaintLine(const std::string& tool, const std::string& line) {
   if (IsToolErrorLine(tool, line)) return true;
   const auto starts = [&](const char* prefix) { return line.rfind(prefix, 0) == 0; };
-  if (tool == "dvdauthor") return starts("WARN:");
+  if (tool == "dvdauthor" || tool == "spumux") return starts("WARN:");
   if (tool == "vcdimager") return starts("++ WARN:") || starts("!ASSERT:");
   return starts("Warning:") || starts("WARNING:") || starts("Error:") || starts("ERROR:");
 }

@@ -33,7 +33,7 @@ struct TVideoSpec {
   int Rotation = 0;
   std::string PixelFormat = {};  // the encoder's pixel format by name; empty: its first
   bool CornerMark = false;       // a white square in the upright picture's top-left corner
-  double LengthSeconds = 0;  // how long the pictures go on; 0: the clip's length
+  double LengthSeconds = 0;      // how long the pictures go on; 0: the clip's length
 };
 
 struct TAudioSpec {
@@ -73,6 +73,7 @@ struct TFixtureSpec {
   int Copies = 1;
   // Large or slow to write: only written when asked for by name.
   bool OnRequest = false;
+  std::string SubtitleLanguage = {};  // of the SubRip stream: ISO 639-2 code, "" none
 };
 
 // Writes folder/spec.FileName, replacing any file of that name, and returns a one-line

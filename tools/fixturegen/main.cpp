@@ -66,6 +66,8 @@
 //   song_cover.mp3      MP3 with a 200x200 JPEG cover picture (album art)
 //   two_languages.mkv   Matroska, MPEG-4 Part 2 + MP2 stereo "eng" (440 Hz) + MP2 stereo
 //                       "ger" (880 Hz) marked as the default
+//   languages_subs.mkv  Matroska, MPEG-4 Part 2 320x240 + MP2 "eng" + MP2 "jpn" marked as
+//                       the default + a "fre" SubRip stream of two cues, 2.5 s
 //
 // Real gaps in a timeline, which a converter must keep:
 //   slideshow.mkv       Matroska, MPEG-4 Part 2, a picture every 6 s for 12 s + MP2 throughout
@@ -329,6 +331,14 @@ const std::vector<TFixtureSpec>& FixtureTable() {
        .Video = V{"mjpeg", 6000, 4000},
        .Seconds = 12 / 25.0,
        .OnRequest = true},
+      {.FileName = "languages_subs.mkv",
+       .Muxer = "matroska",
+       .Video = V{"mpeg4", 320, 240},
+       .Audio = {A{.Encoders = "mp2", .Language = "eng"},
+                 A{.Encoders = "mp2", .Pitch = 880, .Default = true, .Language = "jpn"}},
+       .Seconds = 2.5,
+       .Subtitles = {{0.4, 1.2, "Premier <i>sous-titre</i>"}, {1.4, 2.2, "Second"}},
+       .SubtitleLanguage = "fre"},
   };
   return table;
 }

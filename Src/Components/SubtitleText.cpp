@@ -1,0 +1,313 @@
+#include "Components/SubtitleText.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "Components/DiscTracks.h"
+#include "Services/FFBindings.h"
+#include "Services/Text.h"
+
+namespace fs = std::filesystem;
+
+namespace tovamo {
+
+namespace {
+
+constexpr double kOpenEndedCueSeconds = 3;  // a stream cue that gives no length
+
+// "00:01:02,345" (or with "." before the milliseconds, or fewer digits) in seconds.
+bool ReadClock(const std::string& text, std::size_t& at, double& seconds) {
+  long part[3] = {0, 0, 0};
+  int parts = 0;
+  while (parts < 3) {
+    std::size_t digits = 0;
+    long value = 0;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9' && digits < 9) {
+      value = value * 10 + (text[at] - '0');
+      ++at;
+      ++digits;
+    }
+    if (digits == 0) return false;
+    part[parts++] = value;
+    if (parts < 3) {
+      if (at >= text.size() || text[at] != ':') return false;
+      ++at;
+    }
+  }
+  double fraction = 0;
+  if (at < text.size() && (text[at] == ',' || text[at] == '.')) {
+    ++at;
+    double scale = 0.1;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+      fraction += (text[at] - '0') * scale;
+      scale /= 10;
+      ++at;
+    }
+  }
+  if (part[1] > 59 || part[2] > 59) return false;
+  seconds = double(part[0]) * 3600 + double(part[1]) * 60 + double(part[2]) + fraction;
+  return true;
+}
+
+// "start --> end", anything after the end (positions) ignored.
+bool ReadTimingLine(const std::string& line, double& start, double& end) {
+  std::size_t at = 0;
+  while (at < line.size() && line[at] == ' ') ++at;
+  if (!ReadClock(line, at, start)) return false;
+  const std::size_t arrow = line.find("-->", at);
+  if (arrow == std::string::npos || TrimText(line.substr(at, arrow - at)) != "") return false;
+  at = arrow + 3;
+  while (at < line.size() && line[at] == ' ') ++at;
+  return ReadClock(line, at, end);
+}
+
+bool IsNumberLine(const std::string& line) {
+  const std::string text = TrimText(line);
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+std::string Shortened(const std::string& line) {
+  return line.size() > 40 ? line.substr(0, 40) + "..." : line;
+}
+
+}  // namespace
+
+std::string PlainCueText(const std::string& text) {
+  std::string flat;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '<') {
+      const std::size_t close = text.find('>', i);
+      if (close != std::string::npos) {
+        i = close;
+        continue;
+      }
+    } else if (c == '{' && i + 1 < text.size() && text[i + 1] == '\\') {
+      const std::size_t close = text.find('}', i);
+      if (close != std::string::npos) {
+        i = close;
+        continue;
+      }
+    } else if (c == '\\' && i + 1 < text.size()) {
+      const char next = text[i + 1];
+      if (next == 'N' || next == 'n') {
+        flat += '\n';
+        ++i;
+        continue;
+      }
+      if (next == 'h') {
+        flat += ' ';
+        ++i;
+        continue;
+      }
+    } else if (c == '\r') {
+      continue;
+    }
+    flat += c;
+  }
+  std::string plain;
+  std::istringstream lines(flat);
+  for (std::string line; std::getline(lines, line);) {
+    line = TrimText(line);
+    if (line.empty()) continue;
+    if (!plain.empty()) plain += '\n';
+    plain += line;
+  }
+  return plain;
+}
+
+std::string AssEventText(const std::string& packet) {
+  std::string text = packet;
+  int fields = 8;  // ReadOrder,Layer,Style,Name,MarginL,MarginR,MarginV,Effect
+  if (text.rfind("Dialogue:", 0) == 0) fields = 9;  // Layer,Start,End,Style,...,Effect
+  std::size_t at = 0;
+  for (int i = 0; i < fields; ++i) {
+    const std::size_t comma = text.find(',', at);
+    if (comma == std::string::npos) return text;  // not an event line: take it whole
+    at = comma + 1;
+  }
+  return text.substr(at);
+}
+
+std::vector<TSubtitleCue> ParseSubRip(const std::string& input,
+                                      std::vector<std::string>& problems) {
+  std::string text = input;
+  if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
+  std::vector<std::string> lines;
+  {
+    std::string line;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const char c = text[i];
+      if (c == '\r' || c == '\n') {
+        lines.push_back(line);
+        line.clear();
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      } else {
+        line += c;
+      }
+    }
+    lines.push_back(line);
+  }
+
+  std::vector<TSubtitleCue> cues;
+  bool inCue = false, skipping = false;
+  TSubtitleCue cue;
+  std::vector<std::string> body;
+  const auto finish = [&] {
+    if (inCue) {
+      std::string joined;
+      for (const std::string& line : body) joined += (joined.empty() ? "" : "\n") + line;
+      cue.Text = PlainCueText(joined);
+      if (!cue.Text.empty()) cues.push_back(cue);
+    }
+    inCue = false;
+    body.clear();
+  };
+  for (std::size_t n = 0; n < lines.size(); ++n) {
+    const std::string& line = lines[n];
+    const bool blank = TrimText(line).empty();
+    double start = 0, end = 0;
+    if (ReadTimingLine(line, start, end)) {
+      // A cue without the blank line before the next one: its last line was the number.
+      if (inCue && !body.empty() && IsNumberLine(body.back())) body.pop_back();
+      finish();
+      skipping = false;
+      if (end <= start) {
+        problems.push_back("line " + std::to_string(n + 1) + ": the cue ends before it starts (" +
+                           Shortened(TrimText(line)) + ")");
+        skipping = true;
+        continue;
+      }
+      inCue = true;
+      cue = {start, end, {}};
+      continue;
+    }
+    if (blank) {
+      finish();
+      skipping = false;
+      continue;
+    }
+    if (inCue) {
+      body.push_back(line);
+      continue;
+    }
+    if (skipping || IsNumberLine(line)) continue;
+    problems.push_back("line " + std::to_string(n + 1) + ": not a SubRip timing line (" +
+                       Shortened(TrimText(line)) + ")");
+    skipping = true;  // the rest of this block goes with it
+  }
+  finish();
+  std::stable_sort(cues.begin(), cues.end(),
+                   [](const TSubtitleCue& a, const TSubtitleCue& b) { return a.Start < b.Start; });
+  return cues;
+}
+
+std::vector<TSidecarSubtitle> FindSidecarSubtitles(const std::string& inputPath) {
+  const fs::path input(inputPath);
+  const std::string name = input.stem().string();
+  fs::path folder = input.parent_path();
+  if (folder.empty()) folder = ".";
+  std::vector<TSidecarSubtitle> plain, tagged;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::path path = it->path();
+    if (LowerCaseAscii(path.extension().string()) != ".srt") continue;
+    const std::string stem = path.stem().string();
+    std::error_code typeError;
+    if (!fs::is_regular_file(path, typeError)) continue;
+    if (stem == name) {
+      plain.push_back({path.string(), {}});
+    } else if (stem.size() > name.size() + 1 && stem.rfind(name + ".", 0) == 0) {
+      const std::string tag = stem.substr(name.size() + 1);
+      if (tag.find('.') == std::string::npos)
+        tagged.push_back({path.string(), TwoLetterLanguage(tag)});
+    }
+  }
+  const auto byPath = [](const TSidecarSubtitle& a, const TSidecarSubtitle& b) {
+    return a.Path < b.Path;
+  };
+  std::sort(plain.begin(), plain.end(), byPath);
+  std::sort(tagged.begin(), tagged.end(), byPath);
+  plain.insert(plain.end(), tagged.begin(), tagged.end());
+  return plain;
+}
+
+bool ReadSubRipFile(const std::string& path, std::vector<TSubtitleCue>& cues,
+                    std::vector<std::string>& problems, std::string& error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    error = "cannot read \"" + path + "\"";
+    return false;
+  }
+  std::string text;
+  constexpr std::size_t kMaxBytes = 16 << 20;  // far beyond any subtitle file
+  text.resize(kMaxBytes + 1);
+  in.read(text.data(), std::streamsize(text.size()));
+  text.resize(std::size_t(in.gcount()));
+  if (text.size() > kMaxBytes) {
+    error = "\"" + path + "\" is too large for a subtitle file";
+    return false;
+  }
+  cues = ParseSubRip(text, problems);
+  if (cues.empty()) {
+    error = "\"" + path + "\" holds no SubRip cue";
+    return false;
+  }
+  return true;
+}
+
+bool ReadInputSubtitles(const std::string& path, int streamIndex, std::vector<TSubtitleCue>& cues,
+                        std::string& error) {
+  AVFormatContext* input = nullptr;
+  const std::string url = "file:" + path;
+  if (const int ret = ff::avformat_open_input(&input, url.c_str(), nullptr, nullptr); ret < 0) {
+    error = "cannot open \"" + path + "\" for its subtitles";
+    return false;
+  }
+  if (streamIndex < 0 || unsigned(streamIndex) >= input->nb_streams) {
+    ff::avformat_close_input(&input);
+    error = "\"" + path + "\" has no stream " + std::to_string(streamIndex);
+    return false;
+  }
+  const AVStream* stream = input->streams[streamIndex];
+  const AVCodecID codec = stream->codecpar->codec_id;
+  const double base = av_q2d(stream->time_base);
+  const double origin = input->start_time != AV_NOPTS_VALUE ? double(input->start_time) / 1e6 : 0;
+  for (unsigned i = 0; i < input->nb_streams; ++i)
+    if (int(i) != streamIndex) input->streams[i]->discard = AVDISCARD_ALL;
+  AVPacket* packet = ff::av_packet_alloc();
+  while (packet && ff::av_read_frame(input, packet) >= 0) {
+    if (packet->stream_index == streamIndex && packet->pts != AV_NOPTS_VALUE && packet->size > 0) {
+      std::string text(reinterpret_cast<const char*>(packet->data), std::size_t(packet->size));
+      if (codec == AV_CODEC_ID_MOV_TEXT)  // a 16-bit length, then the text
+        text =
+            text.size() >= 2
+                ? text.substr(2, std::size_t((std::uint8_t(text[0]) << 8) | std::uint8_t(text[1])))
+                : std::string();
+      if (codec == AV_CODEC_ID_ASS || codec == AV_CODEC_ID_SSA) text = AssEventText(text);
+      const auto nul = text.find('\0');
+      if (nul != std::string::npos) text.resize(nul);
+      TSubtitleCue cue;
+      cue.Start = double(packet->pts) * base - origin;
+      cue.End = packet->duration > 0 ? cue.Start + double(packet->duration) * base
+                                     : cue.Start + kOpenEndedCueSeconds;
+      cue.Text = PlainCueText(text);
+      if (!cue.Text.empty()) cues.push_back(cue);
+    }
+    ff::av_packet_unref(packet);
+  }
+  ff::av_packet_free(&packet);
+  ff::avformat_close_input(&input);
+  std::stable_sort(cues.begin(), cues.end(),
+                   [](const TSubtitleCue& a, const TSubtitleCue& b) { return a.Start < b.Start; });
+  // A cue open until the next one ends there.
+  for (std::size_t i = 0; i + 1 < cues.size(); ++i)
+    cues[i].End = std::min(cues[i].End, std::max(cues[i].Start, cues[i + 1].Start));
+  return true;
+}
+
+}  // namespace tovamo
