@@ -46,25 +46,6 @@ std::string XmlAttribute(const std::string& text) {
 
 }  // namespace
 
-std::optional<std::int64_t> MpegFirstVideoPts(const std::string& path) {
-  const std::string data = ReadHead(path);
-  std::optional<std::int64_t> first;
-  for (std::size_t at = 0; at + 14 <= data.size(); ++at) {
-    if (Byte(data, at) != 0 || Byte(data, at + 1) != 0 || Byte(data, at + 2) != 1) continue;
-    const std::uint8_t id = Byte(data, at + 3);
-    if ((id & 0xF0) != 0xE0) continue;
-    // An MPEG-2 PES header with a PTS ("10" marker bits, then the PTS flag).
-    if ((Byte(data, at + 6) & 0xC0) != 0x80 || !(Byte(data, at + 7) & 0x80)) continue;
-    const std::size_t p = at + 9;
-    const std::int64_t pts = (std::int64_t(Byte(data, p) >> 1 & 7) << 30) |
-                             (std::int64_t(Byte(data, p + 1)) << 22) |
-                             (std::int64_t(Byte(data, p + 2) >> 1) << 15) |
-                             (std::int64_t(Byte(data, p + 3)) << 7) | (Byte(data, p + 4) >> 1);
-    if (!first || pts < *first) first = pts;
-  }
-  return first;
-}
-
 bool MpegPictureSize(const std::string& path, int& width, int& height) {
   const std::string data = ReadHead(path);
   const std::size_t at = data.find(std::string("\x00\x00\x01\xB3", 4));
@@ -104,13 +85,10 @@ std::optional<TSubpicturePlan> PlanSubpictures(const std::vector<TDvdTitle>& req
     title.Subtitles.clear();
     if (source.Subtitles.empty() || !draw) continue;
     int width = 0, height = 0;
-    const std::optional<std::int64_t> firstPts = MpegFirstVideoPts(source.File);
-    if (!MpegPictureSize(source.File, width, height) || !firstPts) {
-      reason = "cannot find the pictures of \"" + source.File + "\" to time its subtitles by";
+    if (!MpegPictureSize(source.File, width, height)) {
+      reason = "cannot find the picture size of \"" + source.File + "\" for its subtitles";
       return std::nullopt;
     }
-    // spumux times the subpictures on the file's own clock, which starts at its first picture.
-    const double origin = double(*firstPts) / 90000;
     const std::string base = "title" + std::to_string(t + 1);
     std::string from = title.File;
     const std::size_t streams = std::min(source.Subtitles.size(), kMaxSubpictureStreams);
@@ -130,7 +108,7 @@ std::optional<TSubpicturePlan> PlanSubpictures(const std::vector<TDvdTitle>& req
           reason = "cannot draw a subtitle picture in \"" + work + "\"";
           return std::nullopt;
         }
-        pictures.push_back({origin + start, origin + end, "./" + image});
+        pictures.push_back({start, end, "./" + image});
         lastEnd = end;
       }
       if (pictures.empty()) continue;
@@ -146,8 +124,10 @@ std::optional<TSubpicturePlan> PlanSubpictures(const std::vector<TDvdTitle>& req
       const std::string to = "./" + base + "_s" + std::to_string(s + 1) + ".mpg";
       const std::size_t number = title.Subtitles.size();
       // spumux reads the stream on its input and writes it on its output; the names are ours.
+      // spumux takes the norm from the environment, as dvdauthor does.
       plan.Commands.push_back({"sh", "-c",
-                               "exec spumux -s " + std::to_string(number) + " ./" + control +
+                               std::string("VIDEO_FORMAT=") + (height == 480 ? "NTSC" : "PAL") +
+                                   " exec spumux -s " + std::to_string(number) + " ./" + control +
                                    " < " + from + " > " + to});
       title.Subtitles.push_back({stream.Language, {}});
       from = to;

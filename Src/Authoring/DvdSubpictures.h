@@ -19,9 +19,6 @@ namespace tovamo::authoring {
 using TSubtitleDrawer =
     std::function<bool(const std::string& text, int width, int height, const std::string& png)>;
 
-// The first picture's presentation time of an MPEG program stream in 90 kHz units: the
-// smallest video PTS among the first megabyte's packets; nothing when there is none.
-std::optional<std::int64_t> MpegFirstVideoPts(const std::string& path);
 // The picture size of an MPEG file's first sequence header; false when there is none.
 bool MpegPictureSize(const std::string& path, int& width, int& height);
 
@@ -29,7 +26,7 @@ bool MpegPictureSize(const std::string& path, int& width, int& height);
 std::string SpumuxTime(double seconds);
 
 struct TSpuPicture {
-  double Start = 0, End = 0;  // on the file's own clock: the first picture is not at 0
+  double Start = 0, End = 0;  // from the start of the file (spumux adds its first time stamp)
   std::string Image;          // as spumux sees it from its folder
 };
 // The control file of one stream for spumux.
