@@ -251,13 +251,14 @@ Options:
                          shown before converting; a batch that does not fit even at the
                          lowest sensible quality is not converted, and the number of
                          discs it needs is shown
-  --subtitles MODE       disc (default): on a DVD image every sound track of a FILE (up to
-                         8, its default one first) and its subtitles are selectable, with
-                         their languages: the text subtitle streams inside it and the
-                         SubRip files beside it (NAME.srt, NAME.LANG.srt for FILE
-                         NAME.EXT); burn: the first of those subtitles (a file beside it
-                         first) is drawn into the picture, for every target; none: no
-                         subtitles. Without --disc, disc changes nothing
+  --subtitles MODE       disc (default): with --disc for a DVD, the text subtitles of a
+                         FILE (SubRip, ASS/SSA) and the SubRip files beside it (NAME.srt,
+                         NAME.LANG.srt for FILE NAME.EXT) become selectable subtitle
+                         streams with their languages; burn: the first of them (a file
+                         beside it first) is drawn into the picture, for every target;
+                         none: no subtitles. With --target dvd every sound track of a
+                         FILE (up to 8, its default one first) goes into its output,
+                         unless --option chooses the streams ("map", "an")
   --                     everything after it is a FILE, even when it begins with "-"
   -h, --help             show this text
   --version              show the program's version and the media libraries it loaded

@@ -143,7 +143,11 @@ TTitleTracks ChooseTitleTracks(const AVFormatContext& input, const std::string& 
   TTitleTracks tracks;
   const TDiscTrackPlan plan = PlanDiscTracks(input);
   const bool dvd = targetType == kDvdTarget;
-  if (dvd && !OptionValue(args.Options, "map")) {
+  // Streams the user chose or left out are theirs to decide.
+  bool chosen = false;
+  for (const char* name : {"map", "an", "vn", "newaudio"})
+    chosen = chosen || OptionValue(args.Options, name).has_value();
+  if (dvd && !chosen) {
     tracks.OptionLines = DiscTrackOptionLines(plan, audioCodec);
     if (!tracks.OptionLines.empty() || (plan.Audio.size() == 1 && !plan.Audio[0].Language.empty()))
       for (const TDiscTrack& track : plan.Audio) tracks.AudioLanguages.push_back(track.Language);

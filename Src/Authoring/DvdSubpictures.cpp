@@ -122,13 +122,14 @@ std::optional<TSubpicturePlan> PlanSubpictures(const std::vector<TDvdTitle>& req
         }
       }
       const std::string to = "./" + base + "_s" + std::to_string(s + 1) + ".mpg";
-      const std::size_t number = title.Subtitles.size();
       // spumux reads the stream on its input and writes it on its output; the names are ours.
-      // spumux takes the norm from the environment, as dvdauthor does.
-      plan.Commands.push_back({"sh", "-c",
-                               std::string("VIDEO_FORMAT=") + (height == 480 ? "NTSC" : "PAL") +
-                                   " exec spumux -s " + std::to_string(number) + " ./" + control +
-                                   " < " + from + " > " + to});
+      // spumux takes the norm from the environment, as dvdauthor does. A file it made for
+      // the stream before goes once the next one holds it all.
+      std::string command = std::string("VIDEO_FORMAT=") + (height == 480 ? "NTSC" : "PAL") +
+                            " spumux -s " + std::to_string(title.Subtitles.size()) + " ./" +
+                            control + " < " + from + " > " + to;
+      if (from != title.File) command += " && rm -f " + from;
+      plan.Commands.push_back({"sh", "-c", command});
       title.Subtitles.push_back({stream.Language, {}});
       from = to;
     }
