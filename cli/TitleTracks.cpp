@@ -168,8 +168,9 @@ authoring::TSubtitleDrawer SubtitleDrawerFor(const std::vector<authoring::TDvdTi
   for (const authoring::TDvdTitle& title : titles) any = any || !title.Subtitles.empty();
   if (!any) return {};
   discmenu::EnsureGuiForPainting();
-  return [](const std::string& text, int width, int height, const std::string& png) {
-    return discmenu::DrawSubtitlePicture(text, width, height, png);
+  return [](const std::string& text, int width, int height, double pixelAspect,
+            const std::string& png) {
+    return discmenu::DrawSubtitlePicture(text, width, height, pixelAspect, png);
   };
 }
 

@@ -8,7 +8,10 @@
 namespace tovamo::discmenu {
 
 // Draws `text` (lines separated by "\n", long ones wrapped) into a width x height PNG at
-// `path`. EnsureGuiForPainting must have been called. False when the file cannot be written.
-bool DrawSubtitlePicture(const std::string& text, int width, int height, const std::string& path);
+// `path`, narrowed or widened so that it shows in its true shape on pixels `pixelAspect` times
+// as wide as high. EnsureGuiForPainting must have been called. False when the file cannot
+// be written.
+bool DrawSubtitlePicture(const std::string& text, int width, int height, double pixelAspect,
+                         const std::string& path);
 
 }  // namespace tovamo::discmenu

@@ -159,7 +159,7 @@ TEST(DiscTracks, SubtitlePicturesHaveThreeColoursAtTheFoot) {
   ASSERT_TRUE(
       discmenu::DrawSubtitlePicture("Hello there, a long line that must be wrapped to "
                                     "fit the width of the picture\nand a second",
-                                    720, 576, png));
+                                    720, 576, 16.0 / 15, png));
   QImage image(QString::fromStdString(png));
   ASSERT_EQ(image.size(), QSize(720, 576));
   std::set<QRgb> colours;
@@ -175,7 +175,7 @@ TEST(DiscTracks, SubtitlePicturesHaveThreeColoursAtTheFoot) {
   EXPECT_LE(colours.size(), 3u);  // transparent, fill, outline: a subpicture holds four
   EXPECT_GT(opaque, 2000);
   EXPECT_GT(top, 576 / 2);  // three lines at the foot
-  EXPECT_FALSE(discmenu::DrawSubtitlePicture("x", 720, 576, dir.File("no/such/folder.png")));
+  EXPECT_FALSE(discmenu::DrawSubtitlePicture("x", 720, 576, 1, dir.File("no/such/folder.png")));
 }
 
 // ---- The command -----------------------------------------------------------------------

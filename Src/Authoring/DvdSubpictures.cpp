@@ -46,13 +46,18 @@ std::string XmlAttribute(const std::string& text) {
 
 }  // namespace
 
-bool MpegPictureSize(const std::string& path, int& width, int& height) {
+bool MpegPictureSize(const std::string& path, int& width, int& height, double& pixelAspect) {
   const std::string data = ReadHead(path);
   const std::size_t at = data.find(std::string("\x00\x00\x01\xB3", 4));
   if (at == std::string::npos || at + 7 > data.size()) return false;
   width = (Byte(data, at + 4) << 4) | (Byte(data, at + 5) >> 4);
   height = ((Byte(data, at + 5) & 0x0F) << 8) | Byte(data, at + 6);
-  return width > 0 && height > 0;
+  if (width <= 0 || height <= 0) return false;
+  // The MPEG-2 aspect code names the shape of the whole picture.
+  const int code = Byte(data, at + 7) >> 4;
+  const double shown = code == 2 ? 4.0 / 3 : code == 3 ? 16.0 / 9 : code == 4 ? 2.21 : 0;
+  pixelAspect = shown > 0 ? shown * height / width : 1;
+  return true;
 }
 
 std::string SpumuxTime(double seconds) {
@@ -85,7 +90,8 @@ std::optional<TSubpicturePlan> PlanSubpictures(const std::vector<TDvdTitle>& req
     title.Subtitles.clear();
     if (source.Subtitles.empty() || !draw) continue;
     int width = 0, height = 0;
-    if (!MpegPictureSize(source.File, width, height)) {
+    double pixelAspect = 1;
+    if (!MpegPictureSize(source.File, width, height, pixelAspect)) {
       reason = "cannot find the picture size of \"" + source.File + "\" for its subtitles";
       return std::nullopt;
     }
@@ -104,7 +110,7 @@ std::optional<TSubpicturePlan> PlanSubpictures(const std::vector<TDvdTitle>& req
         if (end - start < 0.02) continue;
         const std::string image =
             base + "_s" + std::to_string(s + 1) + "_" + std::to_string(c + 1) + ".png";
-        if (!draw(cue.Text, width, height, work + "/" + image)) {
+        if (!draw(cue.Text, width, height, pixelAspect, work + "/" + image)) {
           reason = "cannot draw a subtitle picture in \"" + work + "\"";
           return std::nullopt;
         }

@@ -14,13 +14,14 @@
 namespace tovamo::authoring {
 
 // Draws `text` (lines separated by "\n") as a transparent PNG of width x height at `png`,
-// in at most four colours (transparent included), as a DVD subpicture allows. False when
-// it could not be written.
-using TSubtitleDrawer =
-    std::function<bool(const std::string& text, int width, int height, const std::string& png)>;
+// in at most four colours (transparent included), as a DVD subpicture allows; a pixel
+// shows `pixelAspect` times as wide as high. False when it could not be written.
+using TSubtitleDrawer = std::function<bool(const std::string& text, int width, int height,
+                                           double pixelAspect, const std::string& png)>;
 
-// The picture size of an MPEG file's first sequence header; false when there is none.
-bool MpegPictureSize(const std::string& path, int& width, int& height);
+// The picture size of an MPEG file's first sequence header and the shape of its pixels on
+// the screen (width / height); false when there is none.
+bool MpegPictureSize(const std::string& path, int& width, int& height, double& pixelAspect);
 
 // A spumux time: "0:01:02.35" (hours, minutes, seconds with hundredths).
 std::string SpumuxTime(double seconds);
