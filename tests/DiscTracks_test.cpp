@@ -75,6 +75,10 @@ TEST(SubRipText, CuesAreReadFromWhatEditorsWrite) {
        0},
       {"not SubRip at all", std::string("\x00\x01garbage\nmore garbage\n", 23), {}, 1},
       {"empty", "", {}, 0},
+      {"Windows-1252",
+       "00:00:01,000 --> 00:00:02,000\nCaf\xE9 \x93ol\xE9\x94\n",
+       {{1, 2, "Caf\xC3\xA9 \xE2\x80\x9Col\xC3\xA9\xE2\x80\x9D"}},
+       0},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);

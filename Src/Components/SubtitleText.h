@@ -14,7 +14,8 @@ struct TSubtitleCue {
   std::string Text;  // plain text, lines separated by "\n"
 };
 
-// The cues of SubRip text, in time order. A byte-order mark, CRLF or CR line ends and
+// The cues of SubRip text, in time order, in UTF-8 (text that is not UTF-8 is read as
+// Windows-1252). A byte-order mark, CRLF or CR line ends and
 // HTML-like tags ("<i>", "<font ...>") are taken in stride; a block whose timing line does
 // not read is skipped and described in `problems` ("line 7: ...").
 std::vector<TSubtitleCue> ParseSubRip(const std::string& text, std::vector<std::string>& problems);
