@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "Components/DiscTracks.h"
-#include "Components/SubtitleText.h"
+#include "Components/SubtitleSources.h"
 #include "OffscreenPainting.h"
 #include "Services/FFBindings.h"
 #include "Services/FFLog.h"

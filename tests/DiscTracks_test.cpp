@@ -18,7 +18,7 @@
 #include "Authoring/DvdControl.h"
 #include "Authoring/DvdSubpictures.h"
 #include "Components/DiscTracks.h"
-#include "Components/SubtitleText.h"
+#include "Components/SubtitleSources.h"
 #include "Engine/SubtitleBurn.h"
 #include "OffscreenPainting.h"
 #include "SubtitlePicture.h"

@@ -1,5 +1,4 @@
-// Text subtitles as timed cues: SubRip files (also as found beside a video, "NAME.srt",
-// "NAME.LANG.srt"), and the SubRip, ASS/SSA or plain text streams inside an input, each cue
+// Text subtitles as timed cues: SubRip text and the events of ASS/SSA streams, each cue
 // reduced to its plain lines.
 #pragma once
 
@@ -27,24 +26,5 @@ std::string PlainCueText(const std::string& text);
 // The text of an ASS/SSA event as a stream packet holds it ("ReadOrder,Layer,Style,Name,
 // MarginL,MarginR,MarginV,Effect,Text" or a whole "Dialogue:" line): its Text field.
 std::string AssEventText(const std::string& packet);
-
-struct TSidecarSubtitle {
-  std::string Path;
-  std::string Language;  // ISO 639-1 from "NAME.LANG.srt", "" for "NAME.srt"
-};
-
-// The SubRip files beside an input: "NAME.srt" first, then "NAME.LANG.srt" in name order
-// (NAME: the input's name without its extension; the extension in any case).
-std::vector<TSidecarSubtitle> FindSidecarSubtitles(const std::string& inputPath);
-
-// Reads a SubRip file; false with the reason when it cannot be read or is not SubRip at all
-// (no cue). Problems with single blocks go to `problems`.
-bool ReadSubRipFile(const std::string& path, std::vector<TSubtitleCue>& cues,
-                    std::vector<std::string>& problems, std::string& error);
-
-// The cues of a text subtitle stream of an input file, read with the media libraries;
-// false with the reason when the file cannot be read.
-bool ReadInputSubtitles(const std::string& path, int streamIndex, std::vector<TSubtitleCue>& cues,
-                        std::string& error);
 
 }  // namespace tovamo
