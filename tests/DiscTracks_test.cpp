@@ -21,6 +21,7 @@
 #include "Components/SubtitleSources.h"
 #include "Engine/SubtitleBurn.h"
 #include "OffscreenPainting.h"
+#include "Services/FFBindings.h"
 #include "SubtitlePicture.h"
 #include "support/MediaProbe.h"
 #include "support/TestSupport.h"
@@ -112,6 +113,40 @@ TEST(DiscTracks, LanguageTagsBecomeTwoLetterCodes) {
       {"eng", "en"}, {"ger", "de"}, {"deu", "de"}, {"jpn", "ja"}, {"fre", "fr"}, {"EN", "en"},
       {"chi", "zh"}, {"und", ""},   {"xyz", ""},   {"", ""},      {"e1", ""}};
   for (const auto& [tag, code] : cases) EXPECT_EQ(TwoLetterLanguage(tag), code) << tag;
+}
+
+TEST(DiscTracks, EveryTrackTheDefaultOneFirst) {
+  test::LoadSystemLibraries();
+  const struct {
+    const char* Fixture;
+    std::vector<std::string> Lines;
+    std::vector<std::string> Languages, Text;
+  } cases[] = {
+      {"languages_subs.mkv",
+       {"map=0:0", "map=0:2", "map=0:1", "acodec=ac3", "newaudio="},
+       {"ja", "en"},
+       {"fr"}},
+      {"two_languages.mkv",
+       {"map=0:0", "map=0:2", "map=0:1", "acodec=ac3", "newaudio="},
+       {"de", "en"},
+       {}},
+      {"sample.mpg", {}, {""}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Fixture);
+    AVFormatContext* input = nullptr;
+    ASSERT_GE(ff::avformat_open_input(&input, test::Fixture(c.Fixture).c_str(), nullptr, nullptr),
+              0);
+    ASSERT_GE(ff::avformat_find_stream_info(input, nullptr), 0);
+    const TDiscTrackPlan plan = PlanDiscTracks(*input);
+    ff::avformat_close_input(&input);
+    EXPECT_EQ(DiscTrackOptionLines(plan, "ac3"), c.Lines);
+    std::vector<std::string> languages, text;
+    for (const TDiscTrack& track : plan.Audio) languages.push_back(track.Language);
+    for (const TDiscTrack& track : plan.Text) text.push_back(track.Language);
+    EXPECT_EQ(languages, c.Languages);
+    EXPECT_EQ(text, c.Text);
+  }
 }
 
 TEST(DiscTracks, SubRipFilesBesideAnInputAreFoundPlainOneFirst) {
@@ -289,6 +324,13 @@ TEST_F(DiscTracksCommand, AMalformedSubRipFileIsReportedNotFatal) {
   const std::string listing = Capture("lsdvd -s '" + iso + "' 2>/dev/null");
   EXPECT_TRUE(Contains(listing, "Subtitle: 01, Language: de")) << listing;
   EXPECT_TRUE(Contains(listing, "Subtitle: 02, Language: fr")) << listing;
+}
+
+TEST_F(DiscTracksCommand, AnUnknownSubtitlesModeStartsNothing) {
+  const std::string clip = Input("clip.mkv");
+  EXPECT_EQ(Run({"--subtitles", "soft", "-o", Dir.Path().string(), clip}), 2);
+  EXPECT_TRUE(Contains(Err, "--subtitles must be burn, disc or none, got \"soft\"")) << Err;
+  EXPECT_FALSE(fs::exists(Dir.Path() / "clip.mpg"));
 }
 
 // Burnt in, the file beside the input (a name the filter graph would split) shows in the

@@ -85,6 +85,10 @@ TDiscTrackPlan PlanDiscTracks(const AVFormatContext& input) {
         plan.VideoStream = index;
       }
     } else if (par.codec_type == AVMEDIA_TYPE_AUDIO) {
+      // A track without a decoder would fail the whole conversion.
+      if (par.ch_layout.nb_channels <= 0 || !ff::avcodec_find_decoder ||
+          !ff::avcodec_find_decoder(par.codec_id))
+        continue;
       // The engine takes the same stream when it picks one alone.
       if (StreamScore(stream) > bestAudio) {
         bestAudio = StreamScore(stream);

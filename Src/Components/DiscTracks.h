@@ -18,7 +18,7 @@ struct TDiscTrack {
 
 struct TDiscTrackPlan {
   int VideoStream = -1;             // the picture the title shows, -1 none
-  std::vector<TDiscTrack> Audio;    // the default track first, then the input's order
+  std::vector<TDiscTrack> Audio;    // decodable, the default one first, then in the input's order
   std::vector<TDiscTrack> Text;     // SubRip, ASS/SSA and plain text subtitle streams
   std::vector<int> LeftOutBitmaps;  // picture subtitles (DVB, PGS, ...), not carried
 };
