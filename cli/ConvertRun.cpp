@@ -230,6 +230,7 @@ class TConvertRun {
     std::vector<std::pair<std::size_t, int>> opened;  // input, encoder task
     InputSeconds_.assign(Plan_.size(), 0);
     double totalSeconds = 0;
+    int soundTracks = 1;  // of the title with the most
     for (std::size_t i = 0; i < Plan_.size(); ++i) {
       const TPlannedInput& item = Plan_[i];
       if (!item.Refusal.empty()) {
@@ -246,6 +247,8 @@ class TConvertRun {
       const AVFormatContext* context = Encoder_.InputContext(task, 0);
       InputSeconds_[i] = context && context->duration > 0 ? double(context->duration) / 1e6 : 0;
       totalSeconds += InputSeconds_[i];
+      if (context)
+        soundTracks = std::max(soundTracks, OutputSoundTracks(*context, Args_, TargetType_));
     }
     if (!Args_.DiscSize.empty()) {
       for (const auto& [i, task] : opened)
@@ -254,7 +257,8 @@ class TConvertRun {
                      " is not known, so the batch cannot be fitted to the disc");
           return false;
         }
-      const TDiscFitPlan fit = PlanDiscFit(Args_, TargetType_, totalSeconds, int(opened.size()));
+      const TDiscFitPlan fit =
+          PlanDiscFit(Args_, TargetType_, totalSeconds, int(opened.size()), soundTracks);
       std::printf("%s\n", fit.Line.c_str());
       std::fflush(stdout);
       if (!fit.Fits) {
@@ -278,10 +282,11 @@ class TConvertRun {
       }
       if (DiscNorm_) options.NormType = DiscNorm_;
       options.ExtraOptions += JoinLines(optionLines);
-      TitleTracks_[i] = ChooseTitleTracks(
-          *Encoder_.InputContext(task, 0), item.Input, Args_, TargetType_,
-          !options.AudioCodec.empty() ? options.AudioCodec
-                                      : OptionValue(Args_.Options, "acodec").value_or("ac3"));
+      if (const AVFormatContext* context = Encoder_.InputContext(task, 0))
+        TitleTracks_[i] = ChooseTitleTracks(
+            *context, item.Input, Args_, TargetType_,
+            !options.AudioCodec.empty() ? options.AudioCodec
+                                        : OptionValue(Args_.Options, "acodec").value_or("ac3"));
       options.ExtraOptions += JoinLines(TitleTracks_[i].OptionLines);
       TaskInput_[task] = i;
       TTaskState state;

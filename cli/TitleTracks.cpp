@@ -118,7 +118,21 @@ void ChooseDiscSubtitles(const std::string& inputPath, const TDiscTrackPlan& pla
          (languages.size() > 1 ? "s" : "") + " (" + LanguageList(languages) + ")");
 }
 
+// Streams the user chose or left out are theirs to decide.
+bool EveryTrack(const TConvertArgs& args, int targetType) {
+  if (targetType != kDvdTarget) return false;
+  for (const char* name : {"map", "an", "vn", "newaudio"})
+    if (OptionValue(args.Options, name)) return false;
+  return true;
+}
+
 }  // namespace
+
+int OutputSoundTracks(const AVFormatContext& input, const TConvertArgs& args, int targetType) {
+  if (!EveryTrack(args, targetType)) return 1;
+  const TDiscTrackPlan plan = PlanDiscTracks(input);
+  return DiscTrackOptionLines(plan, "ac3").empty() ? 1 : int(plan.Audio.size());
+}
 
 double OptionSeconds(const std::string& text) {
   double seconds = 0;
@@ -143,11 +157,7 @@ TTitleTracks ChooseTitleTracks(const AVFormatContext& input, const std::string& 
   TTitleTracks tracks;
   const TDiscTrackPlan plan = PlanDiscTracks(input);
   const bool dvd = targetType == kDvdTarget;
-  // Streams the user chose or left out are theirs to decide.
-  bool chosen = false;
-  for (const char* name : {"map", "an", "vn", "newaudio"})
-    chosen = chosen || OptionValue(args.Options, name).has_value();
-  if (dvd && !chosen) {
+  if (EveryTrack(args, targetType)) {
     tracks.OptionLines = DiscTrackOptionLines(plan, audioCodec);
     if (!tracks.OptionLines.empty() || (plan.Audio.size() == 1 && !plan.Audio[0].Language.empty()))
       for (const TDiscTrack& track : plan.Audio) tracks.AudioLanguages.push_back(track.Language);

@@ -24,6 +24,10 @@ TTitleTracks ChooseTitleTracks(const AVFormatContext& input, const std::string& 
                                const TConvertArgs& args, int targetType,
                                const std::string& audioCodec);
 
+// The number of sound tracks the output of the input gets: all it has (up to 8) on the DVD
+// target, unless the user's options choose the streams; else one.
+int OutputSoundTracks(const AVFormatContext& input, const TConvertArgs& args, int targetType);
+
 // Seconds of an option's time ("90", "1:30", "0:01:30.5"); 0 when it does not read.
 double OptionSeconds(const std::string& text);
 

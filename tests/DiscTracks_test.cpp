@@ -269,10 +269,12 @@ TEST_F(DiscTracksCommand, BothLanguagesAndTheSubtitlesAreSelectableOnTheDvd) {
                   "2\r\n00:00:01,500 --> 00:00:02,000\r\nSecond\r\n");
   const std::string iso = Dir.File("x.iso"), log = Dir.File("log.txt");
   ASSERT_EQ(Run({"--target", "dvd", "--norm", "pal", "-o", Dir.Path().string(), "--disc", iso,
-                 "--log", log, clip}),
+                 "--disc-size", "4.7G", "--log", log, clip}),
             0)
       << Out << Err;
   EXPECT_TRUE(Contains(Out, "2 sound tracks (ja, en)")) << Out;
+  // Both tracks count against the disc's highest rate, 10080 kbit/s.
+  EXPECT_TRUE(Contains(Out, "video at 9184 kbit/s with sound at 896 kbit/s")) << Out;
   EXPECT_TRUE(Contains(Out, "2 subtitle streams (en, fr)")) << Out;
 
   const std::string listing = Capture("lsdvd -a -s '" + iso + "' 2>/dev/null");
