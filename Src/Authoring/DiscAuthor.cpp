@@ -130,9 +130,13 @@ std::string RequestProblem(const TDiscRequest& request, std::int64_t& inputBytes
 
   if (std::string missing = MissingToolsMessage(request.Kind); !missing.empty()) return missing;
 
-  // The DVD folder and the ISO made from it are on the disk together for a while.
+  // The DVD folder and the ISO made from it are on the disk together for a while, and a
+  // title with subtitles beside them in its copy with the subpictures.
+  std::int64_t subtitled = 0;
+  for (const TDvdTitle& title : request.Titles)
+    if (!title.Subtitles.empty()) subtitled += FileBytes(title.File);
   const std::int64_t needed =
-      dvd ? inputBytes * 2 + (32 << 20) : inputBytes + inputBytes / 20 + (4 << 20);
+      dvd ? inputBytes * 2 + subtitled + (32 << 20) : inputBytes + inputBytes / 20 + (4 << 20);
   struct statvfs space {};
   if (statvfs(FolderOf(request.ImagePath).c_str(), &space) == 0) {
     const std::int64_t available = std::int64_t(space.f_bavail) * std::int64_t(space.f_frsize);
