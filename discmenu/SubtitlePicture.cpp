@@ -12,18 +12,27 @@ namespace tovamo::discmenu {
 
 namespace {
 
-// The lines of `text`, each wrapped at word boundaries to `maxWidth`.
+// The lines of `text`, each wrapped at word boundaries to `maxWidth`; a word wider than
+// that (a line of Chinese or Japanese has no spaces) is broken between its characters.
 QStringList WrappedLines(const QString& text, const QFontMetrics& metrics, int maxWidth) {
   QStringList lines;
   for (const QString& paragraph : text.split('\n')) {
     QString line;
     for (const QString& word : paragraph.split(' ', Qt::SkipEmptyParts)) {
       const QString longer = line.isEmpty() ? word : line + ' ' + word;
-      if (!line.isEmpty() && metrics.horizontalAdvance(longer) > maxWidth) {
-        lines << line;
-        line = word;
-      } else {
+      if (metrics.horizontalAdvance(longer) <= maxWidth) {
         line = longer;
+        continue;
+      }
+      if (!line.isEmpty()) lines << line;
+      line.clear();
+      for (const QChar c : word) {
+        if (!line.isEmpty() && !c.isLowSurrogate() &&
+            metrics.horizontalAdvance(line + c) > maxWidth) {
+          lines << line;
+          line.clear();
+        }
+        line += c;
       }
     }
     if (!line.isEmpty()) lines << line;

@@ -215,6 +215,13 @@ TEST(DiscTracks, SubtitlePicturesHaveThreeColoursAtTheFoot) {
   EXPECT_GT(opaque, 2000);
   EXPECT_GT(top, 576 / 2);  // three lines at the foot
   EXPECT_FALSE(discmenu::DrawSubtitlePicture("x", 720, 576, 1, dir.File("no/such/folder.png")));
+  // A line without spaces is broken too: nothing reaches the picture's sides.
+  ASSERT_TRUE(discmenu::DrawSubtitlePicture(
+      "日本語の字幕はとても長い一行でも画面の中に収まるように折り返されます", 720, 576, 1, png));
+  image.load(QString::fromStdString(png));
+  for (int y = 0; y < image.height(); ++y)
+    for (const int x : {0, 1, 2, 717, 718, 719})
+      EXPECT_EQ(qAlpha(image.pixel(x, y)), 0) << x << "," << y;
 }
 
 // ---- The command -----------------------------------------------------------------------
