@@ -95,9 +95,10 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
       value = arg.substr(2);
       haveValue = true;
     }
-    static const char* const kValued[] = {
-        "-o",        "-j",    "--target", "--norm", "--aspect",    "--option", "--output", "--jobs",
-        "--profile", "--fit", "--log",    "--disc", "--disc-size", "--title",  "--quality"};
+    static const char* const kValued[] = {"-o",          "-j",       "--target",  "--norm",
+                                          "--aspect",    "--option", "--output",  "--jobs",
+                                          "--profile",   "--fit",    "--log",     "--disc",
+                                          "--disc-size", "--title",  "--quality", "--subtitles"};
     bool valued = false;
     for (const char* known : kValued) valued = valued || name == known;
     if (!valued) return {std::nullopt, "unknown option \"" + arg + "\""};
@@ -155,6 +156,10 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
       if (value.empty() || !ParseQualityClass(value, quality))
         return {std::nullopt, "--quality must be fast, standard or best, got \"" + value + "\""};
       args.Quality = QualityClassInfo(quality).Name;
+    } else if (name == "--subtitles") {
+      if (value != "burn" && value != "disc" && value != "none")
+        return {std::nullopt, "--subtitles must be burn, disc or none, got \"" + value + "\""};
+      args.Subtitles = value;
     } else if (name == "--profile") {
       if (value.empty()) return {std::nullopt, "--profile needs a profile name"};
       args.Profile = value;
@@ -193,6 +198,7 @@ std::string UsageText() {
          "                      [--option NAME=VALUE]... [--log FILE] [-v] [--strict]\n"
          "                      [--disc IMAGE.iso|IMAGE.cue] [--disc-size SIZE]\n"
          "                      [--menu|--no-menu] [--title NAME]...\n"
+         "                      [--subtitles burn|disc|none]\n"
          "                      [--] FILE...\n"
          "       tovamo-convert [-o DIR] --profile NAME [--aspect 4:3|16:9]\n"
          "                      [--fit pad|stretch|crop] [-j N] [--quality CLASS]\n"
@@ -281,6 +287,14 @@ Options:
   --title NAME           the name of the next FILE in the menu (repeatable, in the order
                          of the files; the files without one show their file name
                          without its extension)
+  --subtitles MODE       disc (default): with --disc for a DVD, the text subtitles of a
+                         FILE (SubRip, ASS/SSA) and the SubRip files beside it (NAME.srt,
+                         NAME.LANG.srt for FILE NAME.EXT) become selectable subtitle
+                         streams with their languages; burn: the first of them (a file
+                         beside it first) is drawn into the picture, for every target;
+                         none: no subtitles. With --target dvd every sound track of a
+                         FILE (up to 8, its default one first) goes into its output,
+                         unless --option chooses the streams ("map", "an")
   --                     everything after it is a FILE, even when it begins with "-"
   -h, --help             show this text
   --version              show the program's version and the media libraries it loaded

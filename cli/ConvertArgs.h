@@ -29,6 +29,9 @@ struct TConvertArgs {
   bool Menu = true;                    // --menu / --no-menu: the disc starts in a menu
   std::vector<std::string> Titles;     // --title: the menu's names of the first files
   std::string Quality = "standard";    // --quality: fast, standard or best
+  // --subtitles: "disc" (DVD images carry them as selectable streams), "burn" (drawn into
+  // the picture) or "none"
+  std::string Subtitles = "disc";
 };
 
 struct TParseResult {

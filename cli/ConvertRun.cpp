@@ -34,6 +34,7 @@
 #include "Services/MainThread.h"
 #include "Services/Text.h"
 #include "StopSignals.h"
+#include "TitleTracks.h"
 #include "Version.h"
 
 namespace tovamo::cli {
@@ -150,9 +151,10 @@ class TConvertRun {
     }
     std::vector<authoring::TDvdTitle> titles;
     for (std::size_t i = 0; i < Plan_.size(); ++i)
-      titles.push_back({Plan_[i].Output, InputSeconds_[i],
-                        authoring::MenuTitleName(i < Args_.Titles.size() ? Args_.Titles[i] : "",
-                                                 Plan_[i].Input)});
+      titles.push_back(
+          {Plan_[i].Output, InputSeconds_[i],
+           authoring::MenuTitleName(i < Args_.Titles.size() ? Args_.Titles[i] : "", Plan_[i].Input),
+           TitleTracks_[i].AudioLanguages, TitleTracks_[i].Subtitles});
     return MakeDiscImage(Args_, TargetType_, titles, DiscNorm_);
   }
 
@@ -230,6 +232,7 @@ class TConvertRun {
     std::vector<std::pair<std::size_t, int>> opened;  // input, encoder task
     InputSeconds_.assign(Plan_.size(), 0);
     double totalSeconds = 0;
+    int soundTracks = 1;  // of the title with the most
     for (std::size_t i = 0; i < Plan_.size(); ++i) {
       const TPlannedInput& item = Plan_[i];
       if (!item.Refusal.empty()) {
@@ -246,6 +249,8 @@ class TConvertRun {
       const AVFormatContext* context = Encoder_.InputContext(task, 0);
       InputSeconds_[i] = context && context->duration > 0 ? double(context->duration) / 1e6 : 0;
       totalSeconds += InputSeconds_[i];
+      if (context)
+        soundTracks = std::max(soundTracks, OutputSoundTracks(*context, Args_, TargetType_));
     }
     if (!Args_.DiscSize.empty()) {
       for (const auto& [i, task] : opened)
@@ -254,7 +259,8 @@ class TConvertRun {
                      " is not known, so the batch cannot be fitted to the disc");
           return false;
         }
-      const TDiscFitPlan fit = PlanDiscFit(Args_, TargetType_, totalSeconds, int(opened.size()));
+      const TDiscFitPlan fit =
+          PlanDiscFit(Args_, TargetType_, totalSeconds, int(opened.size()), soundTracks);
       std::printf("%s\n", fit.Line.c_str());
       std::fflush(stdout);
       if (!fit.Fits) {
@@ -279,6 +285,12 @@ class TConvertRun {
       if (DiscNorm_) options.NormType = DiscNorm_;
       options.Quality = Args_.Quality;
       options.ExtraOptions += JoinLines(optionLines);
+      if (const AVFormatContext* context = Encoder_.InputContext(task, 0))
+        TitleTracks_[i] = ChooseTitleTracks(
+            *context, item.Input, Args_, TargetType_,
+            !options.AudioCodec.empty() ? options.AudioCodec
+                                        : OptionValue(Args_.Options, "acodec").value_or("ac3"));
+      options.ExtraOptions += JoinLines(TitleTracks_[i].OptionLines);
       TaskInput_[task] = i;
       TTaskState state;
       state.Input = Label(i);
@@ -492,6 +504,7 @@ class TConvertRun {
   int TargetType_ = 0;                // of every output: the target's or the profile's
   int DiscNorm_ = 0;                  // of every output, chosen for its disc; 0: each its own
   std::vector<double> InputSeconds_;  // per input, 0 when not known
+  std::map<std::size_t, TTitleTracks> TitleTracks_;  // per input: its sound tracks and subtitles
   int EndedCount_ = 0;
   int Stopped_ = 0;  // the signal that stopped the batch
   bool BatchEndAnnounced_ = false;

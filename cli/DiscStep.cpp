@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstdlib>
 #include <chrono>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include "Services/SameFile.h"
 #include "Services/Text.h"
 #include "StopSignals.h"
+#include "TitleTracks.h"
 
 namespace tovamo::cli {
 
@@ -88,8 +90,8 @@ std::string DiscImageProblem(const TConvertArgs& args, int targetType) {
   return {};
 }
 
-TDiscFitPlan PlanDiscFit(const TConvertArgs& args, int targetType, double totalSeconds,
-                         int titles) {
+TDiscFitPlan PlanDiscFit(const TConvertArgs& args, int targetType, double totalSeconds, int titles,
+                         int soundTracks) {
   TDiscFitPlan plan;
   const auto kind = authoring::DiscKindOfTarget(targetType);
   const auto size = authoring::ParseDiscSize(args.DiscSize);
@@ -103,6 +105,9 @@ TDiscFitPlan PlanDiscFit(const TConvertArgs& args, int targetType, double totalS
     const double value = std::strtod(text.c_str(), &end);
     audio = std::int64_t(end && (*end == 'k' || *end == 'K') ? value * 1000 : value);
   }
+  // More than one track: the sound's share of the disc grows with them.
+  if (soundTracks > 1)
+    audio = (audio > 0 ? audio : authoring::TargetAudioBitRate(*kind)) * soundTracks;
   const authoring::TFitResult fit = authoring::FitToDisc(*size, totalSeconds, titles, *kind, audio);
   plan.Fits = fit.Problem.empty() && fit.Fits;
   plan.Line = authoring::DescribeFit(fit, *size, *kind);
@@ -149,6 +154,7 @@ int MakeDiscImage(const TConvertArgs& args, int targetType,
     else
       request.DrawCdMenu = discmenu::CdMenuDrawer();
   }
+  request.DrawSubtitle = SubtitleDrawerFor(titles);
 
   const bool terminal = isatty(fileno(stdout));
   authoring::TDiscAuthor author;

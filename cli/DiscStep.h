@@ -24,8 +24,10 @@ struct TDiscFitPlan {
   std::vector<std::string> OptionLines;  // the fitted rate, for every output's options
 };
 
-// --disc-size for inputs lasting `totalSeconds` together.
-TDiscFitPlan PlanDiscFit(const TConvertArgs& args, int targetType, double totalSeconds, int titles);
+// --disc-size for inputs lasting `totalSeconds` together, the one with the most sound tracks
+// having `soundTracks`: counted for every title, so that it too keeps within the disc's rate.
+TDiscFitPlan PlanDiscFit(const TConvertArgs& args, int targetType, double totalSeconds, int titles,
+                         int soundTracks = 1);
 
 // With --disc and the norm left to the inputs, every title takes one norm: the first
 // input's, as it would get alone (its frame rate's, PAL when the rate names none). A disc

@@ -141,6 +141,7 @@ std::map<std::string, std::string> Settings(const TCustomFFmpeg& e) {
       {"InterMatrix", Render(e.InterMatrix.has_value())},
       {"UsingFrameHooks", Render(e.UsingFrameHooks)},
       {"GenericOptions", Render(int(e.OptionContexts.OptionNames.size()))},
+      {"BurnSubtitles", Render(e.BurnSubtitles)},
   };
   for (int i = 0; i < kMediaTypeCount; ++i)
     s["MaxFrames[" + std::to_string(i) + "]"] = Render(e.MaxFrames[i]);
@@ -184,7 +185,7 @@ TEST(OptionTableData, NamesInTestOrder) {
       "force_fps", "streamid", "force_key_frames", "ab", "aframes", "aq", "ar", "ac", "an",
       "acodec", "atag", "vol", "newaudio", "alang", "sample_fmt", "sn", "scodec", "newsubtitle",
       "slang", "stag", "vc", "tvstd", "isync", "muxdelay", "muxpreload", "absf", "vbsf", "sbsf",
-      "apre", "vpre", "spre", "fpre", "autorotate"};
+      "apre", "vpre", "spre", "fpre", "autorotate", "burn_subtitles"};
   // clang-format on
   std::vector<std::string> names;
   for (const TOptionRow& row : OptionTable()) names.push_back(row.Name);
@@ -367,6 +368,7 @@ const TPlainCase kPlainCases[] = {
     {"force_key_frames", "0,1.5,3", "ForcedKeyFrames", "'0,1.5,3'"},
     {"alang", "fre", "AudioLanguage", "'fre'"},
     {"slang", "ger", "SubtitleLanguage", "'ger'"},
+    {"burn_subtitles", "0:a.srt", "BurnSubtitles", "'0:a.srt'"},
     // handlers that store their value
     {"ar", "48000", "AudioSampleRate", "48000"},
     {"ac", "6", "AudioChannels", "6"},

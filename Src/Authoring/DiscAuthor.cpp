@@ -132,9 +132,13 @@ std::string RequestProblem(const TDiscRequest& request, std::int64_t& inputBytes
 
   if (std::string missing = MissingToolsMessage(request.Kind); !missing.empty()) return missing;
 
-  // The DVD folder and the ISO made from it are on the disk together for a while.
+  // The DVD folder and the ISO made from it are on the disk together for a while, and a
+  // title with subtitles beside them in its copy with the subpictures.
+  std::int64_t subtitled = 0;
+  for (const TDvdTitle& title : request.Titles)
+    if (!title.Subtitles.empty()) subtitled += FileBytes(title.File);
   const std::int64_t needed =
-      dvd ? inputBytes * 2 + (32 << 20) : inputBytes + inputBytes / 20 + (4 << 20);
+      dvd ? inputBytes * 2 + subtitled + (32 << 20) : inputBytes + inputBytes / 20 + (4 << 20);
   struct statvfs space {};
   if (statvfs(FolderOf(request.ImagePath).c_str(), &space) == 0) {
     const std::int64_t available = std::int64_t(space.f_bavail) * std::int64_t(space.f_frsize);
@@ -357,8 +361,19 @@ std::optional<std::vector<TDvdTitle>> LinkTitles(const TDiscRequest& request,
 
 TAuthorResult TDiscAuthor::MakeDvd(const TDiscRequest& request, const std::string& work) {
   TAuthorResult result;
-  const std::optional<std::vector<TDvdTitle>> titles = LinkTitles(request, work, result.Reason);
-  if (!titles) return result;
+  const std::optional<std::vector<TDvdTitle>> linked = LinkTitles(request, work, result.Reason);
+  if (!linked) return result;
+  const std::optional<TSubpicturePlan> subpictures =
+      PlanSubpictures(request.Titles, *linked, request.DrawSubtitle, work, result.Reason);
+  if (!subpictures) return result;
+  for (const std::vector<std::string>& command : subpictures->Commands) {
+    TStep mux;
+    mux.Tool = "spumux";
+    mux.Argv = command;
+    mux.Folder = work;
+    if (!RunTool(mux, result.Reason)) return result;
+  }
+  const std::vector<TDvdTitle>* titles = &subpictures->Titles;
   // The menu domain has no picture of its own to take the norm from.
   TDiscNorm norm = request.Norm;
   if (norm == TDiscNorm::Auto) norm = MpegFileNorm(request.Titles[0].File);

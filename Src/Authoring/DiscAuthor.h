@@ -16,6 +16,7 @@
 #include "Authoring/DvdControl.h"
 #include "Authoring/DvdMenu.h"
 #include "Authoring/VcdControl.h"
+#include "Authoring/DvdSubpictures.h"
 
 namespace tovamo::authoring {
 
@@ -30,6 +31,7 @@ struct TDiscRequest {
   bool WithMenu = true;
   TCdMenuDrawer DrawCdMenu{};
   TMenuPainter PaintMenu = {};
+  TSubtitleDrawer DrawSubtitle = {};  // DVD titles with subtitles: draws their pictures
 };
 
 struct TAuthorProgress {

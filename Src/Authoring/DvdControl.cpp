@@ -53,6 +53,34 @@ std::string DvdChapterList(double seconds) {
   return list;
 }
 
+std::string DvdStreamLines(const std::vector<TDvdTitle>& titles) {
+  std::vector<std::string> audio, subpictures;
+  bool named = false, subtitled = false;
+  for (const TDvdTitle& title : titles) {
+    for (std::size_t i = 0; i < title.AudioLanguages.size(); ++i) {
+      if (audio.size() <= i) audio.resize(i + 1);
+      if (audio[i].empty()) audio[i] = title.AudioLanguages[i];
+      named = named || !title.AudioLanguages[i].empty();
+    }
+    for (std::size_t i = 0; i < title.Subtitles.size(); ++i) {
+      if (subpictures.size() <= i) subpictures.resize(i + 1);
+      if (subpictures[i].empty()) subpictures[i] = title.Subtitles[i].Language;
+      subtitled = true;
+    }
+  }
+  std::string lines;
+  const auto line = [&](const char* element, const std::string& language) {
+    lines += std::string("      <") + element;
+    if (!language.empty()) lines += " lang=\"" + XmlText(language) + "\"";
+    lines += "/>\n";
+  };
+  if (named || audio.size() > 1)
+    for (const std::string& language : audio) line("audio", language);
+  if (subtitled)
+    for (const std::string& language : subpictures) line("subpicture", language);
+  return lines;
+}
+
 std::string DvdAuthorXml(const std::string& dest, const std::vector<TDvdTitle>& titles,
                          const std::string& menusXml) {
   const bool menu = !menusXml.empty();
@@ -62,6 +90,7 @@ std::string DvdAuthorXml(const std::string& dest, const std::vector<TDvdTitle>& 
           ? "  <vmgm>\n    <fpc>g0 = 0; g1 = 1; g3 = 1024; jump titleset 1 menu;</fpc>\n  </vmgm>\n"
           : "  <vmgm>\n    <fpc>jump title 1;</fpc>\n  </vmgm>\n";
   xml += "  <titleset>\n" + menusXml + "    <titles>\n";
+  xml += DvdStreamLines(titles);
   for (std::size_t i = 0; i < titles.size(); ++i) {
     xml += "      <pgc>\n";
     xml += "        <vob file=\"" + XmlText(titles[i].File) + "\" chapters=\"" +

@@ -172,6 +172,7 @@ struct TEngineSettings {
   double OutputRateHeadroom = 4;
   std::int64_t OutputSlackBytes = 16 * 1024 * 1024;
   std::int64_t OutputSlackMicros = 10'000'000;
+  std::string BurnSubtitles;  // "N:PATH": subtitles drawn into the picture (SubtitleBurn.h)
 };
 
 }  // namespace tovamo

@@ -171,6 +171,7 @@ const TOptionRow kOptionTable[] = {
     Handler("spre", &E::OptPreset),
     Handler("fpre", &E::OptPreset),
     Handler("autorotate", &E::OptAutoRotate),
+    Text("burn_subtitles", &E::BurnSubtitles),
 };
 
 }  // namespace

@@ -345,7 +345,7 @@ void TCustomFFmpeg::PrepareEncoding(TTranscodeRun& run, TOutputStream& ost, TInp
     // Scaling and pixel format conversion come without a graph; a chain of the user's,
     // deinterlacing or bars around the picture need one, which also decides the size.
     if ((VideoFiltersGiven && !VideoFilters.empty()) || Deinterlace || PictureTurn(ist) != 0 ||
-        !FitChain(ost, ist).empty())
+        !FitChain(ost, ist).empty() || !BurnSubtitles.empty())
       ConfigureFilters(ost, ist);
     codec->bits_per_raw_sample = 0;
     // The pictures are written as they are to be shown: a rotation tag taken over with the

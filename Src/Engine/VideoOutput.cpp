@@ -12,6 +12,7 @@
 #include "Engine/EncodeStep.h"
 #include "Engine/FFmpeg.h"
 #include "Engine/StreamTraits.h"
+#include "Engine/SubtitleBurn.h"
 #include "Engine/TimestampLimits.h"
 #include "Engine/TranscodeRun.h"
 #include "Services/FFBindings.h"
@@ -219,6 +220,13 @@ void TCustomFFmpeg::ConfigureFilters(TOutputStream& ost, TInputStream& ist) {
       sizing += (sizing.empty() ? "" : ",") + std::string(args);
     }
     if (!sizing.empty()) chain += (chain.empty() ? "" : ",") + sizing;
+  }
+  // Drawn on the output's picture, so that the text has the same size on every input.
+  if (!BurnSubtitles.empty()) {
+    const std::string burn = BurnSubtitleFilter(BurnSubtitles);
+    if (burn.empty())
+      throw FFmpegException("burn_subtitles needs \"N:FILE\", not \"" + BurnSubtitles + "\"");
+    chain += (chain.empty() ? "" : ",") + burn;
   }
   if (chain.empty()) chain = "null";
   AVFilterInOut* outputs = ff::avfilter_inout_alloc();

@@ -517,6 +517,8 @@ class TWriter {
     s.Base = AVRational{1, 1000};
     s.Stream->time_base = s.Base;
     s.Next = std::llround(Spec_.Subtitles.front().Start * 1000);
+    if (!Spec_.SubtitleLanguage.empty())
+      av_dict_set(&s.Stream->metadata, "language", Spec_.SubtitleLanguage.c_str(), 0);
   }
 
   // The stream's frame, writable, for its next step; null (after flushing the encoder)

@@ -80,6 +80,7 @@ struct TFixtureSpec {
   int Copies = 1;
   // Large or slow to write: only written when asked for by name.
   bool OnRequest = false;
+  std::string SubtitleLanguage = {};  // of the SubRip stream: ISO 639-2 code, "" none
 };
 
 // Writes folder/spec.FileName, replacing any file of that name, and returns a one-line

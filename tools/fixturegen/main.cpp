@@ -68,6 +68,8 @@
 //                       "ger" (880 Hz) marked as the default
 //   dark_start.mpg      MPEG-1 program stream + MP2, 2 s, its pictures black for the first
 //                       0.6 s (a fade from black)
+//   languages_subs.mkv  Matroska, MPEG-4 Part 2 320x240 + MP2 "eng" + MP2 "jpn" marked as
+//                       the default + a "fre" SubRip stream of two cues, 2.5 s
 //
 // Real gaps in a timeline, which a converter must keep:
 //   slideshow.mkv       Matroska, MPEG-4 Part 2, a picture every 6 s for 12 s + MP2 throughout
@@ -369,6 +371,14 @@ const std::vector<TFixtureSpec>& FixtureTable() {
       NaturalClip("natural_pan.mp4", fixturegen::TScene::PanZoom, 10),
       NaturalClip("natural_grain.mp4", fixturegen::TScene::Grain, 10),
       NaturalClip("natural_ticker.mp4", fixturegen::TScene::Ticker, 10),
+      {.FileName = "languages_subs.mkv",
+       .Muxer = "matroska",
+       .Video = V{"mpeg4", 320, 240},
+       .Audio = {A{.Encoders = "mp2", .Language = "eng"},
+                 A{.Encoders = "mp2", .Pitch = 880, .Default = true, .Language = "jpn"}},
+       .Seconds = 2.5,
+       .Subtitles = {{0.4, 1.2, "Premier <i>sous-titre</i>"}, {1.4, 2.2, "Second"}},
+       .SubtitleLanguage = "fre"},
   };
   return table;
 }
