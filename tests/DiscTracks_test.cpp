@@ -168,8 +168,8 @@ TEST(DiscTracks, TitleSetListsEachStreamsLanguage) {
   const std::vector<TDvdTitle> plain = {{"./title1.mpg", 2}};
   EXPECT_EQ(authoring::DvdStreamLines(plain), "");  // a title as before: nothing added
   const std::vector<TDvdTitle> titles = {
-      {"./title1.mpg", 2, {"ja", ""}, {{"en", {}}, {"", {}}}},
-      {"./title2.mpg", 2, {"de", "fr", "it"}, {{"de", {}}, {"fr", {}}}}};
+      {"./title1.mpg", 2, "", {"ja", ""}, {{"en", {}}, {"", {}}}},
+      {"./title2.mpg", 2, "", {"de", "fr", "it"}, {{"de", {}}, {"fr", {}}}}};
   EXPECT_EQ(authoring::DvdStreamLines(titles),
             "      <audio lang=\"ja\"/>\n      <audio lang=\"fr\"/>\n      <audio lang=\"it\"/>\n"
             "      <subpicture lang=\"en\"/>\n      <subpicture lang=\"fr\"/>\n");
