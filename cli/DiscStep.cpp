@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 
 #include "Authoring/DiscAuthor.h"
@@ -100,7 +101,20 @@ TDiscFitPlan PlanDiscFit(const TConvertArgs& args, int targetType, double totalS
   plan.Fits = fit.Problem.empty() && fit.Fits;
   plan.Line = authoring::DescribeFit(fit, *size, *kind);
   plan.OptionLines = authoring::FitOptionLines(fit, *kind);
+  plan.TwoPass = !plan.OptionLines.empty();  // a rate of its own, not the VCD's fixed one
   return plan;
+}
+
+std::string DescribeOutputsFill(const TConvertArgs& args, int targetType,
+                                const std::vector<std::string>& outputs) {
+  const TDiscKind kind = *authoring::DiscKindOfTarget(targetType);
+  std::int64_t bytes = 0;
+  for (const std::string& output : outputs) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(output, ec);
+    if (!ec) bytes += std::int64_t(size);
+  }
+  return authoring::DescribeFill(DiscSizeFor(args, kind), kind, bytes, int(outputs.size()));
 }
 
 TDiscNormPlan PlanDiscNorm(const TConvertArgs& args, int targetType, int normType,
@@ -184,7 +198,7 @@ int MakeDiscImage(const TConvertArgs& args, int targetType,
   std::printf("Disc image: %s, %s\n", JoinFiles(result.Files).c_str(), measure.Text.c_str());
   if (measure.TooLarge)
     std::fprintf(stderr, "tovamo-convert: the image is larger than one %s disc holds\n",
-                 authoring::DiscSizeInfo(size).Name);
+                 authoring::DiscSizeInfo(size).Name.c_str());
   std::fflush(stdout);
   return 0;
 }

@@ -22,7 +22,12 @@ struct TDiscFitPlan {
   bool Fits = true;
   std::string Line;                      // the figure, shown before converting
   std::vector<std::string> OptionLines;  // the fitted rate, for every output's options
+  bool TwoPass = false;                  // every file in two passes, to meet that rate
 };
+
+// How full the --disc-size disc is with the converted `outputs`, once made into an image.
+std::string DescribeOutputsFill(const TConvertArgs& args, int targetType,
+                                const std::vector<std::string>& outputs);
 
 // --disc-size for inputs lasting `totalSeconds` together.
 TDiscFitPlan PlanDiscFit(const TConvertArgs& args, int targetType, double totalSeconds, int titles);

@@ -86,6 +86,10 @@ struct TOutputOptions {
   int HookBitsPerPixel = 24;
   bool Join = false;
   std::string ExtraOptions;  // option text
+  // Encode the task in two passes: a first one that only gathers the rate-control
+  // statistics (no output written), then the real one, which meets the video bit rate
+  // closely. Asked on the task's first output, it holds for every output of the task.
+  bool TwoPass = false;
 };
 
 // Resets a record to its unset values.

@@ -361,6 +361,10 @@ void TCustomFFmpeg::PrepareEncoding(TTranscodeRun& run, TOutputStream& ost, TInp
         std::to_string(position) + ".log";
     if (name.size() > 1023) name.resize(1023);
     ost.LogFileName = name;
+    // libx264 keeps statistics of its own, by default in the working folder under one name
+    // for every job: they go beside the engine's.
+    if (codec->codec && std::string(codec->codec->name) == "libx264" && codec->priv_data)
+      ff::av_opt_set(codec->priv_data, "stats", (name + ".x264").c_str(), 0);
     if (codec->flags & AV_CODEC_FLAG_PASS1) {
       ost.LogFile = std::fopen(name.c_str(), "wb");
       if (!ost.LogFile)
