@@ -20,7 +20,7 @@ struct TMuxCost {
   double BytesPerSecond;
 };
 constexpr TMuxCost kDvdMux = {0.0134, 6900};
-constexpr TMuxCost kSvcdMux = {0.0185, 5200};
+constexpr TMuxCost kSvcdMux = {0.021, 0};
 
 // DVD-Video: video at most 9.8 Mbit/s and the whole stream at most 10.08 Mbit/s. Below
 // 1.5 Mbit/s a full-size DVD picture breaks up into blocks.
@@ -204,12 +204,9 @@ std::vector<std::string> FitOptionLines(const TFitResult& fit, TDiscKind kind) {
   if (!fit.Problem.empty() || !fit.Fits || kind == TDiscKind::Vcd) return {};
   // The ceiling is the standard's, above the average, so that two passes can give the
   // hard pictures more. The quantiser may go down to 1, so that easy pictures can spend
-  // their share as well instead of leaving the disc part empty. A tight tolerance makes the
-  // second pass correct what it spent so far as it goes: left at its default, a short file
-  // ends several percent off the rate.
+  // their share as well instead of leaving the disc part empty.
   return {"b=" + std::to_string(fit.VideoBitRate),
-          "maxrate=" + std::to_string(VideoPeak(kind, fit.AudioBitRate)),
-          "bt=" + std::to_string(fit.VideoBitRate / 5), "qmin=1", "lmin=1"};
+          "maxrate=" + std::to_string(VideoPeak(kind, fit.AudioBitRate)), "qmin=1", "lmin=1"};
 }
 
 }  // namespace tovamo::authoring
