@@ -203,7 +203,9 @@ TEST_F(TwoPass, AStopInEitherPassLeavesNoStatistics) {
     ASSERT_EQ(seen.Ends.size(), 1u);
     EXPECT_FALSE(seen.Ends[0].Failed) << seen.Ends[0].ErrorMessage;
     EXPECT_FALSE(seen.Ends[0].Finished);
-    if (pass == 1) EXPECT_FALSE(fs::exists(Out(output)));
+    if (pass == 1) {
+      EXPECT_FALSE(fs::exists(Out(output)));
+    }
     EXPECT_EQ(Statistics(), std::vector<std::string>{});
   }
 }
