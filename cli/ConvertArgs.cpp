@@ -141,7 +141,8 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
       if (!authoring::ParseDiscSize(value))
         return {std::nullopt,
                 "--disc-size must be 4.7G, 8.5G, 700M, 800M or a size such as 40M or "
-                "2.5G (from 2M to 100G), got \"" + value + "\""};
+                "2.5G (from 2M to 100G), got \"" +
+                    value + "\""};
       args.DiscSize = value;
     } else if (name == "--profile") {
       if (value.empty()) return {std::nullopt, "--profile needs a profile name"};

@@ -160,7 +160,7 @@ class TConvertRun {
     std::vector<authoring::TDvdTitle> titles;
     for (std::size_t i = 0; i < Plan_.size(); ++i)
       titles.push_back({Plan_[i].Output, InputSeconds_[i]});
-    return MakeDiscImage(Args_, TargetType_, titles, DiscNorm_);
+    return MakeDiscImage(Args_, TargetType_, titles, DiscNorm_, ExpectedShare_);
   }
 
  private:
@@ -270,6 +270,7 @@ class TConvertRun {
       }
       optionLines.insert(optionLines.begin(), fit.OptionLines.begin(), fit.OptionLines.end());
       TwoPass_ = fit.TwoPass;
+      ExpectedShare_ = fit.ImageShare;
     }
     PlanNorm(opened);
 
@@ -501,6 +502,7 @@ class TConvertRun {
   int TargetType_ = 0;                // of every output: the target's or the profile's
   int DiscNorm_ = 0;                  // of every output, chosen for its disc; 0: each its own
   bool TwoPass_ = false;              // every output in two passes (fitted to a disc)
+  double ExpectedShare_ = 0;          // of the disc, by the fit
   std::vector<double> InputSeconds_;  // per input, 0 when not known
   int EndedCount_ = 0;
   int Stopped_ = 0;  // the signal that stopped the batch

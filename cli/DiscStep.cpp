@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <chrono>
@@ -102,6 +103,7 @@ TDiscFitPlan PlanDiscFit(const TConvertArgs& args, int targetType, double totalS
   plan.Line = authoring::DescribeFit(fit, *size, *kind);
   plan.OptionLines = authoring::FitOptionLines(fit, *kind);
   plan.TwoPass = !plan.OptionLines.empty();  // a rate of its own, not the VCD's fixed one
+  plan.ImageShare = fit.ImageShare;
   return plan;
 }
 
@@ -137,7 +139,8 @@ TDiscNormPlan PlanDiscNorm(const TConvertArgs& args, int targetType, int normTyp
 }
 
 int MakeDiscImage(const TConvertArgs& args, int targetType,
-                  const std::vector<authoring::TDvdTitle>& titles, int normType) {
+                  const std::vector<authoring::TDvdTitle>& titles, int normType,
+                  double expectedShare) {
   const TDiscKind kind = *authoring::DiscKindOfTarget(targetType);
   authoring::TDiscRequest request;
   request.Kind = kind;
@@ -199,6 +202,13 @@ int MakeDiscImage(const TConvertArgs& args, int targetType,
   if (measure.TooLarge)
     std::fprintf(stderr, "tovamo-convert: the image is larger than one %s disc holds\n",
                  authoring::DiscSizeInfo(size).Name.c_str());
+  // Two passes spend the fitted rate where the pictures take it; simple ones (titles,
+  // cartoons, still scenes) are whole with less, and the rest of the disc stays empty.
+  if (expectedShare > 0 && measure.Fill < std::min(0.98, expectedShare - 0.02))
+    std::printf(
+        "Fit to disc: the pictures needed less than the fitted rate; %.0f%% of the disc "
+        "stays empty\n",
+        100 * (1 - measure.Fill));
   std::fflush(stdout);
   return 0;
 }

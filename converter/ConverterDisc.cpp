@@ -205,7 +205,8 @@ void TForm1::TellDiscFill() {
   if (!kind || !size) return;
   std::int64_t bytes = 0;
   const std::vector<authoring::TDvdTitle> titles = DiscTitles();
-  for (const authoring::TDvdTitle& title : titles) bytes += QFileInfo(QString::fromStdString(title.File)).size();
+  for (const authoring::TDvdTitle& title : titles)
+    bytes += QFileInfo(QString::fromStdString(title.File)).size();
   if (titles.empty()) return;
   const QString text =
       QString::fromStdString(authoring::DescribeFill(*size, *kind, bytes, int(titles.size())));

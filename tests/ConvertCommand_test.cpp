@@ -474,8 +474,8 @@ TEST_F(ConvertCommand, AFittedBatchFillsASmallDisc) {
     fs::remove_all(Out());
     fs::create_directories(Out());
     const std::string image = (Out() / c.Image).string();
-    const TRunResult run = Run({"--target", c.Target, "-o", Out().string(), "--disc", image,
-                                "--disc-size", c.Size, a, b});
+    const TRunResult run = Run(
+        {"--target", c.Target, "-o", Out().string(), "--disc", image, "--disc-size", c.Size, a, b});
     ASSERT_EQ(run.ExitCode, 0) << run.Out << run.Err;
     const bool vcd = std::string(c.Target) == "vcd";
     EXPECT_TRUE(Contains(run.Out, vcd ? "fits on one" : "each file in two passes")) << run.Out;

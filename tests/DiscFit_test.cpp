@@ -138,14 +138,24 @@ TEST(FitToDisc, DiscSizesAsTheUserWritesThem) {
     const char* Text;
     std::optional<TDiscSize> Size;
   } cases[] = {
-      {"4.7G", TDiscSize::Dvd47}, {"4.7g", TDiscSize::Dvd47}, {"8.5G", TDiscSize::Dvd85},
-      {"700M", TDiscSize::Cd700}, {"800m", TDiscSize::Cd800}, {"4.7", std::nullopt},
-      {"", std::nullopt},         {"4.7GB", std::nullopt},
+      {"4.7G", TDiscSize::Dvd47},
+      {"4.7g", TDiscSize::Dvd47},
+      {"8.5G", TDiscSize::Dvd85},
+      {"700M", TDiscSize::Cd700},
+      {"800m", TDiscSize::Cd800},
+      {"4.7", std::nullopt},
+      {"", std::nullopt},
+      {"4.7GB", std::nullopt},
       // A size of the user's, in decimal megabytes or gigabytes.
-      {"40M", kDvd40M},           {"650M", TDiscSize{-1, 650000000}},
+      {"40M", kDvd40M},
+      {"650M", TDiscSize{-1, 650000000}},
       {"2.5g", TDiscSize{-1, 2500000000}},
-      {"1M", std::nullopt},       {"101G", std::nullopt},     {"-40M", std::nullopt},
-      {".5G", std::nullopt},      {"1e3M", std::nullopt},     {"40 M", std::nullopt},
+      {"1M", std::nullopt},
+      {"101G", std::nullopt},
+      {"-40M", std::nullopt},
+      {".5G", std::nullopt},
+      {"1e3M", std::nullopt},
+      {"40 M", std::nullopt},
   };
   for (const auto& c : cases) EXPECT_EQ(ParseDiscSize(c.Text), c.Size) << c.Text;
   EXPECT_EQ(DiscSizeInfo(kDvd40M).Name, "40M");

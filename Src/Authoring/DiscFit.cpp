@@ -121,16 +121,16 @@ TFitResult FitToDisc(TDiscSize size, double totalSeconds, int titles, TDiscKind 
                  double(kCdPayload);
   }
   const auto streamBytes = [&](double videoBitRate) {
-    return totalSeconds * ((videoBitRate + double(fit.AudioBitRate)) / 8 * (1 + mux.Share) +
-                           mux.BytesPerSecond);
+    return totalSeconds *
+           ((videoBitRate + double(fit.AudioBitRate)) / 8 * (1 + mux.Share) + mux.BytesPerSecond);
   };
   const auto reserved = [&] { return dvd ? double(disc.CapacityBytes) - streamRoom : 0.0; };
   const std::int64_t videoMax =
       RoundDownToKilobit(double(VideoPeak(kind, fit.AudioBitRate)) * kAverageUnderPeak);
   const std::int64_t videoMin = dvd ? kDvdVideoMin : kSvcdVideoMin;
   const double usable = streamRoom * (1 - kRateMargin);
-  const double video =
-      ((usable / totalSeconds - mux.BytesPerSecond) / (1 + mux.Share)) * 8 - double(fit.AudioBitRate);
+  const double video = ((usable / totalSeconds - mux.BytesPerSecond) / (1 + mux.Share)) * 8 -
+                       double(fit.AudioBitRate);
   if (videoMax < videoMin || video < double(videoMin)) {
     fit.DiscsNeeded = std::max(2, DiscsFor(streamBytes(double(videoMin)), usable));
     fit.VideoBitRate = videoMin;
@@ -142,6 +142,10 @@ TFitResult FitToDisc(TDiscSize size, double totalSeconds, int titles, TDiscKind 
   fit.VideoBitRate = fit.AtStandardMaximum ? videoMax : RoundDownToKilobit(video);
   fit.EstimatedBytes =
       static_cast<std::int64_t>(streamBytes(double(fit.VideoBitRate)) + reserved());
+  fit.ImageShare = dvd ? double(fit.EstimatedBytes) / double(disc.CapacityBytes)
+                       : (double(fit.EstimatedBytes) / kCdPayload + double(disc.Sectors) -
+                          streamRoom / kCdPayload) /
+                             double(disc.Sectors);
   return fit;
 }
 
@@ -196,7 +200,8 @@ std::string DescribeFill(TDiscSize size, TDiscKind kind, std::int64_t streamByte
                 "Fit to disc: the files make an image of about %lld sectors of the %s CD's %lld "
                 "(%.1f%%)",
                 static_cast<long long>(sectors), disc.Name.c_str(),
-                static_cast<long long>(disc.Sectors), 100.0 * double(sectors) / double(disc.Sectors));
+                static_cast<long long>(disc.Sectors),
+                100.0 * double(sectors) / double(disc.Sectors));
   return text;
 }
 

@@ -18,6 +18,7 @@ struct TFitResult {
   std::int64_t AudioBitRate = 0;    // bit/s the fit counted the sound at
   std::int64_t EstimatedBytes = 0;  // of the image at that rate
   bool AtStandardMaximum = false;   // the rate is the standard's highest: the disc has room left
+  double ImageShare = 0;            // of the disc the image is expected to take (1: full)
 };
 
 // The sound's bit rate of a target when the user sets none (the target's "ab").

@@ -18,8 +18,8 @@ std::string DiscKindName(TDiscKind kind);  // "VCD", "SVCD", "DVD"
 
 // One of the usual discs, or a size of the user's (a small "disc" of a few clips, a card).
 struct TDiscSize {
-  int Named = 2;               // index of the usual sizes; -1: Bytes
-  std::int64_t Bytes = 0;      // a size of the user's, in bytes
+  int Named = 2;           // index of the usual sizes; -1: Bytes
+  std::int64_t Bytes = 0;  // a size of the user's, in bytes
   static const TDiscSize Cd700, Cd800, Dvd47, Dvd85;
   bool operator==(const TDiscSize&) const = default;
 };

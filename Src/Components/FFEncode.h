@@ -156,8 +156,7 @@ class TFFEncoder : public TCustomEncoder {
   void WaitForDeliveryThreads();
 
   // A new engine with its input open and set up, or null with LastError.
-  std::unique_ptr<TFFmpeg> OpenTaskInput(const std::string& fileName,
-                                         const TInputOptions* options);
+  std::unique_ptr<TFFmpeg> OpenTaskInput(const std::string& fileName, const TInputOptions* options);
   // SetOutputFile's work on any engine of a task.
   bool AddTaskOutput(TFFmpeg& engine, const std::string& fileName, const TOutputOptions* options);
 

@@ -138,8 +138,8 @@ void TFFEncoder::ShowPassProgress(TProgressInfo& info, int pass) const {
   if (pass == 0 || info.TotalDuration <= 0) return;
   const double total = double(info.TotalDuration);
   const double done = std::clamp(double(info.CurrentDuration), 0.0, total);
-  const double share = pass == 1 ? done * kFirstPassShare
-                                 : total * kFirstPassShare + done * (1 - kFirstPassShare);
+  const double share =
+      pass == 1 ? done * kFirstPassShare : total * kFirstPassShare + done * (1 - kFirstPassShare);
   info.CurrentDuration = std::int64_t(share);
 }
 
