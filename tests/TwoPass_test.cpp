@@ -134,24 +134,27 @@ TEST_F(TwoPass, MeetsTheRateWithOneRisingProgressAndLeavesNoStatistics) {
     const char* Name;
     int MaxParallel;
     bool H264;
-  } cases[] = {{"threads", 1, false}, {"calling thread", 0, false}, {"H.264", 1, true}};
+    double Tolerance;  // of the rate (x264 meets it less closely on a clip of seconds)
+  } cases[] = {
+      {"threads", 1, false, 0.02}, {"calling thread", 0, false, 0.02}, {"H.264", 1, true, 0.05}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     if (c.H264 && !ff::avcodec_find_encoder_by_name("libx264")) continue;
     TFFEncoder encoder;
     TSeen seen;
-    const int rate = 2000000;
+    const int rate = c.H264 ? 400000 : 1500000;
     TOutputOptions options = Dvd(std::string(c.Name) + ".mpg", rate);
     if (c.H264) {
       options = TOutputOptions{};
       options.FileName = Out("h264.mp4");
       options.VideoCodec = "libx264";
       options.AudioCodec = "aac";
-      options.FrameSize = "640x480";
+      options.FrameSize = "320x240";
       options.ExtraOptions = "b=" + std::to_string(rate) + "\n";
     }
     const fs::path workingFolder = fs::current_path();
-    Start(encoder, seen, test::Fixture("long_5s.mpg"), options, c.MaxParallel);
+    Start(encoder, seen, test::Fixture(c.H264 ? "long_5s.mpg" : "sample.mpeg"), options,
+          c.MaxParallel);
     ASSERT_TRUE(ServeUntil([&] { return seen.Ended(); }));
 
     std::lock_guard lock(seen.Lock);
@@ -159,7 +162,7 @@ TEST_F(TwoPass, MeetsTheRateWithOneRisingProgressAndLeavesNoStatistics) {
     EXPECT_TRUE(seen.Ends[0].Finished) << seen.Ends[0].ErrorMessage;
     EXPECT_FALSE(seen.Ends[0].Failed) << seen.Ends[0].ErrorMessage;
     const double real = VideoBitRate(options.FileName);
-    EXPECT_NEAR(real, rate, rate * 0.03);
+    EXPECT_NEAR(real, rate, rate * c.Tolerance);
     // The first pass the first half of the bar, the second the rest, never back.
     ASSERT_FALSE(seen.Progress.empty());
     EXPECT_EQ(seen.Progress.front().Pass, 1);
@@ -219,16 +222,16 @@ TEST_F(TwoPass, PauseInTheFirstPassHolds) {
   encoder.Pause();
   std::this_thread::sleep_for(300ms);  // a report already under way may still arrive
   const std::int64_t held = seen.LastDuration();
-  std::this_thread::sleep_for(test::Generous(500ms));
+  std::this_thread::sleep_for(500ms);
   EXPECT_EQ(seen.LastDuration(), held);
   EXPECT_EQ(seen.LastPass(), 1);
   EXPECT_FALSE(seen.Ended());
+  // Going on from where it was held.
   encoder.Resume();
+  ASSERT_TRUE(ServeUntil([&] { return seen.LastDuration() > held; }));
+  encoder.Stop(true);
   ASSERT_TRUE(ServeUntil([&] { return seen.Ended(); }));
-  std::lock_guard lock(seen.Lock);
-  ASSERT_EQ(seen.Ends.size(), 1u);
-  EXPECT_TRUE(seen.Ends[0].Finished) << seen.Ends[0].ErrorMessage;
-  EXPECT_EQ(seen.Progress.back().Pass, 2);
+  EXPECT_EQ(Statistics(), std::vector<std::string>{});
 }
 
 // A leftover of a run that ended abruptly is removed by the next run writing there; the
