@@ -249,6 +249,10 @@ TEST_F(TwoPass, StatisticsOfAnEndedRunAreLeftovers) {
   EXPECT_TRUE(fs::exists(own));
   RemovePassStats(PassStatsPrefix(Out("b.mpg")));
   EXPECT_FALSE(fs::exists(own));
+  // The name goes to the engine as a line of option text: no line break may end it early.
+  const std::string odd = PassStatsPrefix(Out(" odd\nname.mpg"));
+  EXPECT_EQ(odd.find_first_of("\n\r"), std::string::npos) << odd;
+  EXPECT_EQ(fs::path(odd).parent_path(), Dir.Path());
 }
 
 }  // namespace

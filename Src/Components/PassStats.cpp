@@ -14,6 +14,15 @@ namespace {
 
 const std::string kMark = ".2pass-";
 
+// The name reaches the engine as a line of option text ("passlogfile=..."): a control
+// character would end the line, and spaces at its ends would be trimmed.
+bool FitsAnOptionLine(const std::string& text) {
+  if (text.empty() || text.front() == ' ' || text.back() == ' ') return false;
+  for (const char c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return false;
+  return true;
+}
+
 bool Digits(const std::string& text) {
   if (text.empty() || text.size() > 9 || text[0] == '0') return false;
   for (const char c : text)
@@ -27,12 +36,15 @@ std::string PassStatsPrefix(const std::string& outputPath) {
   const fs::path output(outputPath);
   fs::path folder = output.has_parent_path() ? output.parent_path() : fs::path(".");
   std::error_code ec;
-  if (!fs::is_directory(folder, ec) || ::access(folder.c_str(), W_OK | X_OK) != 0) {
+  if (!FitsAnOptionLine(folder.string()) || !fs::is_directory(folder, ec) ||
+      ::access(folder.c_str(), W_OK | X_OK) != 0) {
     folder = fs::temp_directory_path(ec);
     if (ec) folder = "/tmp";
   }
   std::string name = output.filename().string();
   if (!name.empty() && name[0] == '.') name.erase(0, 1);  // already hidden: one dot is enough
+  for (char& c : name)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f || c == ' ') c = '_';
   // A file name has at most 255 bytes: the stem gives way to the suffixes.
   if (name.size() > 160) name.resize(160);
   if (name.empty()) name = "output";
