@@ -146,7 +146,9 @@ TParseResult ParseConvertArgs(const std::vector<std::string>& arguments) {
     } else if (name == "--disc-size") {
       if (!authoring::ParseDiscSize(value))
         return {std::nullopt,
-                "--disc-size must be 4.7G, 8.5G, 700M or 800M, got \"" + value + "\""};
+                "--disc-size must be 4.7G, 8.5G, 700M, 800M or a size such as 40M or "
+                "2.5G (from 2M to 100G), got \"" +
+                    value + "\""};
       args.DiscSize = value;
     } else if (name == "--title") {
       if (value.empty()) return {std::nullopt, "--title needs a name"};
@@ -273,10 +275,14 @@ Options:
                          is shown against the disc's
   --disc-size SIZE       choose the video bit rate so that the whole batch fills one disc
                          of SIZE: 4.7G or 8.5G (DVD), 700M or 800M (CD: SVCD; a VCD's
-                         rates are fixed, so only whether it fits is told). The rate is
-                         shown before converting; a batch that does not fit even at the
-                         lowest sensible quality is not converted, and the number of
-                         discs it needs is shown
+                         rates are fixed, so only whether it fits is told), or a size
+                         of your own in megabytes or gigabytes (40M, 2.5G; 1M is
+                         1,000,000 bytes). Every file is then encoded in two passes (a
+                         first one that only measures, then the real one: about twice
+                         the time) so that the disc is filled to within 2 %. The rate
+                         is shown before converting, the real fill after; a batch that
+                         does not fit even at the lowest sensible quality is not
+                         converted, and the number of discs it needs is shown
   --menu, --no-menu      with --disc for a DVD: the disc starts in a title menu (the
                          default): pages of six titles, each button a picture from a
                          tenth into its title and its name, with "Previous", "Next" and

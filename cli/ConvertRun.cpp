@@ -144,7 +144,16 @@ class TConvertRun {
     if (!AddTasks()) return 1;
     if (!Tasks_.empty() && !ReceivedStopSignal()) RunBatch();
     const int status = Finish();
-    if (Args_.DiscImage.empty()) return status;
+    if (Args_.DiscImage.empty()) {
+      // Without an image the fill is told from the files; with one, by the image itself.
+      if (status == 0 && !Args_.DiscSize.empty()) {
+        std::vector<std::string> outputs;
+        for (const TPlannedInput& item : Plan_) outputs.push_back(item.Output);
+        std::printf("%s\n", DescribeOutputsFill(Args_, TargetType_, outputs).c_str());
+        std::fflush(stdout);
+      }
+      return status;
+    }
     if (status != 0) {
       if (status == 1) PrintError("no disc image: not every file was converted");
       return status;
@@ -155,7 +164,7 @@ class TConvertRun {
           {Plan_[i].Output, InputSeconds_[i],
            authoring::MenuTitleName(i < Args_.Titles.size() ? Args_.Titles[i] : "", Plan_[i].Input),
            TitleTracks_[i].AudioLanguages, TitleTracks_[i].Subtitles});
-    return MakeDiscImage(Args_, TargetType_, titles, DiscNorm_);
+    return MakeDiscImage(Args_, TargetType_, titles, DiscNorm_, ExpectedShare_);
   }
 
  private:
@@ -268,6 +277,8 @@ class TConvertRun {
         return false;
       }
       optionLines.insert(optionLines.begin(), fit.OptionLines.begin(), fit.OptionLines.end());
+      TwoPass_ = fit.TwoPass;
+      ExpectedShare_ = fit.ImageShare;
     }
     PlanNorm(opened);
 
@@ -291,6 +302,7 @@ class TConvertRun {
             !options.AudioCodec.empty() ? options.AudioCodec
                                         : OptionValue(Args_.Options, "acodec").value_or("ac3"));
       options.ExtraOptions += JoinLines(TitleTracks_[i].OptionLines);
+      options.TwoPass = options.TwoPass || TwoPass_;
       TaskInput_[task] = i;
       TTaskState state;
       state.Input = Label(i);
@@ -368,12 +380,13 @@ class TConvertRun {
     const std::int64_t now = MonotonicMicros();
     for (std::size_t i = 0; i < Tasks_.size(); ++i) {
       TTaskState& task = Tasks_[i];
-      const TCustomFFmpeg* engine = Encoder_.Task(int(i));
-      if (task.Started || !engine->RunStarted) continue;
+      if (task.Started) continue;
+      // The task's own start (its first pass's, in two passes): it may begin and end
+      // between two looks.
+      const std::int64_t started = Encoder_.TaskStartMicros(int(i));
+      if (started <= 0) continue;
       task.Started = true;
-      // The engine's own start: a task may begin and end between two looks.
-      task.StartMicros =
-          engine->RunStartMicros > 0 ? std::min<std::int64_t>(engine->RunStartMicros, now) : now;
+      task.StartMicros = std::min<std::int64_t>(started, now);
     }
   }
 
@@ -503,6 +516,8 @@ class TConvertRun {
   int Running_ = 1;
   int TargetType_ = 0;                // of every output: the target's or the profile's
   int DiscNorm_ = 0;                  // of every output, chosen for its disc; 0: each its own
+  bool TwoPass_ = false;              // every output in two passes (fitted to a disc)
+  double ExpectedShare_ = 0;          // of the disc, by the fit
   std::vector<double> InputSeconds_;  // per input, 0 when not known
   std::map<std::size_t, TTitleTracks> TitleTracks_;  // per input: its sound tracks and subtitles
   int EndedCount_ = 0;

@@ -2,11 +2,13 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 
 #include "Authoring/DiscAuthor.h"
@@ -112,7 +114,21 @@ TDiscFitPlan PlanDiscFit(const TConvertArgs& args, int targetType, double totalS
   plan.Fits = fit.Problem.empty() && fit.Fits;
   plan.Line = authoring::DescribeFit(fit, *size, *kind);
   plan.OptionLines = authoring::FitOptionLines(fit, *kind);
+  plan.TwoPass = !plan.OptionLines.empty();  // a rate of its own, not the VCD's fixed one
+  plan.ImageShare = fit.ImageShare;
   return plan;
+}
+
+std::string DescribeOutputsFill(const TConvertArgs& args, int targetType,
+                                const std::vector<std::string>& outputs) {
+  const TDiscKind kind = *authoring::DiscKindOfTarget(targetType);
+  std::int64_t bytes = 0;
+  for (const std::string& output : outputs) {
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(output, ec);
+    if (!ec) bytes += std::int64_t(size);
+  }
+  return authoring::DescribeFill(DiscSizeFor(args, kind), kind, bytes, int(outputs.size()));
 }
 
 TDiscNormPlan PlanDiscNorm(const TConvertArgs& args, int targetType, int normType,
@@ -135,7 +151,8 @@ TDiscNormPlan PlanDiscNorm(const TConvertArgs& args, int targetType, int normTyp
 }
 
 int MakeDiscImage(const TConvertArgs& args, int targetType,
-                  const std::vector<authoring::TDvdTitle>& titles, int normType) {
+                  const std::vector<authoring::TDvdTitle>& titles, int normType,
+                  double expectedShare) {
   const TDiscKind kind = *authoring::DiscKindOfTarget(targetType);
   authoring::TDiscRequest request;
   request.Kind = kind;
@@ -206,7 +223,14 @@ int MakeDiscImage(const TConvertArgs& args, int targetType,
   std::printf("Disc image: %s, %s\n", JoinFiles(result.Files).c_str(), measure.Text.c_str());
   if (measure.TooLarge)
     std::fprintf(stderr, "tovamo-convert: the image is larger than one %s disc holds\n",
-                 authoring::DiscSizeInfo(size).Name);
+                 authoring::DiscSizeInfo(size).Name.c_str());
+  // Two passes spend the fitted rate where the pictures take it; simple ones (titles,
+  // cartoons, still scenes) are whole with less, and the rest of the disc stays empty.
+  if (expectedShare > 0 && measure.Fill < std::min(0.98, expectedShare - 0.02))
+    std::printf(
+        "Fit to disc: the pictures needed less than the fitted rate; %.0f%% of the disc "
+        "stays empty\n",
+        100 * (1 - measure.Fill));
   std::fflush(stdout);
   return 0;
 }

@@ -22,7 +22,13 @@ struct TDiscFitPlan {
   bool Fits = true;
   std::string Line;                      // the figure, shown before converting
   std::vector<std::string> OptionLines;  // the fitted rate, for every output's options
+  bool TwoPass = false;                  // every file in two passes, to meet that rate
+  double ImageShare = 0;                 // of the disc the image should take at that rate
 };
+
+// How full the --disc-size disc is with the converted `outputs`, once made into an image.
+std::string DescribeOutputsFill(const TConvertArgs& args, int targetType,
+                                const std::vector<std::string>& outputs);
 
 // --disc-size for inputs lasting `totalSeconds` together, the one with the most sound tracks
 // having `soundTracks`: counted for every title, so that it too keeps within the disc's rate.
@@ -47,8 +53,11 @@ TDiscNormPlan PlanDiscNorm(const TConvertArgs& args, int targetType, int normTyp
 // Makes the converted outputs into args.DiscImage, showing the tools' progress, and ends
 // with the image's size against the disc's. Ctrl-C or SIGTERM stops it. Exit status: 0
 // made, 1 failed (with the tool's reason), 128 + the signal when stopped.
-// `normType` is the outputs' norm when the run chose one (PlanDiscNorm), else 0.
+// `normType` is the outputs' norm when the run chose one (PlanDiscNorm), else 0;
+// `expectedShare` the disc's share the fit expected the image to take (TDiscFitPlan), 0
+// without a fit: an image well short of it is explained.
 int MakeDiscImage(const TConvertArgs& args, int targetType,
-                  const std::vector<authoring::TDvdTitle>& titles, int normType = 0);
+                  const std::vector<authoring::TDvdTitle>& titles, int normType = 0,
+                  double expectedShare = 0);
 
 }  // namespace tovamo::cli

@@ -27,8 +27,12 @@ std::string PercentText(const TTaskState& task) {
 std::string TaskFigures(const TTaskState& task, std::int64_t nowMicros) {
   const double rate = task.HasProgress ? FramesPerSecond(task, nowMicros) : -1;
   const std::string fps = rate >= 0 ? Format("%6.1f fps", rate) : "     - fps";
+  // The first of two passes writes nothing yet: its size column says why.
+  const bool firstPass = task.HasProgress && task.Progress.Pass == 1;
   return PercentText(task) + "  " + fps + "  " + ElapsedText(nowMicros - task.StartMicros) + "  " +
-         Format("%9s", SizeText(task.HasProgress ? task.Progress.CurrentSize : 0).c_str());
+         Format("%9s", firstPass
+                           ? "pass 1/2"
+                           : SizeText(task.HasProgress ? task.Progress.CurrentSize : 0).c_str());
 }
 
 std::string OverallLine(const std::vector<TTaskState>& tasks) {

@@ -119,6 +119,7 @@ void TForm1::FFEncoderTerminate(int batch, const TTerminateInfo& info) {
   if (info.TaskIndex < 0) {
     FFEncoder.ClearTasks();
     ReadyState();
+    TellDiscFill();
     ShowBatchSummary();
     return;
   }
@@ -316,6 +317,8 @@ bool TForm1::PrepareTask(std::size_t entry, const std::string& outputPath) {
   options.Quality = ChosenQuality();
   if (!Actions.KeepProportions->isChecked()) options.ExtraOptions += "fit=stretch\n";
   options.ExtraOptions += DiscFitOptions_;
+  // A fitted rate is met in two passes, or easy pictures leave the disc part empty.
+  options.TwoPass = options.TwoPass || !DiscFitOptions_.empty();
   if (const int norm = DiscBatchNorm(task, input)) options.NormType = norm;
   options.ExtraOptions += TaskThreadOptions_;
   NoteDiscOutput(readyidListBox[entry], outputPath);

@@ -203,10 +203,27 @@ bool TForm1::BeginDiscBatch() {
     LogLine(figure.Text);
   }
   DiscFitOptions_ = figure.OptionText.toStdString();
+  DiscFitSize_ = figure.On && !DiscFitOptions_.empty() ? FitBox->currentText() : QString();
   DiscBatchProfile_ = ComboBox1->currentText();
   const std::string profile = DiscBatchProfile_.toStdString();
   DiscBatchNorm_ = KindOfProfile(DiscBatchProfile_) && NormTypeOfProfile(profile) == 0 ? -1 : 0;
   return true;
+}
+
+void TForm1::TellDiscFill() {
+  const auto kind = KindOfProfile(DiscBatchProfile_);
+  const auto size = authoring::ParseDiscSize(DiscFitSize_.toStdString());
+  if (!kind || !size) return;
+  std::int64_t bytes = 0;
+  const std::vector<authoring::TDvdTitle> titles = DiscTitles();
+  for (const authoring::TDvdTitle& title : titles)
+    bytes += QFileInfo(QString::fromStdString(title.File)).size();
+  if (titles.empty()) return;
+  const QString text =
+      QString::fromStdString(authoring::DescribeFill(*size, *kind, bytes, int(titles.size())));
+  FitText->setText(text);
+  FitText->setToolTip(text);
+  LogLine(text);
 }
 
 int TForm1::DiscBatchNorm(int task, const std::string& input) {

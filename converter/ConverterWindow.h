@@ -298,6 +298,8 @@ class TForm1 : public QMainWindow {
   void CreateDiscActions();
   TDiscFitFigure DiscFitForCheckedRows() const;
   bool BeginDiscBatch();  // false: the batch must not start (it does not fit)
+  // After a batch fitted to a disc: how full the disc is with what it converted.
+  void TellDiscFill();
   void NoteDiscOutput(int row, const std::string& outputPath);
   std::vector<authoring::TDvdTitle> DiscTitles() const;
   bool DiscImageReady() const;
@@ -337,6 +339,7 @@ class TForm1 : public QMainWindow {
   QString OfferedFolder_;       // the output folder offered at start, made when first needed
   QString DiscBatchProfile_;    // the profile of the last batch, for its disc image
   std::string DiscFitOptions_;  // the fitted bit rate, added to every task of the batch
+  QString DiscFitSize_;         // the disc size the batch was fitted to; empty: none
   // "threads=N" lines when the batch leaves cores spare (its tasks then get codec threads
   // and stages), else empty: a full batch runs each task on one thread.
   std::string TaskThreadOptions_;

@@ -222,21 +222,27 @@ std::string BinPathOf(const std::string& cuePath) {
 }
 
 TImageMeasure MeasureImage(const TAuthorResult& result, TDiscSize size) {
-  const TDiscSizeInfo& disc = DiscSizeInfo(size);
+  const TDiscSizeInfo disc = DiscSizeInfo(size);
   TImageMeasure measure;
-  char text[160];
-  if (disc.Cd) {
+  char text[200];
+  // A size of the user's holds either kind: the image tells which it is.
+  const bool cd = disc.Custom ? result.Files.size() > 1 : disc.Cd;
+  if (cd) {
     // The .bin holds whole 2352-byte sectors.
     const std::int64_t sectors = result.Files.empty() ? 0 : FileBytes(result.Files.back()) / 2352;
     measure.TooLarge = sectors > disc.Sectors;
-    std::snprintf(text, sizeof text, "%lld sectors of the %s CD's %lld (%.0f%%)",
-                  static_cast<long long>(sectors), disc.Name, static_cast<long long>(disc.Sectors),
+    measure.Fill = disc.Sectors > 0 ? double(sectors) / double(disc.Sectors) : 0;
+    std::snprintf(text, sizeof text, "%lld sectors of the %s CD's %lld (%.1f%%)",
+                  static_cast<long long>(sectors), disc.Name.c_str(),
+                  static_cast<long long>(disc.Sectors),
                   100.0 * double(sectors) / double(disc.Sectors));
   } else {
     const double used = double(result.ImageBytes), capacity = double(disc.CapacityBytes);
     measure.TooLarge = used > capacity;
-    std::snprintf(text, sizeof text, "%.0f MB of the %s DVD's %.0f MB (%.0f%%)", used / 1e6,
-                  disc.Name, capacity / 1e6, 100.0 * used / capacity);
+    measure.Fill = capacity > 0 ? used / capacity : 0;
+    std::snprintf(text, sizeof text, "%.*f MB of the %s DVD's %.*f MB (%.1f%%)",
+                  capacity < 100e6 ? 1 : 0, used / 1e6, disc.Name.c_str(), capacity < 100e6 ? 1 : 0,
+                  capacity / 1e6, 100.0 * used / capacity);
   }
   measure.Text = text;
   return measure;

@@ -65,6 +65,7 @@ std::string BinPathOf(const std::string& cuePath);
 struct TImageMeasure {
   std::string Text;
   bool TooLarge = false;
+  double Fill = 0;  // the share of the disc the image takes (1: full)
 };
 TImageMeasure MeasureImage(const TAuthorResult& result, TDiscSize size);
 

@@ -8,17 +8,31 @@ namespace tovamo::authoring {
 
 namespace {
 
-// Kept free for what the bit rate does not count: the multiplexer's pack and navigation
-// headers, the encoder's overshoot of its average and the file system.
-constexpr double kSafetyMargin = 0.05;
+// The encoders meet the fitted rate in two passes to within a fraction of a percent; what
+// is kept free for that, and for a last picture or sound frame more.
+constexpr double kRateMargin = 0.006;
+
+// What the program stream adds to the encoded video and sound (measured on this program's
+// DVD and SVCD outputs): pack and packet headers in proportion to the bytes, and per second
+// the DVD's navigation packs and the packs the sound leaves part empty.
+struct TMuxCost {
+  double Share;
+  double BytesPerSecond;
+};
+constexpr TMuxCost kDvdMux = {0.0134, 6900};
+constexpr TMuxCost kSvcdMux = {0.021, 0};
 
 // DVD-Video: video at most 9.8 Mbit/s and the whole stream at most 10.08 Mbit/s. Below
 // 1.5 Mbit/s a full-size DVD picture breaks up into blocks.
 constexpr std::int64_t kDvdVideoMax = 9800000;
 constexpr std::int64_t kDvdTotalMax = 10080000;
 constexpr std::int64_t kDvdVideoMin = 1500000;
-constexpr std::int64_t kDvdTargetMaxRate = 9000000;     // the dvd target's own "maxrate"
-constexpr std::int64_t kDvdReservedBytes = 16LL << 20;  // IFO files, menus, file system
+// A DVD image holds, besides the titles: the UDF and ISO 9660 file systems and the writer's
+// padding (about 470 sectors), the IFO files and their backups (a few sectors a title), and
+// room for menus and the like.
+constexpr std::int64_t kDvdFileSystemBytes = 930000;
+constexpr std::int64_t kDvdBytesPerTitle = 20000;
+constexpr double kDvdReservedShare = 0.003;
 
 // SVCD: video and sound together at most 2.6 Mbit/s; the target's "maxrate" is the video's
 // ceiling below that. Below 1 Mbit/s an SVCD picture is worse than a VCD's.
@@ -26,16 +40,21 @@ constexpr std::int64_t kSvcdTotalMax = 2600000;
 constexpr std::int64_t kSvcdTargetMaxRate = 2516000;
 constexpr std::int64_t kSvcdVideoMin = 1000000;
 
+// Two passes spend the average freely between pictures: it stays this far under the
+// ceiling the stream must never pass, or the rate control has no room to move.
+constexpr double kAverageUnderPeak = 0.92;
+
 // VCD: fixed 1150 kbit/s video and 224 kbit/s sound, 75 sectors of the CD a second.
 constexpr std::int64_t kVcdVideo = 1150000;
 constexpr double kVcdSectorsPerSecond = 75;
+constexpr double kVcdSafetyMargin = 0.05;
 
 // On a CD, each sector of a video track carries 2324 bytes of the MPEG stream. The ISO 9660
-// track before the video takes about 300 sectors, and each video track adds a 150-sector gap
-// and its front and rear margins.
+// track before the video with its information files takes about 450 sectors (as vcdimager
+// writes it), and each video track adds its 150-sector gap.
 constexpr std::int64_t kCdPayload = 2324;
-constexpr std::int64_t kCdDataTrackSectors = 300;
-constexpr std::int64_t kCdSectorsPerTrack = 195;
+constexpr std::int64_t kCdDataTrackSectors = 450;
+constexpr std::int64_t kCdSectorsPerTrack = 150;
 
 std::int64_t RoundDownToKilobit(double bitsPerSecond) {
   return static_cast<std::int64_t>(std::floor(bitsPerSecond / 1000.0)) * 1000;
@@ -47,6 +66,12 @@ int DiscsFor(double needed, double perDisc) {
   return discs > 1e6 ? 1000000 : std::max(1, static_cast<int>(discs));
 }
 
+// The highest video rate a stream may reach at any moment, by the standard.
+std::int64_t VideoPeak(TDiscKind kind, std::int64_t audioBitRate) {
+  if (kind == TDiscKind::Dvd) return std::min(kDvdVideoMax, kDvdTotalMax - audioBitRate);
+  return std::min(kSvcdTargetMaxRate, kSvcdTotalMax - audioBitRate);
+}
+
 }  // namespace
 
 std::int64_t TargetAudioBitRate(TDiscKind kind) {
@@ -56,12 +81,12 @@ std::int64_t TargetAudioBitRate(TDiscKind kind) {
 TFitResult FitToDisc(TDiscSize size, double totalSeconds, int titles, TDiscKind kind,
                      std::int64_t audioBitRate) {
   TFitResult fit;
-  const TDiscSizeInfo& disc = DiscSizeInfo(size);
+  const TDiscSizeInfo disc = DiscSizeInfo(size);
   if (kind == TDiscKind::Dvd && disc.Cd) {
-    fit.Problem = std::string("a DVD image does not go on a ") + disc.Name + " CD";
+    fit.Problem = "a DVD image does not go on a " + disc.Name + " CD";
     return fit;
   }
-  if (kind != TDiscKind::Dvd && !disc.Cd) {
+  if (kind != TDiscKind::Dvd && !disc.Cd && !disc.Custom) {
     fit.Problem =
         DiscKindName(kind) + " images are made for CDs (700M or 800M), not " + disc.Name + " DVDs";
     return fit;
@@ -75,7 +100,7 @@ TFitResult FitToDisc(TDiscSize size, double totalSeconds, int titles, TDiscKind 
 
   if (kind == TDiscKind::Vcd) {
     fit.VideoBitRate = kVcdVideo;
-    const double sectors = totalSeconds * kVcdSectorsPerSecond * (1 + kSafetyMargin) +
+    const double sectors = totalSeconds * kVcdSectorsPerSecond * (1 + kVcdSafetyMargin) +
                            double(titles) * kCdSectorsPerTrack;
     const double perDisc = double(disc.Sectors - kCdDataTrackSectors);
     fit.DiscsNeeded = DiscsFor(sectors, perDisc);
@@ -84,37 +109,49 @@ TFitResult FitToDisc(TDiscSize size, double totalSeconds, int titles, TDiscKind 
     return fit;
   }
 
-  double payloadBytes = 0;  // what one disc holds of the MPEG streams
-  std::int64_t videoMax = 0, videoMin = 0;
-  if (kind == TDiscKind::Dvd) {
-    payloadBytes = double(disc.CapacityBytes - kDvdReservedBytes);
-    videoMax = std::min(kDvdVideoMax, kDvdTotalMax - fit.AudioBitRate);
-    videoMin = kDvdVideoMin;
+  // What one disc holds of the program streams, and what they add to the encoded streams.
+  const bool dvd = kind == TDiscKind::Dvd;
+  const TMuxCost mux = dvd ? kDvdMux : kSvcdMux;
+  double streamRoom = 0;
+  if (dvd) {
+    streamRoom = double(disc.CapacityBytes) * (1 - kDvdReservedShare) -
+                 double(kDvdFileSystemBytes + titles * kDvdBytesPerTitle);
   } else {
-    payloadBytes = double(disc.Sectors - kCdDataTrackSectors - titles * kCdSectorsPerTrack) *
-                   double(kCdPayload);
-    videoMax = std::min(kSvcdTargetMaxRate, kSvcdTotalMax - fit.AudioBitRate);
-    videoMin = kSvcdVideoMin;
+    streamRoom = double(disc.Sectors - kCdDataTrackSectors - titles * kCdSectorsPerTrack) *
+                 double(kCdPayload);
   }
-  const double usableBits = payloadBytes * 8 * (1 - kSafetyMargin);
-  const double video = usableBits / totalSeconds - double(fit.AudioBitRate);
+  const auto streamBytes = [&](double videoBitRate) {
+    return totalSeconds *
+           ((videoBitRate + double(fit.AudioBitRate)) / 8 * (1 + mux.Share) + mux.BytesPerSecond);
+  };
+  const auto reserved = [&] { return dvd ? double(disc.CapacityBytes) - streamRoom : 0.0; };
+  const std::int64_t videoMax =
+      RoundDownToKilobit(double(VideoPeak(kind, fit.AudioBitRate)) * kAverageUnderPeak);
+  const std::int64_t videoMin = dvd ? kDvdVideoMin : kSvcdVideoMin;
+  const double usable = streamRoom * (1 - kRateMargin);
+  const double video = ((usable / totalSeconds - mux.BytesPerSecond) / (1 + mux.Share)) * 8 -
+                       double(fit.AudioBitRate);
   if (videoMax < videoMin || video < double(videoMin)) {
-    const double bitsAtMinimum = totalSeconds * double(videoMin + fit.AudioBitRate);
-    fit.DiscsNeeded = std::max(2, DiscsFor(bitsAtMinimum, usableBits));
+    fit.DiscsNeeded = std::max(2, DiscsFor(streamBytes(double(videoMin)), usable));
     fit.VideoBitRate = videoMin;
-    fit.EstimatedBytes = static_cast<std::int64_t>(bitsAtMinimum / 8 / (1 - kSafetyMargin));
+    fit.EstimatedBytes = static_cast<std::int64_t>(streamBytes(double(videoMin)) + reserved());
     return fit;
   }
   fit.Fits = true;
   fit.AtStandardMaximum = video >= double(videoMax);
   fit.VideoBitRate = fit.AtStandardMaximum ? videoMax : RoundDownToKilobit(video);
-  fit.EstimatedBytes = static_cast<std::int64_t>(
-      totalSeconds * double(fit.VideoBitRate + fit.AudioBitRate) / 8 / (1 - kSafetyMargin));
+  fit.EstimatedBytes =
+      static_cast<std::int64_t>(streamBytes(double(fit.VideoBitRate)) + reserved());
+  fit.ImageShare = dvd ? double(fit.EstimatedBytes) / double(disc.CapacityBytes)
+                       : (double(fit.EstimatedBytes) / kCdPayload + double(disc.Sectors) -
+                          streamRoom / kCdPayload) /
+                             double(disc.Sectors);
   return fit;
 }
 
 std::string DescribeFit(const TFitResult& fit, TDiscSize size, TDiscKind kind) {
-  const char* disc = DiscSizeInfo(size).Name;
+  const std::string name = DiscSizeInfo(size).Name;
+  const char* disc = name.c_str();
   if (!fit.Problem.empty()) return "Fit to disc: " + fit.Problem;
   char text[256];
   if (!fit.Fits) {
@@ -134,20 +171,47 @@ std::string DescribeFit(const TFitResult& fit, TDiscSize size, TDiscKind kind) {
   }
   std::snprintf(text, sizeof text,
                 "Fit to disc: video at %lld kbit/s with sound at %lld kbit/s%s for one %s %s "
-                "(about %.0f MB)",
+                "(about %.*f MB), each file in two passes",
                 static_cast<long long>(fit.VideoBitRate / 1000),
                 static_cast<long long>(fit.AudioBitRate / 1000),
                 fit.AtStandardMaximum ? " (the standard's highest; the disc has room left)" : "",
-                disc, DiscKindName(kind).c_str(), double(fit.EstimatedBytes) / 1e6);
+                disc, DiscKindName(kind).c_str(), fit.EstimatedBytes < 100000000 ? 1 : 0,
+                double(fit.EstimatedBytes) / 1e6);
+  return text;
+}
+
+std::string DescribeFill(TDiscSize size, TDiscKind kind, std::int64_t streamBytes, int titles) {
+  const TDiscSizeInfo disc = DiscSizeInfo(size);
+  char text[256];
+  if (kind == TDiscKind::Dvd) {
+    const double image = double(streamBytes + kDvdFileSystemBytes + titles * kDvdBytesPerTitle);
+    const double capacity = double(disc.CapacityBytes);
+    const int decimals = capacity < 100e6 ? 1 : 0;
+    std::snprintf(text, sizeof text,
+                  "Fit to disc: the files make an image of about %.*f MB of the %s DVD's %.*f MB "
+                  "(%.1f%%)",
+                  decimals, image / 1e6, disc.Name.c_str(), decimals, capacity / 1e6,
+                  100.0 * image / capacity);
+    return text;
+  }
+  const std::int64_t sectors = (streamBytes + kCdPayload - 1) / kCdPayload + kCdDataTrackSectors +
+                               titles * kCdSectorsPerTrack;
+  std::snprintf(text, sizeof text,
+                "Fit to disc: the files make an image of about %lld sectors of the %s CD's %lld "
+                "(%.1f%%)",
+                static_cast<long long>(sectors), disc.Name.c_str(),
+                static_cast<long long>(disc.Sectors),
+                100.0 * double(sectors) / double(disc.Sectors));
   return text;
 }
 
 std::vector<std::string> FitOptionLines(const TFitResult& fit, TDiscKind kind) {
   if (!fit.Problem.empty() || !fit.Fits || kind == TDiscKind::Vcd) return {};
-  std::vector<std::string> lines = {"b=" + std::to_string(fit.VideoBitRate)};
-  const std::int64_t ceiling = kind == TDiscKind::Dvd ? kDvdTargetMaxRate : kSvcdTargetMaxRate;
-  if (fit.VideoBitRate > ceiling) lines.push_back("maxrate=" + std::to_string(fit.VideoBitRate));
-  return lines;
+  // The ceiling is the standard's, above the average, so that two passes can give the
+  // hard pictures more. The quantiser may go down to 1, so that easy pictures can spend
+  // their share as well instead of leaving the disc part empty.
+  return {"b=" + std::to_string(fit.VideoBitRate),
+          "maxrate=" + std::to_string(VideoPeak(kind, fit.AudioBitRate)), "qmin=1", "lmin=1"};
 }
 
 }  // namespace tovamo::authoring

@@ -18,6 +18,7 @@ struct TFitResult {
   std::int64_t AudioBitRate = 0;    // bit/s the fit counted the sound at
   std::int64_t EstimatedBytes = 0;  // of the image at that rate
   bool AtStandardMaximum = false;   // the rate is the standard's highest: the disc has room left
+  double ImageShare = 0;            // of the disc the image is expected to take (1: full)
 };
 
 // The sound's bit rate of a target when the user sets none (the target's "ab").
@@ -31,8 +32,14 @@ TFitResult FitToDisc(TDiscSize size, double totalSeconds, int titles, TDiscKind 
 // One line for the user: the rate chosen, or that it does not fit and how many discs it needs.
 std::string DescribeFit(const TFitResult& fit, TDiscSize size, TDiscKind kind);
 
-// The output option lines that make an encode use the fitted rate ("b=...", and "maxrate=..."
-// where the target's own ceiling is lower than the fitted rate). None for VCD.
+// How full the disc is with the converted files (`streamBytes` of MPEG files, `titles` of
+// them) once they are made into an image, for the user after converting: "Fit to disc: the
+// files make an image of about 39.4 MB of the 40M DVD's 40.0 MB (98.6%)".
+std::string DescribeFill(TDiscSize size, TDiscKind kind, std::int64_t streamBytes, int titles);
+
+// The output option lines that make an encode use the fitted rate: "b=...", the standard's
+// ceiling as "maxrate=...", and a quantiser floor low enough to spend the rate. None for
+// VCD. They are meant for two passes (TOutputOptions::TwoPass).
 std::vector<std::string> FitOptionLines(const TFitResult& fit, TDiscKind kind);
 
 }  // namespace tovamo::authoring

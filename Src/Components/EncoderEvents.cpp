@@ -4,6 +4,8 @@
 // lock, which DetachHandlers takes to clear them.
 #include "Components/EncoderDelivery.h"
 #include "Components/FFEncode.h"
+#include "Components/PassStats.h"
+#include "Components/TwoPassTask.h"
 #include "Services/MainThread.h"
 
 namespace tovamo {
@@ -73,6 +75,11 @@ void TFFEncoder::ProgressRelay(TCustomFFmpeg* engine, TProgressInfo* info) {
   if (!OnProgress) return;
   ProgressInfo_ = *info;
   ProgressInfo_.TaskIndex = TaskIndexOf(engine);
+  if (TwoPass_.count(ProgressInfo_.TaskIndex)) ShowPassProgress(ProgressInfo_, 2);
+  DeliverProgress();
+}
+
+void TFFEncoder::DeliverProgress() {
   if (TriggerEventInMainThread && !IsMainThread()) {
     // The handler is read again on the main thread: it may have been cleared meanwhile
     // only under this lock, which this thread holds.
@@ -129,6 +136,9 @@ void TFFEncoder::DeliverTermination(const TTerminateInfo& info, bool waitDeliver
 
 void TFFEncoder::TerminateRelay(TCustomFFmpeg* engine) {
   std::lock_guard lock(TerminateLock_);
+  // The second pass has read the first's statistics; a stop before it needs them no more.
+  if (const auto twoPass = TwoPass_.find(TaskIndexOf(engine)); twoPass != TwoPass_.end())
+    RemovePassStats(twoPass->second->StatsPrefix);
   if (OnTerminate) {
     TerminateInfo_.TaskIndex = TaskIndexOf(engine);
     TerminateInfo_.Finished = engine->Finished;

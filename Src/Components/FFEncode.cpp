@@ -7,6 +7,8 @@
 
 #include "Components/EncoderDelivery.h"
 #include "Components/OutputOptionPasses.h"
+#include "Components/PassStats.h"
+#include "Components/TwoPassTask.h"
 #include "Services/Exceptions.h"
 #include "Services/FFLoad.h"
 #include "Services/MainThread.h"
@@ -25,6 +27,7 @@ TFFEncoder::~TFFEncoder() {
   // Every run ends and every termination relay has returned before the engines go, so
   // that no relay waits for the terminate lock that the clearing holds.
   Stop(true);
+  ClearTwoPassTasks();
   {
     std::lock_guard lock(TerminateLock_);
     Tasks_.Clear();
@@ -60,6 +63,14 @@ void TFFEncoder::SetProgressInterval(int milliseconds) {
 
 int TFFEncoder::AddTask(const std::string& fileName, const TInputOptions* options) {
   CheckNotWorking("AddTask");
+  std::unique_ptr<TFFmpeg> engine = OpenTaskInput(fileName, options);
+  if (!engine) return -1;
+  ConnectRelays(*engine);
+  return Tasks_.Add(engine.release());
+}
+
+std::unique_ptr<TFFmpeg> TFFEncoder::OpenTaskInput(const std::string& fileName,
+                                                   const TInputOptions* options) {
   auto engine = std::make_unique<TFFmpeg>(MaxFiles_);
   engine->StrictOptions = StrictOptions_;
   engine->Encoder = this;
@@ -84,29 +95,40 @@ int TFFEncoder::AddTask(const std::string& fileName, const TInputOptions* option
     engine->IOTimeout = IOTimeout_;
     if (!engine->OpenInputFile(fileName)) {
       LastError_ = engine->LastError;
-      return -1;
+      return nullptr;
     }
     const int input = engine->InputFileCount - 1;
     engine->GetDecoder(input).Attach(engine->InputFiles[input]);
-    ConnectRelays(*engine);
   } catch (const FFmpegException& e) {
     LastError_ = e.what();
-    return -1;
+    return nullptr;
   } catch (const EConvertError& e) {
     LastError_ = e.what();
-    return -1;
+    return nullptr;
   } catch (const std::exception& e) {
     // Whatever else the caller's options provoke is this call's failure, not the program's.
     LastError_ = e.what();
-    return -1;
+    return nullptr;
   }
-  return Tasks_.Add(engine.release());
+  return engine;
 }
 
 bool TFFEncoder::SetOutputFile(int taskIndex, const std::string& fileName,
                                const TOutputOptions* options) {
   CheckNotWorking("SetOutputFile");
   auto* engine = static_cast<TFFmpeg*>(Tasks_.Items(taskIndex));
+  // A two-pass task's outputs read the statistics of its first pass.
+  TOutputOptions secondPass;
+  if (options && (options->TwoPass || TwoPass_.count(taskIndex))) {
+    secondPass = SecondPassOptions(taskIndex, *engine, fileName, *options);
+    options = &secondPass;
+  }
+  return AddTaskOutput(*engine, fileName, options);
+}
+
+bool TFFEncoder::AddTaskOutput(TFFmpeg& task, const std::string& fileName,
+                               const TOutputOptions* options) {
+  TFFmpeg* engine = &task;
   if (engine->OutputFileCount >= engine->MaxFiles) {
     char text[64];
     std::snprintf(text, sizeof text, "max output files %d reached", engine->MaxFiles);
@@ -197,13 +219,17 @@ void TFFEncoder::StartTask(int maxParallel) {
 
 void TFFEncoder::StartNextTask() {
   TCustomFFmpeg* engine;
+  int index;
   {
     std::lock_guard lock(StartLock_);
     if (TasksToStart_ <= 0) return;
     --TasksToStart_;
-    engine = Tasks_.Items(NextTask_++);
+    index = NextTask_++;
+    engine = Tasks_.Items(index);
   }
   engine->ProgressInterval = std::int64_t(ProgressInterval_) * 1000;
+  // A two-pass task starts with its first pass; the task's own engine follows it.
+  if (StartFirstPass(index)) return;
   // A refused start reports the task's end at once, through the termination relay.
   if (engine->Start(Threaded_, ThreadPriority)) {
     engine->Resume();
@@ -247,27 +273,32 @@ void TFFEncoder::Stop(bool wait) {
     std::lock_guard lock(StartLock_);
     TasksToStart_ = 0;
   }
-  if (Working_) Tasks_.StopAll(wait);
+  if (!Working_) return;
+  for (const auto& [index, task] : TwoPass_) StopFirstPass(index, wait);
+  Tasks_.StopAll(wait);
 }
 
 void TFFEncoder::StopTask(int taskIndex, bool wait) {
   TOwnerCall call(*this);
   if (!Working_ || taskIndex < 0 || taskIndex >= Tasks_.Count()) return;
+  StopFirstPass(taskIndex, wait);
   // A task not started yet ends at once: its Start is then refused without a second notice.
   Tasks_.Items(taskIndex)->Stop(wait);
 }
 
 void TFFEncoder::Pause() {
   if (Working_ && !Paused_) {
+    Paused_ = true;  // before: a second pass starting now is paused as it starts
+    PauseFirstPasses(true);
     Tasks_.PauseAll();
-    Paused_ = true;
   }
 }
 
 void TFFEncoder::Resume() {
   if (Working_ && Paused_) {
-    Tasks_.ResumeAll();
     Paused_ = false;
+    PauseFirstPasses(false);
+    Tasks_.ResumeAll();
   }
 }
 
@@ -280,6 +311,7 @@ void TFFEncoder::ClearTasks() {
     return;
   }
   TOwnerCall call(*this);
+  ClearTwoPassTasks();
   {
     // The last task's worker may still be on its way out of the termination relay; each
     // engine's destructor waits for its worker to return.

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -21,6 +22,7 @@
 namespace tovamo {
 
 class TBitmap;
+struct TTwoPassTask;
 
 // What OnPreviewBitmap delivers: the bitmap belongs to the engine and is valid only during
 // the call.
@@ -97,6 +99,9 @@ class TFFEncoder : public TCustomEncoder {
   AVFormatContext* InputContext(int taskIndex, int inputIndex) const;
   TCustomFFmpeg* Task(int taskIndex) const;
   int TaskCount() const;
+  // When the task began to run (MonotonicMicros; the first pass of a two-pass task), 0
+  // before it did.
+  std::int64_t TaskStartMicros(int taskIndex) const;
   const std::string& LastError() const { return LastError_; }
   bool Working() const { return Working_; }
   bool Paused() const { return Paused_; }
@@ -136,6 +141,8 @@ class TFFEncoder : public TCustomEncoder {
   void ConnectHookRelays(TFFmpeg& engine, const TOutputOptions& options);
   void TerminateRelay(TCustomFFmpeg* engine);
   void ProgressRelay(TCustomFFmpeg* engine, TProgressInfo* info);
+  // Hands ProgressInfo_ to OnProgress, on the main thread if asked; under ProgressLock_.
+  void DeliverProgress();
   void PreviewRelay(TCustomFFmpeg* engine, void* bitmap, int frameNumber, std::int64_t pts);
   void VideoHookRelay(const TVideoHookEvent& handler, TCustomFFmpeg* engine, THookInfo* info);
   void AudioRelay(TCustomFFmpeg* engine, std::int64_t pts, void* samples, int size, int sampleRate,
@@ -147,6 +154,27 @@ class TFFEncoder : public TCustomEncoder {
   int TaskIndexOf(const TCustomFFmpeg* engine) const;
   // Waits until no delivery thread but the calling one runs.
   void WaitForDeliveryThreads();
+
+  // A new engine with its input open and set up, or null with LastError.
+  std::unique_ptr<TFFmpeg> OpenTaskInput(const std::string& fileName, const TInputOptions* options);
+  // SetOutputFile's work on any engine of a task.
+  bool AddTaskOutput(TFFmpeg& engine, const std::string& fileName, const TOutputOptions* options);
+
+  // Two-pass tasks (TwoPassTasks.cpp). The record of an output of a two-pass task, noted
+  // for its first pass, with the lines that make it read the first pass's statistics.
+  TOutputOptions SecondPassOptions(int taskIndex, const TFFmpeg& engine,
+                                   const std::string& fileName, const TOutputOptions& options);
+  // Starts the first pass of a two-pass task; false for a task of one pass.
+  bool StartFirstPass(int taskIndex);
+  // The first pass ended: the second starts, or the task ends as the first did.
+  void FirstPassEnded(int taskIndex, TCustomFFmpeg* firstPass);
+  // The task's progress as a share of both passes; pass 0 leaves a one-pass task's alone.
+  void ShowPassProgress(TProgressInfo& info, int pass) const;
+  void StopFirstPass(int taskIndex, bool wait);
+  void PauseFirstPasses(bool pause);
+  // Frees the first passes' engines (not under TerminateLock_: a first pass ending now
+  // reports its task's end through it) and forgets the two-pass records.
+  void ClearTwoPassTasks();
 
   std::string LastError_;
   int MaxFiles_ = kMaxFiles;
@@ -187,6 +215,8 @@ class TFFEncoder : public TCustomEncoder {
   std::atomic<bool> Threaded_{false};
   std::atomic<bool> Working_{false};
   std::atomic<bool> Paused_{false};
+  // The two-pass tasks by index; changed only while no batch works.
+  std::map<int, std::unique_ptr<TTwoPassTask>> TwoPass_;
 };
 
 }  // namespace tovamo

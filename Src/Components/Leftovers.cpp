@@ -1,5 +1,7 @@
 #include "Components/Leftovers.h"
 
+#include "Components/PassStats.h"
+
 #include <signal.h>
 #include <unistd.h>
 
@@ -78,7 +80,8 @@ std::vector<std::string> RemoveLeftovers(const std::string& folder) {
     std::error_code typeError;
     const fs::file_type type = it->symlink_status(typeError).type();
     if (typeError) continue;
-    if (type == fs::file_type::regular && ProcessGone(TemporaryOutputOwner(name)))
+    if (type == fs::file_type::regular &&
+        (ProcessGone(TemporaryOutputOwner(name)) || ProcessGone(PassStatsOwner(name))))
       found.push_back({it->path(), false});
     else if (type == fs::file_type::directory && ProcessGone(WorkFolderOwner(name)))
       found.push_back({it->path(), true});

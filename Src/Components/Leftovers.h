@@ -1,7 +1,7 @@
-// Files an ended run could not remove: the hidden temporary outputs and disc authoring work
-// folders of a process that was killed, crashed or lost its terminal. Their names carry the
-// owner's process id, so a later run writing into the same folder can tell a leftover (its
-// owner is gone) from the work of a run still going.
+// Files an ended run could not remove: the hidden temporary outputs, two-pass statistics
+// (PassStats.h) and disc authoring work folders of a process that was killed, crashed or
+// lost its terminal. Their names carry the owner's process id, so a later run writing into
+// the same folder can tell a leftover (its owner is gone) from the work of a run still going.
 #pragma once
 
 #include <sys/types.h>
@@ -21,9 +21,9 @@ std::string WorkFolderTag();
 pid_t TemporaryOutputOwner(const std::string& name);
 pid_t WorkFolderOwner(const std::string& name);
 
-// Removes from `folder` (not below it) the temporary output files and work folders whose
-// owner process is gone, and nothing else: not a symbolic link, not an entry of a living
-// process, not a name of another pattern. Returns the paths removed.
+// Removes from `folder` (not below it) the temporary output files, statistics files and
+// work folders whose owner process is gone, and nothing else: not a symbolic link, not an
+// entry of a living process, not a name of another pattern. Returns the paths removed.
 std::vector<std::string> RemoveLeftovers(const std::string& folder);
 
 }  // namespace tovamo

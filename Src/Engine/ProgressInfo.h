@@ -25,6 +25,10 @@ struct TProgressInfo {
   // Expected length of the output in microseconds (the recording time, the longest input,
   // or the joined inputs' sum); -1 when unknown.
   std::int64_t TotalDuration = -1;
+  // Of a two-pass task (the owner fills it): 1 or 2, and CurrentDuration is then the share
+  // of the whole task, the first pass covering the first part of TotalDuration and the
+  // second the rest; 0 for a task of one pass.
+  int Pass = 0;
 };
 using PProgressInfo = TProgressInfo*;
 

@@ -88,6 +88,10 @@ struct TOutputOptions {
   std::string ExtraOptions;  // option text
   // The quality class: "fast", "standard" or "best" (QualityClass.h); empty: standard.
   std::string Quality;
+  // Encode the task in two passes: a first one that only gathers the rate-control
+  // statistics (no output written), then the real one, which meets the video bit rate
+  // closely. Asked on the task's first output, it holds for every output of the task.
+  bool TwoPass = false;
 };
 
 // Resets a record to its unset values.

@@ -2,6 +2,7 @@
 // stream copy or encoding per output stream, two-pass log files, opening the encoders and
 // decoders, and the clean-up that ends every run.
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "Engine/FFmpeg.h"
@@ -15,6 +16,9 @@
 
 namespace tovamo {
 namespace {
+
+// The codec context's "bt" when nobody set it.
+constexpr int kLibraryDefaultTolerance = 4000000;
 
 std::string Format(const char* fmt, auto... args) {
   char text[1024];
@@ -361,6 +365,10 @@ void TCustomFFmpeg::PrepareEncoding(TTranscodeRun& run, TOutputStream& ost, TInp
         std::to_string(position) + ".log";
     if (name.size() > 1023) name.resize(1023);
     ost.LogFileName = name;
+    // libx264 keeps statistics of its own, by default in the working folder under one name
+    // for every job: they go beside the engine's.
+    if (codec->codec && std::string(codec->codec->name) == "libx264" && codec->priv_data)
+      ff::av_opt_set(codec->priv_data, "stats", (name + ".x264").c_str(), 0);
     if (codec->flags & AV_CODEC_FLAG_PASS1) {
       ost.LogFile = std::fopen(name.c_str(), "wb");
       if (!ost.LogFile)
@@ -377,6 +385,11 @@ void TCustomFFmpeg::PrepareEncoding(TTranscodeRun& run, TOutputStream& ost, TInp
                               "\" for pass-2 encoding");
       ff::av_freep(&codec->stats_in);
       codec->stats_in = reinterpret_cast<char*>(buffer);
+      // Left at the library's default tolerance (4 Mbit), the second pass hardly corrects
+      // what it spent so far, and a file of a few seconds ends several percent off the rate
+      // the two passes are for.
+      if (codec->bit_rate > 0 && codec->bit_rate_tolerance == kLibraryDefaultTolerance)
+        codec->bit_rate_tolerance = int(std::min<std::int64_t>(codec->bit_rate / 5, INT_MAX));
     }
   }
 }

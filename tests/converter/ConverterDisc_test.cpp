@@ -136,7 +136,7 @@ class ConverterDiscTest : public QObject {
     window->AddFiles({Fixture("sample.mpg"), Fixture("long_5s.mpg")});
     QCOMPARE(window->FitBox->currentText(), QString("Off"));
     ChooseFit(*window, "4.7G");
-    QVERIFY2(window->FitText->text().startsWith("Fit to disc: video at 9632 kbit/s"),
+    QVERIFY2(window->FitText->text().startsWith("Fit to disc: video at 8861 kbit/s"),
              qPrintable(window->FitText->text()));
     ChooseFit(*window, "700M");
     QVERIFY2(window->FitText->text().contains("does not go on a 700M CD"),
@@ -260,7 +260,14 @@ class ConverterDiscTest : public QObject {
     QVERIFY(!window->Actions.MakeDiscImage->isEnabled());
     ChooseFit(*window, "4.7G");
     QVERIFY(Convert(*window));
-    QVERIFY(window->mmoLog->toPlainText().contains("Fit to disc: video at 9632 kbit/s"));
+    QVERIFY(window->mmoLog->toPlainText().contains("Fit to disc: video at 8861 kbit/s"));
+    // Every file in two passes, and how full the disc is after them.
+    QVERIFY(window->mmoLog->toPlainText().contains("each file in two passes"));
+    QVERIFY2(window->FitText->text().startsWith("Fit to disc: the files make an image of about "),
+             qPrintable(window->FitText->text()));
+    QVERIFY2(window->FitText->text().contains(" MB of the 4.7G DVD's 4700 MB ("),
+             qPrintable(window->FitText->text()));
+    QVERIFY(window->mmoLog->toPlainText().contains(window->FitText->text()));
     QVERIFY(window->Actions.MakeDiscImage->isEnabled());
 
     QVERIFY(MakeImage(*window, out + "/holiday", "4.7G"));  // ".iso" is added
