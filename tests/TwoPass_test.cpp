@@ -78,7 +78,7 @@ class TwoPass : public ::testing::Test {
 
   // One task converting `input` to `options` in two passes, its notices into `seen`.
   void Start(TFFEncoder& encoder, TSeen& seen, const std::string& input, TOutputOptions options,
-             int maxParallel, bool realTime = false) {
+             int maxParallel, bool realTime = false, bool twoPass = true) {
     encoder.TriggerEventInMainThread = false;
     encoder.SetProgressInterval(100);
     encoder.OnProgress = [&seen](TFFEncoder*, TProgressInfo* info) {
@@ -96,7 +96,7 @@ class TwoPass : public ::testing::Test {
     if (realTime) inputOptions.ExtraOptions = "re";
     const int task = encoder.AddTask(input, &inputOptions);
     ASSERT_GE(task, 0) << encoder.LastError();
-    options.TwoPass = true;
+    options.TwoPass = twoPass;
     ASSERT_TRUE(encoder.SetOutputFile(task, options.FileName, &options)) << encoder.LastError();
     encoder.StartTask(maxParallel);
   }
@@ -180,6 +180,37 @@ TEST_F(TwoPass, MeetsTheRateWithOneRisingProgressAndLeavesNoStatistics) {
     EXPECT_EQ(Statistics(), std::vector<std::string>{});
     EXPECT_FALSE(fs::exists(workingFolder / "x264_2pass.log"));
     EXPECT_FALSE(fs::exists(workingFolder / "ffmpeg2pass-0.log"));
+  }
+}
+
+// The best class takes two passes where the output has a rate to meet, and one where the
+// options ask for a constant quality or run the passes by hand; the other classes one.
+TEST_F(TwoPass, TheBestClassTakesTwoPassesWhereARateIsToBeMet) {
+  TWatchdog watchdog("quality classes", 120s);
+  const struct {
+    const char* Quality;
+    const char* Options;
+    bool TwoPasses;
+  } cases[] = {{"best", "b=1500000\n", true},
+               {"best", "qscale=4\n", false},
+               {"standard", "b=1500000\n", false},
+               {"fast", "b=1500000\n", false}};
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.Quality) + " " + c.Options);
+    TFFEncoder encoder;
+    TSeen seen;
+    TOutputOptions options = Dvd("class" + std::to_string(n++) + ".mpg", 1500000);
+    options.Quality = c.Quality;
+    options.ExtraOptions = c.Options;
+    Start(encoder, seen, test::Fixture("sample.mpeg"), options, 1, false, false);
+    ASSERT_TRUE(ServeUntil([&] { return seen.Ended(); }));
+    std::lock_guard lock(seen.Lock);
+    ASSERT_EQ(seen.Ends.size(), 1u);
+    EXPECT_TRUE(seen.Ends[0].Finished) << seen.Ends[0].ErrorMessage;
+    ASSERT_FALSE(seen.Progress.empty());
+    EXPECT_EQ(seen.Progress.front().Pass, c.TwoPasses ? 1 : 0);
+    EXPECT_EQ(Statistics(), std::vector<std::string>{});
   }
 }
 

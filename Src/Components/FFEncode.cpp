@@ -9,6 +9,7 @@
 #include "Components/OutputOptionPasses.h"
 #include "Components/PassStats.h"
 #include "Components/TwoPassTask.h"
+#include "Engine/QualityClass.h"
 #include "Services/Exceptions.h"
 #include "Services/FFLoad.h"
 #include "Services/MainThread.h"
@@ -117,9 +118,11 @@ bool TFFEncoder::SetOutputFile(int taskIndex, const std::string& fileName,
                                const TOutputOptions* options) {
   CheckNotWorking("SetOutputFile");
   auto* engine = static_cast<TFFmpeg*>(Tasks_.Items(taskIndex));
-  // A two-pass task's outputs read the statistics of its first pass.
+  // A two-pass task's outputs read the statistics of its first pass. The best class asks
+  // for two passes where the output has a rate to meet.
   TOutputOptions secondPass;
-  if (options && (options->TwoPass || TwoPass_.count(taskIndex))) {
+  if (options && (options->TwoPass || TwoPass_.count(taskIndex) ||
+                  QualityClassWantsTwoPasses(options->Quality, options->ExtraOptions))) {
     secondPass = SecondPassOptions(taskIndex, *engine, fileName, *options);
     options = &secondPass;
   }

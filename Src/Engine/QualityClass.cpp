@@ -1,5 +1,6 @@
 #include "Engine/QualityClass.h"
 
+#include "Engine/OptionText.h"
 #include "Services/Text.h"
 
 namespace tovamo {
@@ -72,6 +73,18 @@ std::vector<std::pair<std::string, std::string>> QualityClassOptions(
                {"subcmp", "2"}, {"b_strategy", "2"}, {"b_qfactor", "1.1"}};
   }
   return options;
+}
+
+bool QualityClassWantsTwoPasses(const std::string& quality, const std::string& optionText) {
+  TQualityClass chosen;
+  if (!ParseQualityClass(quality, chosen) || !QualityClassInfo(chosen).WantsTwoPasses) return false;
+  for (const TOptionLine& line : SplitOptionText(optionText)) {
+    const std::string& name = line.Name;
+    if (name == "qscale" || name == "q" || name == "crf" || name == "pass" ||
+        name == "passlogfile" || name.rfind("qscale:", 0) == 0 || name.rfind("q:", 0) == 0)
+      return false;
+  }
+  return true;
 }
 
 }  // namespace tovamo

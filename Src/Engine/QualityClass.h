@@ -29,4 +29,9 @@ bool ParseQualityClass(const std::string& text, TQualityClass& quality);
 std::vector<std::pair<std::string, std::string>> QualityClassOptions(TQualityClass quality,
                                                                      const std::string& videoCodec);
 
+// Whether an output of this class and option text is encoded in two passes: the class asks
+// for them, and the options neither ask for a constant quality ("qscale", "crf", "q") nor
+// run the passes by hand ("pass").
+bool QualityClassWantsTwoPasses(const std::string& quality, const std::string& optionText);
+
 }  // namespace tovamo
