@@ -110,7 +110,8 @@ TDiscFitPlan PlanDiscFit(const TConvertArgs& args, int targetType, double totalS
   // More than one track: the sound's share of the disc grows with them.
   if (soundTracks > 1)
     audio = (audio > 0 ? audio : authoring::TargetAudioBitRate(*kind)) * soundTracks;
-  const authoring::TFitResult fit = authoring::FitToDisc(*size, totalSeconds, titles, *kind, audio);
+  const authoring::TFitResult fit =
+      authoring::FitToDisc(*size, totalSeconds, titles, *kind, audio, args.Menu);
   plan.Fits = fit.Problem.empty() && fit.Fits;
   plan.Line = authoring::DescribeFit(fit, *size, *kind);
   plan.OptionLines = authoring::FitOptionLines(fit, *kind);

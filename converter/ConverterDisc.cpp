@@ -153,7 +153,9 @@ TForm1::TDiscFitFigure TForm1::DiscFitForCheckedRows() const {
     return figure;
   }
   const auto disc = *authoring::ParseDiscSize(size.toStdString());
-  const authoring::TFitResult fit = authoring::FitToDisc(disc, seconds, titles, *kind);
+  // The image gets a menu unless a DVD's was turned off (the disc image dialog remembers it).
+  const bool menu = *kind != authoring::TDiscKind::Dvd || Settings_.Read("discmenu") != "off";
+  const authoring::TFitResult fit = authoring::FitToDisc(disc, seconds, titles, *kind, 0, menu);
   figure.Text = QString::fromStdString(authoring::DescribeFit(fit, disc, *kind));
   if (fit.Problem.empty()) figure.FillShare = FillShare(fit, disc, *kind);
   if (!fit.Problem.empty() || !fit.Fits) {

@@ -494,7 +494,8 @@ TEST_F(ConvertCommand, ADvdStartsInItsTitleMenuUnlessToldNot) {
 
 // A small disc of the user's size, filled in two passes: the image lands within 2 % under
 // what the disc holds (a VCD's rates are fixed: it only fits), told after converting, and
-// no statistics file stays behind.
+// no statistics file stays behind. A menu's room is an estimate per page, which on a disc
+// of a few megabytes leaves a visible gap: with one the image only has to fit.
 TEST_F(ConvertCommand, AFittedBatchFillsASmallDisc) {
   const std::string a = Copy("long_5s.mpg", "in/a.mpg");
   const std::string b = Copy("sample.mpeg", "in/b.mpeg");
@@ -502,14 +503,19 @@ TEST_F(ConvertCommand, AFittedBatchFillsASmallDisc) {
     const char* Target;
     const char* Image;
     const char* Size;
-  } cases[] = {{"dvd", "small.iso", "3M"}, {"svcd", "small.cue", "3M"}, {"vcd", "small.cue", "4M"}};
+    bool Menu;
+  } cases[] = {{"dvd", "small.iso", "3M", false},
+               {"svcd", "small.cue", "3M", false},
+               {"vcd", "small.cue", "4M", false},
+               {"dvd", "menu.iso", "4M", true},
+               {"svcd", "menu.cue", "4M", true}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.Target);
+    SCOPED_TRACE(std::string(c.Target) + (c.Menu ? " with a menu" : ""));
     fs::remove_all(Out());
     fs::create_directories(Out());
     const std::string image = (Out() / c.Image).string();
-    const TRunResult run = Run(
-        {"--target", c.Target, "-o", Out().string(), "--disc", image, "--disc-size", c.Size, a, b});
+    const TRunResult run = Run({"--target", c.Target, "-o", Out().string(), "--disc", image,
+                                "--disc-size", c.Size, c.Menu ? "--menu" : "--no-menu", a, b});
     ASSERT_EQ(run.ExitCode, 0) << run.Out << run.Err;
     const bool vcd = std::string(c.Target) == "vcd";
     EXPECT_TRUE(Contains(run.Out, vcd ? "fits on one" : "each file in two passes")) << run.Out;
@@ -519,7 +525,7 @@ TEST_F(ConvertCommand, AFittedBatchFillsASmallDisc) {
     ASSERT_NE(open, std::string::npos) << run.Out;
     const double percent = std::stod(run.Out.substr(open + 1));
     EXPECT_LE(percent, 100.0) << run.Out;
-    if (!vcd) {
+    if (!vcd && !c.Menu) {
       EXPECT_GE(percent, 98.0) << run.Out;
     }
     for (const auto& entry : fs::directory_iterator(Out()))

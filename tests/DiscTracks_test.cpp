@@ -281,7 +281,7 @@ TEST_F(DiscTracksCommand, BothLanguagesAndTheSubtitlesAreSelectableOnTheDvd) {
       << Out << Err;
   EXPECT_TRUE(Contains(Out, "2 sound tracks (ja, en)")) << Out;
   // Both tracks count against the disc's highest rate, 10080 kbit/s.
-  EXPECT_TRUE(Contains(Out, "video at 9184 kbit/s with sound at 896 kbit/s")) << Out;
+  EXPECT_TRUE(Contains(Out, "video at 8449 kbit/s with sound at 896 kbit/s")) << Out;
   EXPECT_TRUE(Contains(Out, "2 subtitle streams (en, fr)")) << Out;
 
   const std::string listing = Capture("lsdvd -a -s '" + iso + "' 2>/dev/null");

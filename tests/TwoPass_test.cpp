@@ -127,7 +127,8 @@ double VideoBitRate(const std::string& path) {
 }
 
 // Both passes on worker threads and on the calling thread, MPEG-2 and (where the libraries
-// have it) H.264, whose encoder keeps statistics files of its own.
+// have it) H.264, whose encoder keeps statistics files of its own. A clip of 5 s: with
+// B-pictures the rate control needs a few groups of pictures to settle (2 s end 3 % over).
 TEST_F(TwoPass, MeetsTheRateWithOneRisingProgressAndLeavesNoStatistics) {
   TWatchdog watchdog("two passes", 120s);
   const struct {
@@ -153,8 +154,7 @@ TEST_F(TwoPass, MeetsTheRateWithOneRisingProgressAndLeavesNoStatistics) {
       options.ExtraOptions = "b=" + std::to_string(rate) + "\n";
     }
     const fs::path workingFolder = fs::current_path();
-    Start(encoder, seen, test::Fixture(c.H264 ? "long_5s.mpg" : "sample.mpeg"), options,
-          c.MaxParallel);
+    Start(encoder, seen, test::Fixture("long_5s.mpg"), options, c.MaxParallel);
     ASSERT_TRUE(ServeUntil([&] { return seen.Ended(); }));
 
     std::lock_guard lock(seen.Lock);

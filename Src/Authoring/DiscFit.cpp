@@ -4,13 +4,16 @@
 #include <cmath>
 #include <cstdio>
 
+#include "Authoring/DvdMenu.h"
+#include "Authoring/VcdControl.h"
+
 namespace tovamo::authoring {
 
 namespace {
 
 // The encoders meet the fitted rate in two passes to within a fraction of a percent; what
 // is kept free for that, and for a last picture or sound frame more.
-constexpr double kRateMargin = 0.006;
+constexpr double kRateMargin = 0.012;
 
 // What the program stream adds to the encoded video and sound (measured on this program's
 // DVD and SVCD outputs): pack and packet headers in proportion to the bytes, and per second
@@ -33,6 +36,12 @@ constexpr std::int64_t kDvdVideoMin = 1500000;
 constexpr std::int64_t kDvdFileSystemBytes = 930000;
 constexpr std::int64_t kDvdBytesPerTitle = 20000;
 constexpr double kDvdReservedShare = 0.003;
+// A page of the DVD title menu: its still menu program of intra pictures with the buttons'
+// subpictures (measured 285 to 420 KB, by the thumbnails' detail).
+constexpr std::int64_t kDvdMenuBytesPerPage = 500000;
+// A page of a video CD's selection screen: its still and its share of the playback control
+// files (measured about 110 sectors).
+constexpr std::int64_t kCdMenuSectorsPerPage = 125;
 
 // SVCD: video and sound together at most 2.6 Mbit/s; the target's "maxrate" is the video's
 // ceiling below that. Below 1 Mbit/s an SVCD picture is worse than a VCD's.
@@ -79,7 +88,7 @@ std::int64_t TargetAudioBitRate(TDiscKind kind) {
 }
 
 TFitResult FitToDisc(TDiscSize size, double totalSeconds, int titles, TDiscKind kind,
-                     std::int64_t audioBitRate) {
+                     std::int64_t audioBitRate, bool withMenu) {
   TFitResult fit;
   const TDiscSizeInfo disc = DiscSizeInfo(size);
   if (kind == TDiscKind::Dvd && disc.Cd) {
@@ -96,12 +105,17 @@ TFitResult FitToDisc(TDiscSize size, double totalSeconds, int titles, TDiscKind 
     return fit;
   }
   if (titles < 1) titles = 1;
+  const std::int64_t menuPages = !withMenu ? 0
+                                 : kind == TDiscKind::Dvd
+                                     ? (titles + kMenuTitlesPerPage - 1) / kMenuTitlesPerPage
+                                     : CdMenuPageCount(titles);
   fit.AudioBitRate = audioBitRate > 0 ? audioBitRate : TargetAudioBitRate(kind);
 
   if (kind == TDiscKind::Vcd) {
     fit.VideoBitRate = kVcdVideo;
     const double sectors = totalSeconds * kVcdSectorsPerSecond * (1 + kVcdSafetyMargin) +
-                           double(titles) * kCdSectorsPerTrack;
+                           double(titles) * kCdSectorsPerTrack +
+                           double(menuPages * kCdMenuSectorsPerPage);
     const double perDisc = double(disc.Sectors - kCdDataTrackSectors);
     fit.DiscsNeeded = DiscsFor(sectors, perDisc);
     fit.Fits = fit.DiscsNeeded == 1;
@@ -114,10 +128,12 @@ TFitResult FitToDisc(TDiscSize size, double totalSeconds, int titles, TDiscKind 
   const TMuxCost mux = dvd ? kDvdMux : kSvcdMux;
   double streamRoom = 0;
   if (dvd) {
-    streamRoom = double(disc.CapacityBytes) * (1 - kDvdReservedShare) -
-                 double(kDvdFileSystemBytes + titles * kDvdBytesPerTitle);
+    streamRoom =
+        double(disc.CapacityBytes) * (1 - kDvdReservedShare) -
+        double(kDvdFileSystemBytes + titles * kDvdBytesPerTitle + menuPages * kDvdMenuBytesPerPage);
   } else {
-    streamRoom = double(disc.Sectors - kCdDataTrackSectors - titles * kCdSectorsPerTrack) *
+    streamRoom = double(disc.Sectors - kCdDataTrackSectors - titles * kCdSectorsPerTrack -
+                        menuPages * kCdMenuSectorsPerPage) *
                  double(kCdPayload);
   }
   const auto streamBytes = [&](double videoBitRate) {

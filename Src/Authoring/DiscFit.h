@@ -25,9 +25,11 @@ struct TFitResult {
 std::int64_t TargetAudioBitRate(TDiscKind kind);
 
 // totalSeconds: the inputs' lengths added; titles: the number of files (each costs a
-// little room of its own on a CD); audioBitRate 0: the target's.
+// little room of its own on a CD); audioBitRate 0: the target's; withMenu: the disc starts
+// in a menu of its titles (a DVD's title menu, a video CD's selection screen), whose pages
+// take room too.
 TFitResult FitToDisc(TDiscSize size, double totalSeconds, int titles, TDiscKind kind,
-                     std::int64_t audioBitRate = 0);
+                     std::int64_t audioBitRate = 0, bool withMenu = false);
 
 // One line for the user: the rate chosen, or that it does not fit and how many discs it needs.
 std::string DescribeFit(const TFitResult& fit, TDiscSize size, TDiscKind kind);

@@ -23,12 +23,17 @@ std::string TrackName(const TDvdTitle& title) {
   return std::filesystem::path(title.File).stem().string();
 }
 
+int CdMenuPageCount(int tracks) {
+  const int perPage = (tracks > kRows ? 2 : 1) * kRows;
+  return std::max(1, (tracks + perPage - 1) / perPage);
+}
+
 std::vector<TCdMenuPage> CdMenuPages(const std::string& discName,
                                      const std::vector<std::string>& names, TDiscNorm norm) {
   const int count = int(names.size());
   const int columns = count > kRows ? 2 : 1;
   const int perPage = columns * kRows;
-  const int pages = std::max(1, (count + perPage - 1) / perPage);
+  const int pages = CdMenuPageCount(count);
   std::vector<TCdMenuPage> result;
   for (int page = 1; page <= pages; ++page) {
     TCdMenuPage p;

@@ -36,6 +36,7 @@ using TCdMenuDrawer = std::function<bool(const TCdMenuPage& page, const std::str
 std::string TrackName(const TDvdTitle& title);
 
 // The pages listing these tracks: up to 8 in one column, more in two columns of 8 per page.
+int CdMenuPageCount(int tracks);
 std::vector<TCdMenuPage> CdMenuPages(const std::string& discName,
                                      const std::vector<std::string>& names, TDiscNorm norm);
 

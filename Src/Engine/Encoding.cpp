@@ -14,12 +14,13 @@ namespace tovamo {
 
 namespace {
 
-// An MPEG program stream's PES header carries one presentation time, that of the first
-// picture starting in the packet: a picture smaller than a packet shares it with the next
-// one's start, and the later picture has no time of its own. Without B-pictures a reader
-// takes it from the decoding time; with them a reference picture's is lost. Zero bytes
-// after a picture are the video syntax's own stuffing: grown to a whole packet, every
-// picture starts a packet of its own.
+// An MPEG program stream packet carries the presentation time of the first picture starting
+// in it: a picture smaller than a packet shares it with the next one's start, and the later
+// picture has no time of its own. A reader works it out from the pictures around it, which
+// with B-pictures it cannot do for the last ones of the stream. Zero bytes after a picture
+// are the video syntax's own stuffing: grown to a whole packet, each of the pictures the
+// encoder gives out as the input ends starts a packet of its own and keeps its time. (Only
+// those: stuffing every small picture would spend bits the rate control never counted.)
 int PictureStuffing(const AVCodecContext* enc, const AVFormatContext* output, int size) {
   if (enc->codec_type != AVMEDIA_TYPE_VIDEO || enc->max_b_frames <= 0) return 0;
   if (enc->codec_id != AV_CODEC_ID_MPEG1VIDEO && enc->codec_id != AV_CODEC_ID_MPEG2VIDEO) return 0;
@@ -108,7 +109,9 @@ void TCustomFFmpeg::EncodeFrame(TTranscodeRun& run, TOutputStream& ost, AVFrame*
     ret = ff::avcodec_receive_packet(enc, pkt);
     if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF) break;
     if (ret < 0) throw FFmpegException(failure);
-    if (const int stuffing = PictureStuffing(enc, OutputFiles[ost.FileIndex], pkt->size)) {
+    const int stuffing =
+        frame == nullptr ? PictureStuffing(enc, OutputFiles[ost.FileIndex], pkt->size) : 0;
+    if (stuffing > 0) {
       const int size = pkt->size;
       if (ff::av_grow_packet(pkt, stuffing) < 0) throw FFmpegException(failure);
       std::memset(pkt->data + size, 0, std::size_t(stuffing));

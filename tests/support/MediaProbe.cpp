@@ -179,4 +179,13 @@ std::string PictureTypes(const std::string& path) {
   return types;
 }
 
+std::vector<std::int64_t> PictureTimes(const std::string& path) {
+  std::vector<std::int64_t> times;
+  DecodePictures(path, [&](const AVFrame& frame) {
+    times.push_back(frame.best_effort_timestamp);
+    return true;
+  });
+  return times;
+}
+
 }  // namespace tovamo::test

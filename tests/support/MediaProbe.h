@@ -63,5 +63,7 @@ TLumaPicture DecodeLuma(const std::string& path, int n);
 // The type of each decoded picture of the file's first video stream, in display order:
 // "IBBP..." ('?' for another type).
 std::string PictureTypes(const std::string& path);
+// The decoded pictures' times (best effort, in the stream's time base), in showing order.
+std::vector<std::int64_t> PictureTimes(const std::string& path);
 
 }  // namespace tovamo::test
