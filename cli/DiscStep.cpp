@@ -21,7 +21,7 @@
 #include "Services/SameFile.h"
 #include "Services/Text.h"
 #include "StopSignals.h"
-#include "TitleTracks.h"
+#include "SubtitleDrawer.h"
 
 namespace tovamo::cli {
 
@@ -172,7 +172,7 @@ int MakeDiscImage(const TConvertArgs& args, int targetType,
     else
       request.DrawCdMenu = discmenu::CdMenuDrawer();
   }
-  request.DrawSubtitle = SubtitleDrawerFor(titles);
+  request.DrawSubtitle = discmenu::SubtitleDrawerFor(titles);
 
   const bool terminal = isatty(fileno(stdout));
   authoring::TDiscAuthor author;

@@ -321,6 +321,7 @@ bool TForm1::PrepareTask(std::size_t entry, const std::string& outputPath) {
   options.TwoPass = options.TwoPass || !DiscFitOptions_.empty();
   if (const int norm = DiscBatchNorm(task, input)) options.NormType = norm;
   options.ExtraOptions += TaskThreadOptions_;
+  ChooseDiscTracks(task, readyidListBox[entry], input, options);
   NoteDiscOutput(readyidListBox[entry], outputPath);
   // A task without its output fails when it starts, and its row says so; the reason is here.
   if (!FFEncoder.SetOutputFile(task, temporary, &options))

@@ -13,8 +13,11 @@
 #include <QProgressBar>
 #include <QTreeWidget>
 #include <cmath>
+#include <memory>
+#include <sstream>
 
 #include "Authoring/DiscFit.h"
+#include "Components/TitleTrackChoice.h"
 #include "CdMenuPicture.h"
 #include "DvdMenuPainter.h"
 #include "ConverterWindow.h"
@@ -25,6 +28,9 @@
 #include "Engine/InputNorm.h"
 #include "ProfileOptions.h"
 #include "Services/SameFile.h"
+#include "SubtitleDrawer.h"
+
+Q_DECLARE_METATYPE(std::shared_ptr<const tovamo::TTitleTracks>)
 
 namespace tovamo {
 namespace {
@@ -32,6 +38,8 @@ namespace {
 // What a row converted in a batch remembers for the disc image: its output and the profile.
 constexpr int kDiscOutputRole = Qt::UserRole + 40;
 constexpr int kDiscProfileRole = Qt::UserRole + 41;
+constexpr int kDiscTracksRole = Qt::UserRole + 42;  // its sound track languages and subtitles
+constexpr int kDvdTarget = 3;
 
 const QString kFitOff = "Off";
 constexpr int kFitBarSteps = 10000;
@@ -245,6 +253,31 @@ int TForm1::DiscBatchNorm(int task, const std::string& input) {
   return DiscBatchNorm_;
 }
 
+void TForm1::ChooseDiscTracks(int task, int row, const std::string& input,
+                              TOutputOptions& options) {
+  QTreeWidgetItem* item = listview1->topLevelItem(row);
+  const AVFormatContext* context = FFEncoder.InputContext(task, 0);
+  if (!item) return;
+  item->setData(fcInput, kDiscTracksRole, QVariant());
+  if (options.TargetType != kDvdTarget || !context) return;
+  std::vector<std::string> lines;
+  std::istringstream text(options.ExtraOptions);
+  for (std::string line; std::getline(text, line);) lines.push_back(line);
+  const auto note = [this](bool warning, const std::string& line) {
+    LogLine(QString::fromStdString((warning ? "***" : "") + line));
+  };
+  auto tracks = std::make_shared<const TTitleTracks>(
+      ChooseInputTracks(*context, input, !OptionsChooseStreams(lines), TSubtitleUse::Disc,
+                        OptionSeconds(OptionLineValue(lines, "ss")),
+                        options.AudioCodec.empty() ? "ac3" : options.AudioCodec, note));
+  for (const std::string& line : tracks->OptionLines) {
+    if (!options.ExtraOptions.empty() && options.ExtraOptions.back() != '\n')
+      options.ExtraOptions += '\n';
+    options.ExtraOptions += line + "\n";
+  }
+  item->setData(fcInput, kDiscTracksRole, QVariant::fromValue(tracks));
+}
+
 void TForm1::NoteDiscOutput(int row, const std::string& outputPath) {
   QTreeWidgetItem* item = listview1->topLevelItem(row);
   if (!item) return;
@@ -264,9 +297,15 @@ std::vector<authoring::TDvdTitle> TForm1::DiscTitles() const {
       continue;
     const QString output = row->data(fcInput, kDiscOutputRole).toString();
     // The menu shows the input's name without its extension.
-    if (!output.isEmpty())
-      titles.push_back({output.toStdString(), RowSeconds(row),
-                        QFileInfo(row->text(fcInput)).completeBaseName().toStdString()});
+    if (output.isEmpty()) continue;
+    authoring::TDvdTitle title{output.toStdString(), RowSeconds(row),
+                               QFileInfo(row->text(fcInput)).completeBaseName().toStdString()};
+    if (const auto tracks =
+            row->data(fcInput, kDiscTracksRole).value<std::shared_ptr<const TTitleTracks>>()) {
+      title.AudioLanguages = tracks->AudioLanguages;
+      title.Subtitles = tracks->Subtitles;
+    }
+    titles.push_back(std::move(title));
   }
   return titles;
 }
@@ -331,6 +370,7 @@ void TForm1::MakeDiscImageClick() {
     Settings_.Write("discmenu", choice.Menu ? "on" : "off");
     request.Titles = choice.Titles;
     request.WithMenu = choice.Menu;
+    request.DrawSubtitle = discmenu::SubtitleDrawerFor(request.Titles);
     if (choice.Menu) request.PaintMenu = discmenu::DvdMenuPainter();
   } else {
     request.DrawCdMenu = discmenu::CdMenuDrawer();

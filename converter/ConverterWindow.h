@@ -301,6 +301,8 @@ class TForm1 : public QMainWindow {
   // After a batch fitted to a disc: how full the disc is with what it converted.
   void TellDiscFill();
   void NoteDiscOutput(int row, const std::string& outputPath);
+  // Every sound track and the text subtitles of a DVD target's input, remembered for the image.
+  void ChooseDiscTracks(int task, int row, const std::string& input, TOutputOptions& options);
   std::vector<authoring::TDvdTitle> DiscTitles() const;
   bool DiscImageReady() const;
   void StopDiscImage();

@@ -14,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -463,6 +464,34 @@ class ConverterDiscTest : public QObject {
     QVERIFY(MakeImage(*window, out + "/never.iso", "4.7G"));
     QVERIFY(!offered);
     QVERIFY(!QFile::exists(out + "/never.iso"));
+  }
+
+  // Every sound track of a DVD row goes onto the image with its language, and its SubRip
+  // stream as a selectable subpicture stream.
+  void aDvdRowKeepsEveryLanguageAndItsSubtitles() {
+    const QString out = Work.filePath("tracks");
+    QDir().mkpath(Work.filePath("tracks_in"));
+    const QString input = Work.filePath("tracks_in/clip.mkv");
+    QVERIFY(QFile::copy(Fixture("languages_subs.mkv"), input));
+    auto window = MakeWindow(out, kDvd);
+    window->AddFiles({input});
+    QVERIFY(Convert(*window));
+    QVERIFY(MakeImage(*window, out + "/tracks.iso", "4.7G"));
+    const QString log = window->mmoLog->toPlainText();
+    QVERIFY2(log.contains(input + ": 2 sound tracks (ja, en)"), qPrintable(log));
+    QVERIFY2(Messages.size() == 1 && Messages[0].startsWith("The disc image is made"),
+             qPrintable(Messages.join("\n")));
+    std::string listing;
+    if (FILE* pipe = popen(("lsdvd -a -s '" + out + "/tracks.iso' 2>/dev/null").toUtf8(), "r")) {
+      char buffer[4096];
+      for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        listing.append(buffer, n);
+      pclose(pipe);
+    }
+    for (const char* line : {"Audio streams: 02, Subpictures: 01", "Audio: 1, Language: ja",
+                             "Audio: 2, Language: en", "Subtitle: 01, Language: fr"})
+      QVERIFY2(listing.find(line) != std::string::npos,
+               qPrintable(QString(line) + "\n" + QString::fromStdString(listing)));
   }
 };
 
