@@ -237,13 +237,12 @@ Options:
                          its proportions given up) or crop (it fills the frame, its edges
                          cut off)
   --quality CLASS        how much time the encoder may take for better pictures at the
-                         same bit rate: standard (default; MPEG with B-pictures and
-                         coefficients chosen by their cost in bits), best (costlier
-                         decisions, and two passes where a bit rate is to be met:
-                         about 5x the time of standard for MPEG, 2.5x for H.264
+                         same bit rate: standard (default; MPEG with B-pictures), best
+                         (costlier decisions, and two passes where a bit rate is to be
+                         met: about 8x the time of standard for MPEG, 2.5x for H.264
                          with libx264's "slow" preset) or fast (previews
                          and slow machines: a quicker scaler, H.264 with "veryfast",
-                         MPEG without B-pictures: about 0.6x the time of standard for
+                         MPEG without B-pictures: about 0.7x the time of standard for
                          a large picture made small). An --option wins over the class
   --profile NAME         convert with the output profile NAME of the converter window
                          (its frame size, frame rate, codec, bit rates, sample rate and

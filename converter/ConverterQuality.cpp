@@ -16,11 +16,11 @@ struct TQualityItem {
 
 constexpr TQualityItem kItems[] = {
     {TQualityClass::Fast, "Fast",
-     "For previews and slow computers: about 0.6x the time of Standard, the pictures a "
+     "For previews and slow computers: about 0.7x the time of Standard, the pictures a "
      "little worse"},
     {TQualityClass::Standard, "Standard", "Good pictures at the usual speed"},
     {TQualityClass::Best, "Best",
-     "The best pictures for the bit rate, in two passes: about 5x the time of Standard for "
+     "The best pictures for the bit rate, in two passes: about 8x the time of Standard for "
      "MPEG, 2.5x for H.264"},
 };
 

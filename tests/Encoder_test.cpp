@@ -475,13 +475,9 @@ TEST_F(Encoder, TheQualityClassGoesBeforeTheOptionText) {
     int BFrames, Decision, Trellis, Compare;
   };
   const TCase cases[] = {
-      {"", "", 2, 0, 1, 0},
-      {"standard", "", 2, 0, 1, 0},
-      {"standard", "trellis=0", 2, 0, 0, 0},
-      {"best", "", 2, 2, 1, 2},
-      {"Best", "mbd=0\nbf=1", 1, 0, 1, 2},
-      {"fast", "", 0, 0, 0, 0},
-      {"fast", "bf=2", 2, 0, 0, 0},
+      {"", "", 2, 0, 0, 0},     {"standard", "", 2, 0, 0, 0},
+      {"best", "", 2, 2, 1, 2}, {"Best", "mbd=0\nbf=1", 1, 0, 1, 2},
+      {"fast", "", 0, 0, 0, 0}, {"fast", "bf=2", 2, 0, 0, 0},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(std::string(c.Quality) + " " + c.Options);

@@ -63,12 +63,6 @@ std::vector<std::pair<std::string, std::string>> QualityClassOptions(
     options.push_back({"bf", "0"});
     return options;
   }
-  if (quality == TQualityClass::Standard) {
-    // Quantised coefficients chosen by their cost in bits: +0.8 dB on a textured pan at
-    // 3 Mbit/s for about 1.4 times the encoding time, and no loss on grain.
-    options.push_back({"trellis", "1"});
-    return options;
-  }
   if (quality == TQualityClass::Best) {
     // Rate-distortion decisions per macroblock and quantised coefficient, motion compared
     // by the transformed difference, and the number of B-pictures chosen by trial coding
