@@ -38,7 +38,7 @@ constexpr std::int64_t kDvdBytesPerTitle = 20000;
 constexpr double kDvdReservedShare = 0.003;
 // A page of the DVD title menu: its still menu program of intra pictures with the buttons'
 // subpictures (measured 285 to 420 KB, by the thumbnails' detail).
-constexpr std::int64_t kDvdMenuBytesPerPage = 500000;
+constexpr std::int64_t kDvdMenuBytesPerPage = 430000;
 // A page of a video CD's selection screen: its still and its share of the playback control
 // files (measured about 110 sectors).
 constexpr std::int64_t kCdMenuSectorsPerPage = 125;
