@@ -467,6 +467,7 @@ void TForm1::ApplyControlStates() {
     control->setEnabled(ready);
   Actions.MakeDiscImage->setEnabled(ready && DiscImageReady());
   FitBox->setEnabled(ready);
+  if (QualityBox) QualityBox->setEnabled(ready);  // a batch keeps the class it started with
   ApplyRowStates();
 }
 

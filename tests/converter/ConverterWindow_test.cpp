@@ -188,8 +188,8 @@ class ConverterWindowTest : public QObject {
       QVERIFY2(window->Button6->isEnabled() == e.Pause && a.Pause->isEnabled() == e.Pause, e.Name);
       QVERIFY2(window->Button7->isEnabled() == e.Resume && a.Resume->isEnabled() == e.Resume,
                e.Name);
-      for (QWidget* w :
-           std::initializer_list<QWidget*>{window->Edit1, window->ComboBox1, window->ComboBox2})
+      for (QWidget* w : std::initializer_list<QWidget*>{window->Edit1, window->ComboBox1,
+                                                        window->ComboBox2, window->QualityBox})
         QVERIFY2(w->isEnabled() == e.Folder, e.Name);
       // The list itself always takes the wheel, the scroll bar and selections.
       QVERIFY2(window->listview1->isEnabled(), e.Name);
