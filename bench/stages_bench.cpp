@@ -85,7 +85,7 @@ double Median(std::vector<double> values) {
 struct TCommand {
   std::vector<std::string> Args;
   std::vector<std::string> Env;
-  std::vector<TRun> Runs;
+  std::vector<TRun> Runs = {};
 };
 
 void Report(const char* name, const TCommand& a, const TCommand& b, double wallGoal,

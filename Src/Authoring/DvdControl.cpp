@@ -11,6 +11,8 @@ namespace {
 constexpr int kChapterSeconds = 5 * 60;
 constexpr int kMaxChapters = 99;
 
+}  // namespace
+
 std::string XmlText(const std::string& text) {
   std::string out;
   for (const char c : text) {
@@ -36,8 +38,6 @@ std::string XmlText(const std::string& text) {
   }
   return out;
 }
-
-}  // namespace
 
 std::string DvdChapterList(double seconds) {
   int chapters = kMaxChapters;

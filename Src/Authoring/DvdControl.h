@@ -24,6 +24,9 @@ struct TDvdTitle {
   std::vector<TDvdSubtitleStream> Subtitles = {};  // muxed in with spumux before dvdauthor
 };
 
+// Text made safe inside an XML attribute or element of the tools' control files.
+std::string XmlText(const std::string& text);
+
 // The chapter starts of a title, "0,0:05:00,0:10:00,...": at most the 99 a title may have;
 // without a length the whole 99 (dvdauthor drops those past the end).
 std::string DvdChapterList(double seconds);

@@ -24,26 +24,6 @@ std::uint8_t Byte(const std::string& data, std::size_t at) {
   return static_cast<std::uint8_t>(data[at]);
 }
 
-std::string XmlAttribute(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 bool MpegPictureSize(const std::string& path, int& width, int& height, double& pixelAspect) {
@@ -72,7 +52,7 @@ std::string SpumuxXml(const std::vector<TSpuPicture>& pictures) {
   std::string xml = "<subpictures>\n  <stream>\n";
   for (const TSpuPicture& picture : pictures)
     xml += "    <spu start=\"" + SpumuxTime(picture.Start) + "\" end=\"" + SpumuxTime(picture.End) +
-           "\" image=\"" + XmlAttribute(picture.Image) + "\"/>\n";
+           "\" image=\"" + XmlText(picture.Image) + "\"/>\n";
   xml += "  </stream>\n</subpictures>\n";
   return xml;
 }
