@@ -238,8 +238,8 @@ Options:
                          cut off)
   --quality CLASS        how much time the encoder may take for better pictures at the
                          same bit rate: standard (default; MPEG with B-pictures), best
-                         (costlier decisions, and two passes where a bit rate is to be
-                         met: about 8x the time of standard for MPEG, 2.5x for H.264
+                         (trellis quantisation, and two passes where a bit rate is to
+                         be met: about 3x the time of standard for MPEG, 2.5x for H.264
                          with libx264's "slow" preset) or fast (previews
                          and slow machines: a quicker scaler, H.264 with "veryfast",
                          MPEG without B-pictures: about 0.7x the time of standard for
