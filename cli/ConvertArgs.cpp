@@ -238,9 +238,10 @@ Options:
                          cut off)
   --quality CLASS        how much time the encoder may take for better pictures at the
                          same bit rate: standard (default; MPEG with B-pictures), best
-                         (trellis quantisation, and two passes where a bit rate is to
-                         be met: about 3x the time of standard for MPEG, 2.5x for H.264
-                         with libx264's "slow" preset) or fast (previews
+                         (two passes where a bit rate is to be met, with trellis
+                         quantisation where the first found the rate tight: about 2-3x
+                         the time of standard for MPEG, 2.5x for H.264 with libx264's
+                         "slow" preset) or fast (previews
                          and slow machines: a quicker scaler, H.264 with "veryfast",
                          MPEG without B-pictures: about 0.7x the time of standard for
                          a large picture made small). An --option wins over the class

@@ -20,7 +20,7 @@ constexpr TQualityItem kItems[] = {
      "little worse"},
     {TQualityClass::Standard, "Standard", "Good pictures at the usual speed"},
     {TQualityClass::Best, "Best",
-     "The best pictures for the bit rate, in two passes: about 3x the time of Standard for "
+     "The best pictures for the bit rate, in two passes: about 2-3x the time of Standard for "
      "MPEG, 2.5x for H.264"},
 };
 

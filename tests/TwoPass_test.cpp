@@ -19,6 +19,7 @@
 #include "Components/PassStats.h"
 #include "Services/FFBindings.h"
 #include "Services/MainThread.h"
+#include "support/LogCapture.h"
 #include "support/MediaProbe.h"
 #include "support/TestSupport.h"
 #include "support/TestTime.h"
@@ -210,6 +211,73 @@ TEST_F(TwoPass, TheBestClassTakesTwoPassesWhereARateIsToBeMet) {
     EXPECT_TRUE(seen.Ends[0].Finished) << seen.Ends[0].ErrorMessage;
     ASSERT_FALSE(seen.Progress.empty());
     EXPECT_EQ(seen.Progress.front().Pass, c.TwoPasses ? 1 : 0);
+    EXPECT_EQ(Statistics(), std::vector<std::string>{});
+  }
+}
+
+// Best's trellis quantisation stays where the first pass coded at coarse steps and goes
+// where it coded at the finest, which trellis would leave part of the rate unspent at; a
+// "trellis" of the owner's own stays either way. The first pass's quantisers are read back
+// from its statistics.
+TEST_F(TwoPass, TheBestClassKeepsTrellisWhereTheFirstPassCodedCoarsely) {
+  TWatchdog watchdog("trellis by the first pass", 120s);
+  const struct {
+    int Rate;
+    const char* Options;
+    bool Dropped;
+  } cases[] = {{1000000, "", false}, {8000000, "", true}, {8000000, "trellis=1\n", false}};
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.Rate) + " " + c.Options);
+    test::TLogCapture log;
+    TFFEncoder encoder;
+    TSeen seen;
+    TOutputOptions options = Dvd("trellis" + std::to_string(n++) + ".mpg", c.Rate);
+    options.Quality = "best";
+    options.ExtraOptions += c.Options;
+    Start(encoder, seen, test::Fixture("sample.mpeg"), options, 1, false, false);
+    ASSERT_TRUE(ServeUntil([&] { return seen.Ended(); }));
+    {
+      std::lock_guard lock(seen.Lock);
+      ASSERT_EQ(seen.Ends.size(), 1u);
+      EXPECT_TRUE(seen.Ends[0].Finished) << seen.Ends[0].ErrorMessage;
+    }
+    EXPECT_EQ(log.HasPart(llVerbose, "Quality best: trellis=0 (the first pass's mean quantiser"),
+              c.Dropped)
+        << ::testing::PrintToString(log.Containing("quantiser"));
+  }
+}
+
+// Inputs and rates a second pass once failed on. A gap in a damaged input, which the real
+// output fills with repeated pictures, must be filled in the first pass too, or the second
+// has more pictures than the statistics and fails. A rate too low for the second pass's plan
+// is refused with the rate it needs: the encoder's own refusal aborted the process.
+TEST_F(TwoPass, GapsAndTooLowRatesEndCleanly) {
+  TWatchdog watchdog("awkward two passes", 120s);
+  const struct {
+    const char* Input;
+    int Rate;
+    bool Finished;
+    const char* Message;
+  } cases[] = {{"noise_middle.mpg", 6000000, true, ""},
+               {"sample.mpeg", 300000, false,
+                "The video bit rate of 300 kbit/s is too low for a second pass over this video"}};
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Input);
+    TFFEncoder encoder;
+    TSeen seen;
+    const std::string output = "awkward" + std::to_string(n++) + ".mpg";
+    TOutputOptions options = Dvd(output, c.Rate);
+    options.Quality = "best";
+    Start(encoder, seen, test::Fixture(c.Input), options, 1, false, false);
+    ASSERT_TRUE(ServeUntil([&] { return seen.Ended(); }));
+    std::lock_guard lock(seen.Lock);
+    ASSERT_EQ(seen.Ends.size(), 1u);
+    EXPECT_EQ(seen.Ends[0].Finished, c.Finished) << seen.Ends[0].ErrorMessage;
+    EXPECT_NE(seen.Ends[0].ErrorMessage.find(c.Message), std::string::npos)
+        << seen.Ends[0].ErrorMessage;
+    EXPECT_EQ(fs::exists(Out(output)), c.Finished);
     EXPECT_EQ(Statistics(), std::vector<std::string>{});
   }
 }

@@ -168,6 +168,9 @@ class TFFEncoder : public TCustomEncoder {
   bool StartFirstPass(int taskIndex);
   // The first pass ended: the second starts, or the task ends as the first did.
   void FirstPassEnded(int taskIndex, TCustomFFmpeg* firstPass);
+  // Takes the class's trellis quantisation off a second pass whose first pass coded at
+  // quantisers fine enough for the rate (TrellisSuitsQuantiser).
+  static void LeaveTrellisToFirstPass(const TTwoPassTask& task, TCustomFFmpeg& secondPass);
   // The task's progress as a share of both passes; pass 0 leaves a one-pass task's alone.
   void ShowPassProgress(TProgressInfo& info, int pass) const;
   void StopFirstPass(int taskIndex, bool wait);

@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <system_error>
 #include <vector>
 
@@ -64,6 +66,29 @@ void RemovePassStats(const std::string& prefix) {
     std::error_code removeError;
     fs::remove(path, removeError);
   }
+}
+
+double MeanPassQuantiser(const std::string& prefix) {
+  constexpr double kLambdaPerStep = 118;  // FF_QP2LAMBDA
+  double sum = 0;
+  long count = 0;
+  const fs::path base(prefix);
+  const std::string stem = base.filename().string() + "-";
+  const fs::path folder = base.has_parent_path() ? base.parent_path() : fs::path(".");
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.rfind(stem, 0) != 0 || name.size() < 4 || name.compare(name.size() - 4, 4, ".log"))
+      continue;
+    std::ifstream in(it->path());
+    std::string word;
+    while (in >> word)
+      if (word.rfind("q:", 0) == 0) {
+        sum += std::strtod(word.c_str() + 2, nullptr);
+        ++count;
+      }
+  }
+  return count > 0 ? sum / count / kLambdaPerStep : 0;
 }
 
 pid_t PassStatsOwner(const std::string& name) {

@@ -23,4 +23,8 @@ void RemovePassStats(const std::string& prefix);
 // (".<name>.2pass-<id>-<stream>.log..."), else 0.
 pid_t PassStatsOwner(const std::string& name);
 
+// The mean quantiser of the pictures a first pass of the MPEG video encoders recorded under
+// `prefix` (their "q:" fields, Lagrange factors of 118 a step); 0 when there are none.
+double MeanPassQuantiser(const std::string& prefix);
+
 }  // namespace tovamo

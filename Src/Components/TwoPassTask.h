@@ -19,6 +19,9 @@ struct TTwoPassTask {
   std::unique_ptr<TInputOptions> Input;  // null: the input was opened without a record
   // The outputs as the owner asked for them; the first pass writes each to the null muxer.
   std::vector<std::pair<std::string, TOutputOptions>> Outputs;
+  // The second pass takes the class's trellis quantisation only where the first pass's
+  // quantisers say it pays (QualityClassTrellisByFirstPass).
+  bool TrellisByFirstPass = false;
 
   // Guards what follows: the first pass starts and ends on worker threads while the owner
   // may stop or pause the batch.

@@ -9,6 +9,8 @@
 #include "Components/FFEncode.h"
 #include "Components/PassStats.h"
 #include "Components/TwoPassTask.h"
+#include "Engine/QualityClass.h"
+#include "Engine/StreamRecords.h"
 
 namespace tovamo {
 
@@ -16,6 +18,15 @@ namespace {
 
 // The first pass's share of the progress: it encodes every picture as the second does.
 constexpr double kFirstPassShare = 0.5;
+
+// The name of the encoder of a task's first encoded video stream, or empty.
+std::string VideoEncoderName(const TCustomFFmpeg& engine) {
+  for (const auto& table : engine.OutputStreamTables)
+    for (const auto& ost : table)
+      if (ost && !ost->StreamCopy && ost->Encoder && ost->Encoder->type == AVMEDIA_TYPE_VIDEO)
+        return ost->Encoder->name;
+  return {};
+}
 
 }  // namespace
 
@@ -47,17 +58,32 @@ bool TFFEncoder::StartFirstPass(int taskIndex) {
   // A task refused at its set-up is refused as it is, without a first pass.
   if (!engine->SetupError.empty()) return false;
 
+  task.TrellisByFirstPass = !task.Outputs.empty();
+  for (const auto& [fileName, options] : task.Outputs)
+    task.TrellisByFirstPass = task.TrellisByFirstPass &&
+                              QualityClassTrellisByFirstPass(
+                                  options.Quality, VideoEncoderName(*engine), options.ExtraOptions);
   std::string failure;
   std::unique_ptr<TFFmpeg> first = OpenTaskInput(task.InputName, task.Input.get());
   if (!first) failure = LastError_;
-  for (const auto& [fileName, options] : task.Outputs) {
+  for (std::size_t slot = 0; slot < task.Outputs.size(); ++slot) {
     if (!first) break;
+    const auto& [fileName, options] = task.Outputs[slot];
     TOutputOptions record = options;
+    // The first pass must see the pictures the second will: the null muxer would take them
+    // at a variable rate, where the real output repeats pictures over a gap in the input,
+    // and the second pass would then have more pictures than the statistics.
+    if (record.VideoSync < 0 && slot < engine->OutputFiles.size() && engine->OutputFiles[slot] &&
+        engine->OutputFiles[slot]->oformat)
+      record.VideoSync = engine->OutputFiles[slot]->oformat->flags & AVFMT_VARIABLE_FPS ? 2 : 1;
     // No file and no hooks: the first pass only watches the pictures go by.
     record.FileName.clear();
     record.FileFormat = "null";
     record.AudioHook = record.VideoInputHook = record.VideoOutputHook = false;
     record.ExtraOptions += "\npass=1\npasslogfile=" + task.StatsPrefix + "\n";
+    // Measured without trellis quantisation: a fifth less time, and the second pass's plan
+    // from it gave a pan 0.1 dB more.
+    if (task.TrellisByFirstPass) record.ExtraOptions += "trellis=0\n";
     if (!AddTaskOutput(*first, task.StatsPrefix + ".null", &record) || !first->SetupError.empty())
       failure = first->SetupError.empty() ? LastError_ : first->SetupError;
   }
@@ -122,6 +148,7 @@ void TFFEncoder::FirstPassEnded(int taskIndex, TCustomFFmpeg* firstPass) {
     engine->Stop(false);  // ends the task unstarted: nothing was written
     return;
   }
+  if (task.TrellisByFirstPass) LeaveTrellisToFirstPass(task, *engine);
   // Without threads the second pass runs in this call, and its end notice may free the task:
   // nothing follows it then.
   const bool threaded = Threaded_;
@@ -131,6 +158,20 @@ void TFFEncoder::FirstPassEnded(int taskIndex, TCustomFFmpeg* firstPass) {
   } else if (threaded && engine->Terminated) {
     RemovePassStats(task.StatsPrefix);  // stopped in between: it will not read them
   }
+}
+
+void TFFEncoder::LeaveTrellisToFirstPass(const TTwoPassTask& task, TCustomFFmpeg& secondPass) {
+  const double quantiser = MeanPassQuantiser(task.StatsPrefix);
+  if (quantiser <= 0 || TrellisSuitsQuantiser(quantiser)) return;
+  for (const auto& table : secondPass.OutputStreamTables)
+    for (const auto& ost : table)
+      if (ost && ost->EncoderContext && !ost->StreamCopy &&
+          ost->EncoderContext->codec_type == AVMEDIA_TYPE_VIDEO)
+        ost->EncoderContext->trellis = 0;
+  secondPass.LogFmt(llVerbose,
+                    "Quality best: trellis=0 (the first pass's mean quantiser %.2f is fine enough "
+                    "for the rate; trellis would leave part of it unspent)",
+                    quantiser);
 }
 
 void TFFEncoder::ShowPassProgress(TProgressInfo& info, int pass) const {

@@ -8,6 +8,7 @@
 #include "Engine/FFmpeg.h"
 #include "Engine/DecoderBuffers.h"
 #include "Engine/JobPipeline.h"
+#include "Engine/PassTwoRate.h"
 #include "Engine/StreamTraits.h"
 #include "Engine/TranscodeRun.h"
 #include "Services/FFBindings.h"
@@ -30,6 +31,24 @@ const char* TypeName(int type) {
   static thread_local std::string name;
   name = MediaTypeName(type);
   return name.c_str();
+}
+
+// A second pass of an MPEG video core encoder whose rate cannot even carry the first pass's
+// motion and headers is refused here: the encoder would refuse to open, and this build of
+// the media libraries aborts the process as it cleans up after that.
+void RefuseRateBelowPassTwoNeeds(const AVCodecContext& codec, const AVCodec* encoder) {
+  if (!encoder || !OnMpegVideoCore(encoder->name) || codec.time_base.den <= 0) return;
+  const double frameSeconds = av_q2d(codec.time_base) * std::max(codec.ticks_per_frame, 1);
+  const int macroblocks = ((codec.width + 15) / 16) * ((codec.height + 15) / 16);
+  const std::int64_t least =
+      PassTwoLeastBitRate(codec.stats_in, frameSeconds, codec.max_b_frames, macroblocks);
+  if (least > 0 && codec.bit_rate < least)
+    throw FFmpegException(Format(
+        "The video bit rate of %lld kbit/s is too low for a second pass over this video: even "
+        "at the coarsest quantiser it takes %lld kbit/s. Give it at least that rate, or "
+        "encode it in one pass",
+        static_cast<long long>(codec.bit_rate / 1000),
+        static_cast<long long>((least + 999) / 1000)));
 }
 
 constexpr int kMaxInputSampleRate = 768000;  // the highest rate recorded sound uses
@@ -385,6 +404,7 @@ void TCustomFFmpeg::PrepareEncoding(TTranscodeRun& run, TOutputStream& ost, TInp
                               "\" for pass-2 encoding");
       ff::av_freep(&codec->stats_in);
       codec->stats_in = reinterpret_cast<char*>(buffer);
+      RefuseRateBelowPassTwoNeeds(*codec, ost.Encoder ? ost.Encoder : codec->codec);
       // Left at the library's default tolerance (4 Mbit), the second pass hardly corrects
       // what it spent so far, and a file of a few seconds ends several percent off the rate
       // the two passes are for.
