@@ -159,7 +159,12 @@ TOutputStream::~TOutputStream() {
   }
   if (ff::av_packet_free) ff::av_packet_free(&EncodedPacket);
   if (ff::av_channel_layout_uninit) ff::av_channel_layout_uninit(&ResampleLayout);
-  if (OwnsEncoderContext && ff::avcodec_free_context) ff::avcodec_free_context(&EncoderContext);
+  if (OwnsEncoderContext && ff::avcodec_free_context) {
+    // A second pass's statistics are the engine's, not the library's: a run refused before
+    // its encoder opened still holds them here.
+    if (EncoderContext && ff::av_freep) ff::av_freep(&EncoderContext->stats_in);
+    ff::avcodec_free_context(&EncoderContext);
+  }
   if (ff::av_bsf_free)
     for (AVBSFContext*& filter : BitstreamFilters) ff::av_bsf_free(&filter);
   if (LogFile) std::fclose(LogFile);
