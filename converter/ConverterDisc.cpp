@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "Authoring/DiscFit.h"
+#include "Components/DiscTracks.h"
 #include "Components/TitleTrackChoice.h"
 #include "CdMenuPicture.h"
 #include "DvdMenuPainter.h"
@@ -39,6 +40,7 @@ namespace {
 constexpr int kDiscOutputRole = Qt::UserRole + 40;
 constexpr int kDiscProfileRole = Qt::UserRole + 41;
 constexpr int kDiscTracksRole = Qt::UserRole + 42;  // its sound track languages and subtitles
+constexpr int kDvdSoundTracksRole = Qt::UserRole + 43;  // how many its DVD output carries
 constexpr int kDvdTarget = 3;
 
 const QString kFitOff = "Off";
@@ -144,9 +146,12 @@ TForm1::TDiscFitFigure TForm1::DiscFitForCheckedRows() const {
   }
   double seconds = 0;
   int titles = 0;
+  int soundTracks = 1;  // of the title with the most
   for (int i = 0; i < listview1->topLevelItemCount(); ++i) {
     const QTreeWidgetItem* row = listview1->topLevelItem(i);
     if (row->checkState(fcInput) != Qt::Checked) continue;
+    if (*kind == authoring::TDiscKind::Dvd)
+      soundTracks = std::max(soundTracks, row->data(fcInput, kDvdSoundTracksRole).toInt());
     const double length = RowSeconds(row);
     if (length <= 0) {
       figure.Problem = "Fit to Disc needs the length of every checked file; " + row->text(fcInput) +
@@ -163,7 +168,10 @@ TForm1::TDiscFitFigure TForm1::DiscFitForCheckedRows() const {
   const auto disc = *authoring::ParseDiscSize(size.toStdString());
   // The image gets a menu unless a DVD's was turned off (the disc image dialog remembers it).
   const bool menu = *kind != authoring::TDiscKind::Dvd || Settings_.Read("discmenu") != "off";
-  const authoring::TFitResult fit = authoring::FitToDisc(disc, seconds, titles, *kind, 0, menu);
+  // A DVD takes every sound track of its inputs: each takes its share of the disc.
+  const std::int64_t audio =
+      soundTracks > 1 ? authoring::TargetAudioBitRate(*kind) * soundTracks : 0;
+  const authoring::TFitResult fit = authoring::FitToDisc(disc, seconds, titles, *kind, audio, menu);
   figure.Text = QString::fromStdString(authoring::DescribeFit(fit, disc, *kind));
   if (fit.Problem.empty()) figure.FillShare = FillShare(fit, disc, *kind);
   if (!fit.Problem.empty() || !fit.Fits) {
@@ -251,6 +259,12 @@ int TForm1::DiscBatchNorm(int task, const std::string& input) {
                 .arg(file, name, DiscBatchNorm_ == 2 ? "NTSC" : "PAL"));
   }
   return DiscBatchNorm_;
+}
+
+void TForm1::NoteDvdSoundTracks(QTreeWidgetItem* row, const AVFormatContext& input) {
+  const TDiscTrackPlan plan = PlanDiscTracks(input);
+  const bool every = !DiscTrackOptionLines(plan, "ac3").empty();
+  row->setData(fcInput, kDvdSoundTracksRole, every ? int(plan.Audio.size()) : 1);
 }
 
 void TForm1::ChooseDiscTracks(int task, int row, const std::string& input,

@@ -94,10 +94,11 @@ bool TForm1::AddOneFile(const QString& file) {
   const AVFormatContext* context = FFEncoder.InputContext(task, 0);
   const std::int64_t duration = context ? context->duration : -1;
   const std::int64_t size = static_cast<TFFmpeg*>(FFEncoder.Task(task))->GetDecoder(0).FileSize();
+  auto* row = new QTreeWidgetItem;
+  if (context) NoteDvdSoundTracks(row, *context);
   // The task only served to read the file's information: its input is closed at once, so
   // that a long list holds no open files.
   FFEncoder.ClearTasks();
-  auto* row = new QTreeWidgetItem;
   row->setText(fcInput, file);
   row->setToolTip(fcInput, file);
   row->setText(fcTotalTime, QString::fromStdString(TotalTimeText(duration)));

@@ -303,6 +303,8 @@ class TForm1 : public QMainWindow {
   void NoteDiscOutput(int row, const std::string& outputPath);
   // Every sound track and the text subtitles of a DVD target's input, remembered for the image.
   void ChooseDiscTracks(int task, int row, const std::string& input, TOutputOptions& options);
+  // Remembers with a new row how many sound tracks its DVD output carries, for the fit.
+  static void NoteDvdSoundTracks(QTreeWidgetItem* row, const AVFormatContext& input);
   std::vector<authoring::TDvdTitle> DiscTitles() const;
   bool DiscImageReady() const;
   void StopDiscImage();

@@ -162,6 +162,23 @@ class ConverterDiscTest : public QObject {
     QCOMPARE(window->FitText->text(), QString());
   }
 
+  // A DVD takes every sound track of its inputs and the fit leaves them their room: with a
+  // second language the video's ceiling on a large disc is lower, as the command gives it
+  // (it once counted one track, and a fitted batch could overrun its disc).
+  void fitToDiscCountsEverySoundTrackOfADvd() {
+    auto window = MakeWindow(Work.filePath("fit-tracks"), kDvd);
+    window->AddFiles({Fixture("two_languages.mkv")});
+    ChooseFit(*window, "4.7G");
+    QVERIFY2(
+        window->FitText->text().startsWith("Fit to disc: video at 8449 kbit/s with sound at 896"),
+        qPrintable(window->FitText->text()));
+    window->AddFiles({Fixture("sample.mpg")});
+    window->listview1->topLevelItem(0)->setCheckState(fcInput, Qt::Unchecked);
+    window->RefreshDiscFit();
+    QVERIFY2(window->FitText->text().startsWith("Fit to disc: video at 8861 kbit/s"),
+             qPrintable(window->FitText->text()));
+  }
+
   // The fit's text and bar keep their places and never widen the window; they follow every
   // change of the files, the checks, the profile and the aspect, not only of the box.
   void fitToDiscStaysInPlaceAndFollowsEveryChange() {
