@@ -18,14 +18,9 @@
 // clip on DVD at 3 Mbit/s (each target at its first rate). --rounds N: each conversion N
 // times, CPU and wall the medians (the machine's other work varies them). --convert: another
 // build of tovamo-convert to measure.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -38,57 +33,22 @@
 #include <string>
 #include <vector>
 
+#include "ChildRun.h"
 #include "QualityMeasure.h"
 #include "Services/FFLoad.h"
 #include "Services/FFLog.h"
 
-extern char** environ;
-
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 using tovamo::bench::TQuality;
 
-struct TRun {
-  bool Ok = false;
-  double Wall = 0;
-  double Cpu = 0;  // user + system of the process and the children it waited for
-};
+using TRun = tovamo::bench::TChildRun;
 
 // Runs the command with `env` added to the environment, its output into `log`.
 TRun Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env,
            const std::string& log) {
-  std::vector<std::string> argv = args;
-  std::vector<char*> cargv;
-  for (std::string& a : argv) cargv.push_back(a.data());
-  cargv.push_back(nullptr);
-  std::vector<std::string> envStrings = env;
-  std::vector<char*> cenv;
-  for (std::string& e : envStrings) cenv.push_back(e.data());
-  for (char** e = environ; *e; ++e) cenv.push_back(*e);
-  cenv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  const auto start = Clock::now();
-  pid_t pid = -1;
-  const int error = posix_spawnp(&pid, cargv[0], &actions, nullptr, cargv.data(), cenv.data());
-  posix_spawn_file_actions_destroy(&actions);
-  TRun run;
-  int status = 0;
-  rusage usage{};
-  if (error != 0) {
-    std::fprintf(stderr, "cannot run %s: %s\n", args[0].c_str(), std::strerror(error));
-    return run;
-  }
-  if (wait4(pid, &status, 0, &usage) != pid) return run;
-  run.Ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  run.Wall = std::chrono::duration<double>(Clock::now() - start).count();
-  run.Cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  return run;
+  return tovamo::bench::RunChild(args, env, log);
 }
 
 // Why a run failed: the first line of its log naming the program, else the last line.

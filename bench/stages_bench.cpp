@@ -12,14 +12,9 @@
 //
 // Each figure is the median of the rounds, the commands taken in alternating order.
 // Usage: stages_bench [--seconds N] [--rounds N] [--gst DIR]   (default 20 s, 5 rounds)
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,52 +22,22 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+#include "ChildRun.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
-struct TRun {
-  double Wall = 0;
-  double Cpu = 0;     // user + system of the process
-  double PeakMb = 0;  // its maximum resident set
-};
+using TRun = tovamo::bench::TChildRun;
 
 // Runs the command with `env` added to the environment and its output thrown away; exits
 // when it fails.
 TRun Spawn(const std::vector<std::string>& args, const std::vector<std::string>& env = {}) {
-  std::vector<std::string> argv = args;
-  std::vector<char*> cargv;
-  for (std::string& a : argv) cargv.push_back(a.data());
-  cargv.push_back(nullptr);
-  std::vector<std::string> envStrings = env;
-  std::vector<char*> cenv;
-  for (std::string& e : envStrings) cenv.push_back(e.data());
-  for (char** e = environ; *e; ++e) cenv.push_back(*e);
-  cenv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  const auto start = Clock::now();
-  pid_t pid = -1;
-  const int error = posix_spawnp(&pid, cargv[0], &actions, nullptr, cargv.data(), cenv.data());
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  rusage usage{};
-  if (error != 0 || wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) ||
-      WEXITSTATUS(status) != 0) {
-    std::fprintf(stderr, "%s failed (%s)\n", args[0].c_str(),
-                 error ? std::strerror(error) : "status");
+  const TRun run = tovamo::bench::RunChild(args, env, "/dev/null");
+  if (!run.Ok) {
+    std::fprintf(stderr, "%s failed\n", args[0].c_str());
     std::exit(1);
   }
-  TRun run;
-  run.Wall = std::chrono::duration<double>(Clock::now() - start).count();
-  run.Cpu = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-  run.PeakMb = double(usage.ru_maxrss) / 1024;
   return run;
 }
 

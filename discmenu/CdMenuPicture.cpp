@@ -3,11 +3,12 @@
 #include <QBuffer>
 #include <QFont>
 #include <QFontMetrics>
-#include <QLinearGradient>
 #include <QPainter>
 #include <QString>
 #include <algorithm>
 #include <fstream>
+
+#include "MenuDrawing.h"
 
 namespace tovamo::discmenu {
 
@@ -16,16 +17,6 @@ namespace {
 // Sizes at a picture 576 pixels high; the still made from it has half as many lines, so
 // nothing thinner than two pixels here.
 constexpr double kBaseHeight = 576;
-
-QFont MenuFont(double pixels, int weight) {
-  QFont font;
-  // DejaVu for Latin, Cyrillic and Greek; WenQuanYi for Chinese, Japanese and Korean.
-  font.setFamilies({"DejaVu Sans", "WenQuanYi Micro Hei"});
-  font.setPixelSize(std::max(1, int(pixels)));
-  font.setWeight(QFont::Weight(weight));
-  font.setStyleStrategy(QFont::PreferAntialias);
-  return font;
-}
 
 // A name on one line: a file name may hold line breaks and tabs.
 QString OneLine(const std::string& text) {
@@ -45,10 +36,7 @@ QImage CdMenuPicture(const authoring::TCdMenuPage& page) {
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setRenderHint(QPainter::TextAntialiasing);
 
-  QLinearGradient background(0, 0, 0, page.Height);
-  background.setColorAt(0, QColor(18, 32, 72));
-  background.setColorAt(1, QColor(6, 10, 28));
-  painter.fillRect(image.rect(), background);
+  FillTopToBottom(painter, image.rect(), QColor(18, 32, 72), QColor(6, 10, 28));
 
   // The disc's name, the page on the right when there are several, and a rule under them.
   const QRectF head(safe.left(), safe.top(), safe.width(), 56 * unit);

@@ -2,7 +2,6 @@
 
 #include <QFont>
 #include <QFontMetrics>
-#include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <algorithm>
@@ -10,6 +9,7 @@
 #include "Authoring/DvdControl.h"
 #include "Authoring/MenuVideo.h"
 #include "Authoring/TitleThumbnail.h"
+#include "MenuDrawing.h"
 
 namespace tovamo::discmenu {
 
@@ -25,15 +25,6 @@ const QColor kFrame(0xB8, 0xC4, 0xDC);
 
 int DisplayWidth(const TMenuPage& page) {
   return int(page.Height * (page.Wide ? 16.0 / 9 : 4.0 / 3) + 0.5);
-}
-
-QFont MenuFont(int pixels, bool bold) {
-  QFont font;
-  // DejaVu for Latin, Greek and Cyrillic names; WenQuanYi for Chinese, Japanese and Korean.
-  font.setFamilies({"DejaVu Sans", "WenQuanYi Micro Hei"});
-  font.setPixelSize(pixels);
-  font.setBold(bold);
-  return font;
 }
 
 // The name in at most two lines of the label's width, cut with "..." when longer.
@@ -63,14 +54,11 @@ QImage DrawMenuPage(const authoring::TMenuPageArt& art) {
   QPainter painter(&image);
   painter.setRenderHint(QPainter::Antialiasing);
   painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  QLinearGradient gradient(0, 0, 0, page.Height);
-  gradient.setColorAt(0, QColor(0x0E, 0x16, 0x2C));
-  gradient.setColorAt(1, QColor(0x24, 0x38, 0x62));
-  painter.fillRect(image.rect(), gradient);
+  FillTopToBottom(painter, image.rect(), QColor(0x0E, 0x16, 0x2C), QColor(0x24, 0x38, 0x62));
 
   const double unit = page.Height / 576.0;
   painter.setPen(kText);
-  painter.setFont(MenuFont(int(26 * unit), true));
+  painter.setFont(MenuFont(int(26 * unit), QFont::Bold));
   QString heading = QStringLiteral("Titles");
   if (page.Count > 1) heading += QString("   %1 / %2").arg(page.Number).arg(page.Count);
   painter.drawText(rect(page.Heading), Qt::AlignCenter, heading);
@@ -90,21 +78,21 @@ QImage DrawMenuPage(const authoring::TMenuPageArt& art) {
                            box.center().y() - size.height() / 2, size.width(), size.height());
         painter.drawImage(place, ThumbnailImage(*thumb));
       } else {
-        painter.setFont(MenuFont(int(48 * unit), true));
+        painter.setFont(MenuFont(int(48 * unit), QFont::Bold));
         painter.drawText(box, Qt::AlignCenter, QString::number(button.Title + 1));
       }
       painter.setPen(QPen(kFrame, 2));
       painter.setBrush(Qt::NoBrush);
       painter.drawRect(box);
       painter.setPen(kText);
-      painter.setFont(MenuFont(int(17 * unit), false));
+      painter.setFont(MenuFont(int(17 * unit), QFont::Normal));
       DrawName(painter, label, QString::fromStdString(button.Text));
     } else {
       painter.setPen(QPen(kFrame, 2));
       painter.setBrush(QColor(0x2E, 0x4A, 0x84));
       painter.drawRoundedRect(label, 8 * unit, 8 * unit);
       painter.setPen(kText);
-      painter.setFont(MenuFont(int(20 * unit), true));
+      painter.setFont(MenuFont(int(20 * unit), QFont::Bold));
       QString text = QString::fromStdString(button.Text);
       if (button.Action == TMenuAction::Previous) text = QStringLiteral("\u25C0  ") + text;
       if (button.Action == TMenuAction::Next) text += QStringLiteral("  \u25B6");

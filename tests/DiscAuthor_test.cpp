@@ -10,8 +10,8 @@
 
 #include "Authoring/DiscAuthor.h"
 #include "Authoring/ToolOutput.h"
-#include "Authoring/ToolProcess.h"
 #include "Engine/FFmpeg.h"
+#include "support/ProgramRun.h"
 #include "support/EngineJob.h"
 #include "support/TestSupport.h"
 
@@ -33,15 +33,7 @@ std::vector<std::string> FolderEntries(const fs::path& folder) {
   return names;
 }
 
-// Runs a program and returns its exit status (-1 when it cannot run) and its output.
-std::pair<int, std::string> RunProgram(const std::vector<std::string>& argv) {
-  TToolProcess process;
-  if (!process.Start(argv)) return {-1, process.Error()};
-  std::string output;
-  while (process.ReadLines(1000, [&](const std::string& line) { output += line + "\n"; })) {
-  }
-  return {process.Wait(), output};
-}
+using test::RunProgram;
 
 // The seconds of every title of a DVD title set, from the playback time of its program
 // chains in the VTS IFO file (BCD hours, minutes, seconds and frames).

@@ -16,6 +16,7 @@
 #include "DvdMenuPainter.h"
 #include "Engine/FFmpeg.h"
 #include "OffscreenPainting.h"
+#include "support/ProgramRun.h"
 #include "support/EngineJob.h"
 #include "support/TestSupport.h"
 
@@ -170,15 +171,7 @@ TEST(DvdMenuThumbnail, TakenFromATenthInPassingOverDarkPictures) {
   EXPECT_NE(error.find("no video"), std::string::npos) << error;
 }
 
-// Runs a program to its end: its exit status and its output.
-std::pair<int, std::string> RunProgram(const std::vector<std::string>& argv) {
-  TToolProcess process;
-  if (!process.Start(argv)) return {-1, process.Error()};
-  std::string output;
-  while (process.ReadLines(1000, [&](const std::string& line) { output += line + "\n"; })) {
-  }
-  return {process.Wait(), output};
-}
+using test::RunProgram;
 
 // The titles' lengths as lsdvd reads them from the image.
 std::vector<double> LsdvdLengths(const std::string& listing) {

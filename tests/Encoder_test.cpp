@@ -14,6 +14,7 @@
 
 #include "Components/FFEncode.h"
 #include "Services/MainThread.h"
+#include "support/MainThreadServing.h"
 #include "support/MediaProbe.h"
 #include "support/TestSupport.h"
 #include "support/Watchdog.h"
@@ -27,15 +28,7 @@ using test::ProbeMedia;
 using test::TWatchdog;
 namespace fs = std::filesystem;
 
-// Serves the main thread's queue (progress handlers run there) until `done` holds.
-bool ServeUntil(const std::function<bool()>& done, std::chrono::seconds limit = 60s) {
-  const auto deadline = std::chrono::steady_clock::now() + test::Generous(limit);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    WaitAndServeMainThreadQueue(10);
-  }
-  return true;
-}
+using test::ServeUntil;
 
 // Every termination notice, in the order the handlers ran.
 class TNotices {

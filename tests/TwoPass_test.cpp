@@ -20,6 +20,7 @@
 #include "Services/FFBindings.h"
 #include "Services/MainThread.h"
 #include "support/LogCapture.h"
+#include "support/MainThreadServing.h"
 #include "support/MediaProbe.h"
 #include "support/TestSupport.h"
 #include "support/TestTime.h"
@@ -32,14 +33,7 @@ using namespace std::chrono_literals;
 using test::TWatchdog;
 namespace fs = std::filesystem;
 
-bool ServeUntil(const std::function<bool()>& done, std::chrono::seconds limit = 60s) {
-  const auto deadline = std::chrono::steady_clock::now() + test::Generous(limit);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    WaitAndServeMainThreadQueue(10);
-  }
-  return true;
-}
+using test::ServeUntil;
 
 // What a batch of one two-pass task told: its progress reports and its end.
 struct TSeen {

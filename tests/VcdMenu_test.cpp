@@ -12,11 +12,11 @@
 
 #include "Authoring/CdStill.h"
 #include "Authoring/DiscAuthor.h"
-#include "Authoring/ToolProcess.h"
 #include "Authoring/VcdControl.h"
 #include "CdMenuPicture.h"
 #include "Engine/FFmpeg.h"
 #include "OffscreenPainting.h"
+#include "support/ProgramRun.h"
 #include "support/EngineJob.h"
 #include "support/MediaProbe.h"
 #include "support/TestSupport.h"
@@ -31,14 +31,7 @@ std::string ReadAll(const std::string& path) {
   return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
-std::pair<int, std::string> RunProgram(const std::vector<std::string>& argv) {
-  TToolProcess process;
-  if (!process.Start(argv)) return {-1, process.Error()};
-  std::string output;
-  while (process.ReadLines(1000, [&](const std::string& line) { output += line + "\n"; })) {
-  }
-  return {process.Wait(), output};
-}
+using test::RunProgram;
 
 // One list of the image's playback control as vcd-info shows it; 0 is a disabled link.
 struct TList {
